@@ -1,0 +1,33 @@
+#include "CloudSyncCrypto.h"
+
+namespace CloudSyncCrypto {
+
+Keychain::Query syncKeyQuery() {
+    Keychain::Query query;
+    query.service = QString::fromLatin1(keychainService);
+    query.account = QString::fromLatin1(keychainAccount);
+    query.synchronizable = true;
+    query.returnData = true;
+    query.matchLimitOne = true;
+    query.useDataProtectionKeychain = true;
+    return query;
+}
+
+SymmetricKey loadSyncKey(Keychain& keychain) {
+    const Keychain::Result result = keychain.copyMatching(syncKeyQuery());
+    if (result.status == Keychain::itemNotFound) {
+        throw Error::noKeyYet();
+    }
+    if (result.status != Keychain::success) {
+        throw Error::keychain(result.status);
+    }
+    // An item without data or of another length is no key yet rather than a failure: the
+    // phone may still be writing it.
+    const auto key = result.data ? SymmetricKey::fromBytes(*result.data) : std::nullopt;
+    if (!key) {
+        throw Error::noKeyYet();
+    }
+    return *key;
+}
+
+}  // namespace CloudSyncCrypto

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include "Error.h"
+
+// The AES layer's own errors, with the platform's generic texts.
+class AesGcmError : public Error {
+public:
+    enum class Kind { incorrectKeySize, incorrectParameterSize, authenticationFailure, failure };
+
+    explicit AesGcmError(Kind kind) : kind_(kind) {}
+    Kind kind() const { return kind_; }
+    QString localizedDescription() const override;
+    bool operator==(const AesGcmError& other) const { return kind_ == other.kind_; }
+
+private:
+    Kind kind_;
+};
+
+// AES-256-GCM in its combined form: 12-byte nonce, ciphertext, 16-byte tag; no additional
+// authenticated data. One implementation, bound at link time (it has no fake: tests use
+// known-answer vectors).
+namespace AesGcm {
+constexpr qsizetype keySize = 32;
+constexpr qsizetype nonceSize = 12;
+constexpr qsizetype tagSize = 16;
+
+// Seals with a fresh random nonce. Throws AesGcmError.
+QByteArray seal(QByteArrayView key, QByteArrayView plaintext);
+// Seals with the given nonce; for known-answer tests.
+QByteArray seal(QByteArrayView key, QByteArrayView nonce, QByteArrayView plaintext);
+// Opens a combined box. Throws AesGcmError: incorrectParameterSize for a box shorter than
+// nonce + tag, authenticationFailure for a wrong key or altered bytes.
+QByteArray open(QByteArrayView key, QByteArrayView combined);
+
+// Cryptographically secure random bytes.
+QByteArray randomBytes(qsizetype count);
+}  // namespace AesGcm

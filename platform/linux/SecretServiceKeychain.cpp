@@ -1,0 +1,189 @@
+#include "SecretServiceKeychain.h"
+
+#include <libsecret/secret.h>
+
+#include <memory>
+
+namespace {
+
+const SecretSchema* itemSchema() {
+    // DONT_MATCH_NAME lets items stored by other tools (secret-tool) with the same two
+    // attributes match as well.
+    static const SecretSchema schema = {"net.brontal.zorvik.Keychain",
+                                        SECRET_SCHEMA_DONT_MATCH_NAME,
+                                        {
+                                            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                        },
+                                        0,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr};
+    return &schema;
+}
+
+struct GErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+struct GObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using ServicePtr = std::unique_ptr<SecretService, GObjectUnref>;
+
+struct HashTableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+using AttributesPtr = std::unique_ptr<GHashTable, HashTableUnref>;
+
+std::int32_t statusFor(const GError* error) {
+    if (error == nullptr) {
+        return Keychain::otherFailure;
+    }
+    if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED) {
+        return Keychain::interactionNotAllowed;
+    }
+    if (error->domain == G_DBUS_ERROR) {
+        switch (error->code) {
+            case G_DBUS_ERROR_ACCESS_DENIED:
+            case G_DBUS_ERROR_AUTH_FAILED:
+                return Keychain::authorizationFailed;
+            case G_DBUS_ERROR_SERVICE_UNKNOWN:
+            case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+            case G_DBUS_ERROR_NO_SERVER:
+            case G_DBUS_ERROR_DISCONNECTED:
+            case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND:
+            case G_DBUS_ERROR_SPAWN_EXEC_FAILED:
+                return Keychain::notAvailable;
+            default:
+                return Keychain::otherFailure;
+        }
+    }
+    // No session bus to connect to at all.
+    if (error->domain == G_IO_ERROR) {
+        return Keychain::notAvailable;
+    }
+    return Keychain::otherFailure;
+}
+
+struct Connection {
+    ServicePtr service;
+    std::int32_t status = Keychain::success;
+};
+
+Connection connect() {
+    GError* rawError = nullptr;
+    SecretService* service =
+        secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &rawError);
+    ErrorPtr error(rawError);
+    if (service == nullptr) {
+        return {nullptr, statusFor(error.get())};
+    }
+    return {ServicePtr(service), Keychain::success};
+}
+
+AttributesPtr attributesFor(const Keychain::Query& query) {
+    const QByteArray service = query.service.toUtf8();
+    const QByteArray account = query.account.toUtf8();
+    return AttributesPtr(secret_attributes_build(itemSchema(), "service", service.constData(),
+                                                 "account", account.constData(), nullptr));
+}
+
+// The first matching item (locked or not), or nothing; the status tells why not.
+struct Search {
+    std::int32_t status = Keychain::success;
+    GList* items = nullptr;
+    ~Search() { g_list_free_full(items, g_object_unref); }
+};
+
+void search(SecretService* service, const Keychain::Query& query, SecretSearchFlags flags,
+            Search& result) {
+    const auto attributes = attributesFor(query);
+    GError* rawError = nullptr;
+    result.items = secret_service_search_sync(service, itemSchema(), attributes.get(), flags,
+                                              nullptr, &rawError);
+    ErrorPtr error(rawError);
+    if (error) {
+        result.status = statusFor(error.get());
+    } else if (result.items == nullptr) {
+        result.status = Keychain::itemNotFound;
+    }
+}
+
+}  // namespace
+
+Keychain::Result SecretServiceKeychain::copyMatching(const Query& query) {
+    const Connection connection = connect();
+    if (connection.status != success) {
+        return {connection.status, std::nullopt};
+    }
+    Search found;
+    search(connection.service.get(), query, SECRET_SEARCH_LOAD_SECRETS, found);
+    if (found.status != success) {
+        return {found.status, std::nullopt};
+    }
+    auto* item = static_cast<SecretItem*>(found.items->data);
+    if (secret_item_get_locked(item)) {
+        return {interactionNotAllowed, std::nullopt};
+    }
+    if (!query.returnData) {
+        return {success, std::nullopt};
+    }
+    SecretValue* value = secret_item_get_secret(item);
+    if (value == nullptr) {
+        return {success, std::nullopt};
+    }
+    gsize length = 0;
+    const gchar* data = secret_value_get(value, &length);
+    QByteArray bytes(data, static_cast<qsizetype>(length));
+    secret_value_unref(value);
+    return {success, bytes};
+}
+
+std::int32_t SecretServiceKeychain::add(const Query& query, const QByteArray& data) {
+    const Connection connection = connect();
+    if (connection.status != success) {
+        return connection.status;
+    }
+    Search existing;
+    search(connection.service.get(), query, SECRET_SEARCH_NONE, existing);
+    if (existing.status == success) {
+        return duplicateItem;
+    }
+    if (existing.status != itemNotFound) {
+        return existing.status;
+    }
+    const auto attributes = attributesFor(query);
+    SecretValue* value =
+        secret_value_new(data.constData(), data.size(), "application/octet-stream");
+    const QByteArray label = QStringLiteral("%1 (%2)").arg(query.service, query.account).toUtf8();
+    GError* rawError = nullptr;
+    const gboolean stored = secret_service_store_sync(connection.service.get(), itemSchema(),
+                                                      attributes.get(), SECRET_COLLECTION_DEFAULT,
+                                                      label.constData(), value, nullptr, &rawError);
+    secret_value_unref(value);
+    ErrorPtr error(rawError);
+    return stored ? success : statusFor(error.get());
+}
+
+std::int32_t SecretServiceKeychain::remove(const Query& query) {
+    const Connection connection = connect();
+    if (connection.status != success) {
+        return connection.status;
+    }
+    const auto attributes = attributesFor(query);
+    GError* rawError = nullptr;
+    const gboolean removed = secret_service_clear_sync(connection.service.get(), itemSchema(),
+                                                       attributes.get(), nullptr, &rawError);
+    ErrorPtr error(rawError);
+    if (error) {
+        return statusFor(error.get());
+    }
+    return removed ? success : itemNotFound;
+}

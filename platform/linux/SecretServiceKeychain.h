@@ -1,0 +1,14 @@
+#pragma once
+
+#include "Keychain.h"
+
+// The keychain on the freedesktop Secret Service (gnome-keyring, KWallet), through libsecret.
+// Calls are synchronous and never prompt: locked items are reported as interaction not
+// allowed. An item is found by the attributes `service` and `account`; its secret is the raw
+// data.
+class SecretServiceKeychain final : public Keychain {
+public:
+    Result copyMatching(const Query& query) override;
+    std::int32_t add(const Query& query, const QByteArray& data) override;
+    std::int32_t remove(const Query& query) override;
+};

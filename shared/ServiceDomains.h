@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+// The built-in table from a service key to the web domains on which that service asks for
+// one-time codes. Built once, on first use; it never changes.
+class ServiceDomains {
+public:
+    struct Entry {
+        QString key;
+        QStringList domains;
+    };
+
+    static const ServiceDomains& table();
+
+    // Every key with its domains, in table order.
+    const std::vector<Entry>& entries() const { return entries_; }
+    // The domains of an exact key, or an empty list.
+    QStringList domains(const QString& key) const;
+
+private:
+    ServiceDomains();
+
+    std::vector<Entry> entries_;
+    QHash<QString, qsizetype> indexOfKey_;
+};
+
+// The domains of a code's service: the key is trimmed of white space and line ends and
+// lower-cased first; an absent, empty or unknown key has none.
+QStringList serviceDomainsFor(const std::optional<QString>& serviceID);

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include "AesGcm.h"
+#include "PythonReference.h"
+
+namespace {
+
+QByteArray hex(const char* text) {
+    return QByteArray::fromHex(text);
+}
+
+// Python's cryptography package seals with the same key, nonce and text; both sides must agree
+// byte for byte, and each must open what the other sealed.
+const char* const kReferenceSeal = R"(
+import sys
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+key, nonce, plaintext = (bytes.fromhex(a) for a in sys.argv[1:4])
+print((nonce + AESGCM(key).encrypt(nonce, plaintext, None)).hex())
+)";
+
+const char* const kReferenceOpen = R"(
+import sys
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+key, combined = (bytes.fromhex(a) for a in sys.argv[1:3])
+print(AESGCM(key).decrypt(combined[:12], combined[12:], None).hex())
+)";
+
+TEST(AesGcm, PublishedTestVectors) {
+    // The GCM specification's test cases 13 and 14: 256-bit zero key, zero nonce.
+    const QByteArray key(32, '\0');
+    const QByteArray nonce(12, '\0');
+    EXPECT_EQ(AesGcm::seal(key, nonce, QByteArray()).toHex(),
+              nonce.toHex() + "530f8afbc74536b9a963b4f1c4cb738b");
+    EXPECT_EQ(AesGcm::seal(key, nonce, QByteArray(16, '\0')).toHex(),
+              nonce.toHex() + "cea7403d4d606b6e074ec5d3baf39d18d0d1c8a799996bf0265b98b5d48ab919");
+}
+
+TEST(AesGcm, AgreesWithAnIndependentImplementation) {
+    const QByteArray key = hex("feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308");
+    const QByteArray nonce = hex("cafebabefacedbaddecaf888");
+    for (const QByteArray& plaintext :
+         {QByteArray(), QByteArray("{\"code\":\"123456\"}"), QByteArray(1000, 'x')}) {
+        const QByteArray ours = AesGcm::seal(key, nonce, plaintext);
+        const QByteArray reference =
+            runPythonReference(kReferenceSeal, {key.toHex(), nonce.toHex(), plaintext.toHex()});
+        EXPECT_EQ(ours.toHex(), reference) << "plaintext of " << plaintext.size() << " bytes";
+        EXPECT_EQ(AesGcm::open(key, QByteArray::fromHex(reference)), plaintext);
+    }
+    const QByteArray randomNonceBox = AesGcm::seal(key, "a fresh nonce each time");
+    EXPECT_EQ(runPythonReference(kReferenceOpen, {key.toHex(), randomNonceBox.toHex()}),
+              QByteArray("a fresh nonce each time").toHex());
+}
+
+TEST(AesGcm, FreshNonceForEverySeal) {
+    const QByteArray key(32, 'k');
+    EXPECT_NE(AesGcm::seal(key, "same").left(12), AesGcm::seal(key, "same").left(12));
+}
+
+TEST(AesGcm, RejectsShortBoxesWrongKeysAndAlteredBytes) {
+    const QByteArray key(32, 'k');
+    const QByteArray box = AesGcm::seal(key, "secret");
+    auto kindOf = [](auto&& call) {
+        try {
+            call();
+        } catch (const AesGcmError& error) {
+            return error.kind();
+        }
+        return AesGcmError::Kind::failure;
+    };
+    EXPECT_EQ(kindOf([&] { AesGcm::open(key, box.left(27)); }),
+              AesGcmError::Kind::incorrectParameterSize);
+    EXPECT_EQ(kindOf([&] { AesGcm::open(QByteArray(32, 'x'), box); }),
+              AesGcmError::Kind::authenticationFailure);
+    for (qsizetype at : {qsizetype(0), qsizetype(12), box.size() - 1}) {
+        QByteArray altered = box;
+        altered[at] = static_cast<char>(altered[at] ^ 0x01);
+        EXPECT_EQ(kindOf([&] { AesGcm::open(key, altered); }),
+                  AesGcmError::Kind::authenticationFailure)
+            << "byte " << at;
+    }
+    EXPECT_EQ(kindOf([&] { AesGcm::open(QByteArray(16, 'k'), box); }),
+              AesGcmError::Kind::incorrectKeySize);
+    // A box of only nonce and tag is well formed and opens to nothing.
+    EXPECT_EQ(AesGcm::open(key, AesGcm::seal(key, QByteArray())), QByteArray());
+}
+
+TEST(AesGcm, ErrorTextsAreThePlatformsGenericOnes) {
+    EXPECT_EQ(
+        AesGcmError(AesGcmError::Kind::incorrectParameterSize).localizedDescription(),
+        QString::fromUtf8("The operation couldn\u2019t be completed. (AesGcmError error 1.)"));
+    EXPECT_EQ(
+        AesGcmError(AesGcmError::Kind::authenticationFailure).localizedDescription(),
+        QString::fromUtf8("The operation couldn\u2019t be completed. (AesGcmError error 2.)"));
+}
+
+}  // namespace

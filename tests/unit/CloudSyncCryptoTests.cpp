@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "CloudSyncCrypto.h"
+#include "FakeKeychain.h"
+
+namespace {
+
+using CloudSyncCrypto::Error;
+
+Error loadError(FakeKeychain& keychain) {
+    try {
+        CloudSyncCrypto::loadSyncKey(keychain);
+    } catch (const Error& error) {
+        return error;
+    }
+    ADD_FAILURE() << "loadSyncKey did not throw";
+    return Error::keychain(0);
+}
+
+TEST(LoadSyncKey, AsksForTheSharedGenericPassword) {
+    FakeKeychain keychain;
+    keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(32, 's'));
+    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), QByteArray(32, 's'));
+    const Keychain::Query expected{"net.brontal.zorvik.sync", "sync-key", true, true, true, true};
+    EXPECT_EQ(keychain.lastQuery, expected);
+}
+
+TEST(LoadSyncKey, MissingOrWrongSizedItemIsNoKeyYet) {
+    FakeKeychain keychain;
+    EXPECT_EQ(loadError(keychain), Error::noKeyYet());
+    for (int size : {0, 16, 31, 33, 64}) {
+        keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(size, 's'));
+        EXPECT_EQ(loadError(keychain), Error::noKeyYet()) << size << " bytes";
+    }
+}
+
+TEST(LoadSyncKey, OtherStatusesAreKeychainErrorsWithTheStatusUnchanged) {
+    FakeKeychain keychain;
+    for (std::int32_t status : {-25308, -25291, -25293, -2070, 1, -128}) {
+        keychain.failWith = status;
+        EXPECT_EQ(loadError(keychain), Error::keychain(status));
+    }
+    EXPECT_NE(Error::keychain(-25300), Error::noKeyYet());
+}
+
+TEST(LoadSyncKey, ErrorTexts) {
+    EXPECT_EQ(Error::keychain(-25308).localizedDescription(),
+              QString::fromUtf8(
+                  "The operation couldn\u2019t be completed. (CloudSyncCrypto.Error error 0.)"));
+    EXPECT_EQ(Error::noKeyYet().localizedDescription(),
+              QString::fromUtf8(
+                  "The operation couldn\u2019t be completed. (CloudSyncCrypto.Error error 1.)"));
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "Iso8601.h"
+
+namespace {
+
+Instant utc(int year, unsigned month, unsigned day, int hour, int minute, int second) {
+    using namespace std::chrono;
+    return Instant(sys_days(std::chrono::year(year) / month / day) + hours(hour) + minutes(minute) +
+                   seconds(second));
+}
+
+TEST(Iso8601, ParsesUtcAndNumericOffsets) {
+    EXPECT_EQ(Iso8601::parse(u"2026-01-02T03:04:05Z"), utc(2026, 1, 2, 3, 4, 5));
+    EXPECT_EQ(Iso8601::parse(u"2026-01-02T04:34:05+01:30"), utc(2026, 1, 2, 3, 4, 5));
+    EXPECT_EQ(Iso8601::parse(u"2026-01-01T23:04:05-04:00"), utc(2026, 1, 2, 3, 4, 5));
+    EXPECT_EQ(Iso8601::parse(u"2024-02-29T00:00:00Z"), utc(2024, 2, 29, 0, 0, 0));
+    EXPECT_EQ(Iso8601::parse(u"1969-12-31T23:59:59Z"), utc(1969, 12, 31, 23, 59, 59));
+}
+
+TEST(Iso8601, RejectsEveryOtherForm) {
+    for (const char16_t* text : {
+             u"2026-01-02T03:04:05.123Z",  // fraction of a second
+             u"2026-01-02T03:04:05.Z",
+             u"2026-01-02T03:04:05",   // no zone
+             u"2026-01-02 03:04:05Z",  // blank instead of T
+             u"2026-01-02t03:04:05z",
+             u"2026-01-02T03:04:05+0100",  // offset without colon
+             u"2026-01-02T03:04:05+01",
+             u"2026-1-02T03:04:05Z",
+             u"2026-02-30T03:04:05Z",  // no such day
+             u"2025-02-29T03:04:05Z",
+             u"2026-13-02T03:04:05Z",
+             u"2026-01-02T24:00:00Z",
+             u"2026-01-02T03:60:05Z",
+             u"2026-01-02T03:04:60Z",  // no leap seconds
+             u"2026-01-02T03:04:05+24:00",
+             u"2026-01-02T03:04:05Z ",
+             u" 2026-01-02T03:04:05Z",
+             u"+2026-01-02T03:04:05Z",
+             u"２０２６-01-02T03:04:05Z",  // digits that are not ASCII
+             u"",
+         }) {
+        EXPECT_FALSE(Iso8601::parse(text)) << QString::fromUtf16(text).toStdString();
+    }
+}
+
+TEST(Iso8601, FormatsUtcWithTheFractionDropped) {
+    EXPECT_EQ(Iso8601::format(utc(2026, 1, 2, 3, 4, 5) + std::chrono::milliseconds(999)),
+              "2026-01-02T03:04:05Z");
+    EXPECT_EQ(Iso8601::format(utc(1969, 12, 31, 23, 59, 59) + std::chrono::milliseconds(500)),
+              "1969-12-31T23:59:59Z");
+    EXPECT_EQ(Iso8601::format(utc(9999, 12, 31, 23, 59, 59)), "9999-12-31T23:59:59Z");
+    EXPECT_FALSE(Iso8601::format(utc(10000, 1, 1, 0, 0, 0)));
+    EXPECT_FALSE(Iso8601::format(utc(-1, 12, 31, 0, 0, 0)));
+}
+
+TEST(Iso8601, FormatAndParseRoundTrip) {
+    for (const Instant instant : {utc(2000, 2, 29, 12, 0, 0), utc(1970, 1, 1, 0, 0, 0),
+                                  utc(2038, 1, 19, 3, 14, 8), utc(0, 1, 1, 0, 0, 0)}) {
+        EXPECT_EQ(Iso8601::parse(*Iso8601::format(instant)), instant);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "AtomicFile.h"
+#include "Iso8601.h"
+#include "LatestCodeStore.h"
+#include "TemporaryAppGroupContainers.h"
+
+namespace {
+
+LatestCode sample(const QString& code = "123456") {
+    return LatestCode{"Work GitHub",
+                      std::nullopt,
+                      code,
+                      "iPhone",
+                      *Iso8601::parse(u"2026-03-01T12:00:00Z"),
+                      *Iso8601::parse(u"2026-03-01T12:00:02Z"),
+                      *Iso8601::parse(u"2026-03-01T12:01:30Z")};
+}
+
+int modeOf(const QString& path) {
+    struct stat status {};
+    if (stat(QFile::encodeName(path).constData(), &status) != 0) {
+        return -1;
+    }
+    return static_cast<int>(status.st_mode & 07777);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+class LatestCodeStoreTest : public testing::Test {
+protected:
+    TemporaryAppGroupContainers containers;
+    LatestCodeStore store = *LatestCodeStore::make(containers);
+};
+
+TEST_F(LatestCodeStoreTest, LivesInTheGroupContainer) {
+    EXPECT_EQ(store.url(), containers.directory.path() +
+                               "/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.json");
+    EXPECT_EQ(store.filledURL(), containers.directory.path() +
+                                     "/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.filled");
+}
+
+TEST(LatestCodeStoreMaking, NoContainerMeansNoStore) {
+    struct NoContainers : AppGroupContainers {
+        std::optional<QString> containerDirectory(const QString&) const override {
+            return std::nullopt;
+        }
+    };
+    EXPECT_FALSE(LatestCodeStore::make(NoContainers()));
+}
+
+TEST_F(LatestCodeStoreTest, SaveCreatesPrivateDirectoriesAndAnOwnerOnlyFile) {
+    store.save(sample());
+    EXPECT_EQ(modeOf(store.url()), 0600);
+    EXPECT_EQ(modeOf(QFileInfo(store.url()).path()), 0700);
+    EXPECT_EQ(modeOf(containers.directory.filePath("app")), 0700);
+    EXPECT_EQ(store.load(), sample());
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(QFileInfo(store.url()).path()).entryList(QDir::Files),
+              QStringList{"latest-code.json"});
+}
+
+TEST_F(LatestCodeStoreTest, SaveReplacesTheWholeFileAndTightensOldPermissions) {
+    store.save(sample("111111"));
+    QFile::setPermissions(
+        store.url(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    store.save(sample("222222"));
+    EXPECT_EQ(store.load(), sample("222222"));
+    EXPECT_EQ(modeOf(store.url()), 0600);
+}
+
+// Limits the size of files this process may write, so writes fail even for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(LatestCodeStoreTest, FailedSaveLeavesThePreviousFileIntact) {
+    store.save(sample("111111"));
+    {
+        const FileSizeLimit limit(16);
+        EXPECT_THROW(store.save(sample("222222")), FileOperationError);
+    }
+    EXPECT_EQ(store.load(), sample("111111"));
+    EXPECT_EQ(QDir(QFileInfo(store.url()).path()).entryList(QDir::Files),
+              QStringList{"latest-code.json"})
+        << "the failed write must not leave its temporary file behind";
+}
+
+TEST_F(LatestCodeStoreTest, SaveRefusesACodeItCannotWrite) {
+    LatestCode farFuture = sample();
+    farFuture.expiresAt = *Iso8601::parse(u"9999-12-31T23:59:59Z") + std::chrono::hours(48);
+    EXPECT_THROW(store.save(farFuture), FileOperationError);
+    EXPECT_FALSE(QFile::exists(store.url()));
+}
+
+TEST_F(LatestCodeStoreTest, LoadGivesNothingForMissingOrBadFiles) {
+    EXPECT_FALSE(store.load());
+    store.save(sample());
+    for (const QByteArray& bad :
+         {QByteArray(), QByteArray("{"), QByteArray("null"), QByteArray(R"({"code":"1"})")}) {
+        writeFile(store.url(), bad);
+        EXPECT_FALSE(store.load()) << bad.constData();
+    }
+}
+
+TEST_F(LatestCodeStoreTest, ClearRemovesBothFilesAndIgnoresMissingOnes) {
+    store.clear();  // neither exists: nothing happens, nothing is thrown
+    store.save(sample());
+    store.markFilled(sample().receivedAt);
+    ASSERT_TRUE(QFile::exists(store.filledURL()));
+    store.clear();
+    EXPECT_FALSE(QFile::exists(store.url()));
+    EXPECT_FALSE(QFile::exists(store.filledURL()));
+    store.markFilled(sample().receivedAt);
+    store.clear();  // only the marker was there
+    EXPECT_FALSE(QFile::exists(store.filledURL()));
+}
+
+TEST_F(LatestCodeStoreTest, SavingANewCodeKeepsAnOldFillMarker) {
+    store.save(sample("111111"));
+    const Instant filled = sample().receivedAt + std::chrono::milliseconds(1500);
+    store.markFilled(filled);
+    store.save(sample("222222"));
+    EXPECT_EQ(store.filledAt(), filled);
+    EXPECT_EQ(modeOf(store.filledURL()), 0600);
+}
+
+TEST(FilledMarker, IsTheShortestDecimalThatReadsBack) {
+    const Instant whole = *Iso8601::parse(u"2026-03-01T12:00:00Z");
+    EXPECT_EQ(formatFilledMarker(whole), "1772366400.0");
+    EXPECT_EQ(formatFilledMarker(whole + std::chrono::milliseconds(250)), "1772366400.25");
+    EXPECT_EQ(formatFilledMarker(whole + std::chrono::microseconds(123456)), "1772366400.123456");
+    EXPECT_EQ(formatFilledMarker(Instant{}), "0.0");
+    for (const Instant instant :
+         {whole, whole + std::chrono::microseconds(1), Instant{} - std::chrono::seconds(5)}) {
+        EXPECT_EQ(parseFilledMarker(formatFilledMarker(instant)), instant);
+    }
+}
+
+TEST(FilledMarker, ParsingAcceptsOneNumberAndNothingElse) {
+    EXPECT_EQ(parseFilledMarker("1772366400.25"),
+              *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(250));
+    EXPECT_EQ(parseFilledMarker("1772366400"), *Iso8601::parse(u"2026-03-01T12:00:00Z"));
+    EXPECT_EQ(parseFilledMarker("+1.5e1"), Instant{} + std::chrono::seconds(15));
+    EXPECT_EQ(parseFilledMarker("-2"), Instant{} - std::chrono::seconds(2));
+    for (const char* bad :
+         {"", " 1772366400.25", "\t1", "\n1", "1772366400.25\n", "1772366400.25 ", "1,5", "abc",
+          "1.2.3", "+", "+-1", "++1", "nan", "inf", "-inf", "1e400", "1e300", "0x10"}) {
+        EXPECT_FALSE(parseFilledMarker(bad)) << '"' << bad << '"';
+    }
+    EXPECT_FALSE(parseFilledMarker(QByteArrayView("1\0", 2)));
+}
+
+TEST_F(LatestCodeStoreTest, FilledAtReadsTheMarkerFile) {
+    EXPECT_FALSE(store.filledAt());
+    AtomicFile::makeDirectories(QFileInfo(store.url()).path());
+    writeFile(store.filledURL(), "1772366400.5");
+    EXPECT_EQ(store.filledAt(),
+              *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(500));
+    writeFile(store.filledURL(), "1772366400.5\n");
+    EXPECT_FALSE(store.filledAt());
+}
+
+TEST_F(LatestCodeStoreTest, MarkFilledIgnoresFailures) {
+    // The container directory does not exist yet, so the marker cannot be written.
+    store.markFilled(sample().receivedAt);
+    EXPECT_FALSE(store.filledAt());
+}
+
+}  // namespace

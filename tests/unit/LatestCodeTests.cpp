@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "Iso8601.h"
+#include "LatestCode.h"
+
+namespace {
+
+LatestCode sample() {
+    return LatestCode{"Work GitHub",
+                      "github",
+                      "123456",
+                      "iPhone",
+                      *Iso8601::parse(u"2026-03-01T12:00:00Z"),
+                      *Iso8601::parse(u"2026-03-01T12:00:02Z"),
+                      *Iso8601::parse(u"2026-03-01T12:01:30Z")};
+}
+
+LatestCode withCode(const QString& code) {
+    LatestCode latest = sample();
+    latest.code = code;
+    return latest;
+}
+
+TEST(LatestCode, IsValidStrictlyBeforeExpiryAndNeverWhenEmpty) {
+    const LatestCode code = sample();
+    EXPECT_TRUE(code.isValid(code.expiresAt - std::chrono::microseconds(1)));
+    EXPECT_FALSE(code.isValid(code.expiresAt));
+    EXPECT_FALSE(code.isValid(code.expiresAt + std::chrono::seconds(1)));
+    EXPECT_FALSE(withCode("").isValid(code.issuedAt));
+}
+
+TEST(LatestCode, DisplayCodeGroupsSixSevenAndEightCharacters) {
+    EXPECT_EQ(withCode("123456").displayCode(), "123 456");
+    EXPECT_EQ(withCode("1234567").displayCode(), "1234 567");
+    EXPECT_EQ(withCode("12345678").displayCode(), "1234 5678");
+    for (const char* unchanged : {"", "1", "12345", "123456789", "ABCDEFGHIJ"}) {
+        EXPECT_EQ(withCode(unchanged).displayCode(), unchanged);
+    }
+}
+
+TEST(LatestCode, DisplayCodeCountsWhatTheUserSees) {
+    // Six family emoji, each several code points joined by zero-width joiners.
+    const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    const QString sixFamilies = family.repeated(6);
+    EXPECT_EQ(withCode(sixFamilies).displayCode(), family.repeated(3) + " " + family.repeated(3));
+    // Accented letters written as a letter and a combining mark.
+    const QString e = QString::fromUtf8("e\u0301");
+    EXPECT_EQ(withCode(e.repeated(7)).displayCode(), e.repeated(4) + " " + e.repeated(3));
+    // Five of them stay as they are, however many code units they take.
+    EXPECT_EQ(withCode(e.repeated(5)).displayCode(), e.repeated(5));
+}
+
+TEST(LatestCode, DomainsComeFromTheServiceTable) {
+    LatestCode code = sample();
+    code.serviceID = " GitHub \n";
+    EXPECT_EQ(code.domains(), QStringList{"github.com"});
+    for (const std::optional<QString>& service :
+         {std::optional<QString>(), std::optional<QString>(""), std::optional<QString>("   "),
+          std::optional<QString>("no-such-service"), std::optional<QString>("git")}) {
+        code.serviceID = service;
+        EXPECT_TRUE(code.domains().isEmpty());
+    }
+}
+
+TEST(LatestCodeCoding, WritesCompactJsonWithWholeSecondUtcInstants) {
+    LatestCode code = sample();
+    code.receivedAt += std::chrono::milliseconds(750);
+    const QByteArray json = *code.encode();
+    EXPECT_FALSE(json.contains('\n'));
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    EXPECT_EQ(object.value("receivedAt").toString(), "2026-03-01T12:00:02Z");
+    EXPECT_EQ(object.value("serviceID").toString(), "github");
+    EXPECT_EQ(object.keys().size(), 7);
+
+    code.serviceID.reset();
+    EXPECT_FALSE(code.encode()->contains("serviceID"));
+}
+
+TEST(LatestCodeCoding, ReadsKeysInAnyOrderAndIgnoresUnknownOnes) {
+    const QByteArray json =
+        R"({"zzz":1,"expiresAt":"2026-03-01T13:01:30+01:00","code":"123456","receivedAt":"2026-03-01T12:00:02Z",)"
+        R"("issuedAt":"2026-03-01T12:00:00Z","fromDevice":"iPhone","serviceID":"github","accountName":"Work GitHub"})";
+    EXPECT_EQ(LatestCode::decode(json), sample());
+    EXPECT_EQ(LatestCode::decode(*sample().encode()), sample());
+}
+
+TEST(LatestCodeCoding, NullOrMissingServiceIDIsAbsent) {
+    QJsonObject object = QJsonDocument::fromJson(*sample().encode()).object();
+    object.insert("serviceID", QJsonValue::Null);
+    const auto withNull = LatestCode::decode(QJsonDocument(object).toJson());
+    ASSERT_TRUE(withNull);
+    EXPECT_FALSE(withNull->serviceID);
+    object.remove("serviceID");
+    EXPECT_EQ(LatestCode::decode(QJsonDocument(object).toJson())->serviceID, std::nullopt);
+}
+
+TEST(LatestCodeCoding, AnythingIncompleteOrMalformedReadsAsNothing) {
+    const QJsonObject good = QJsonDocument::fromJson(*sample().encode()).object();
+    auto decodeWith = [&](const QString& key, const QJsonValue& value) {
+        QJsonObject object = good;
+        value.isUndefined() ? void(object.remove(key)) : void(object.insert(key, value));
+        return LatestCode::decode(QJsonDocument(object).toJson());
+    };
+    for (const char* key :
+         {"accountName", "code", "fromDevice", "issuedAt", "receivedAt", "expiresAt"}) {
+        EXPECT_FALSE(decodeWith(key, QJsonValue::Undefined)) << key;
+        EXPECT_FALSE(decodeWith(key, QJsonValue::Null)) << key;
+        EXPECT_FALSE(decodeWith(key, 5)) << key;
+    }
+    EXPECT_FALSE(decodeWith("serviceID", 5));
+    EXPECT_FALSE(decodeWith("expiresAt", "2026-03-01T12:01:30.250Z"));
+    EXPECT_FALSE(decodeWith("expiresAt", "2026-03-01T12:01:30"));
+    EXPECT_TRUE(decodeWith("expiresAt", "2026-03-01T12:01:30Z"));
+    EXPECT_FALSE(LatestCode::decode("[]"));
+    EXPECT_FALSE(LatestCode::decode(""));
+    EXPECT_FALSE(LatestCode::decode(QByteArray(*sample().encode()).chopped(1)));
+}
+
+TEST(LatestCodeCoding, CodingKeysAreTheSevenFieldNamesInOrder) {
+    const QStringList names{"accountName", "serviceID",  "code",     "fromDevice",
+                            "issuedAt",    "receivedAt", "expiresAt"};
+    for (int i = 0; i < names.size(); ++i) {
+        const auto key = static_cast<LatestCode::CodingKeys>(i);
+        EXPECT_EQ(LatestCode::stringValue(key), names[i]);
+        EXPECT_EQ(LatestCode::codingKey(names[i]), key);
+    }
+    EXPECT_FALSE(LatestCode::codingKey(u"accountname"));
+    EXPECT_FALSE(LatestCode::codingKey(u"0"));
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "CloudSyncCrypto.h"
+#include "SecretServiceKeychain.h"
+#include "SessionEnvironment.h"
+
+namespace {
+
+using CloudSyncCrypto::Error;
+
+// Runs against the session's gnome-keyring; each test starts without a sync key.
+class KeychainIntegration : public testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_DESKTOP_SESSION();
+        keychain.remove(CloudSyncCrypto::syncKeyQuery());
+    }
+    void TearDown() override {
+        if (insideDesktopSession()) {
+            keychain.remove(CloudSyncCrypto::syncKeyQuery());
+        }
+    }
+    Error loadError() {
+        try {
+            CloudSyncCrypto::loadSyncKey(keychain);
+        } catch (const Error& error) {
+            return error;
+        }
+        ADD_FAILURE() << "loadSyncKey did not throw";
+        return Error::keychain(0);
+    }
+
+    SecretServiceKeychain keychain;
+};
+
+TEST_F(KeychainIntegration, MissingItemIsNoKeyYet) {
+    EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
+              Keychain::itemNotFound);
+    EXPECT_EQ(loadError(), Error::noKeyYet());
+}
+
+TEST_F(KeychainIntegration, SixteenByteItemIsNoKeyYet) {
+    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), QByteArray(16, '\x01')),
+              Keychain::success);
+    EXPECT_EQ(loadError(), Error::noKeyYet());
+}
+
+TEST_F(KeychainIntegration, ThirtyTwoRawBytesAreTheKey) {
+    QByteArray key(32, '\0');
+    for (int i = 0; i < key.size(); ++i) {
+        key[i] = static_cast<char>(255 - i * 7);  // bytes that are not valid UTF-8 text
+    }
+    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
+    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), key);
+    EXPECT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::duplicateItem);
+    EXPECT_EQ(keychain.remove(CloudSyncCrypto::syncKeyQuery()), Keychain::success);
+    EXPECT_EQ(keychain.remove(CloudSyncCrypto::syncKeyQuery()), Keychain::itemNotFound);
+    EXPECT_EQ(loadError(), Error::noKeyYet());
+}
+
+TEST_F(KeychainIntegration, ItemStoredByAnotherToolIsFound) {
+    QProcess secretTool;
+    secretTool.start("secret-tool", {"store", "--label=from another tool", "service",
+                                     "net.brontal.zorvik.sync", "account", "sync-key"});
+    ASSERT_TRUE(secretTool.waitForStarted());
+    secretTool.write(QByteArray(32, 'z'));
+    secretTool.closeWriteChannel();
+    ASSERT_TRUE(secretTool.waitForFinished());
+    ASSERT_EQ(secretTool.exitCode(), 0) << secretTool.readAllStandardError().toStdString();
+    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), QByteArray(32, 'z'));
+}
+
+TEST_F(KeychainIntegration, NoSecretServiceOnTheBusIsNotAvailable) {
+    // A bus of its own that nobody serves secrets on.
+    QProcess probe;
+    probe.start("dbus-run-session", {"--config-file=" + qEnvironmentVariable("ZORVIK_SESSION_DIR") +
+                                         "/session-bus.conf",
+                                     "--", ZORVIK_PHONE_PATH, "key", "export"});
+    ASSERT_TRUE(probe.waitForFinished(20000));
+    EXPECT_EQ(probe.exitCode(), 1);
+    // The bus daemon writes its own lines there too.
+    const QString errors = QString::fromUtf8(probe.readAllStandardError());
+    EXPECT_TRUE(errors.contains("zorvik-phone: keychain error -25291\n")) << errors.toStdString();
+}
+
+}  // namespace

@@ -4,8 +4,9 @@
 #include <cmath>
 
 namespace {
-// Far inside the range of a 64-bit count of microseconds (about 292 000 years).
-constexpr double kLargestSeconds = 1e14;
+// About 31 700 years: far inside what a 64-bit count of microseconds holds (about 9.2e12 s),
+// so sums of such spans with any instant we handle cannot overflow.
+constexpr double kLargestSeconds = 1e12;
 }  // namespace
 
 double secondsBetween(Instant from, Instant to) {

@@ -82,7 +82,12 @@ std::optional<Instant> parse(QStringView text) {
 
     const auto local = std::chrono::sys_days(date) + std::chrono::hours(hour) +
                        std::chrono::minutes(minute) + std::chrono::seconds(second);
-    return Instant(local - std::chrono::minutes(offsetMinutes));
+    const Instant instant(local - std::chrono::minutes(offsetMinutes));
+    // An offset can carry the first or last day beyond the years we can write back.
+    if (!format(instant)) {
+        return std::nullopt;
+    }
+    return instant;
 }
 
 std::optional<QString> format(Instant instant) {

@@ -11,6 +11,8 @@
 // (+01:00) in place of Z. Anything else, a fraction of a second included, is rejected.
 namespace Iso8601 {
 
+// Nothing as well for an instant that `format` could not write (an offset moving year 0000 or
+// 9999 across the edge), so whatever parses can be written back.
 std::optional<Instant> parse(QStringView text);
 
 // UTC with the fraction of a second dropped; nothing for years outside 0000–9999.

@@ -39,6 +39,8 @@ TEST(Iso8601, RejectsEveryOtherForm) {
              u" 2026-01-02T03:04:05Z",
              u"+2026-01-02T03:04:05Z",
              u"２０２６-01-02T03:04:05Z",  // digits that are not ASCII
+             u"0000-01-01T00:00:00+01:00",  // year -1 in UTC
+             u"9999-12-31T23:00:00-01:00",  // year 10000 in UTC
              u"",
          }) {
         EXPECT_FALSE(Iso8601::parse(text)) << QString::fromUtf16(text).toStdString();

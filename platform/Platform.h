@@ -1,9 +1,14 @@
 #pragma once
 
-class MainActor;
-class SystemLog;
-class Keychain;
 class AppGroupContainers;
+class CredentialIdentityStore;
+class Keychain;
+class LoginItemService;
+class MainActor;
+class Pasteboard;
+class SystemLog;
+class UserDefaults;
+class UserNotificationCenter;
 
 // The desktop platform the product runs on, built once by main and handed to whoever needs it.
 struct Platform {
@@ -11,4 +16,9 @@ struct Platform {
     SystemLog& systemLog;
     Keychain& keychain;
     AppGroupContainers& appGroupContainers;
+    UserDefaults& userDefaults;
+    LoginItemService& loginItemService;
+    Pasteboard& pasteboard;
+    UserNotificationCenter& userNotificationCenter;
+    CredentialIdentityStore& credentialIdentityStore;
 };

@@ -1,0 +1,30 @@
+#include "ClipboardPublisher.h"
+
+#include "MainActor.h"
+#include "Pasteboard.h"
+
+namespace {
+
+Task<void> clearLater(MainActor& mainActor, Pasteboard& pasteboard, double clearAfter, long count) {
+    if (clearAfter > 0) {
+        co_await mainActor.sleep(clearAfter);
+    }
+    if (co_await isCancelled()) {
+        co_return;
+    }
+    // Anything that changed the clipboard since, even a copy of the same text, keeps it.
+    if (pasteboard.changeCount() == count) {
+        pasteboard.clearContents();
+    }
+}
+
+}  // namespace
+
+void ClipboardPublisher::copyToPasteboard(const QString& code, double clearAfter) {
+    pasteboard_.clearContents();
+    pasteboard_.setString(code, QString::fromLatin1(Pasteboard::stringType));
+    pasteboard_.setString(QString(), QString::fromLatin1(Pasteboard::concealedType));
+    const long count = pasteboard_.changeCount();
+    clearTask_.cancel();
+    clearTask_ = mainActor_.spawn(clearLater(mainActor_, pasteboard_, clearAfter, count));
+}

@@ -1,0 +1,4 @@
+#pragma once
+
+// Whether the user lets the application post notifications.
+enum class NotificationState { checking, notAsked, allowed, off };

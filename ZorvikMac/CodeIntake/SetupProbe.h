@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "CloudAccountState.h"
+#include "Instant.h"
+#include "NotificationState.h"
+#include "SyncKeyState.h"
+
+// The readiness snapshot behind the setup checklist. Absent optionals are "not yet known".
+struct SetupProbe {
+    CloudAccountState cloud;
+    SyncKeyState syncKey;
+    std::optional<bool> pushRegistered;
+    std::optional<QString> pushError;
+    std::optional<bool> subscriptionSaved;
+    std::optional<QString> subscriptionError;
+    std::optional<bool> autoFillEnabled;
+    NotificationState notifications = NotificationState::checking;
+    bool launchAtLogin = false;
+    std::optional<QString> lastReceivedName;
+    std::optional<Instant> lastReceivedAt;
+
+    bool operator==(const SetupProbe&) const = default;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// Whether the shared sync key has reached this desktop's keychain.
+struct SyncKeyState {
+    enum class Kind { checking, received, waiting, error };
+
+    Kind kind = Kind::checking;
+    // A short human-readable text; only an error carries one.
+    QString message;
+
+    static SyncKeyState error(QString message) { return {Kind::error, std::move(message)}; }
+    bool operator==(const SyncKeyState&) const = default;
+};

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+#include <functional>
+#include <optional>
+
+// The desktop's notification centre, shaped after what the product asks of it.
+class UserNotificationCenter {
+public:
+    // What the user did with a notification: the body (default) or one of its actions.
+    static constexpr auto defaultActionIdentifier = "default";
+
+    enum class AuthorizationStatus {
+        notDetermined = 0,
+        denied = 1,
+        authorized = 2,
+        provisional = 3,
+        ephemeral = 4
+    };
+    enum class InterruptionLevel { passive = 0, active = 1, timeSensitive = 2, critical = 3 };
+
+    struct Action {
+        QString identifier;
+        QString title;
+        bool operator==(const Action&) const = default;
+    };
+    struct Category {
+        QString identifier;
+        QList<Action> actions;
+        bool operator==(const Category&) const = default;
+    };
+    struct Content {
+        QString title;
+        QString body;
+        QString categoryIdentifier;
+        QVariantMap userInfo;
+        InterruptionLevel interruptionLevel = InterruptionLevel::active;
+        bool operator==(const Content&) const = default;
+    };
+    struct Request {
+        QString identifier;
+        Content content;
+        bool operator==(const Request&) const = default;
+    };
+    struct Response {
+        QString actionIdentifier;
+        Request request;
+    };
+
+    // Told when the user acts on a notification; `done` must be called when the work is over.
+    class Delegate {
+    public:
+        virtual ~Delegate() = default;
+        virtual void didReceive(const Response& response, std::function<void()> done) = 0;
+    };
+
+    virtual ~UserNotificationCenter() = default;
+    virtual void setDelegate(Delegate* delegate) = 0;
+    virtual void setNotificationCategories(const QList<Category>& categories) = 0;
+    // Answers on the main thread: granted, and an error text when the question failed.
+    virtual void requestAuthorization(
+        std::function<void(bool granted, std::optional<QString> error)> answer) = 0;
+    // Shows the request now; a request with the identifier of a shown one replaces it.
+    virtual void add(const Request& request) = 0;
+    virtual void removeDeliveredNotifications(const QStringList& identifiers) = 0;
+    virtual void getAuthorizationStatus(std::function<void(AuthorizationStatus)> answer) = 0;
+};

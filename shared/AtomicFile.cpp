@@ -33,7 +33,8 @@ void makeDirectories(const QString& directory, QFileDevice::Permissions permissi
         makeDirectories(parent, permissions);
     }
     if (!QDir().mkdir(absolute, permissions) && !QFileInfo(absolute).isDir()) {
-        throw FileOperationError(absolute, QStringLiteral("Could not create the directory"));
+        // The system's own words for why (errno of the failed mkdir).
+        throw FileOperationError(absolute, qt_error_string(-1));
     }
 }
 

@@ -1,0 +1,75 @@
+#include "FileCredentialIdentityStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "AtomicFile.h"
+#include "MainActor.h"
+
+FileCredentialIdentityStore::FileCredentialIdentityStore(
+    MainActor& mainActor, std::optional<QString> containerDirectory,
+    QList<NativeMessagingHosts::BrowserDirectory> browsers)
+    : mainActor_(mainActor),
+      containerDirectory_(std::move(containerDirectory)),
+      browsers_(std::move(browsers)) {}
+
+std::optional<QString> FileCredentialIdentityStore::identitiesPath() const {
+    if (!containerDirectory_) {
+        return std::nullopt;
+    }
+    return QDir(*containerDirectory_).filePath(QStringLiteral("credential-identities.json"));
+}
+
+void FileCredentialIdentityStore::getState(std::function<void(bool isEnabled)> answer) {
+    bool enabled = false;
+    for (const auto& browser : browsers_) {
+        enabled =
+            enabled || QFileInfo::exists(NativeMessagingHosts::manifestPath(browser.directory));
+    }
+    mainActor_.post([answer = std::move(answer), enabled] { answer(enabled); });
+}
+
+void FileCredentialIdentityStore::replaceCredentialIdentityEntries(
+    const QList<Identity>& identities, std::function<void(std::optional<QString> error)> done) {
+    std::optional<QString> error;
+    if (const auto path = identitiesPath()) {
+        QJsonArray list;
+        for (const Identity& identity : identities) {
+            list.append(QJsonObject{
+                {QStringLiteral("serviceIdentifier"),
+                 QJsonObject{{QStringLiteral("identifier"), identity.serviceIdentifier},
+                             {QStringLiteral("type"), QStringLiteral("domain")}}},
+                {QStringLiteral("label"), identity.label},
+                {QStringLiteral("recordIdentifier"), identity.recordIdentifier},
+            });
+        }
+        try {
+            AtomicFile::makeDirectories(*containerDirectory_);
+            AtomicFile::write(*path,
+                              QJsonDocument(QJsonObject{{QStringLiteral("identities"), list}})
+                                  .toJson(QJsonDocument::Compact));
+        } catch (const Error& failure) {
+            error = failure.localizedDescription();
+        }
+    } else {
+        error =
+            QStringLiteral("There is no application-group container (XDG_RUNTIME_DIR is not set)");
+    }
+    mainActor_.post([done = std::move(done), error] { done(error); });
+}
+
+void FileCredentialIdentityStore::removeAllCredentialIdentities(
+    std::function<void(std::optional<QString> error)> done) {
+    std::optional<QString> error;
+    if (const auto path = identitiesPath()) {
+        QFile file(*path);
+        if (file.exists() && !file.remove()) {
+            error = file.errorString() + QStringLiteral(": ") + *path;
+        }
+    }
+    mainActor_.post([done = std::move(done), error] { done(error); });
+}

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include "FakeLoginItemService.h"
+#include "MacSettings.h"
+#include "QSettingsUserDefaults.h"
+
+namespace {
+
+class MacSettingsTest : public testing::Test {
+protected:
+    QTemporaryDir directory;
+    QSettingsUserDefaults defaults{directory.filePath("ZorvikMac.conf")};
+    FakeLoginItemService loginItem;
+};
+
+TEST_F(MacSettingsTest, FreshStoreGivesTheRegisteredDefaults) {
+    const MacSettings settings(defaults, loginItem);
+    EXPECT_TRUE(settings.copyToClipboard());
+    EXPECT_TRUE(settings.notify());
+    EXPECT_TRUE(settings.showCodeInMenuBar());
+    EXPECT_FALSE(settings.setupCollapsed());
+    EXPECT_EQ(settings.pollInterval(), 5.0);
+    EXPECT_FALSE(settings.launchAtLogin());
+    EXPECT_FALSE(settings.launchAtLoginError());
+    EXPECT_EQ(MacSettings::pollIntervalChoices(), (QList<double>{3, 5, 10, 30, 60}));
+}
+
+TEST_F(MacSettingsTest, StoredValuesAreReadBackAndStrayIntervalsBecomeFive) {
+    defaults.setBool(false, "copyToClipboard");
+    defaults.setBool(true, "setupCollapsed");
+    defaults.setDouble(30, "pollInterval");
+    loginItem.current = LoginItemService::Status::enabled;
+    const MacSettings settings(defaults, loginItem);
+    EXPECT_FALSE(settings.copyToClipboard());
+    EXPECT_TRUE(settings.setupCollapsed());
+    EXPECT_EQ(settings.pollInterval(), 30.0);
+    EXPECT_TRUE(settings.launchAtLogin());
+
+    for (double stray : {7.0, 2.5, 0.0, -5.0}) {
+        defaults.setDouble(stray, "pollInterval");
+        EXPECT_EQ(MacSettings(defaults, loginItem).pollInterval(), 5.0) << stray;
+        EXPECT_EQ(defaults.doubleForKey("pollInterval"), stray) << "the stored value stays";
+    }
+    loginItem.current = LoginItemService::Status::requiresApproval;
+    EXPECT_FALSE(MacSettings(defaults, loginItem).launchAtLogin());
+}
+
+TEST_F(MacSettingsTest, EveryAssignmentWritesButOnlyChangesNotify) {
+    MacSettings settings(defaults, loginItem);
+    QSignalSpy notifySpy(&settings, &MacSettings::notifyChanged);
+    QSignalSpy intervalSpy(&settings, &MacSettings::pollIntervalChanged);
+    defaults.setBool(false, "notify");  // as if someone else wrote it
+    settings.setNotify(true);
+    EXPECT_TRUE(defaults.boolForKey("notify")) << "an unchanged value is written all the same";
+    EXPECT_EQ(notifySpy.count(), 0);
+    settings.setNotify(false);
+    EXPECT_EQ(notifySpy.count(), 1);
+    settings.setPollInterval(60);
+    settings.setPollInterval(60);
+    EXPECT_EQ(intervalSpy.count(), 1);
+    EXPECT_EQ(defaults.doubleForKey("pollInterval"), 60.0);
+    settings.setPollInterval(7);  // later assignments keep whatever they are given
+    EXPECT_EQ(settings.pollInterval(), 7.0);
+}
+
+TEST_F(MacSettingsTest, RefusedLoginItemKeepsTheErrorAndFallsBackWithOneCall) {
+    MacSettings settings(defaults, loginItem);
+    QSignalSpy launchSpy(&settings, &MacSettings::launchAtLoginChanged);
+    QSignalSpy errorSpy(&settings, &MacSettings::launchAtLoginErrorChanged);
+    loginItem.refuseWith = "Permission denied: /home/u/.config/autostart";
+    settings.setLaunchAtLogin(true);
+    EXPECT_EQ(loginItem.registerCalls, 1);
+    EXPECT_EQ(loginItem.unregisterCalls, 0) << "falling back must not call the system again";
+    EXPECT_FALSE(settings.launchAtLogin());
+    EXPECT_EQ(settings.launchAtLoginError(), "Permission denied: /home/u/.config/autostart");
+    EXPECT_EQ(launchSpy.count(), 2);  // on, then back off
+    EXPECT_EQ(errorSpy.count(), 1);
+
+    loginItem.refuseWith.reset();
+    settings.setLaunchAtLogin(true);
+    EXPECT_EQ(loginItem.registerCalls, 2);
+    EXPECT_TRUE(settings.launchAtLogin());
+    EXPECT_FALSE(settings.launchAtLoginError());
+    EXPECT_EQ(errorSpy.count(), 2);
+}
+
+TEST_F(MacSettingsTest, AssigningTheSameValueTouchesNothing) {
+    MacSettings settings(defaults, loginItem);
+    settings.setLaunchAtLogin(false);
+    EXPECT_EQ(loginItem.registerCalls + loginItem.unregisterCalls, 0);
+}
+
+TEST_F(MacSettingsTest, RefreshFollowsTheSystemWithoutChangingIt) {
+    loginItem.current = LoginItemService::Status::enabled;
+    MacSettings settings(defaults, loginItem);
+    QSignalSpy launchSpy(&settings, &MacSettings::launchAtLoginChanged);
+    loginItem.current =
+        LoginItemService::Status::notRegistered;  // removed in the system's settings
+    settings.refreshLaunchAtLogin();
+    EXPECT_FALSE(settings.launchAtLogin());
+    EXPECT_EQ(launchSpy.count(), 1);
+    EXPECT_EQ(loginItem.unregisterCalls, 0);
+    settings.refreshLaunchAtLogin();
+    EXPECT_EQ(launchSpy.count(), 1);
+    // After a refresh, a change by the user works normally again.
+    settings.setLaunchAtLogin(true);
+    EXPECT_EQ(loginItem.registerCalls, 1);
+}
+
+TEST_F(MacSettingsTest, SuccessKeepsTheUsersChoiceEvenIfTheSystemWantsApproval) {
+    MacSettings settings(defaults, loginItem);
+    settings.setLaunchAtLogin(true);
+    loginItem.current = LoginItemService::Status::requiresApproval;
+    EXPECT_TRUE(settings.launchAtLogin());
+    settings.refreshLaunchAtLogin();
+    EXPECT_FALSE(settings.launchAtLogin());
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "Iso8601.h"
+#include "QSettingsUserDefaults.h"
+
+namespace {
+
+class UserDefaultsTest : public testing::Test {
+protected:
+    QTemporaryDir directory;
+    QString path = directory.filePath("net.brontal.zorvik/ZorvikMac.conf");
+};
+
+TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerOnlyForKeysNeverWritten) {
+    QSettingsUserDefaults defaults(path);
+    defaults.registerDefaults({{"notify", true}, {"pollInterval", 5.0}});
+    EXPECT_TRUE(defaults.boolForKey("notify"));
+    EXPECT_EQ(defaults.doubleForKey("pollInterval"), 5.0);
+    EXPECT_FALSE(defaults.boolForKey("setupCollapsed"));
+    EXPECT_EQ(defaults.doubleForKey("missing"), 0.0);
+    EXPECT_FALSE(defaults.stringForKey("missing"));
+    defaults.setBool(false, "notify");
+    EXPECT_FALSE(defaults.boolForKey("notify"));
+    EXPECT_FALSE(QFile(path).readAll().contains("pollInterval")) << "defaults are never written";
+}
+
+TEST_F(UserDefaultsTest, WritesReachTheFileAtOnceAndReadBackTyped) {
+    const Instant received =
+        *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(250);
+    {
+        QSettingsUserDefaults defaults(path);
+        defaults.setBool(true, "firstRunDone");
+        defaults.setDouble(30, "pollInterval");
+        defaults.setString("Work GitHub", "lastReceivedName");
+        defaults.setDate(received, "lastReceivedAt");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        EXPECT_TRUE(text.contains("lastReceivedAt=2026-03-01T12:00:00.250Z")) << text.constData();
+        EXPECT_TRUE(text.contains("firstRunDone=true")) << text.constData();
+    }
+    QSettingsUserDefaults reopened(path);
+    EXPECT_TRUE(reopened.boolForKey("firstRunDone"));
+    EXPECT_EQ(reopened.doubleForKey("pollInterval"), 30.0);
+    EXPECT_EQ(reopened.stringForKey("lastReceivedName"), "Work GitHub");
+    EXPECT_EQ(reopened.dateForKey("lastReceivedAt"), received);
+}
+
+TEST_F(UserDefaultsTest, ValuesOfAnotherTypeReadAsAbsentFalseOrZero) {
+    QSettingsUserDefaults defaults(path);
+    defaults.setString("soon", "pollInterval");
+    defaults.setString("Work", "notify");
+    defaults.setString("yesterday", "lastReceivedAt");
+    defaults.setDouble(2.5, "lastReceivedName");
+    EXPECT_EQ(defaults.doubleForKey("pollInterval"), 0.0);
+    EXPECT_FALSE(defaults.boolForKey("notify"));
+    EXPECT_FALSE(defaults.dateForKey("lastReceivedAt"));
+    EXPECT_FALSE(defaults.dateForKey("lastReceivedName"));
+    defaults.setString("2026-03-01T12:00:00", "lastReceivedAt");  // no zone: not ours
+    EXPECT_FALSE(defaults.dateForKey("lastReceivedAt"));
+    defaults.setDouble(1, "notify");
+    EXPECT_TRUE(defaults.boolForKey("notify"));
+    defaults.setBool(true, "pollInterval");
+    EXPECT_EQ(defaults.doubleForKey("pollInterval"), 1.0);
+}
+
+TEST_F(UserDefaultsTest, KeepsTextThatLooksLikeIniSyntaxIntact) {
+    QSettingsUserDefaults defaults(path);
+    const QString tricky = "@Variant(x) \"quoted\", [group]; a=b\\c \u00B7 \U0001F511";
+    defaults.setString(tricky, "lastReceivedName");
+    EXPECT_EQ(QSettingsUserDefaults(path).stringForKey("lastReceivedName"), tricky);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "CredentialIdentityStore.h"
+#include "NativeMessagingHosts.h"
+
+class MainActor;
+
+// The credential identities as credential-identities.json in the application-group container,
+// which the AutoFill helper reads to know for which sites a code is meant. The provider is
+// enabled while our native-messaging host is installed for at least one browser. Answers come
+// through the main queue, like any platform completion.
+class FileCredentialIdentityStore final : public CredentialIdentityStore {
+public:
+    FileCredentialIdentityStore(MainActor& mainActor, std::optional<QString> containerDirectory,
+                                QList<NativeMessagingHosts::BrowserDirectory> browsers);
+
+    // The file's path, or nothing without a container.
+    std::optional<QString> identitiesPath() const;
+
+    void getState(std::function<void(bool isEnabled)> answer) override;
+    void replaceCredentialIdentityEntries(
+        const QList<Identity>& identities,
+        std::function<void(std::optional<QString> error)> done) override;
+    void removeAllCredentialIdentities(
+        std::function<void(std::optional<QString> error)> done) override;
+
+private:
+    MainActor& mainActor_;
+    std::optional<QString> containerDirectory_;
+    QList<NativeMessagingHosts::BrowserDirectory> browsers_;
+};

@@ -5,10 +5,13 @@
 
 namespace {
 
+// The pasteboard and the actor outlive the task: the actor destroys the tasks it has not finished
+// when it goes, and the platform's pasteboard is there for as long as the actor runs.
 Task<void> clearLater(MainActor& mainActor, Pasteboard& pasteboard, double clearAfter, long count) {
     if (clearAfter > 0) {
         co_await mainActor.sleep(clearAfter);
     }
+    // A cancelled wait ends early; the task then stops here.
     if (co_await isCancelled()) {
         co_return;
     }

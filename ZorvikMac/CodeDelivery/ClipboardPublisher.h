@@ -15,8 +15,10 @@ public:
     ClipboardPublisher(Pasteboard& pasteboard, MainActor& mainActor)
         : pasteboard_(pasteboard), mainActor_(mainActor) {}
 
-    // Copies `code` and clears it `clearAfter` seconds later (on the boot-time clock) if the
-    // clipboard still holds exactly what this copy wrote; a delay of zero or less clears at once.
+    // Copies `code`, marked concealed, and clears the clipboard `clearAfter` seconds later (on
+    // the boot-time clock) unless its change count has moved since this copy, i.e. unless the
+    // user or another program changed it meanwhile. A delay of zero or less clears on the main
+    // queue's next turn. Cancels the clearing task of the previous copy.
     void copyToPasteboard(const QString& code, double clearAfter);
 
     // The clearing task of the latest copy.

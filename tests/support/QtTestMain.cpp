@@ -4,8 +4,10 @@
 #include <QGuiApplication>
 
 int main(int argc, char** argv) {
-    // Unit tests need no display; integration tests that do set xcb themselves.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    // Unit tests need no display; integration tests that do ask for xcb, and skip outside the
+    // private session, where there is no display to open.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        (qEnvironmentVariable("QT_QPA_PLATFORM") == "xcb" && qEnvironmentVariableIsEmpty("DISPLAY"))) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QGuiApplication application(argc, argv);

@@ -2,14 +2,16 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 #include <functional>
 #include <optional>
 
-// The desktop's notification centre, shaped after what the product asks of it.
+// The desktop's notification centre, shaped after what the product asks of it. Every answer
+// arrives later on the main thread, never inside the call that asked for it.
 class UserNotificationCenter {
 public:
-    // What the user did with a notification: the body (default) or one of its actions.
+    // The action identifier of a click on the notification itself rather than on a button.
     static constexpr auto defaultActionIdentifier = "default";
 
     enum class AuthorizationStatus {
@@ -21,11 +23,13 @@ public:
     };
     enum class InterruptionLevel { passive = 0, active = 1, timeSensitive = 2, critical = 3 };
 
+    // A button of a notification.
     struct Action {
         QString identifier;
         QString title;
         bool operator==(const Action&) const = default;
     };
+    // The buttons that a notification of this category offers, in order.
     struct Category {
         QString identifier;
         QList<Action> actions;
@@ -44,9 +48,12 @@ public:
         Content content;
         bool operator==(const Request&) const = default;
     };
+    // What the user did with a notification: the body (default) or one of its actions, and the
+    // request that showed it.
     struct Response {
         QString actionIdentifier;
         Request request;
+        bool operator==(const Response&) const = default;
     };
 
     // Told when the user acts on a notification; `done` must be called when the work is over.
@@ -57,13 +64,17 @@ public:
     };
 
     virtual ~UserNotificationCenter() = default;
+    // The centre does not own the delegate; pass nullptr before the delegate goes away.
     virtual void setDelegate(Delegate* delegate) = 0;
+    // Replaces every category known before.
     virtual void setNotificationCategories(const QList<Category>& categories) = 0;
-    // Answers on the main thread: granted, and an error text when the question failed.
+    // Answers whether notifications may be shown, and an error text when the question failed.
     virtual void requestAuthorization(
         std::function<void(bool granted, std::optional<QString> error)> answer) = 0;
-    // Shows the request now; a request with the identifier of a shown one replaces it.
+    // Shows the request now; a request with the identifier of a shown one replaces it. Failures
+    // are dropped.
     virtual void add(const Request& request) = 0;
+    // Takes away the shown notifications of these request identifiers.
     virtual void removeDeliveredNotifications(const QStringList& identifiers) = 0;
     virtual void getAuthorizationStatus(std::function<void(AuthorizationStatus)> answer) = 0;
 };

@@ -1,0 +1,35 @@
+#include "SetupActions.h"
+
+#include "Logger.h"
+#include "MacSettings.h"
+#include "Workspace.h"
+
+namespace {
+
+// Opens a settings pane, else the settings application for the user to find it there.
+void openSettings(Workspace& workspace, const char* url) {
+    if (!workspace.openURL(QString::fromLatin1(url))) {
+        workspace.openApplication(QString::fromLatin1(Workspace::systemSettingsApplication));
+    }
+}
+
+}  // namespace
+
+void performSetupAction(SetupRow::Action action, MacSettings& settings, Workspace& workspace,
+                        AutoFillSettings& autoFillSettings, const Logger& logger) {
+    switch (action) {
+        case SetupRow::Action::openICloudSettings:
+            openSettings(workspace, Workspace::iCloudSettingsURL);
+            break;
+        case SetupRow::Action::openNotificationSettings:
+            openSettings(workspace, Workspace::notificationSettingsURL);
+            break;
+        case SetupRow::Action::turnOnAutoFill:
+            autoFillSettings.openCredentialProviderAppSettings();
+            break;
+        case SetupRow::Action::toggleLaunchAtLogin:
+            settings.setLaunchAtLogin(!settings.launchAtLogin());
+            break;
+    }
+    logger.info("setup action %{public}s", caseName(action));
+}

@@ -1,0 +1,303 @@
+#include "SetupRow.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+namespace {
+
+using Kind = SetupRow::Kind;
+using State = SetupRow::State;
+using Action = SetupRow::Action;
+
+const auto kOpenICloudSettings = QStringLiteral("Open iCloud settings");
+const auto kKeychainDetail = QStringLiteral(
+    "Waiting for the key: turn on iCloud → Passwords & Keychain on this Mac and on the iPhone; "
+    "it can take a few minutes.");
+const auto kPollingDetail =
+    QStringLiteral("Codes still arrive by polling while the popover is open.");
+const auto kAutoFillDetail =
+    QStringLiteral("In Safari, the code appears in the field as From Zorvik.");
+
+constexpr std::array kKinds{Kind::cloud,    Kind::syncKey,       Kind::push,
+                            Kind::autoFill, Kind::notifications, Kind::launchAtLogin,
+                            Kind::firstCode};
+
+SetupRow row(Kind kind, State state, QString title) {
+    SetupRow made;
+    made.kind = kind;
+    made.state = state;
+    made.title = std::move(title);
+    return made;
+}
+
+SetupRow withSpinner(SetupRow made) {
+    made.spinner = true;
+    return made;
+}
+
+SetupRow withDetail(SetupRow made, QString detail) {
+    made.detail = std::move(detail);
+    return made;
+}
+
+SetupRow withAction(SetupRow made, Action action, std::optional<QString> buttonTitle) {
+    made.action = action;
+    made.buttonTitle = std::move(buttonTitle);
+    return made;
+}
+
+SetupRow cloudRow(const CloudAccountState& cloud) {
+    const auto failed = [](QString title, std::optional<QString> detail) {
+        SetupRow made = row(Kind::cloud, State::failed, std::move(title));
+        made.detail = std::move(detail);
+        return withAction(std::move(made), Action::openICloudSettings, kOpenICloudSettings);
+    };
+    switch (cloud.kind) {
+        case CloudAccountState::Kind::checking:
+            return row(Kind::cloud, State::pending, QStringLiteral("iCloud: checking…"));
+        case CloudAccountState::Kind::signedIn:
+            return row(Kind::cloud, State::ok, QStringLiteral("iCloud: signed in"));
+        case CloudAccountState::Kind::notSignedIn:
+            return failed(QStringLiteral("iCloud: not signed in"),
+                          QStringLiteral("Sign in with the same Apple Account as your iPhone."));
+        case CloudAccountState::Kind::restricted:
+            return failed(
+                QStringLiteral("iCloud: restricted"),
+                QStringLiteral("Parental controls or a profile block iCloud for this app."));
+        case CloudAccountState::Kind::temporarilyUnavailable:
+            return failed(QStringLiteral("iCloud: temporarily unavailable"),
+                          QStringLiteral("Open the Apple Account settings and finish signing in."));
+        case CloudAccountState::Kind::error:
+            return failed(QStringLiteral("iCloud: ") + cloud.message, std::nullopt);
+    }
+    Q_UNREACHABLE();
+}
+
+SetupRow syncKeyRow(const SyncKeyState& syncKey) {
+    switch (syncKey.kind) {
+        case SyncKeyState::Kind::checking:
+            return row(Kind::syncKey, State::pending, QStringLiteral("iCloud Keychain: checking…"));
+        case SyncKeyState::Kind::received:
+            return row(Kind::syncKey, State::ok, QStringLiteral("Key received from your iPhone"));
+        case SyncKeyState::Kind::waiting:
+            return withSpinner(
+                withAction(withDetail(row(Kind::syncKey, State::pending,
+                                          QStringLiteral("iCloud Keychain: waiting for the key")),
+                                      kKeychainDetail),
+                           Action::openICloudSettings, kOpenICloudSettings));
+        case SyncKeyState::Kind::error:
+            return withAction(withDetail(row(Kind::syncKey, State::failed,
+                                             QStringLiteral("iCloud Keychain: ") + syncKey.message),
+                                         kKeychainDetail),
+                              Action::openICloudSettings, kOpenICloudSettings);
+    }
+    Q_UNREACHABLE();
+}
+
+SetupRow pushRow(const SetupProbe& probe) {
+    const auto registering = [] {
+        return withSpinner(row(Kind::push, State::pending, QStringLiteral("Registering…")));
+    };
+    if (!probe.pushRegistered) {
+        return registering();
+    }
+    if (!*probe.pushRegistered) {
+        // The subscription cannot have been saved for pushes that never come.
+        return withDetail(row(Kind::push, State::failed,
+                              QStringLiteral("Push: ") +
+                                  probe.pushError.value_or(QStringLiteral("registration failed"))),
+                          kPollingDetail);
+    }
+    if (!probe.subscriptionSaved) {
+        return registering();
+    }
+    if (*probe.subscriptionSaved) {
+        return row(Kind::push, State::ok, QStringLiteral("Listening for codes"));
+    }
+    return withDetail(
+        row(Kind::push, State::failed,
+            QStringLiteral("Subscription: ") +
+                probe.subscriptionError.value_or(QStringLiteral("could not be saved"))),
+        kPollingDetail);
+}
+
+SetupRow autoFillRow(std::optional<bool> enabled) {
+    if (!enabled) {
+        return row(Kind::autoFill, State::pending, QStringLiteral("AutoFill: checking…"));
+    }
+    if (*enabled) {
+        return withDetail(row(Kind::autoFill, State::ok, QStringLiteral("AutoFill: on")),
+                          kAutoFillDetail);
+    }
+    return withAction(
+        withDetail(row(Kind::autoFill, State::failed, QStringLiteral("AutoFill: off")),
+                   kAutoFillDetail),
+        Action::turnOnAutoFill, QStringLiteral("Turn on AutoFill"));
+}
+
+SetupRow notificationsRow(NotificationState notifications) {
+    switch (notifications) {
+        case NotificationState::checking:
+            return row(Kind::notifications, State::pending,
+                       QStringLiteral("Notifications: checking…"));
+        case NotificationState::notAsked:
+            return withSpinner(row(Kind::notifications, State::pending,
+                                   QStringLiteral("Notifications: not asked yet")));
+        case NotificationState::allowed:
+            return row(Kind::notifications, State::ok, QStringLiteral("Notifications: allowed"));
+        case NotificationState::off:
+            return withAction(
+                withDetail(
+                    row(Kind::notifications, State::failed, QStringLiteral("Notifications: off")),
+                    QStringLiteral("Allow Zorvik so a banner shows each code with a Copy button.")),
+                Action::openNotificationSettings, QStringLiteral("Open Notification settings"));
+    }
+    Q_UNREACHABLE();
+}
+
+SetupRow launchAtLoginRow(bool launchAtLogin) {
+    // The whole row is the switch; it has no button of its own.
+    return withAction(
+        launchAtLogin
+            ? row(Kind::launchAtLogin, State::ok, QStringLiteral("Launch at login: on"))
+            : row(Kind::launchAtLogin, State::info, QStringLiteral("Launch at login: off")),
+        Action::toggleLaunchAtLogin, std::nullopt);
+}
+
+SetupRow firstCodeRow(const SetupProbe& probe, Instant now, const QTimeZone& timeZone) {
+    if (!probe.lastReceivedAt) {
+        return withSpinner(
+            row(Kind::firstCode, State::pending,
+                QStringLiteral(
+                    "Waiting for your first code — tap any account in Zorvik on your iPhone")));
+    }
+    return row(Kind::firstCode, State::ok,
+               QStringLiteral("Received %1 at %2")
+                   .arg(probe.lastReceivedName.value_or(QStringLiteral("a code")),
+                        receivedTimeText(*probe.lastReceivedAt, now, timeZone)));
+}
+
+QDateTime inZone(Instant instant, const QTimeZone& timeZone) {
+    const auto milliseconds =
+        std::chrono::floor<std::chrono::milliseconds>(instant.time_since_epoch()).count();
+    // A zone Qt does not know reads as UTC rather than as an invalid date.
+    return QDateTime::fromMSecsSinceEpoch(milliseconds,
+                                          timeZone.isValid() ? timeZone : QTimeZone::utc());
+}
+
+// The rows the user has to see to: all but the login item and the first code.
+bool countsForAttention(const SetupRow& row) {
+    return row.kind != Kind::launchAtLogin && row.kind != Kind::firstCode &&
+           (row.state == State::pending || row.state == State::failed);
+}
+
+}  // namespace
+
+QString rawValue(SetupRow::Kind kind) {
+    switch (kind) {
+        case Kind::cloud:
+            return QStringLiteral("cloud");
+        case Kind::syncKey:
+            return QStringLiteral("syncKey");
+        case Kind::push:
+            return QStringLiteral("push");
+        case Kind::autoFill:
+            return QStringLiteral("autoFill");
+        case Kind::notifications:
+            return QStringLiteral("notifications");
+        case Kind::launchAtLogin:
+            return QStringLiteral("launchAtLogin");
+        case Kind::firstCode:
+            return QStringLiteral("firstCode");
+    }
+    Q_UNREACHABLE();
+}
+
+std::optional<SetupRow::Kind> setupRowKind(const QString& text) {
+    for (const Kind kind : kKinds) {
+        if (rawValue(kind) == text) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
+QString caseName(SetupRow::State state) {
+    switch (state) {
+        case State::ok:
+            return QStringLiteral("ok");
+        case State::pending:
+            return QStringLiteral("pending");
+        case State::failed:
+            return QStringLiteral("failed");
+        case State::info:
+            return QStringLiteral("info");
+    }
+    Q_UNREACHABLE();
+}
+
+QString caseName(SetupRow::Action action) {
+    switch (action) {
+        case Action::openICloudSettings:
+            return QStringLiteral("openICloudSettings");
+        case Action::openNotificationSettings:
+            return QStringLiteral("openNotificationSettings");
+        case Action::turnOnAutoFill:
+            return QStringLiteral("turnOnAutoFill");
+        case Action::toggleLaunchAtLogin:
+            return QStringLiteral("toggleLaunchAtLogin");
+    }
+    Q_UNREACHABLE();
+}
+
+QList<SetupRow> setupRows(const SetupProbe& probe, Instant now, const QTimeZone& timeZone) {
+    return {
+        cloudRow(probe.cloud),
+        syncKeyRow(probe.syncKey),
+        pushRow(probe),
+        autoFillRow(probe.autoFillEnabled),
+        notificationsRow(probe.notifications),
+        launchAtLoginRow(probe.launchAtLogin),
+        firstCodeRow(probe, now, timeZone),
+    };
+}
+
+QString receivedTimeText(Instant date, Instant now, const QTimeZone& timeZone) {
+    // Fixed English abbreviations: the text must not follow the user's locale.
+    static constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDateTime local = inZone(date, timeZone);
+    const QString time = QStringLiteral("%1:%2")
+                             .arg(local.time().hour(), 2, 10, QLatin1Char('0'))
+                             .arg(local.time().minute(), 2, 10, QLatin1Char('0'));
+    if (local.date() == inZone(now, timeZone).date()) {
+        return time;
+    }
+    return QStringLiteral("%1 %2, %3")
+        .arg(QLatin1String(kMonths[static_cast<std::size_t>(local.date().month() - 1)]))
+        .arg(local.date().day())
+        .arg(time);
+}
+
+bool needsAttention(const QList<SetupRow>& rows) {
+    return std::any_of(rows.cbegin(), rows.cend(), countsForAttention);
+}
+
+QString setupSummary(const QList<SetupRow>& rows) {
+    const auto open = std::count_if(rows.cbegin(), rows.cend(), countsForAttention);
+    if (open == 1) {
+        return QStringLiteral("1 item to check");
+    }
+    if (open > 1) {
+        return QStringLiteral("%1 items to check").arg(open);
+    }
+    const auto firstCode = std::find_if(rows.cbegin(), rows.cend(), [](const SetupRow& row) {
+        return row.kind == Kind::firstCode;
+    });
+    if (firstCode != rows.cend() && firstCode->state != State::ok) {
+        return QStringLiteral("ready, waiting for your first code");
+    }
+    return QStringLiteral("all good");
+}

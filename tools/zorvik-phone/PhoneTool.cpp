@@ -3,10 +3,12 @@
 #include <QFile>
 #include <cmath>
 
+#include "CloudRecordCoding.h"
 #include "CloudSyncCrypto.h"
 #include "CommandLine.h"
 #include "Iso8601.h"
 #include "Keychain.h"
+#include "LocalCloud.h"
 #include "PendingCode.h"
 
 namespace {
@@ -22,8 +24,13 @@ Commands:
   key delete               remove the sync key from the keychain
   seal ...                 seal a code; the blob goes to stdout
   open ...                 open a blob from stdin the way the desktop does
+  send ...                 seal a code and save it as the cloud record pending-code
+  clear                    delete the cloud record pending-code
+  account STATUS           set the cloud account status the desktop sees
+  show                     print the cloud record, the subscriptions and the account status
 
-Run 'zorvik-phone COMMAND --help' for the options of a command.
+Run 'zorvik-phone COMMAND --help' for the options of a command. The cloud is the embedded
+one, a directory (default: $XDG_DATA_HOME/net.brontal.zorvik/cloud/iCloud.net.brontal.zorvik).
 Exit status: 0 done, 1 the operation failed, 2 bad input.
 )";
 
@@ -59,7 +66,77 @@ record as JSON. Prints the error's text and exits 1 when it cannot be opened.
   --base64          the blob on stdin is base64
 )";
 
+const char* const kSendUsage = R"(Usage: zorvik-phone send --account NAME --code CODE [OPTIONS]
+
+Seals a code with the sync key and saves it in the cloud's private database as the record
+"pending-code" (type PendingCode): the blob in the field "blob" (BYTES) and the expiry in
+"expiresAt" (TIMESTAMP). The record is created or replaced in one step, so the desktop never
+reads half of it.
+  --account NAME        account name shown to the user (required)
+  --code CODE           the one-time code (required)
+  --service ID          service key, for example github
+  --device NAME         sending device (default: iPhone)
+  --account-id UUID     the account's identifier (default: a fresh one)
+  --issued ISO          issue time, like 2026-01-02T03:04:05Z (default: now)
+  --expires ISO         expiry time (default: 90 seconds after issue)
+  --ttl SECONDS         expiry as seconds after issue (instead of --expires)
+  --key-file PATH       read the key (exactly 32 raw bytes) from PATH instead of the keychain
+  --no-expires-field    leave the field "expiresAt" out of the record
+  --cloud-dir DIR       the cloud's directory (default: the desktop's)
+)";
+
+const char* const kClearUsage = R"(Usage: zorvik-phone clear [--cloud-dir DIR]
+
+Deletes the cloud record "pending-code". Nothing to delete is fine (a note on stderr).
+  --cloud-dir DIR   the cloud's directory (default: the desktop's)
+)";
+
+const char* const kAccountUsage = R"(Usage: zorvik-phone account STATUS [--cloud-dir DIR]
+
+Sets the account status the cloud reports to the desktop (account.json).
+STATUS is one of
+  available                 1
+  restricted                2
+  no-account                3
+  temporarily-unavailable   4
+  unknown                   0 (the status could not be determined)
+or any whole number.
+  --cloud-dir DIR   the cloud's directory (default: the desktop's)
+)";
+
+const char* const kShowUsage = R"(Usage: zorvik-phone show [--cloud-dir DIR]
+
+Prints the account status, the record "pending-code" with its fields and the saved
+subscriptions. The blob is shown as its length and base64; it is never opened. Exits 1 when
+something there cannot be read (and says what).
+  --cloud-dir DIR   the cloud's directory (default: the desktop's)
+)";
+
 constexpr double kDefaultLifetime = 90;
+
+const QString kRecordName = QStringLiteral("pending-code");
+const QString kRecordType = QStringLiteral("PendingCode");
+
+struct AccountStatusName {
+    const char* name;
+    int status;
+};
+constexpr AccountStatusName kAccountStatusNames[] = {
+    {"unknown", CloudContainer::couldNotDetermine},
+    {"available", CloudContainer::available},
+    {"restricted", CloudContainer::restricted},
+    {"no-account", CloudContainer::noAccount},
+    {"temporarily-unavailable", CloudContainer::temporarilyUnavailable},
+};
+
+QString accountStatusText(int status) {
+    for (const auto& known : kAccountStatusNames) {
+        if (known.status == status) {
+            return QStringLiteral("%1 (%2)").arg(status).arg(QString::fromLatin1(known.name));
+        }
+    }
+    return QString::number(status);
+}
 
 bool wantsHelp(const QStringList& arguments) {
     return arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"));
@@ -91,6 +168,18 @@ int PhoneTool::run(const QStringList& arguments) {
     }
     if (command == u"open") {
         return open(rest);
+    }
+    if (command == u"send") {
+        return send(rest);
+    }
+    if (command == u"clear") {
+        return clear(rest);
+    }
+    if (command == u"account") {
+        return account(rest);
+    }
+    if (command == u"show") {
+        return show(rest);
     }
     return fail(badInput, QStringLiteral("unknown command '%1' (see --help)").arg(command));
 }
@@ -212,38 +301,33 @@ int PhoneTool::key(const QStringList& arguments) {
     return fail(badInput, QStringLiteral("unknown key action '%1'").arg(action));
 }
 
-int PhoneTool::seal(const QStringList& arguments) {
-    if (wantsHelp(arguments)) {
-        io_.writeStdout(kSealUsage);
-        return ok;
-    }
-    QString error;
-    const auto line = CommandLine::parse(
-        arguments,
-        {QStringLiteral("account"), QStringLiteral("code"), QStringLiteral("service"),
-         QStringLiteral("device"), QStringLiteral("account-id"), QStringLiteral("issued"),
-         QStringLiteral("expires"), QStringLiteral("ttl"), QStringLiteral("key-file")},
-        {QStringLiteral("base64")}, error);
-    if (!line) {
-        return fail(badInput, error);
-    }
-    if (!line->positional().isEmpty()) {
+namespace {
+
+const QSet<QString> kSealOptions{
+    QStringLiteral("account"), QStringLiteral("code"),       QStringLiteral("service"),
+    QStringLiteral("device"),  QStringLiteral("account-id"), QStringLiteral("issued"),
+    QStringLiteral("expires"), QStringLiteral("ttl"),        QStringLiteral("key-file")};
+
+}  // namespace
+
+int PhoneTool::readPendingCode(const QString& command, const CommandLine& line,
+                               PendingCode& pending) {
+    if (!line.positional().isEmpty()) {
         return fail(badInput,
-                    QStringLiteral("unexpected argument '%1'").arg(line->positional().first()));
+                    QStringLiteral("unexpected argument '%1'").arg(line.positional().first()));
     }
-    const auto account = line->value(QStringLiteral("account"));
-    const auto code = line->value(QStringLiteral("code"));
+    const auto account = line.value(QStringLiteral("account"));
+    const auto code = line.value(QStringLiteral("code"));
     if (!account || !code) {
-        return fail(badInput, QStringLiteral("seal needs --account and --code"));
+        return fail(badInput, command + QStringLiteral(" needs --account and --code"));
     }
 
-    PendingCode pending;
     pending.accountName = *account;
     pending.code = *code;
-    pending.serviceID = line->value(QStringLiteral("service"));
-    pending.fromDevice = line->value(QStringLiteral("device")).value_or(QStringLiteral("iPhone"));
+    pending.serviceID = line.value(QStringLiteral("service"));
+    pending.fromDevice = line.value(QStringLiteral("device")).value_or(QStringLiteral("iPhone"));
 
-    if (const auto id = line->value(QStringLiteral("account-id"))) {
+    if (const auto id = line.value(QStringLiteral("account-id"))) {
         pending.accountID = QUuid::fromString(*id);
         if (pending.accountID.isNull() || id->size() != 36) {
             return fail(badInput, QStringLiteral("--account-id must be a UUID like "
@@ -253,7 +337,7 @@ int PhoneTool::seal(const QStringList& arguments) {
         pending.accountID = QUuid::createUuid();
     }
 
-    if (const auto issued = line->value(QStringLiteral("issued"))) {
+    if (const auto issued = line.value(QStringLiteral("issued"))) {
         const auto instant = Iso8601::parse(*issued);
         if (!instant) {
             return fail(badInput,
@@ -264,8 +348,8 @@ int PhoneTool::seal(const QStringList& arguments) {
         pending.issuedAt = std::chrono::floor<std::chrono::seconds>(now_());
     }
 
-    const auto expires = line->value(QStringLiteral("expires"));
-    const auto ttl = line->value(QStringLiteral("ttl"));
+    const auto expires = line.value(QStringLiteral("expires"));
+    const auto ttl = line.value(QStringLiteral("ttl"));
     if (expires && ttl) {
         return fail(badInput, QStringLiteral("give --expires or --ttl, not both"));
     }
@@ -290,6 +374,36 @@ int PhoneTool::seal(const QStringList& arguments) {
     if (!Iso8601::format(pending.issuedAt) || !Iso8601::format(pending.expiresAt)) {
         return fail(badInput, QStringLiteral("the dates must lie in the years 0000 to 9999"));
     }
+    return ok;
+}
+
+std::optional<QString> PhoneTool::cloudDirectory(const CommandLine& line) {
+    if (const auto given = line.value(QStringLiteral("cloud-dir"))) {
+        if (given->isEmpty()) {
+            fail(badInput, QStringLiteral("--cloud-dir needs a directory"));
+            return std::nullopt;
+        }
+        return *given;
+    }
+    return io_.cloudDirectory.isEmpty() ? LocalCloud::standardRootDirectory() : io_.cloudDirectory;
+}
+
+int PhoneTool::seal(const QStringList& arguments) {
+    if (wantsHelp(arguments)) {
+        io_.writeStdout(kSealUsage);
+        return ok;
+    }
+    QString error;
+    const auto line =
+        CommandLine::parse(arguments, kSealOptions, {QStringLiteral("base64")}, error);
+    if (!line) {
+        return fail(badInput, error);
+    }
+    PendingCode pending;
+    if (const int problem = readPendingCode(QStringLiteral("seal"), *line, pending);
+        problem != ok) {
+        return problem;
+    }
 
     const bool base64 = line->has(QStringLiteral("base64"));
     if (!base64 && io_.stdoutIsTerminal) {
@@ -307,6 +421,254 @@ int PhoneTool::seal(const QStringList& arguments) {
         return fail(failed, sealError.localizedDescription());
     }
     return ok;
+}
+
+int PhoneTool::send(const QStringList& arguments) {
+    if (wantsHelp(arguments)) {
+        io_.writeStdout(kSendUsage);
+        return ok;
+    }
+    QString error;
+    QSet<QString> options = kSealOptions;
+    options.insert(QStringLiteral("cloud-dir"));
+    const auto line =
+        CommandLine::parse(arguments, options, {QStringLiteral("no-expires-field")}, error);
+    if (!line) {
+        return fail(badInput, error);
+    }
+    PendingCode pending;
+    if (const int problem = readPendingCode(QStringLiteral("send"), *line, pending);
+        problem != ok) {
+        return problem;
+    }
+    const auto root = cloudDirectory(*line);
+    if (!root) {
+        return badInput;
+    }
+    const KeySource source = readKey(line->value(QStringLiteral("key-file")), keychain_);
+    if (!source.key) {
+        return fail(source.exitCode, source.problem);
+    }
+
+    CloudRecord record{kRecordName, kRecordType, {}};
+    try {
+        record.fields.insert(QStringLiteral("blob"), pending.seal(*source.key));
+    } catch (const Error& sealError) {
+        return fail(failed, sealError.localizedDescription());
+    }
+    const bool withExpiry = !line->has(QStringLiteral("no-expires-field"));
+    if (withExpiry) {
+        record.fields.insert(QStringLiteral("expiresAt"), pending.expiresAt);
+    }
+    try {
+        LocalCloudDatabase::writeRecord(LocalCloud::privateDatabaseDirectory(*root), record);
+    } catch (const CloudError& writeError) {
+        return fail(failed, writeError.localizedDescription());
+    }
+    io_.writeStderr(QStringLiteral("zorvik-phone: saved the record %1 (%2) in %3\n")
+                        .arg(kRecordName,
+                             withExpiry
+                                 ? QStringLiteral("expires ") + *Iso8601::format(pending.expiresAt)
+                                 : QStringLiteral("no expiresAt field"),
+                             *root));
+    return ok;
+}
+
+int PhoneTool::clear(const QStringList& arguments) {
+    if (wantsHelp(arguments)) {
+        io_.writeStdout(kClearUsage);
+        return ok;
+    }
+    QString error;
+    const auto line = CommandLine::parse(arguments, {QStringLiteral("cloud-dir")}, {}, error);
+    if (!line) {
+        return fail(badInput, error);
+    }
+    if (!line->positional().isEmpty()) {
+        return fail(badInput,
+                    QStringLiteral("unexpected argument '%1'").arg(line->positional().first()));
+    }
+    const auto root = cloudDirectory(*line);
+    if (!root) {
+        return badInput;
+    }
+    try {
+        if (!LocalCloudDatabase::deleteRecord(LocalCloud::privateDatabaseDirectory(*root),
+                                              kRecordName)) {
+            io_.writeStderr(QStringLiteral("zorvik-phone: there was no record %1 to delete in %2\n")
+                                .arg(kRecordName, *root));
+            return ok;
+        }
+    } catch (const CloudError& deleteError) {
+        return fail(failed, deleteError.localizedDescription());
+    }
+    io_.writeStderr(QStringLiteral("zorvik-phone: deleted the record %1\n").arg(kRecordName));
+    return ok;
+}
+
+int PhoneTool::account(const QStringList& arguments) {
+    if (wantsHelp(arguments)) {
+        io_.writeStdout(kAccountUsage);
+        return ok;
+    }
+    QString error;
+    const auto line = CommandLine::parse(arguments, {QStringLiteral("cloud-dir")}, {}, error);
+    if (!line) {
+        return fail(badInput, error);
+    }
+    if (line->positional().size() != 1) {
+        return fail(badInput, QStringLiteral("account needs one STATUS: available, no-account, "
+                                             "restricted, temporarily-unavailable, unknown or a "
+                                             "number"));
+    }
+    const QString word = line->positional().first();
+    std::optional<int> status;
+    for (const auto& known : kAccountStatusNames) {
+        if (word == QLatin1String(known.name)) {
+            status = known.status;
+        }
+    }
+    if (!status) {
+        bool isNumber = false;
+        const int number = word.toInt(&isNumber, 10);
+        if (!isNumber) {
+            return fail(
+                badInput,
+                QStringLiteral("unknown account status '%1' (see account --help)").arg(word));
+        }
+        status = number;
+    }
+    const auto root = cloudDirectory(*line);
+    if (!root) {
+        return badInput;
+    }
+    try {
+        LocalCloud::writeAccountStatus(*root, *status);
+    } catch (const CloudError& writeError) {
+        return fail(failed, writeError.localizedDescription());
+    }
+    io_.writeStderr(
+        QStringLiteral("zorvik-phone: account status %1\n").arg(accountStatusText(*status)));
+    return ok;
+}
+
+namespace {
+
+QString describeField(const CloudRecord::Value& value) {
+    struct Describer {
+        QString operator()(const QByteArray& bytes) const {
+            return QStringLiteral("BYTES      %1 bytes, base64 %2")
+                .arg(bytes.size())
+                .arg(QString::fromLatin1(bytes.toBase64()));
+        }
+        QString operator()(Instant instant) const {
+            const qint64 milliseconds =
+                std::chrono::round<std::chrono::milliseconds>(instant.time_since_epoch()).count();
+            const auto text = Iso8601::format(instant);
+            return QStringLiteral("TIMESTAMP  %1%2")
+                .arg(milliseconds)
+                .arg(text ? QStringLiteral(" (%1)").arg(*text) : QString());
+        }
+        QString operator()(const QString& text) const {
+            return QStringLiteral("STRING     \"%1\"").arg(text);
+        }
+        QString operator()(qint64 number) const {
+            return QStringLiteral("INT64      %1").arg(number);
+        }
+        QString operator()(double number) const {
+            return QStringLiteral("DOUBLE     %1").arg(number, 0, 'g', 17);
+        }
+    };
+    return std::visit(Describer{}, value);
+}
+
+QString describeFiresOn(int firesOn) {
+    QStringList events;
+    if (firesOn & QuerySubscription::onRecordCreation) {
+        events.append(QStringLiteral("create"));
+    }
+    if (firesOn & QuerySubscription::onRecordUpdate) {
+        events.append(QStringLiteral("update"));
+    }
+    if (firesOn & QuerySubscription::onRecordDeletion) {
+        events.append(QStringLiteral("delete"));
+    }
+    return events.isEmpty() ? QStringLiteral("nothing") : events.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+int PhoneTool::show(const QStringList& arguments) {
+    if (wantsHelp(arguments)) {
+        io_.writeStdout(kShowUsage);
+        return ok;
+    }
+    QString error;
+    const auto line = CommandLine::parse(arguments, {QStringLiteral("cloud-dir")}, {}, error);
+    if (!line) {
+        return fail(badInput, error);
+    }
+    if (!line->positional().isEmpty()) {
+        return fail(badInput,
+                    QStringLiteral("unexpected argument '%1'").arg(line->positional().first()));
+    }
+    const auto root = cloudDirectory(*line);
+    if (!root) {
+        return badInput;
+    }
+    const QString database = LocalCloud::privateDatabaseDirectory(*root);
+    int exitCode = ok;
+    QString text = QStringLiteral("cloud directory: %1\n").arg(*root);
+
+    try {
+        text += QStringLiteral("account status: %1\n")
+                    .arg(accountStatusText(LocalCloud::readAccountStatus(*root)));
+    } catch (const CloudError& accountError) {
+        text += QStringLiteral("account status: unreadable: %1\n")
+                    .arg(accountError.localizedDescription());
+        exitCode = failed;
+    }
+
+    try {
+        const CloudRecord record = LocalCloudDatabase::readRecord(database, kRecordName);
+        text += QStringLiteral("record %1 (type %2):\n").arg(record.recordName, record.recordType);
+        QStringList names = record.fields.keys();
+        names.sort();
+        for (const QString& name : names) {
+            text += QStringLiteral("  %1  %2\n")
+                        .arg(name, -10)
+                        .arg(describeField(record.fields.value(name)));
+        }
+    } catch (const CloudError& recordError) {
+        if (recordError.code() == CloudError::unknownItem) {
+            text += QStringLiteral("record %1: none\n").arg(kRecordName);
+        } else {
+            text += QStringLiteral("record %1: unreadable: %2\n")
+                        .arg(kRecordName, recordError.localizedDescription());
+            exitCode = failed;
+        }
+    }
+
+    const auto subscriptions = LocalCloudDatabase::readSubscriptions(database);
+    if (subscriptions.subscriptions.isEmpty() && subscriptions.problems.isEmpty()) {
+        text += QStringLiteral("subscriptions: none\n");
+    } else {
+        text += QStringLiteral("subscriptions:\n");
+    }
+    for (const QuerySubscription& subscription : subscriptions.subscriptions) {
+        text +=
+            QStringLiteral("  %1: query on %2, fires on %3%4\n")
+                .arg(subscription.subscriptionID, subscription.recordType,
+                     describeFiresOn(subscription.firesOn),
+                     subscription.shouldSendContentAvailable ? QStringLiteral(", silent push")
+                                                             : QStringLiteral(", no silent push"));
+    }
+    for (const CloudError& problem : subscriptions.problems) {
+        text += QStringLiteral("  unreadable: %1\n").arg(problem.localizedDescription());
+        exitCode = failed;
+    }
+    io_.writeStdout(text.toUtf8());
+    return exitCode;
 }
 
 int PhoneTool::open(const QStringList& arguments) {

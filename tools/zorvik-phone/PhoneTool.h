@@ -4,13 +4,17 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 #include "Instant.h"
 
+class CommandLine;
 class Keychain;
+struct PendingCode;
 
-// The phone's side of Zorvik on the command line: it holds the sync key in the keychain and
-// seals codes the way the phone does. `run` never exits the process, so tests drive it whole.
+// The phone's side of Zorvik on the command line: it holds the sync key in the keychain, seals
+// codes the way the phone does and writes them into the embedded cloud's private database, where
+// the desktop finds them. `run` never exits the process, so tests drive it whole.
 class PhoneTool {
 public:
     struct Io {
@@ -18,6 +22,8 @@ public:
         std::function<void(const QByteArray&)> writeStdout;
         std::function<void(const QString&)> writeStderr;
         bool stdoutIsTerminal = false;
+        // The cloud directory for commands given no --cloud-dir; empty: LocalCloud's standard one.
+        QString cloudDirectory;
     };
 
     enum ExitCode { ok = 0, failed = 1, badInput = 2 };
@@ -32,6 +38,15 @@ private:
     int key(const QStringList& arguments);
     int seal(const QStringList& arguments);
     int open(const QStringList& arguments);
+    int send(const QStringList& arguments);
+    int clear(const QStringList& arguments);
+    int account(const QStringList& arguments);
+    int show(const QStringList& arguments);
+
+    // The code the seal options describe; an exit code (after saying why) when they do not fit.
+    int readPendingCode(const QString& command, const CommandLine& line, PendingCode& pending);
+    // The cloud directory of --cloud-dir or the default; nothing (after saying why) when empty.
+    std::optional<QString> cloudDirectory(const CommandLine& line);
 
     int fail(int code, const QString& message);
 

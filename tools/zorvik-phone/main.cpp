@@ -4,6 +4,7 @@
 #include <QFile>
 #include <cstdio>
 
+#include "LocalCloud.h"
 #include "PhoneTool.h"
 #include "SecretServiceKeychain.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
         },
         [](const QString& text) { std::fputs(text.toUtf8().constData(), stderr); },
         isatty(STDOUT_FILENO) == 1,
+        LocalCloud::standardRootDirectory(),
     };
     PhoneTool tool(
         keychain,

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <variant>
+
+#include "CloudError.h"
+#include "CloudRecord.h"
+
+// The user's private database in a cloud container. Answers come on the main thread.
+class CloudDatabase {
+public:
+    virtual ~CloudDatabase() = default;
+    // The record of the default zone named `recordName`; CloudError unknownItem when there is
+    // none, another CloudError when it cannot be read.
+    virtual void fetchRecord(const QString& recordName,
+                             std::function<void(std::variant<CloudRecord, CloudError>)> answer) = 0;
+    // Saves one subscription (one with the same ID is replaced) and deletes none.
+    virtual void saveSubscription(const QuerySubscription& subscription,
+                                  std::function<void(std::optional<CloudError>)> done) = 0;
+};
+
+// A cloud container: the user's account and the private database.
+class CloudContainer {
+public:
+    // The account statuses the cloud reports.
+    enum AccountStatus {
+        couldNotDetermine = 0,
+        available = 1,
+        restricted = 2,
+        noAccount = 3,
+        temporarilyUnavailable = 4
+    };
+
+    virtual ~CloudContainer() = default;
+    // The account status as a number (another value may come), or the request's error.
+    virtual void accountStatus(std::function<void(std::variant<int, CloudError>)> answer) = 0;
+    virtual CloudDatabase& privateCloudDatabase() = 0;
+};

@@ -1,6 +1,8 @@
 #pragma once
 
 class AppGroupContainers;
+class AutoFillSettings;
+class CloudContainer;
 class CredentialIdentityStore;
 class Keychain;
 class LoginItemService;
@@ -9,6 +11,8 @@ class Pasteboard;
 class SystemLog;
 class UserDefaults;
 class UserNotificationCenter;
+class RemoteNotifications;
+class Workspace;
 
 // The desktop platform the product runs on, built once by main and handed to whoever needs it.
 struct Platform {
@@ -21,4 +25,9 @@ struct Platform {
     Pasteboard& pasteboard;
     UserNotificationCenter& userNotificationCenter;
     CredentialIdentityStore& credentialIdentityStore;
+    // The container "iCloud.net.brontal.zorvik".
+    CloudContainer& cloudContainer;
+    RemoteNotifications& remoteNotifications;
+    Workspace& workspace;
+    AutoFillSettings& autoFillSettings;
 };

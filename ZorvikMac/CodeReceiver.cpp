@@ -1,0 +1,566 @@
+#include "CodeReceiver.h"
+
+#include <QPointer>
+#include <algorithm>
+
+#include "ClipboardPublisher.h"
+#include "CloudContainer.h"
+#include "CloudSyncCrypto.h"
+#include "Completion.h"
+#include "CredentialIdentities.h"
+#include "ErrorText.h"
+#include "MacSettings.h"
+#include "MainActor.h"
+#include "Notifier.h"
+#include "PendingCode.h"
+#include "RemoteNotifications.h"
+#include "SetupRow.h"
+#include "UserDefaults.h"
+
+namespace {
+
+const QString kFirstRunDone = QStringLiteral("firstRunDone");
+const QString kLastReceivedAt = QStringLiteral("lastReceivedAt");
+const QString kLastReceivedName = QStringLiteral("lastReceivedName");
+
+// Cleared when the code it was armed for expires, unless a newer code replaced it meanwhile.
+Task<void> expireWhenDue(QPointer<CodeReceiver> receiver, MainActor& mainActor, LatestCode code) {
+    co_await mainActor.sleep(std::max(0.0, secondsBetween(mainActor.now(), code.expiresAt)));
+    if (co_await isCancelled() || !receiver) {
+        co_return;
+    }
+    if (receiver->latest() == code) {
+        receiver->expireLatest();
+    }
+}
+
+// Fetches every 20 seconds while the popover is open, after one run of the checks.
+Task<void> pollWhileOpen(QPointer<CodeReceiver> receiver, MainActor& mainActor) {
+    if (!receiver) {
+        co_return;
+    }
+    co_await receiver->runChecks();
+    while (receiver && !(co_await isCancelled())) {
+        co_await receiver->fetch();
+        co_await mainActor.sleep(20);
+    }
+}
+
+// Fetches every poll interval (at least a second) while awake and the popover is closed.
+Task<void> pollInTheBackground(QPointer<CodeReceiver> receiver, MainActor& mainActor,
+                               MacSettings& settings) {
+    while (receiver && !(co_await isCancelled())) {
+        co_await mainActor.sleep(std::max(settings.pollInterval(), 1.0));
+        if (!receiver) {
+            co_return;
+        }
+        if (receiver->isAwake() && !receiver->isPopoverVisible()) {
+            co_await receiver->fetch();
+        }
+    }
+}
+
+Task<void> runChecksLater(QPointer<CodeReceiver> receiver, MainActor& mainActor) {
+    co_await mainActor.sleep(15);
+    if (co_await isCancelled() || !receiver) {
+        co_return;
+    }
+    co_await receiver->runChecks();
+}
+
+Task<void> checkThenFetch(QPointer<CodeReceiver> receiver) {
+    if (!receiver) {
+        co_return;
+    }
+    co_await receiver->runChecks();
+    if (receiver) {
+        co_await receiver->fetch();
+    }
+}
+
+Task<void> fetchOnce(QPointer<CodeReceiver> receiver) {
+    if (receiver) {
+        co_await receiver->fetch();
+    }
+}
+
+// Identity-store work nobody waits for; its errors are dropped.
+Task<void> registerIdentities(CredentialIdentities& identities, LatestCode code) {
+    co_await identities.registerCode(std::move(code));
+}
+
+Task<void> removeIdentities(CredentialIdentities& identities) {
+    co_await identities.removeAll();
+}
+
+Task<CloudRecord> fetchRecord(MainActor& mainActor, CloudDatabase& database, const QString& name) {
+    auto answer = co_await waitForCompletion<std::variant<CloudRecord, CloudError>>(
+        mainActor, [&](CompletionHandler<std::variant<CloudRecord, CloudError>> done) {
+            database.fetchRecord(name, [done](std::variant<CloudRecord, CloudError> result) {
+                done.resume(std::move(result));
+            });
+        });
+    if (auto* error = std::get_if<CloudError>(&answer)) {
+        throw *error;
+    }
+    co_return std::get<CloudRecord>(std::move(answer));
+}
+
+QString orQuestionMark(const std::optional<QString>& text) {
+    return text.value_or(QStringLiteral("?"));
+}
+
+}  // namespace
+
+CodeReceiver::CodeReceiver(MacSettings& settings, std::optional<LatestCodeStore> store,
+                           bool isPreview, UserDefaults& defaults, Services services,
+                           QObject* parent)
+    : QObject(parent),
+      settings_(settings),
+      store_(std::move(store)),
+      isPreview_(isPreview),
+      defaults_(defaults),
+      services_(std::move(services)),
+      log_(services_.systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("mac")) {
+    firstRun_ = !defaults_.boolForKey(kFirstRunDone);
+    // A fresh probe needs attention, so the first change unfolds the checklist.
+    changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
+    changeProbe(
+        [&](SetupProbe& probe) { probe.lastReceivedAt = defaults_.dateForKey(kLastReceivedAt); });
+    changeProbe([&](SetupProbe& probe) {
+        probe.lastReceivedName = defaults_.stringForKey(kLastReceivedName);
+    });
+    if (lastNeedsAttention_ == std::nullopt) {
+        updateAttention();
+    }
+    if (!isPreview_ && services_.cloudContainer != nullptr) {
+        database_ = &services_.cloudContainer->privateCloudDatabase();
+    }
+    changeInfo([&](DiagnosticsInfo& info) {
+        info.appVersion = services_.bundle.shortVersion.value_or(QStringLiteral("?"));
+        info.build = services_.bundle.build.value_or(QStringLiteral("?"));
+        info.macOSVersion = services_.bundle.systemVersion;
+    });
+}
+
+void CodeReceiver::setFirstRun(bool firstRun) {
+    if (firstRun_ != firstRun) {
+        firstRun_ = firstRun;
+        Q_EMIT firstRunChanged(firstRun);
+    }
+}
+
+void CodeReceiver::changeProbe(const std::function<void(SetupProbe&)>& change) {
+    SetupProbe changed = probe_;
+    change(changed);
+    if (changed == probe_) {
+        return;
+    }
+    probe_ = std::move(changed);
+    Q_EMIT probeChanged();
+    updateAttention();
+}
+
+void CodeReceiver::changeInfo(const std::function<void(DiagnosticsInfo&)>& change) {
+    DiagnosticsInfo changed = info_;
+    change(changed);
+    if (changed == info_) {
+        return;
+    }
+    info_ = std::move(changed);
+    Q_EMIT infoChanged();
+}
+
+void CodeReceiver::setLatestValue(std::optional<LatestCode> code) {
+    if (latest_ == code) {
+        return;
+    }
+    latest_ = std::move(code);
+    Q_EMIT latestChanged();
+}
+
+void CodeReceiver::setJustCopiedAt(std::optional<Instant> at) {
+    if (justCopiedAt_ == at) {
+        return;
+    }
+    justCopiedAt_ = at;
+    Q_EMIT justCopiedAtChanged();
+}
+
+// MARK: Fetching and publishing
+
+Task<void> CodeReceiver::fetch() {
+    if (database_ == nullptr || fetching_) {
+        co_return;
+    }
+    fetching_ = true;
+    MainActor& mainActor = services_.mainActor;
+    const Instant now = mainActor.now();
+    try {
+        const CloudRecord record =
+            co_await fetchRecord(mainActor, *database_, QString::fromLatin1(recordName));
+        const auto expiresAt = record.field<Instant>(QStringLiteral("expiresAt"));
+        const auto blob = record.field<QByteArray>(QStringLiteral("blob"));
+        if (expiresAt && *expiresAt <= now) {
+            changeInfo(
+                [](DiagnosticsInfo& info) { info.lastFetchResult = "record present but expired"; });
+            log_.info("fetch: expired record");
+        } else if (!blob) {
+            changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "record without blob"; });
+        } else {
+            const SymmetricKey key = CloudSyncCrypto::loadSyncKey(services_.keychain);
+            changeProbe([](SetupProbe& probe) {
+                probe.syncKey = {SyncKeyState::Kind::received, {}};
+            });
+            const PendingCode code = PendingCode::open(*blob, key);
+            if (now < code.expiresAt && !code.code.isEmpty()) {
+                changeInfo([&](DiagnosticsInfo& info) {
+                    info.lastFetchResult =
+                        "code for " + code.accountName + " from " + code.fromDevice;
+                });
+                log_.info("fetch: valid code for %{public}s from %{public}s", code.accountName,
+                          code.fromDevice);
+                deliver(code, now);
+            } else {
+                changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "code expired"; });
+            }
+        }
+    } catch (const CloudError& error) {
+        if (error.code() == CloudError::unknownItem) {
+            changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
+        } else {
+            const QString text = errorText(std::current_exception());
+            changeInfo([&](DiagnosticsInfo& info) {
+                info.lastFetchResult = "error: " + text;
+                info.lastError = text;
+            });
+            log_.error("fetch failed: %{public}s", text);
+        }
+    } catch (const CloudSyncCrypto::Error& error) {
+        if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
+            changeProbe([](SetupProbe& probe) {
+                probe.syncKey = {SyncKeyState::Kind::waiting, {}};
+            });
+            changeInfo([](DiagnosticsInfo& info) {
+                info.lastFetchResult = "record present, no sync key yet";
+            });
+            log_.info("fetch: record present but no sync key");
+        } else {
+            const QString text = errorText(std::current_exception());
+            changeInfo([&](DiagnosticsInfo& info) {
+                info.lastFetchResult = "error: " + text;
+                info.lastError = text;
+            });
+            log_.error("fetch failed: %{public}s", text);
+        }
+    } catch (...) {
+        const QString text = errorText(std::current_exception());
+        changeInfo([&](DiagnosticsInfo& info) {
+            info.lastFetchResult = "error: " + text;
+            info.lastError = text;
+        });
+        log_.error("fetch failed: %{public}s", text);
+    }
+    fetching_ = false;
+    changeInfo([&](DiagnosticsInfo& info) { info.lastFetchAt = mainActor.now(); });
+    log_.info("fetch: %{public}s", orQuestionMark(info_.lastFetchResult));
+}
+
+void CodeReceiver::deliver(const PendingCode& code, Instant now) {
+    if (latest_ && latest_->issuedAt == code.issuedAt && latest_->code == code.code) {
+        return;
+    }
+    const LatestCode latest{code.accountName, code.serviceID, code.code,
+                            code.fromDevice,  code.issuedAt,  now,
+                            code.expiresAt};
+    if (store_) {
+        try {
+            store_->save(latest);
+        } catch (const Error&) {
+            // The code is still published everywhere else.
+        }
+    }
+    setLatest(latest);
+    changeProbe([&](SetupProbe& probe) {
+        probe.lastReceivedAt = now;
+        probe.lastReceivedName = code.accountName;
+    });
+    defaults_.setDate(now, kLastReceivedAt);
+    defaults_.setString(code.accountName, kLastReceivedName);
+    if (firstRun_) {
+        setFirstRun(false);
+        defaults_.setBool(true, kFirstRunDone);
+    }
+    const double secondsLeft = secondsBetween(now, code.expiresAt);
+    if (settings_.copyToClipboard()) {
+        services_.clipboard.copyToPasteboard(code.code, secondsLeft);
+    }
+    if (settings_.notify() && !isPreview_ && services_.notifier != nullptr) {
+        services_.notifier->post(latest);
+    }
+    if (!isPreview_ && services_.credentialIdentities != nullptr) {
+        services_.mainActor.spawn(registerIdentities(*services_.credentialIdentities, latest));
+    }
+    log_.info("received %{public}s from %{public}s, expires in %lds", code.accountName,
+              code.fromDevice, static_cast<long>(secondsLeft));
+}
+
+void CodeReceiver::setLatest(std::optional<LatestCode> code) {
+    setLatestValue(code);
+    if (onLatestChange) {
+        onLatestChange();
+    }
+    expiryTask_.cancel();
+    if (code) {
+        expiryTask_ = services_.mainActor.spawn(
+            expireWhenDue(QPointer<CodeReceiver>(this), services_.mainActor, *code));
+    }
+}
+
+void CodeReceiver::expireLatest() {
+    setLatestValue(std::nullopt);
+    setJustCopiedAt(std::nullopt);
+    if (store_) {
+        store_->clear();
+    }
+    if (onLatestChange) {
+        onLatestChange();
+    }
+    log_.info("code expired");
+    if (!isPreview_ && services_.credentialIdentities != nullptr) {
+        services_.mainActor.spawn(removeIdentities(*services_.credentialIdentities));
+    }
+}
+
+void CodeReceiver::copyLatest() {
+    const Instant now = services_.mainActor.now();
+    if (!latest_ || !(now < latest_->expiresAt) || latest_->code.isEmpty()) {
+        return;
+    }
+    services_.clipboard.copyToPasteboard(latest_->code, secondsBetween(now, latest_->expiresAt));
+    setJustCopiedAt(services_.mainActor.now());
+}
+
+// MARK: Start, checks and polling
+
+void CodeReceiver::start() {
+    if (store_) {
+        if (auto stored = store_->load(); stored && stored->isValid(services_.mainActor.now())) {
+            setLatest(std::move(stored));
+        }
+    }
+    if (isPreview_) {
+        return;
+    }
+    log_.info("start: version %{public}s (%{public}s) macOS %{public}s firstRun=%{bool}d",
+              info_.appVersion, info_.build, info_.macOSVersion, firstRun_);
+    services_.mainActor.spawn(checkThenFetch(QPointer<CodeReceiver>(this)));
+    startIdlePolling();
+    installWakeObservers();
+}
+
+Task<void> CodeReceiver::runChecks() {
+    if (isPreview_ || checking_) {
+        co_return;
+    }
+    checking_ = true;
+    co_await checkAccount();
+    checkKeychain();
+    if (services_.remoteNotifications.isRegisteredForRemoteNotifications()) {
+        changeProbe([](SetupProbe& probe) { probe.pushRegistered = true; });
+    }
+    co_await ensureSubscription();
+    if (services_.credentialIdentities != nullptr) {
+        const bool enabled = co_await services_.credentialIdentities->isAutoFillEnabled();
+        changeProbe([&](SetupProbe& probe) { probe.autoFillEnabled = enabled; });
+    }
+    if (services_.notifier != nullptr) {
+        const NotificationState state = co_await services_.notifier->notificationState();
+        changeProbe([&](SetupProbe& probe) { probe.notifications = state; });
+    }
+    settings_.refreshLaunchAtLogin();
+    changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
+    const Instant now = services_.mainActor.now();
+    changeInfo([&](DiagnosticsInfo& info) { info.checkedAt = now; });
+    const QList<SetupRow> rows = setupRows(probe_, now, services_.timeZone);
+    for (const SetupRow& row : rows) {
+        log_.info("check %{public}s: %{public}s \u2014 %{public}s", rawValue(row.kind),
+                  caseName(row.state), row.title);
+    }
+    scheduleRecheck(needsAttention(rows));
+    checking_ = false;
+}
+
+Task<void> CodeReceiver::checkAccount() {
+    if (services_.cloudContainer == nullptr) {
+        co_return;
+    }
+    CloudContainer& container = *services_.cloudContainer;
+    const auto answer = co_await waitForCompletion<std::variant<int, CloudError>>(
+        services_.mainActor, [&container](CompletionHandler<std::variant<int, CloudError>> done) {
+            container.accountStatus(
+                [done](std::variant<int, CloudError> status) { done.resume(std::move(status)); });
+        });
+    CloudAccountState state;
+    if (const auto* error = std::get_if<CloudError>(&answer)) {
+        state = CloudAccountState::error(error->localizedDescription());
+    } else {
+        switch (std::get<int>(answer)) {
+            case CloudContainer::couldNotDetermine:
+                state = CloudAccountState::error("could not determine the account state");
+                break;
+            case CloudContainer::available:
+                state = {CloudAccountState::Kind::signedIn, {}};
+                break;
+            case CloudContainer::restricted:
+                state = {CloudAccountState::Kind::restricted, {}};
+                break;
+            case CloudContainer::noAccount:
+                state = {CloudAccountState::Kind::notSignedIn, {}};
+                break;
+            case CloudContainer::temporarilyUnavailable:
+                state = {CloudAccountState::Kind::temporarilyUnavailable, {}};
+                break;
+            default:
+                state = CloudAccountState::error("unknown account state");
+        }
+    }
+    changeProbe([&](SetupProbe& probe) { probe.cloud = state; });
+}
+
+void CodeReceiver::checkKeychain() {
+    SyncKeyState state;
+    try {
+        CloudSyncCrypto::loadSyncKey(services_.keychain);
+        state = {SyncKeyState::Kind::received, {}};
+    } catch (const CloudSyncCrypto::Error& error) {
+        state = error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet
+                    ? SyncKeyState{SyncKeyState::Kind::waiting, {}}
+                    : SyncKeyState::error("keychain error " + QString::number(error.status()));
+    } catch (const Error& error) {
+        state = SyncKeyState::error(error.localizedDescription());
+    }
+    changeProbe([&](SetupProbe& probe) { probe.syncKey = state; });
+}
+
+Task<void> CodeReceiver::ensureSubscription() {
+    if (database_ == nullptr) {
+        co_return;
+    }
+    CloudDatabase& database = *database_;
+    QuerySubscription subscription;
+    subscription.subscriptionID = QString::fromLatin1(subscriptionID);
+    subscription.recordType = QString::fromLatin1(recordType);
+    subscription.firesOn = QuerySubscription::onRecordCreation | QuerySubscription::onRecordUpdate;
+    subscription.shouldSendContentAvailable = true;
+    const auto failure = co_await waitForCompletion<std::optional<CloudError>>(
+        services_.mainActor, [&](CompletionHandler<std::optional<CloudError>> done) {
+            database.saveSubscription(subscription, [done](std::optional<CloudError> error) {
+                done.resume(std::move(error));
+            });
+        });
+    if (!failure) {
+        changeProbe([](SetupProbe& probe) {
+            probe.subscriptionSaved = true;
+            probe.subscriptionError.reset();
+        });
+        log_.info("subscription saved");
+        co_return;
+    }
+    const QString text = errorText(std::make_exception_ptr(*failure));
+    changeProbe([&](SetupProbe& probe) {
+        probe.subscriptionSaved = false;
+        probe.subscriptionError = text;
+    });
+    changeInfo([&](DiagnosticsInfo& info) { info.lastError = "Subscription: " + text; });
+    log_.error("subscription failed: %{public}s", text);
+}
+
+void CodeReceiver::scheduleRecheck(bool needs) {
+    recheckTask_.cancel();
+    recheckTask_ = TaskHandle();
+    if (needs) {
+        recheckTask_ = services_.mainActor.spawn(
+            runChecksLater(QPointer<CodeReceiver>(this), services_.mainActor));
+    }
+}
+
+void CodeReceiver::updateAttention() {
+    const bool needs =
+        needsAttention(setupRows(probe_, services_.mainActor.now(), services_.timeZone));
+    if (lastNeedsAttention_ != needs) {
+        // An equal result leaves the setting alone, so the user's own folding survives.
+        settings_.setSetupCollapsed(!needs);
+    }
+    lastNeedsAttention_ = needs;
+}
+
+void CodeReceiver::setPopoverVisible(bool visible) {
+    popoverVisible_ = visible;
+    pollTask_.cancel();
+    pollTask_ = TaskHandle();
+    settings_.refreshLaunchAtLogin();
+    changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
+    if (visible && !isPreview_) {
+        pollTask_ = services_.mainActor.spawn(
+            pollWhileOpen(QPointer<CodeReceiver>(this), services_.mainActor));
+    }
+}
+
+void CodeReceiver::startIdlePolling() {
+    idlePollTask_.cancel();
+    idlePollTask_ = services_.mainActor.spawn(
+        pollInTheBackground(QPointer<CodeReceiver>(this), services_.mainActor, settings_));
+}
+
+void CodeReceiver::installWakeObservers() {
+    using Event = Workspace::Event;
+    const QPointer<CodeReceiver> receiver(this);
+    for (const Event event :
+         {Event::willSleep, Event::screensDidSleep, Event::sessionDidResignActive}) {
+        wakeObservers_.append(services_.workspace.addObserver(event, [receiver] {
+            if (receiver) {
+                receiver->awake_ = false;
+            }
+        }));
+    }
+    for (const Event event :
+         {Event::didWake, Event::screensDidWake, Event::sessionDidBecomeActive}) {
+        wakeObservers_.append(services_.workspace.addObserver(event, [receiver] {
+            if (receiver) {
+                receiver->awake_ = true;
+                receiver->services_.mainActor.spawn(fetchOnce(receiver));
+            }
+        }));
+    }
+}
+
+void CodeReceiver::handleRemoteNotification(const QVariantMap& userInfo) {
+    changeInfo([&](DiagnosticsInfo& info) { info.lastPushAt = services_.mainActor.now(); });
+    const auto notification = CloudNotification::fromRemoteNotification(userInfo);
+    const auto subscription = notification ? notification->subscriptionID : std::nullopt;
+    log_.info("push received: subscription %{public}s", orQuestionMark(subscription));
+    if (subscription && *subscription != QLatin1String(subscriptionID)) {
+        return;
+    }
+    services_.mainActor.spawn(fetchOnce(QPointer<CodeReceiver>(this)));
+}
+
+void CodeReceiver::setPushRegistration(bool success, std::optional<QString> error) {
+    changeProbe([&](SetupProbe& probe) {
+        probe.pushRegistered = success;
+        probe.pushError = success ? std::nullopt : error;
+    });
+    if (error) {
+        changeInfo([&](DiagnosticsInfo& info) { info.lastError = error; });
+    }
+    if (success) {
+        log_.info("push registered");
+    } else {
+        log_.error("push registration failed: %{public}s", orQuestionMark(error));
+    }
+}
+
+void CodeReceiver::setLayoutNote(const QString& note) {
+    changeInfo([&](DiagnosticsInfo& info) { info.layout = note; });
+}

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QTimeZone>
+#include <QVariantMap>
+#include <functional>
+#include <optional>
+
+#include "BundleInfo.h"
+#include "DiagnosticsInfo.h"
+#include "LatestCode.h"
+#include "LatestCodeStore.h"
+#include "Logger.h"
+#include "SetupProbe.h"
+#include "Task.h"
+#include "Workspace.h"
+
+class ClipboardPublisher;
+class CloudContainer;
+class CloudDatabase;
+class CredentialIdentities;
+class Keychain;
+class MacSettings;
+class MainActor;
+class Notifier;
+class RemoteNotifications;
+class UserDefaults;
+struct PendingCode;
+
+// The heart of the application: fetches the pending-code record from the cloud, opens it, and
+// publishes a new valid code to the shared file, the clipboard, the notification centre and
+// the credential identities; keeps the readiness probe and the diagnostics snapshot; and
+// decides when to fetch (start, pushes, polling, wake) and when to re-run the checks.
+//
+// Everything runs on the main actor. One instance lives for the whole process; its tasks hold
+// it weakly.
+class CodeReceiver : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr auto recordName = "pending-code";
+    static constexpr auto subscriptionID = "pending-code-changes";
+    static constexpr auto recordType = "PendingCode";
+
+    // The platform services the receiver works with.
+    struct Services {
+        MainActor& mainActor;
+        SystemLog& systemLog;
+        Keychain& keychain;
+        // Absent for a preview, which has no cloud.
+        CloudContainer* cloudContainer = nullptr;
+        RemoteNotifications& remoteNotifications;
+        Workspace& workspace;
+        ClipboardPublisher& clipboard;
+        Notifier* notifier = nullptr;
+        CredentialIdentities* credentialIdentities = nullptr;
+        BundleInfo bundle;
+        // The user's time zone, for the day of the last code in the checklist.
+        QTimeZone timeZone = QTimeZone::systemTimeZone();
+    };
+
+    CodeReceiver(MacSettings& settings, std::optional<LatestCodeStore> store, bool isPreview,
+                 UserDefaults& defaults, Services services, QObject* parent = nullptr);
+
+    // Observed state; each has a ...Changed signal sent only when the value differs.
+    const std::optional<LatestCode>& latest() const { return latest_; }
+    const SetupProbe& probe() const { return probe_; }
+    const DiagnosticsInfo& info() const { return info_; }
+    const std::optional<Instant>& justCopiedAt() const { return justCopiedAt_; }
+    bool firstRun() const { return firstRun_; }
+    void setFirstRun(bool firstRun);
+
+    std::optional<bool> lastNeedsAttention() const { return lastNeedsAttention_; }
+    bool isPreview() const { return isPreview_; }
+    bool isFetching() const { return fetching_; }
+    bool isChecking() const { return checking_; }
+    bool isAwake() const { return awake_; }
+    bool isPopoverVisible() const { return popoverVisible_; }
+    const TaskHandle& expiryTask() const { return expiryTask_; }
+    const TaskHandle& idlePollTask() const { return idlePollTask_; }
+    const TaskHandle& pollTask() const { return pollTask_; }
+    const TaskHandle& recheckTask() const { return recheckTask_; }
+    const QList<Workspace::ObserverToken>& wakeObservers() const { return wakeObservers_; }
+
+    // Called after every change of `latest` made by setLatest or expireLatest.
+    std::function<void()> onLatestChange;
+
+    // Restores a still-valid stored code, then (unless a preview) runs the checks and one
+    // fetch, starts background polling and follows sleep and wake.
+    void start();
+    // Fetches the record once; a fetch asked for while one runs is dropped.
+    Task<void> fetch();
+    // Runs the readiness checks; a run asked for while one runs is dropped.
+    Task<void> runChecks();
+    // Copies the held code again while it is valid, and notes when.
+    void copyLatest();
+
+    void setPopoverVisible(bool visible);
+    void setPushRegistration(bool success, std::optional<QString> error);
+    void handleRemoteNotification(const QVariantMap& userInfo);
+    void setLayoutNote(const QString& note);
+
+    void setLatest(std::optional<LatestCode> code);
+    void expireLatest();
+
+Q_SIGNALS:
+    void latestChanged();
+    void probeChanged();
+    void infoChanged();
+    void justCopiedAtChanged();
+    void firstRunChanged(bool firstRun);
+
+private:
+    void deliver(const PendingCode& code, Instant now);
+    Task<void> checkAccount();
+    void checkKeychain();
+    Task<void> ensureSubscription();
+    void scheduleRecheck(bool needs);
+    void updateAttention();
+    void startIdlePolling();
+    void installWakeObservers();
+
+    // Changes the probe or the snapshot through `change`; observers hear of a real change only.
+    void changeProbe(const std::function<void(SetupProbe&)>& change);
+    void changeInfo(const std::function<void(DiagnosticsInfo&)>& change);
+    void setLatestValue(std::optional<LatestCode> code);
+    void setJustCopiedAt(std::optional<Instant> at);
+
+    MacSettings& settings_;
+    std::optional<LatestCodeStore> store_;
+    bool isPreview_;
+    UserDefaults& defaults_;
+    Services services_;
+    Logger log_;
+    CloudDatabase* database_ = nullptr;
+
+    std::optional<LatestCode> latest_;
+    SetupProbe probe_;
+    std::optional<bool> lastNeedsAttention_;
+    DiagnosticsInfo info_;
+    std::optional<Instant> justCopiedAt_;
+    bool firstRun_ = true;
+
+    TaskHandle pollTask_;
+    TaskHandle idlePollTask_;
+    bool popoverVisible_ = false;
+    bool awake_ = true;
+    QList<Workspace::ObserverToken> wakeObservers_;
+    TaskHandle recheckTask_;
+    TaskHandle expiryTask_;
+    bool fetching_ = false;
+    bool checking_ = false;
+};

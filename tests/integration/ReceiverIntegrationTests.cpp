@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "ClipboardPublisher.h"
+#include "CodeReceiver.h"
+#include "CredentialIdentities.h"
+#include "FakeCredentialIdentityStore.h"
+#include "FakeKeychain.h"
+#include "FakeLoginItemService.h"
+#include "FakePasteboard.h"
+#include "FakeUserNotificationCenter.h"
+#include "FakeWorkspace.h"
+#include "LocalCloud.h"
+#include "MacSettings.h"
+#include "Notifier.h"
+#include "QSettingsUserDefaults.h"
+#include "QtMainActor.h"
+#include "RecordingSystemLog.h"
+#include "TemporaryAppGroupContainers.h"
+
+namespace {
+
+// Runs the event loop until `done` holds, for at most `seconds`.
+bool runUntil(const std::function<bool()>& done, double seconds) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done()) {
+        if (elapsed.elapsed() > seconds * 1000) {
+            return false;
+        }
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+// The real cloud directory, the real phone tool and the real Qt main actor; the clipboard,
+// notification centre and identity store are recording fakes.
+class ReceiverOnTheLocalCloud : public testing::Test {
+protected:
+    static constexpr char kKey[] = "0123456789abcdef0123456789abcdef";
+
+    void SetUp() override {
+        keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(kKey));
+        QFile keyFile(directory.filePath("sync.key"));
+        ASSERT_TRUE(keyFile.open(QIODevice::WriteOnly));
+        keyFile.write(kKey);
+        keyFile.close();
+        CodeReceiver::Services services{
+            mainActor, log,       keychain,  &cloud,      cloud.remoteNotifications(),
+            workspace, clipboard, &notifier, &identities, {"1.0", "1", "6.1.0"}};
+        receiver = std::make_unique<CodeReceiver>(settings, store, false, defaults, services);
+        cloud.remoteNotifications().setHandlers({
+            [this] { receiver->setPushRegistration(true, std::nullopt); },
+            [this](const QString& error) { receiver->setPushRegistration(false, error); },
+            [this](const QVariantMap& userInfo) { receiver->handleRemoteNotification(userInfo); },
+        });
+        // Pushes alone must bring the code: background polling would hide a broken push path.
+        settings.setPollInterval(3600);
+    }
+    void TearDown() override { receiver.reset(); }
+
+    int phone(const QStringList& arguments) {
+        QProcess process;
+        process.start(ZORVIK_PHONE_PATH,
+                      arguments + QStringList{"--cloud-dir", cloudDirectory, "--key-file",
+                                              directory.filePath("sync.key")});
+        process.waitForFinished(20000);
+        return process.exitCode();
+    }
+
+    QTemporaryDir directory;
+    QString cloudDirectory = directory.filePath("cloud/iCloud.net.brontal.zorvik");
+    QtMainActor mainActor;
+    RecordingSystemLog log;
+    FakeKeychain keychain;
+    LocalCloud cloud{mainActor, cloudDirectory};
+    FakeWorkspace workspace{mainActor};
+    FakePasteboard pasteboard;
+    ClipboardPublisher clipboard{pasteboard, mainActor};
+    FakeUserNotificationCenter center{mainActor};
+    Notifier notifier{center, mainActor, clipboard};
+    FakeCredentialIdentityStore identityStore{mainActor};
+    CredentialIdentities identities{identityStore, mainActor};
+    QSettingsUserDefaults defaults{directory.filePath("ZorvikMac.conf")};
+    FakeLoginItemService loginItem;
+    MacSettings settings{defaults, loginItem};
+    TemporaryAppGroupContainers containers;
+    std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
+    std::unique_ptr<CodeReceiver> receiver;
+};
+
+TEST_F(ReceiverOnTheLocalCloud, ACodeSentByThePhoneArrivesByPushAndLeavesAtExpiry) {
+    receiver->start();
+    cloud.remoteNotifications().registerForRemoteNotifications();
+    ASSERT_TRUE(runUntil([&] { return receiver->probe().subscriptionSaved == true; }, 10));
+    ASSERT_EQ(receiver->probe().pushRegistered, true);
+    ASSERT_TRUE(runUntil([&] { return receiver->info().lastFetchResult.has_value(); }, 10));
+    EXPECT_EQ(receiver->info().lastFetchResult, "nothing pending");
+    const int fetchesBefore = static_cast<int>(log.messages().count("fetch: nothing pending"));
+
+    ASSERT_EQ(phone({"send", "--account", "Work", "--code", "482913", "--service", "github",
+                     "--ttl", "3"}),
+              0);
+    ASSERT_TRUE(runUntil([&] { return receiver->latest().has_value(); }, 10));
+    EXPECT_TRUE(log.messages().contains("push received: subscription pending-code-changes"));
+    EXPECT_EQ(receiver->latest()->code, "482913");
+    EXPECT_EQ(store->load()->code, "482913");
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "482913");
+    ASSERT_EQ(center.added.size(), 1u);
+    EXPECT_EQ(center.added[0].content.body, QString::fromUtf8("482 913 \u00B7 from iPhone"));
+    ASSERT_TRUE(runUntil([&] { return identityStore.identities.size() == 1; }, 5));
+    EXPECT_EQ(identityStore.identities[0].serviceIdentifier, "github.com");
+    EXPECT_EQ(static_cast<int>(log.messages().count("fetch: nothing pending")), fetchesBefore)
+        << "no poll happened in between";
+
+    ASSERT_TRUE(runUntil([&] { return !receiver->latest(); }, 10));
+    EXPECT_FALSE(QFile::exists(store->url()));
+    EXPECT_TRUE(log.messages().contains("code expired"));
+    EXPECT_TRUE(runUntil([&] { return identityStore.identities.isEmpty(); }, 5));
+}
+
+TEST_F(ReceiverOnTheLocalCloud, AMalformedRecordIsAnErrorNotNothingPending) {
+    receiver->start();
+    ASSERT_TRUE(runUntil([&] { return receiver->info().lastFetchResult.has_value(); }, 10));
+    QDir().mkpath(cloudDirectory + "/private/_defaultZone");
+    QFile record(cloudDirectory + "/private/_defaultZone/pending-code.json");
+    ASSERT_TRUE(record.open(QIODevice::WriteOnly));
+    record.write("{\"recordName\": \"pending-code\", \"fields\": ");
+    record.close();
+    receiver->setPopoverVisible(true);  // fetches at once
+    ASSERT_TRUE(
+        runUntil([&] { return receiver->info().lastFetchResult->startsWith("error: "); }, 10))
+        << receiver->info().lastFetchResult->toStdString();
+    EXPECT_TRUE(receiver->info().lastError.has_value());
+    receiver->setPopoverVisible(false);
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "RemoteNotifications.h"
+
+// A push channel the test drives by hand.
+class FakeRemoteNotifications final : public RemoteNotifications {
+public:
+    void setHandlers(Handlers newHandlers) override { handlers = std::move(newHandlers); }
+    void registerForRemoteNotifications() override { ++registrations; }
+    bool isRegisteredForRemoteNotifications() const override { return registered; }
+
+    Handlers handlers;
+    bool registered = false;
+    int registrations = 0;
+};

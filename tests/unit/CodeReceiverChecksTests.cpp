@@ -1,0 +1,273 @@
+#include "CodeReceiverTestFixture.h"
+
+namespace {
+
+using CodeReceiverChecks = CodeReceiverTest;
+using Event = Workspace::Event;
+
+// Everything in place: the checks end needing nothing.
+void makeEverythingReady(FakeRemoteNotifications& remote, FakeUserNotificationCenter& center) {
+    remote.registered = true;
+    center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
+}
+
+TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
+    makeEverythingReady(remote, center);
+    identityStore.enabled = false;
+    make();
+    const auto before = log.lines.size();
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    const SetupProbe& probe = receiver->probe();
+    EXPECT_EQ(probe.cloud.kind, CloudAccountState::Kind::signedIn);
+    EXPECT_EQ(probe.syncKey.kind, SyncKeyState::Kind::received);
+    EXPECT_EQ(probe.pushRegistered, true);
+    EXPECT_EQ(probe.subscriptionSaved, true);
+    EXPECT_EQ(probe.autoFillEnabled, false);
+    EXPECT_EQ(probe.notifications, NotificationState::allowed);
+    EXPECT_EQ(receiver->info().checkedAt, actor.now());
+    ASSERT_EQ(cloud.savedSubscriptions.size(), 1);
+    const QuerySubscription expected{"pending-code-changes", "PendingCode", 3, true};
+    EXPECT_EQ(cloud.savedSubscriptions[0], expected);
+    EXPECT_EQ(
+        logSince(before),
+        (QStringList{
+            "subscription saved", "check cloud: ok \u2014 iCloud: signed in",
+            "check syncKey: ok \u2014 Key received from your iPhone",
+            "check push: ok \u2014 Listening for codes",
+            "check autoFill: failed \u2014 AutoFill: off",
+            "check notifications: ok \u2014 Notifications: allowed",
+            "check launchAtLogin: info \u2014 Launch at login: off",
+            "check firstCode: pending \u2014 Waiting for your first code \u2014 tap any account in "
+            "Zorvik on your iPhone"}));
+    EXPECT_FALSE(receiver->isChecking());
+}
+
+TEST_F(CodeReceiverChecks, AccountStatusesBecomeCloudStates) {
+    make();
+    const auto cloudAfter = [&](std::variant<int, CloudError> answer) {
+        cloud.account = answer;
+        actor.spawn(receiver->runChecks());
+        actor.runUntilIdle();
+        return receiver->probe().cloud;
+    };
+    EXPECT_EQ(cloudAfter(0), CloudAccountState::error("could not determine the account state"));
+    EXPECT_EQ(cloudAfter(1).kind, CloudAccountState::Kind::signedIn);
+    EXPECT_EQ(cloudAfter(2).kind, CloudAccountState::Kind::restricted);
+    EXPECT_EQ(cloudAfter(3).kind, CloudAccountState::Kind::notSignedIn);
+    EXPECT_EQ(cloudAfter(4).kind, CloudAccountState::Kind::temporarilyUnavailable);
+    EXPECT_EQ(cloudAfter(7), CloudAccountState::error("unknown account state"));
+    EXPECT_EQ(cloudAfter(CloudError(4, "The Internet connection appears to be offline.")),
+              CloudAccountState::error("The Internet connection appears to be offline."));
+}
+
+TEST_F(CodeReceiverChecks, KeychainStatesShowInTheProbe) {
+    make();
+    const auto keyAfter = [&] {
+        actor.spawn(receiver->runChecks());
+        actor.runUntilIdle();
+        return receiver->probe().syncKey;
+    };
+    keychain.failWith = -25308;
+    EXPECT_EQ(keyAfter(), SyncKeyState::error("keychain error -25308"));
+    keychain.failWith.reset();
+    keychain.items.clear();
+    EXPECT_EQ(keyAfter().kind, SyncKeyState::Kind::waiting);
+}
+
+TEST_F(CodeReceiverChecks, AFailedSubscriptionIsReportedAndRetriedWithTheNextRun) {
+    cloud.subscriptionError = CloudError(9, "No account.");
+    make();
+    const auto before = log.lines.size();
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    EXPECT_EQ(receiver->probe().subscriptionSaved, false);
+    EXPECT_EQ(receiver->probe().subscriptionError, "not signed in to iCloud");
+    EXPECT_EQ(receiver->info().lastError, "Subscription: not signed in to iCloud");
+    EXPECT_EQ(log.lines[before].level, LogLevel::error);
+    EXPECT_EQ(log.lines[before].message, "subscription failed: not signed in to iCloud");
+    cloud.subscriptionError.reset();
+    actor.advance(15);
+    EXPECT_EQ(cloud.savedSubscriptions.size(), 2);
+    EXPECT_EQ(receiver->probe().subscriptionSaved, true);
+    EXPECT_FALSE(receiver->probe().subscriptionError);
+}
+
+TEST_F(CodeReceiverChecks, ASecondRunWhileOneRunsIsDroppedSilently) {
+    make();
+    actor.spawn(receiver->runChecks());
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.accountRequests, 1);
+    EXPECT_EQ(cloud.savedSubscriptions.size(), 1);
+}
+
+TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttention) {
+    make();
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();  // notifications not asked yet: needs attention
+    EXPECT_EQ(cloud.accountRequests, 1);
+    actor.advance(14.9);
+    EXPECT_EQ(cloud.accountRequests, 1);
+    actor.advance(0.1);
+    EXPECT_EQ(cloud.accountRequests, 2);
+    makeEverythingReady(remote, center);
+    actor.advance(15);
+    EXPECT_EQ(cloud.accountRequests, 3);
+    EXPECT_EQ(receiver->recheckTask(), TaskHandle())
+        << "a run that needs nothing schedules nothing";
+    actor.advance(60);
+    EXPECT_EQ(cloud.accountRequests, 3);
+}
+
+TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
+    make();
+    EXPECT_FALSE(settings.setupCollapsed());
+    makeEverythingReady(remote, center);
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    EXPECT_TRUE(settings.setupCollapsed()) << "folds when nothing needs attention any more";
+    settings.setSetupCollapsed(false);  // the user unfolds it
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    EXPECT_FALSE(settings.setupCollapsed()) << "an equal result leaves the user's choice alone";
+    putRecord(code());
+    fetchNow();  // the probe changes (last code), attention does not
+    EXPECT_FALSE(settings.setupCollapsed()) << "a probe change with equal attention leaves it too";
+    keychain.items.clear();
+    settings.setSetupCollapsed(true);
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    EXPECT_FALSE(settings.setupCollapsed()) << "unfolds when attention is needed again";
+}
+
+TEST_F(CodeReceiverChecks, OpenPopoverChecksThenFetchesEvery20Seconds) {
+    make();
+    receiver->setPopoverVisible(true);
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.accountRequests, 1);
+    EXPECT_EQ(cloud.fetches, 1);
+    actor.advance(20);
+    EXPECT_EQ(cloud.fetches, 2);
+    actor.advance(20);
+    EXPECT_EQ(cloud.fetches, 3);
+    receiver->setPopoverVisible(false);
+    actor.advance(100);
+    EXPECT_EQ(cloud.fetches, 3) << "no background polling was started";
+}
+
+TEST_F(CodeReceiverChecks, BackgroundPollingFollowsTheIntervalWithAOneSecondFloor) {
+    makeEverythingReady(remote, center);
+    make().start();
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, 1) << "start fetches once after the checks";
+    actor.advance(5);
+    EXPECT_EQ(cloud.fetches, 2);
+    settings.setPollInterval(0.5);
+    actor.advance(5);  // the wait already under way still lasts 5 s
+    EXPECT_EQ(cloud.fetches, 3);
+    actor.advance(1);
+    EXPECT_EQ(cloud.fetches, 4);
+    actor.advance(0.5);
+    EXPECT_EQ(cloud.fetches, 4);
+    actor.advance(0.5);
+    EXPECT_EQ(cloud.fetches, 5);
+}
+
+TEST_F(CodeReceiverChecks, WhileThePopoverIsOpenOnlyItsOwnLoopFetches) {
+    makeEverythingReady(remote, center);
+    make().start();
+    actor.runUntilIdle();
+    receiver->setPopoverVisible(true);
+    actor.runUntilIdle();
+    const int atOpen = cloud.fetches;
+    actor.advance(19.9);
+    EXPECT_EQ(cloud.fetches, atOpen);
+    actor.advance(0.1);
+    EXPECT_EQ(cloud.fetches, atOpen + 1);
+}
+
+TEST_F(CodeReceiverChecks, SleepStopsBackgroundFetchesAndWakeFetchesAtOnce) {
+    makeEverythingReady(remote, center);
+    make().start();
+    actor.runUntilIdle();
+    EXPECT_EQ(workspace.observerCount(), 6u);
+    for (const Event sleep :
+         {Event::willSleep, Event::screensDidSleep, Event::sessionDidResignActive}) {
+        workspace.fire(sleep);
+        actor.runUntilIdle();
+        EXPECT_FALSE(receiver->isAwake());
+        const int asleep = cloud.fetches;
+        actor.advance(30);
+        EXPECT_EQ(cloud.fetches, asleep);
+        workspace.fire(Event::didWake);
+        actor.runUntilIdle();
+        EXPECT_TRUE(receiver->isAwake());
+        EXPECT_EQ(cloud.fetches, asleep + 1);
+    }
+    for (const Event wake : {Event::screensDidWake, Event::sessionDidBecomeActive}) {
+        const int before = cloud.fetches;
+        workspace.fire(wake);
+        actor.runUntilIdle();
+        EXPECT_EQ(cloud.fetches, before + 1);
+    }
+}
+
+TEST_F(CodeReceiverChecks, PushesForOurSubscriptionFetchOthersOnlyCount) {
+    make();
+    const QVariantMap ours{
+        {"ck", QVariantMap{{"qry", QVariantMap{{"sid", "pending-code-changes"}, {"fo", 1}}}}}};
+    const QVariantMap theirs{{"ck", QVariantMap{{"qry", QVariantMap{{"sid", "something-else"}}}}}};
+    auto before = log.lines.size();
+    receiver->handleRemoteNotification(ours);
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, 1);
+    EXPECT_EQ(receiver->info().lastPushAt, actor.now());
+    EXPECT_EQ(log.lines[before].message, "push received: subscription pending-code-changes");
+
+    actor.advance(1);
+    before = log.lines.size();
+    receiver->handleRemoteNotification(theirs);
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, 1);
+    EXPECT_EQ(receiver->info().lastPushAt, actor.now());
+    EXPECT_EQ(logSince(before), QStringList{"push received: subscription something-else"});
+
+    before = log.lines.size();
+    receiver->handleRemoteNotification({{"aps", QVariantMap{}}});
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, 2) << "a push that cannot be read fetches too";
+    EXPECT_EQ(log.lines[before].message, "push received: subscription ?");
+}
+
+TEST_F(CodeReceiverChecks, PushRegistrationIsRecordedAndLogged) {
+    make();
+    auto before = log.lines.size();
+    receiver->setPushRegistration(false, "no directory watch: Permission denied");
+    EXPECT_EQ(receiver->probe().pushRegistered, false);
+    EXPECT_EQ(receiver->probe().pushError, "no directory watch: Permission denied");
+    EXPECT_EQ(receiver->info().lastError, "no directory watch: Permission denied");
+    EXPECT_EQ(log.lines[before].level, LogLevel::error);
+    EXPECT_EQ(log.lines[before].message,
+              "push registration failed: no directory watch: Permission denied");
+    before = log.lines.size();
+    receiver->setPushRegistration(false, std::nullopt);
+    EXPECT_EQ(log.lines[before].message, "push registration failed: ?");
+    EXPECT_FALSE(receiver->probe().pushError);
+    receiver->setPushRegistration(true, std::nullopt);
+    EXPECT_EQ(receiver->probe().pushRegistered, true);
+    EXPECT_EQ(log.lines.back().message, "push registered");
+}
+
+TEST_F(CodeReceiverChecks, StartLogsAndPreviewOpeningStartsNoPoll) {
+    make().start();
+    EXPECT_EQ(log.lines.front().message, "start: version 1.2 (42) macOS 6.1.0 firstRun=true");
+    make(true);
+    receiver->setPopoverVisible(true);
+    actor.runUntilIdle();
+    EXPECT_EQ(receiver->pollTask(), TaskHandle());
+    receiver->setLayoutNote("below the icon, 420 pt");
+    EXPECT_EQ(receiver->info().layout, "below the icon, 420 pt");
+}
+
+}  // namespace

@@ -1,0 +1,305 @@
+#include <QFile>
+
+#include "CodeReceiverTestFixture.h"
+#include "ErrorText.h"
+#include "PendingCodeError.h"
+
+namespace {
+
+using CodeReceiverFetch = CodeReceiverTest;
+
+TEST_F(CodeReceiverFetch, ConstructionTakesFirstRunAndTheLastCodeFromTheStore) {
+    defaults.setBool(true, "firstRunDone");
+    defaults.setString("Bank", "lastReceivedName");
+    defaults.setDate(actor.now(), "lastReceivedAt");
+    settings.setSetupCollapsed(true);
+    const CodeReceiver& r = make();
+    EXPECT_FALSE(r.firstRun());
+    EXPECT_EQ(r.probe().lastReceivedName, "Bank");
+    EXPECT_EQ(r.probe().lastReceivedAt, actor.now());
+    EXPECT_EQ(r.info().appVersion, "1.2");
+    EXPECT_EQ(r.info().build, "42");
+    EXPECT_EQ(r.info().macOSVersion, "6.1.0");
+    EXPECT_EQ(r.info().pollInterval, 5.0);
+    EXPECT_EQ(r.lastNeedsAttention(), true);
+    EXPECT_FALSE(settings.setupCollapsed())
+        << "a fresh probe needs attention and unfolds the checklist";
+}
+
+TEST_F(CodeReceiverFetch, ValidCodeIsPublishedEverywhere) {
+    make();
+    int latestChanges = 0;
+    receiver->onLatestChange = [&] { ++latestChanges; };
+    const PendingCode pending = code("123456", 89.9);
+    putRecord(pending);
+    const auto before = log.lines.size();
+    fetchNow();
+
+    ASSERT_TRUE(receiver->latest());
+    EXPECT_EQ(receiver->latest()->code, "123456");
+    EXPECT_EQ(receiver->latest()->receivedAt, actor.now());
+    EXPECT_EQ(latestChanges, 1);
+    EXPECT_EQ(receiver->info().lastFetchResult, "code for Work from iPhone");
+    EXPECT_EQ(receiver->info().lastFetchAt, actor.now());
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
+    EXPECT_EQ(receiver->probe().lastReceivedName, "Work");
+    EXPECT_EQ(receiver->probe().lastReceivedAt, actor.now());
+    EXPECT_EQ(defaults.stringForKey("lastReceivedName"), "Work");
+    EXPECT_EQ(defaults.dateForKey("lastReceivedAt"),
+              std::chrono::floor<std::chrono::milliseconds>(actor.now()));
+    EXPECT_FALSE(receiver->firstRun());
+    EXPECT_TRUE(defaults.boolForKey("firstRunDone"));
+    EXPECT_EQ(store->load()->code, "123456");
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "123456");
+    ASSERT_EQ(center.added.size(), 1u);
+    EXPECT_EQ(center.added[0].content.userInfo.value("code"), "123456");
+    EXPECT_EQ(identityStore.identities.size(), 1);
+    EXPECT_EQ(cloud.lastFetchedName, "pending-code");
+    EXPECT_EQ(logSince(before), (QStringList{"fetch: valid code for Work from iPhone",
+                                             "received Work from iPhone, expires in 89s",
+                                             "fetch: code for Work from iPhone"}));
+}
+
+TEST_F(CodeReceiverFetch, SettingsDecideAboutClipboardAndNotification) {
+    settings.setCopyToClipboard(false);
+    settings.setNotify(false);
+    make();
+    putRecord(code());
+    fetchNow();
+    ASSERT_TRUE(receiver->latest());
+    EXPECT_EQ(pasteboard.count, 0);
+    EXPECT_TRUE(center.added.empty());
+}
+
+TEST_F(CodeReceiverFetch, TheSameRecordTwicePublishesOnce) {
+    make();
+    putRecord(code());
+    fetchNow();
+    const auto before = log.lines.size();
+    const long copies = pasteboard.count;
+    fetchNow();
+    EXPECT_EQ(pasteboard.count, copies);
+    EXPECT_EQ(center.added.size(), 1u);
+    EXPECT_EQ(identityStore.replaceCalls, 1);
+    EXPECT_EQ(logSince(before), (QStringList{"fetch: valid code for Work from iPhone",
+                                             "fetch: code for Work from iPhone"}));
+}
+
+TEST_F(CodeReceiverFetch, OutcomesThatPublishNothing) {
+    make();
+    const auto expect = [&](const char* result, const QStringList& lines) {
+        const auto before = log.lines.size();
+        fetchNow();
+        EXPECT_EQ(receiver->info().lastFetchResult, result);
+        EXPECT_EQ(logSince(before), lines) << result;
+        EXPECT_FALSE(receiver->latest()) << result;
+    };
+    expect("nothing pending", {"fetch: nothing pending"});
+
+    // A plain expiry equal to the moment the fetch started counts as expired.
+    PendingCode expired = code("123456", 0);
+    putRecord(expired);
+    expect("record present but expired",
+           {"fetch: expired record", "fetch: record present but expired"});
+
+    cloud.record =
+        CloudRecord{"pending-code", "PendingCode", {{"expiresAt", addingSeconds(actor.now(), 60)}}};
+    expect("record without blob", {"fetch: record without blob"});
+    cloud.record->fields.insert("blob", QString("not bytes"));
+    expect("record without blob", {"fetch: record without blob"});
+
+    // Without the plain field the payload's own expiry decides; equal to now is expired too.
+    putRecord(expired, false);
+    expect("code expired", {"fetch: code expired"});
+    putRecord(code("", 60));
+    expect("code expired", {"fetch: code expired"});
+    EXPECT_FALSE(receiver->info().lastError);
+}
+
+TEST_F(CodeReceiverFetch, RecordWithoutThePlainExpiryIsOpenedAndPublished) {
+    make();
+    putRecord(code(), false);
+    fetchNow();
+    EXPECT_TRUE(receiver->latest());
+}
+
+TEST_F(CodeReceiverFetch, MissingKeyIsWaitingNotAnError) {
+    make();
+    keychain.items.clear();
+    putRecord(code());
+    const auto before = log.lines.size();
+    fetchNow();
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::waiting);
+    EXPECT_EQ(receiver->info().lastFetchResult, "record present, no sync key yet");
+    EXPECT_FALSE(receiver->info().lastError);
+    EXPECT_EQ(logSince(before), (QStringList{"fetch: record present but no sync key",
+                                             "fetch: record present, no sync key yet"}));
+}
+
+TEST_F(CodeReceiverFetch, FailuresBecomeErrorTextsAndOneErrorLine) {
+    make();
+    const auto expectError = [&](const QString& text) {
+        const auto before = log.lines.size();
+        fetchNow();
+        EXPECT_EQ(receiver->info().lastFetchResult, "error: " + text);
+        EXPECT_EQ(receiver->info().lastError, text);
+        ASSERT_EQ(log.lines.size(), before + 2);
+        EXPECT_EQ(log.lines[before].level, LogLevel::error);
+        EXPECT_EQ(log.lines[before].message, "fetch failed: " + text);
+        EXPECT_EQ(log.lines[before + 1].message, "fetch: error: " + text);
+    };
+    cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
+    expectError("no network");
+    cloud.fetchError.reset();
+
+    keychain.failWith = -25308;
+    putRecord(code());
+    expectError(QString::fromUtf8(
+        "The operation couldn\u2019t be completed. (CloudSyncCrypto.Error error 0.)"));
+    keychain.failWith.reset();
+
+    QByteArray blob = code().seal(*SymmetricKey::fromBytes(QByteArray(kKey)));
+    blob[4] = 9;
+    cloud.record->fields.insert("blob", blob);
+    expectError(
+        QString::fromUtf8("The operation couldn\u2019t be completed. (PendingCodeError error 0.)"));
+    EXPECT_FALSE(receiver->latest());
+}
+
+TEST_F(CodeReceiverFetch, AFetchAskedForWhileOneWaitsIsDroppedSilently) {
+    make();
+    cloud.holdFetches = true;
+    actor.spawn(receiver->fetch());
+    actor.runUntilIdle();
+    EXPECT_TRUE(receiver->isFetching());
+    const auto before = log.lines.size();
+    fetchNow();
+    EXPECT_EQ(cloud.fetches, 1);
+    EXPECT_EQ(log.lines.size(), before);
+    cloud.releaseFetches();
+    actor.runUntilIdle();
+    EXPECT_FALSE(receiver->isFetching());
+    EXPECT_EQ(receiver->info().lastFetchResult, "nothing pending");
+}
+
+TEST_F(CodeReceiverFetch, APreviewNeverFetches) {
+    make(true);
+    putRecord(code());
+    fetchNow();
+    EXPECT_EQ(cloud.fetches, 0);
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST_F(CodeReceiverFetch, TheCodeExpiresOnTimeAndTakesItsTracesWithIt) {
+    make();
+    int latestChanges = 0;
+    receiver->onLatestChange = [&] { ++latestChanges; };
+    putRecord(code("123456", 30));
+    fetchNow();
+    receiver->copyLatest();
+    EXPECT_TRUE(receiver->justCopiedAt());
+    store->markFilled(actor.now());
+    actor.advance(29.999);
+    EXPECT_TRUE(receiver->latest());
+    const auto before = log.lines.size();
+    actor.advance(0.001);
+    EXPECT_FALSE(receiver->latest());
+    EXPECT_FALSE(receiver->justCopiedAt());
+    EXPECT_FALSE(QFile::exists(store->url()));
+    EXPECT_FALSE(QFile::exists(store->filledURL()));
+    EXPECT_EQ(latestChanges, 2);
+    EXPECT_TRUE(identityStore.identities.isEmpty());
+    EXPECT_EQ(logSince(before), QStringList{"code expired"});
+}
+
+TEST_F(CodeReceiverFetch, ANewerCodeIsNeverClearedByTheOlderCodesExpiry) {
+    make();
+    putRecord(code("111111", 30));
+    fetchNow();
+    const TaskHandle olderExpiry = receiver->expiryTask();
+    actor.advance(10);
+    putRecord(code("222222", 60));
+    fetchNow();
+    EXPECT_TRUE(olderExpiry.isCancelled());
+    actor.advance(25);  // past the older code's expiry
+    ASSERT_TRUE(receiver->latest());
+    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_TRUE(QFile::exists(store->url()));
+    actor.advance(35);
+    EXPECT_FALSE(receiver->latest());
+}
+
+TEST_F(CodeReceiverFetch, SetLatestReArmsTheExpiryForTheNewCode) {
+    make();
+    putRecord(code("111111", 30));
+    fetchNow();
+    LatestCode other = *receiver->latest();
+    other.code = "333333";
+    other.expiresAt = addingSeconds(actor.now(), 300);
+    receiver->setLatest(other);
+    actor.advance(31);
+    EXPECT_EQ(receiver->latest(), other);
+}
+
+TEST_F(CodeReceiverFetch, CopyLatestCopiesWhatIsLeftOfTheCodesLife) {
+    make();
+    receiver->copyLatest();
+    EXPECT_EQ(pasteboard.count, 0) << "nothing to copy";
+    putRecord(code("123456", 60));
+    settings.setCopyToClipboard(false);
+    fetchNow();
+    actor.advance(20);
+    receiver->copyLatest();
+    EXPECT_EQ(receiver->justCopiedAt(), actor.now());
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "123456");
+    actor.advance(39.9);
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "123456");
+    actor.advance(0.1);
+    EXPECT_FALSE(pasteboard.string(Pasteboard::stringType)) << "cleared when the code expires";
+}
+
+TEST_F(CodeReceiverFetch, StartRestoresOnlyAStillValidStoredCode) {
+    LatestCode stored{"Bank",
+                      std::nullopt,
+                      "654321",
+                      "Watch",
+                      actor.now(),
+                      actor.now(),
+                      addingSeconds(actor.now(), 40)};
+    store->save(stored);
+    make(true).start();
+    EXPECT_EQ(receiver->latest(), store->load());
+    EXPECT_EQ(receiver->idlePollTask(), TaskHandle()) << "a preview starts nothing else";
+    EXPECT_EQ(workspace.observerCount(), 0u);
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, 0);
+    EXPECT_EQ(cloud.accountRequests, 0);
+
+    actor.advance(41);
+    stored.expiresAt = addingSeconds(actor.now(), -1);
+    store->save(stored);
+    make(true).start();
+    EXPECT_FALSE(receiver->latest());
+    EXPECT_TRUE(QFile::exists(store->url())) << "an expired file is left alone";
+}
+
+TEST(ErrorText, FixedTextsForTheCloudErrorsAUserCanActOn) {
+    const auto text = [](int code) {
+        return errorText(std::make_exception_ptr(CloudError(code, "The description.")));
+    };
+    EXPECT_EQ(text(3), "no network");
+    EXPECT_EQ(text(4), "no network");
+    EXPECT_EQ(text(6), "iCloud is busy; will retry");
+    EXPECT_EQ(text(7), "iCloud is busy; will retry");
+    EXPECT_EQ(text(9), "not signed in to iCloud");
+    EXPECT_EQ(text(10), "iCloud refused (permission)");
+    EXPECT_EQ(text(12), "iCloud schema: The description.");
+    EXPECT_EQ(text(25), "iCloud storage is full");
+    EXPECT_EQ(text(11), "The description.");
+    EXPECT_EQ(text(1), "The description.");
+    EXPECT_EQ(
+        errorText(std::make_exception_ptr(PendingCodeError::notAPendingCode())),
+        QString::fromUtf8("The operation couldn\u2019t be completed. (PendingCodeError error 2.)"));
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <memory>
+
+#include "ClipboardPublisher.h"
+#include "CodeReceiver.h"
+#include "CredentialIdentities.h"
+#include "FakeCloudContainer.h"
+#include "FakeCredentialIdentityStore.h"
+#include "FakeKeychain.h"
+#include "FakeLoginItemService.h"
+#include "FakePasteboard.h"
+#include "FakeRemoteNotifications.h"
+#include "FakeUserNotificationCenter.h"
+#include "FakeWorkspace.h"
+#include "MacSettings.h"
+#include "ManualMainActor.h"
+#include "Notifier.h"
+#include "PendingCode.h"
+#include "QSettingsUserDefaults.h"
+#include "RecordingSystemLog.h"
+#include "SymmetricKey.h"
+#include "TemporaryAppGroupContainers.h"
+
+// A receiver wired to fakes on virtual time, with helpers to put records in the cloud.
+class CodeReceiverTest : public testing::Test {
+protected:
+    static constexpr char kKey[] = "0123456789abcdef0123456789abcdef";
+
+    CodeReceiverTest() {
+        keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(kKey));
+    }
+    ~CodeReceiverTest() override { receiver.reset(); }
+
+    CodeReceiver& make(bool preview = false) {
+        CodeReceiver::Services services{
+            actor,           log,       keychain,  &cloud,      remote,
+            workspace,       clipboard, &notifier, &identities, {"1.2", "42", "6.1.0"},
+            QTimeZone::utc()};
+        receiver = std::make_unique<CodeReceiver>(settings, store, preview, defaults, services);
+        return *receiver;
+    }
+
+    PendingCode code(const QString& digits = "123456", double lifetime = 90) const {
+        return PendingCode{
+            QUuid::fromString(u"E621E1F8-C36C-495A-93FC-0C247A3E6E5F"),
+            "Work",
+            "github",
+            digits,
+            std::chrono::floor<std::chrono::seconds>(actor.now()),
+            addingSeconds(std::chrono::floor<std::chrono::seconds>(actor.now()), lifetime),
+            "iPhone"};
+    }
+
+    // The record the phone writes, with the plain expiry unless told otherwise.
+    void putRecord(const PendingCode& pending, bool withExpiresField = true) {
+        CloudRecord record{"pending-code", "PendingCode", {}};
+        record.fields.insert("blob", pending.seal(*SymmetricKey::fromBytes(QByteArray(kKey))));
+        if (withExpiresField) {
+            record.fields.insert("expiresAt", pending.expiresAt);
+        }
+        cloud.record = record;
+    }
+
+    void fetchNow() {
+        actor.spawn(receiver->fetch());
+        actor.runUntilIdle();
+    }
+
+    QStringList logSince(std::size_t first) const {
+        QStringList lines;
+        for (std::size_t i = first; i < log.lines.size(); ++i) {
+            lines.append(log.lines[i].message);
+        }
+        return lines;
+    }
+
+    ManualMainActor actor;
+    RecordingSystemLog log;
+    FakeKeychain keychain;
+    FakeCloudContainer cloud{actor};
+    FakeRemoteNotifications remote;
+    FakeWorkspace workspace{actor};
+    FakePasteboard pasteboard;
+    ClipboardPublisher clipboard{pasteboard, actor};
+    FakeUserNotificationCenter center{actor};
+    Notifier notifier{center, actor, clipboard};
+    FakeCredentialIdentityStore identityStore{actor};
+    CredentialIdentities identities{identityStore, actor};
+    QTemporaryDir directory;
+    QSettingsUserDefaults defaults{directory.filePath("ZorvikMac.conf")};
+    FakeLoginItemService loginItem;
+    MacSettings settings{defaults, loginItem};
+    TemporaryAppGroupContainers containers;
+    std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
+    std::unique_ptr<CodeReceiver> receiver;
+};

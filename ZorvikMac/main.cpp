@@ -1,0 +1,99 @@
+// ZorvikMac: builds the Linux platform and hands it to the application.
+#include <sys/utsname.h>
+
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <cstdio>
+
+#include "BundleInfo.h"
+#include "FileCredentialIdentityStore.h"
+#include "FreedesktopNotificationCenter.h"
+#include "HeadlessApp.h"
+#include "JournalSystemLog.h"
+#include "LinuxWorkspace.h"
+#include "LocalCloud.h"
+#include "NativeMessagingHosts.h"
+#include "QSettingsUserDefaults.h"
+#include "QtMainActor.h"
+#include "QtPasteboard.h"
+#include "SecretServiceKeychain.h"
+#include "XdgAppGroupContainers.h"
+#include "XdgAutostartLoginItem.h"
+
+namespace {
+
+const char* const kUsage = R"(Usage: ZorvikMac --headless
+
+Receives one-time codes from your phone through your cloud database and publishes each one:
+latest-code.json for the AutoFill helper, the clipboard (marked concealed, cleared at expiry),
+a notification with a Copy button, and the credential identities of the code's service.
+
+  --headless   run without a tray item or popover (the only mode of this build)
+  --version    print the version
+  -h, --help   show this text
+
+Log lines go to the journal (and to stderr when it is a terminal or with --headless).
+)";
+
+// The kernel release as major.minor.patch.
+QString systemVersion() {
+    utsname names{};
+    if (uname(&names) != 0) {
+        return QStringLiteral("?");
+    }
+    const auto match = QRegularExpression(QStringLiteral(R"(^(\d+)\.(\d+)(?:\.(\d+))?)"))
+                           .match(QString::fromLatin1(names.release));
+    if (!match.hasMatch()) {
+        return QStringLiteral("?");
+    }
+    const QString patch = match.captured(3).isEmpty() ? QStringLiteral("0") : match.captured(3);
+    return match.captured(1) + u'.' + match.captured(2) + u'.' + patch;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication application(argc, argv);
+    application.setOrganizationName(QStringLiteral("net.brontal.zorvik"));
+    application.setApplicationName(QStringLiteral("ZorvikMac"));
+    application.setApplicationVersion(QStringLiteral(ZORVIK_VERSION));
+    application.setQuitOnLastWindowClosed(false);
+
+    const QStringList arguments = application.arguments().mid(1);
+    if (arguments.contains(QStringLiteral("-h")) || arguments.contains(QStringLiteral("--help"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (arguments.contains(QStringLiteral("--version"))) {
+        std::printf("ZorvikMac %s (%s)\n", ZORVIK_VERSION, ZORVIK_BUILD);
+        return 0;
+    }
+    if (arguments != QStringList{QStringLiteral("--headless")}) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    // The clipboard before the main actor, so the actor and its pending clear go first.
+    QtPasteboard pasteboard;
+    QtMainActor mainActor;
+    JournalSystemLog systemLog(QStringLiteral("ZorvikMac"), true);
+    SecretServiceKeychain keychain;
+    XdgAppGroupContainers containers;
+    QSettingsUserDefaults userDefaults(QSettingsUserDefaults::standardFilePath());
+    XdgAutostartLoginItem loginItem(XdgAutostartLoginItem::standardAutostartDirectory(),
+                                    QCoreApplication::applicationFilePath());
+    FreedesktopNotificationCenter notificationCenter;
+    FileCredentialIdentityStore identityStore(
+        mainActor,
+        containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier)),
+        NativeMessagingHosts::perUserDirectories());
+    LocalCloud cloud(mainActor, LocalCloud::standardRootDirectory());
+    LinuxWorkspace workspace(mainActor);
+
+    HeadlessApp app(
+        {mainActor, systemLog, keychain, containers, userDefaults, loginItem, pasteboard,
+         notificationCenter, identityStore, cloud, cloud.remoteNotifications(), workspace},
+        BundleInfo{QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD), systemVersion()});
+    app.launch();
+    return application.exec();
+}

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# End to end inside the private desktop session: the phone tool sends a code through the
+# embedded cloud, ZorvikMac --headless receives it by push and publishes it; the test reads
+# the shared file, the X11 clipboard and the notification server, clicks Copy, and watches
+# everything go away when the code expires.
+set -euo pipefail
+
+if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
+    echo "skipped: not inside scripts/desktop-session"
+    exit 77
+fi
+if [[ $# -ne 2 ]]; then
+    echo "usage: headless-journey.sh ZORVIKMAC ZORVIK_PHONE" >&2
+    exit 2
+fi
+app_binary=$1
+phone=$2
+export QT_QPA_PLATFORM=xcb
+latest=$XDG_RUNTIME_DIR/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.json
+log=$(mktemp -p "$ZORVIK_SESSION_DIR" journey.XXXXXX)
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- app log"
+    cat "$log"
+    exit 1
+}
+# Waits up to $1 seconds for the command after it to succeed.
+within() {
+    local seconds=$1
+    shift
+    for ((i = 0; i < seconds * 20; i++)); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+clipboard() { xclip -selection clipboard -o 2>/dev/null; }
+
+"$phone" key generate --force 2>/dev/null
+"$app_binary" --headless >"$log" 2>&1 &
+app=$!
+trap 'kill $app 2>/dev/null || true; wait $app 2>/dev/null || true; "$phone" key delete 2>/dev/null || true' EXIT
+within 10 grep -q "subscription saved" "$log" || fail "the app did not save its subscription"
+within 10 grep -q "fetch: nothing pending" "$log" || fail "the app did not fetch at start"
+
+"$phone" send --account "Work GitHub" --service github --code 482913 --ttl 4 2>/dev/null
+within 5 test -f "$latest" || fail "latest-code.json did not appear"
+grep -q "push received: subscription pending-code-changes" "$log" || fail "the code did not come by push"
+[[ $(stat -c %a "$latest") == 600 ]] || fail "latest-code.json has mode $(stat -c %a "$latest")"
+grep -q '"code":"482913"' "$latest" || fail "latest-code.json lacks the code"
+echo "ok: latest-code.json (0600) holds the code"
+
+within 2 bash -c '[[ $(xclip -selection clipboard -o 2>/dev/null) == 482913 ]]' ||
+    fail "the clipboard holds '$(clipboard)'"
+targets=$(xclip -selection clipboard -t TARGETS -o)
+grep -qx org.nspasteboard.ConcealedType <<<"$targets" || fail "no concealed marker: $targets"
+[[ $(xclip -selection clipboard -t x-kde-passwordManagerHint -o) == secret ]] || fail "no password-manager hint"
+echo "ok: the clipboard holds the code, marked concealed"
+
+within 2 bash -c '[[ $(dunstctl count displayed) -ge 1 ]]' || fail "no notification is shown"
+(printf 'my own text' | xclip -selection clipboard -quiet >/dev/null 2>&1 &)
+within 2 bash -c '[[ $(xclip -selection clipboard -o 2>/dev/null) == "my own text" ]]' || fail "xclip could not copy"
+dunstctl context
+within 2 bash -c '[[ $(xclip -selection clipboard -o 2>/dev/null) == 482913 ]]' ||
+    fail "Copy on the notification did not copy the code (clipboard: '$(clipboard)')"
+echo "ok: Copy on the notification copies the code"
+
+within 6 bash -c "[[ ! -e '$latest' ]]" || fail "latest-code.json is still there after the expiry"
+within 2 grep -q "code expired" "$log" || fail "no expiry in the log"
+within 2 bash -c '[[ $(dunstctl count displayed) -eq 0 ]]' || fail "the notification is still shown"
+echo "ok: at expiry the file and the notification are gone"
+if grep -q 482913 "$log"; then
+    fail "the code reached a log line"
+fi
+echo "ok: no log line holds the code"

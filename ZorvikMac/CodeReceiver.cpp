@@ -196,6 +196,7 @@ Task<void> CodeReceiver::fetch() {
     fetching_ = true;
     MainActor& mainActor = services_.mainActor;
     const Instant now = mainActor.now();
+    std::exception_ptr failure;
     try {
         const CloudRecord record =
             co_await fetchRecord(mainActor, *database_, QString::fromLatin1(recordName));
@@ -229,12 +230,7 @@ Task<void> CodeReceiver::fetch() {
         if (error.code() == CloudError::unknownItem) {
             changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
         } else {
-            const QString text = errorText(std::current_exception());
-            changeInfo([&](DiagnosticsInfo& info) {
-                info.lastFetchResult = "error: " + text;
-                info.lastError = text;
-            });
-            log_.error("fetch failed: %{public}s", text);
+            failure = std::current_exception();
         }
     } catch (const CloudSyncCrypto::Error& error) {
         if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
@@ -246,15 +242,13 @@ Task<void> CodeReceiver::fetch() {
             });
             log_.info("fetch: record present but no sync key");
         } else {
-            const QString text = errorText(std::current_exception());
-            changeInfo([&](DiagnosticsInfo& info) {
-                info.lastFetchResult = "error: " + text;
-                info.lastError = text;
-            });
-            log_.error("fetch failed: %{public}s", text);
+            failure = std::current_exception();
         }
     } catch (...) {
-        const QString text = errorText(std::current_exception());
+        failure = std::current_exception();
+    }
+    if (failure) {
+        const QString text = errorText(failure);
         changeInfo([&](DiagnosticsInfo& info) {
             info.lastFetchResult = "error: " + text;
             info.lastError = text;

@@ -5,7 +5,7 @@
 std::optional<QString> XdgAppGroupContainers::containerDirectory(
     const QString& groupIdentifier) const {
     const QString runtimeDirectory = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    // The base directory specification tells to ignore a relative path.
+    // XDG base directories must be absolute; a relative one is to be ignored.
     if (runtimeDirectory.isEmpty() || QDir::isRelativePath(runtimeDirectory)) {
         return std::nullopt;
     }

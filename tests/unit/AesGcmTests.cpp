@@ -26,7 +26,7 @@ print(AESGCM(key).decrypt(combined[:12], combined[12:], None).hex())
 )";
 
 TEST(AesGcm, PublishedTestVectors) {
-    // The GCM specification's test cases 13 and 14: 256-bit zero key, zero nonce.
+    // Test cases 13 and 14 of the original GCM paper: 256-bit zero key, zero nonce.
     const QByteArray key(32, '\0');
     const QByteArray nonce(12, '\0');
     EXPECT_EQ(AesGcm::seal(key, nonce, QByteArray()).toHex(),

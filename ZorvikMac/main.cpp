@@ -1,8 +1,5 @@
 // ZorvikMac: builds the Linux platform and hands it to the application.
-#include <sys/utsname.h>
-
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <cstdio>
 
 #include "BundleInfo.h"
@@ -10,6 +7,7 @@
 #include "FreedesktopNotificationCenter.h"
 #include "HeadlessApp.h"
 #include "JournalSystemLog.h"
+#include "KernelBundleInfo.h"
 #include "LinuxWorkspace.h"
 #include "LocalCloud.h"
 #include "NativeMessagingHosts.h"
@@ -34,21 +32,6 @@ a notification with a Copy button, and the credential identities of the code's s
 
 Log lines go to the journal (and to stderr when it is a terminal or with --headless).
 )";
-
-// The kernel release as major.minor.patch.
-QString systemVersion() {
-    utsname names{};
-    if (uname(&names) != 0) {
-        return QStringLiteral("?");
-    }
-    const auto match = QRegularExpression(QStringLiteral(R"(^(\d+)\.(\d+)(?:\.(\d+))?)"))
-                           .match(QString::fromLatin1(names.release));
-    if (!match.hasMatch()) {
-        return QStringLiteral("?");
-    }
-    const QString patch = match.captured(3).isEmpty() ? QStringLiteral("0") : match.captured(3);
-    return match.captured(1) + u'.' + match.captured(2) + u'.' + patch;
-}
 
 }  // namespace
 
@@ -93,7 +76,7 @@ int main(int argc, char** argv) {
     HeadlessApp app(
         {mainActor, systemLog, keychain, containers, userDefaults, loginItem, pasteboard,
          notificationCenter, identityStore, cloud, cloud.remoteNotifications(), workspace},
-        BundleInfo{QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD), systemVersion()});
+        kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD)));
     app.launch();
     return application.exec();
 }

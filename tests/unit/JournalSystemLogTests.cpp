@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "JournalSystemLog.h"
+#include "KernelBundleInfo.h"
 
 namespace {
 
@@ -50,6 +51,14 @@ TEST(JournalSystemLog, EchoesLinesToStderrOnlyWhenAsked) {
     EXPECT_EQ(echoed.text(),
               "ZorvikMac [info] net.brontal.zorvik:mac fetch: nothing pending\n"
               "ZorvikMac [error] net.brontal.zorvik:mac fetch failed: no network\n");
+}
+
+TEST(KernelBundleInfo, SystemVersionIsMajorMinorPatchOfTheRelease) {
+    EXPECT_EQ(systemVersionFromKernelRelease("6.1.0-27-amd64"), "6.1.0");
+    EXPECT_EQ(systemVersionFromKernelRelease("6.18"), "6.18.0");
+    EXPECT_EQ(systemVersionFromKernelRelease("5.15.167.4-microsoft-standard-WSL2"), "5.15.167");
+    EXPECT_EQ(systemVersionFromKernelRelease("linux"), "?");
+    EXPECT_EQ(systemVersionFromKernelRelease(""), "?");
 }
 
 }  // namespace

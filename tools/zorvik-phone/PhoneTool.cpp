@@ -144,6 +144,22 @@ bool wantsHelp(const QStringList& arguments) {
 
 }  // namespace
 
+std::optional<CommandLine> PhoneTool::parseOptions(const QStringList& arguments,
+                                                   const QSet<QString>& valueOptions,
+                                                   const QSet<QString>& flags) {
+    QString error;
+    auto line = CommandLine::parse(arguments, valueOptions, flags, error);
+    if (!line) {
+        fail(badInput, error);
+        return std::nullopt;
+    }
+    if (!line->positional().isEmpty()) {
+        fail(badInput, QStringLiteral("unexpected argument '%1'").arg(line->positional().first()));
+        return std::nullopt;
+    }
+    return line;
+}
+
 int PhoneTool::fail(int code, const QString& message) {
     io_.writeStderr(QStringLiteral("zorvik-phone: ") + message + u'\n');
     return code;
@@ -479,14 +495,9 @@ int PhoneTool::clear(const QStringList& arguments) {
         io_.writeStdout(kClearUsage);
         return ok;
     }
-    QString error;
-    const auto line = CommandLine::parse(arguments, {QStringLiteral("cloud-dir")}, {}, error);
+    const auto line = parseOptions(arguments, {QStringLiteral("cloud-dir")}, {});
     if (!line) {
-        return fail(badInput, error);
-    }
-    if (!line->positional().isEmpty()) {
-        return fail(badInput,
-                    QStringLiteral("unexpected argument '%1'").arg(line->positional().first()));
+        return badInput;
     }
     const auto root = cloudDirectory(*line);
     if (!root) {
@@ -603,14 +614,9 @@ int PhoneTool::show(const QStringList& arguments) {
         io_.writeStdout(kShowUsage);
         return ok;
     }
-    QString error;
-    const auto line = CommandLine::parse(arguments, {QStringLiteral("cloud-dir")}, {}, error);
+    const auto line = parseOptions(arguments, {QStringLiteral("cloud-dir")}, {});
     if (!line) {
-        return fail(badInput, error);
-    }
-    if (!line->positional().isEmpty()) {
-        return fail(badInput,
-                    QStringLiteral("unexpected argument '%1'").arg(line->positional().first()));
+        return badInput;
     }
     const auto root = cloudDirectory(*line);
     if (!root) {
@@ -676,15 +682,10 @@ int PhoneTool::open(const QStringList& arguments) {
         io_.writeStdout(kOpenUsage);
         return ok;
     }
-    QString error;
-    const auto line = CommandLine::parse(arguments, {QStringLiteral("key-file")},
-                                         {QStringLiteral("base64")}, error);
+    const auto line =
+        parseOptions(arguments, {QStringLiteral("key-file")}, {QStringLiteral("base64")});
     if (!line) {
-        return fail(badInput, error);
-    }
-    if (!line->positional().isEmpty()) {
-        return fail(badInput,
-                    QStringLiteral("unexpected argument '%1'").arg(line->positional().first()));
+        return badInput;
     }
     QByteArray blob = io_.readStdin();
     if (line->has(QStringLiteral("base64"))) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "CommandLine.h"
 #include "Instant.h"
 
 class CommandLine;
@@ -49,6 +50,10 @@ private:
     std::optional<QString> cloudDirectory(const CommandLine& line);
 
     int fail(int code, const QString& message);
+    // The options of a subcommand that takes no other arguments; reports bad input itself.
+    std::optional<CommandLine> parseOptions(const QStringList& arguments,
+                                            const QSet<QString>& valueOptions,
+                                            const QSet<QString>& flags);
 
     Keychain& keychain_;
     std::function<Instant()> now_;

@@ -7,6 +7,7 @@
 #include "CloudSyncCrypto.h"
 #include "SecretServiceKeychain.h"
 #include "SessionEnvironment.h"
+#include "SessionProcess.h"
 
 namespace {
 
@@ -77,16 +78,10 @@ TEST_F(KeychainIntegration, ItemStoredByAnotherToolIsFound) {
 TEST_F(KeychainIntegration, NoSecretServiceOnTheBusIsNotAvailable) {
     // A bus of its own, listening in a directory of its own, that nobody serves secrets on.
     QTemporaryDir directory;
-    QFile config(directory.filePath("bus.conf"));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("<busconfig><type>session</type><listen>unix:dir=" + directory.path().toUtf8() +
-                 "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
-                 "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
-                 "own=\"*\"/></policy></busconfig>");
-    config.close();
+    const QString config = writePrivateBusConfig(directory.path());
     QProcess probe;
     probe.start("dbus-run-session",
-                {"--config-file=" + config.fileName(), "--", ZORVIK_PHONE_PATH, "key", "export"});
+                {"--config-file=" + config, "--", ZORVIK_PHONE_PATH, "key", "export"});
     ASSERT_TRUE(probe.waitForFinished(20000));
     EXPECT_EQ(probe.exitCode(), 1);
     // The bus daemon writes its own lines there too.

@@ -246,19 +246,13 @@ TEST(NotificationWithoutServer, StateIsOffAndAuthorizationIsNotGranted) {
         return;
     }
     QTemporaryDir directory;
-    QFile config(directory.filePath("bus.conf"));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("<busconfig><type>session</type><listen>unix:dir=" + directory.path().toUtf8() +
-                 "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
-                 "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
-                 "own=\"*\"/></policy></busconfig>");
-    config.close();
+    const QString config = writePrivateBusConfig(directory.path());
     QProcess child;
     qputenv(kPrivateBusMarker, "1");  // for the child only
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(
         "dbus-run-session",
-        {"--config-file=" + config.fileName(), "--", QCoreApplication::applicationFilePath(),
+        {"--config-file=" + config, "--", QCoreApplication::applicationFilePath(),
          "--gtest_filter=NotificationWithoutServer.StateIsOffAndAuthorizationIsNotGranted"});
     qunsetenv(kPrivateBusMarker);
     ASSERT_TRUE(child.waitForFinished(60000));

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTimer>
@@ -54,4 +56,19 @@ inline ProcessRun runProcess(const QString& program, const QStringList& argument
     run.output = process.readAllStandardOutput();
     run.errors = process.readAllStandardError();
     return run;
+}
+
+// Writes, in `directory`, the configuration of a session bus of its own that listens there
+// (never on the session's socket) and serves nothing: for checks that need a bus without
+// the session's peers. Answers the file's path.
+inline QString writePrivateBusConfig(const QString& directory) {
+    const QString path = QDir(directory).filePath(QStringLiteral("bus.conf"));
+    QFile config(path);
+    if (config.open(QIODevice::WriteOnly)) {
+        config.write("<busconfig><type>session</type><listen>unix:dir=" + directory.toUtf8() +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                     "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
+                     "own=\"*\"/></policy></busconfig>");
+    }
+    return path;
 }

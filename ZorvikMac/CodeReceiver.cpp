@@ -8,6 +8,7 @@
 #include "CloudSyncCrypto.h"
 #include "Completion.h"
 #include "CredentialIdentities.h"
+#include "DiagnosticsReport.h"
 #include "ErrorText.h"
 #include "MacSettings.h"
 #include "MainActor.h"
@@ -40,7 +41,12 @@ Task<void> pollWhileOpen(QPointer<CodeReceiver> receiver, MainActor& mainActor) 
         co_return;
     }
     co_await receiver->runChecks();
-    while (receiver && !(co_await isCancelled())) {
+    // The await stands on its own: g++ 12 at -O2 miscompiles a co_await on the right of &&.
+    for (;;) {
+        const bool cancelled = co_await isCancelled();
+        if (!receiver || cancelled) {
+            co_return;
+        }
         co_await receiver->fetch();
         co_await mainActor.sleep(20);
     }
@@ -49,7 +55,11 @@ Task<void> pollWhileOpen(QPointer<CodeReceiver> receiver, MainActor& mainActor) 
 // Fetches every poll interval (at least a second) while awake and the popover is closed.
 Task<void> pollInTheBackground(QPointer<CodeReceiver> receiver, MainActor& mainActor,
                                MacSettings& settings) {
-    while (receiver && !(co_await isCancelled())) {
+    for (;;) {
+        const bool cancelled = co_await isCancelled();
+        if (!receiver || cancelled) {
+            co_return;
+        }
         co_await mainActor.sleep(std::max(settings.pollInterval(), 1.0));
         if (!receiver) {
             co_return;
@@ -333,6 +343,17 @@ void CodeReceiver::copyLatest() {
     }
     services_.clipboard.copyToPasteboard(latest_->code, secondsBetween(now, latest_->expiresAt));
     setJustCopiedAt(services_.mainActor.now());
+}
+
+QString CodeReceiver::diagnosticsSnapshot() const {
+    DiagnosticsInfo snapshot = info_;
+    snapshot.pollInterval = settings_.pollInterval();
+    return diagnosticsText(probe_, snapshot, services_.mainActor.now(), services_.timeZone);
+}
+
+void CodeReceiver::copyDiagnostics() {
+    services_.clipboard.copyPlainText(diagnosticsSnapshot());
+    log_.info("diagnostics copied");
 }
 
 // MARK: Start, checks and polling

@@ -95,6 +95,10 @@ public:
     Task<void> runChecks();
     // Copies the held code again while it is valid, and notes when.
     void copyLatest();
+    // The diagnostics report as of now, with the poll interval currently set.
+    QString diagnosticsSnapshot() const;
+    // Puts the report on the clipboard as plain text (not concealed: it holds no secret).
+    void copyDiagnostics();
 
     void setPopoverVisible(bool visible);
     void setPushRegistration(bool success, std::optional<QString> error);

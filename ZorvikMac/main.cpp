@@ -8,6 +8,7 @@
 #include "HeadlessApp.h"
 #include "JournalSystemLog.h"
 #include "KernelBundleInfo.h"
+#include "LinuxAutoFillSettings.h"
 #include "LinuxWorkspace.h"
 #include "LocalCloud.h"
 #include "NativeMessagingHosts.h"
@@ -72,11 +73,19 @@ int main(int argc, char** argv) {
         NativeMessagingHosts::perUserDirectories());
     LocalCloud cloud(mainActor, LocalCloud::standardRootDirectory());
     LinuxWorkspace workspace(mainActor);
+    const QString applicationDirectory = QCoreApplication::applicationDirPath();
+    LinuxAutoFillSettings autoFillSettings(
+        workspace, systemLog,
+        LinuxAutoFillSettings::locateHost(applicationDirectory,
+                                          QStringLiteral(ZORVIK_AUTOFILL_HOST_PATH)),
+        LinuxAutoFillSettings::locateExtension(applicationDirectory,
+                                               QStringLiteral(ZORVIK_EXTENSION_SOURCE_DIR)),
+        NativeMessagingHosts::perUserDirectories());
 
-    HeadlessApp app(
-        {mainActor, systemLog, keychain, containers, userDefaults, loginItem, pasteboard,
-         notificationCenter, identityStore, cloud, cloud.remoteNotifications(), workspace},
-        kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD)));
+    HeadlessApp app({mainActor, systemLog, keychain, containers, userDefaults, loginItem,
+                     pasteboard, notificationCenter, identityStore, cloud,
+                     cloud.remoteNotifications(), workspace, autoFillSettings},
+                    kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD)));
     app.launch();
     return application.exec();
 }

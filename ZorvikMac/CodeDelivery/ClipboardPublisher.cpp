@@ -31,3 +31,8 @@ void ClipboardPublisher::copyToPasteboard(const QString& code, double clearAfter
     clearTask_.cancel();
     clearTask_ = mainActor_.spawn(clearLater(mainActor_, pasteboard_, clearAfter, count));
 }
+
+void ClipboardPublisher::copyPlainText(const QString& text) {
+    pasteboard_.clearContents();
+    pasteboard_.setString(text, QString::fromLatin1(Pasteboard::stringType));
+}

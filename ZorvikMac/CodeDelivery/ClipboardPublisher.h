@@ -21,6 +21,8 @@ public:
     // queue's next turn. Cancels the clearing task of the previous copy.
     void copyToPasteboard(const QString& code, double clearAfter);
 
+    // Replaces the clipboard with `text` as plain text only: not concealed, never cleared.
+    void copyPlainText(const QString& text);
     // The clearing task of the latest copy.
     const TaskHandle& clearTask() const { return clearTask_; }
 

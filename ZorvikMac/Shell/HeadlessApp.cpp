@@ -7,26 +7,26 @@
 #include "Notifier.h"
 #include "RemoteNotifications.h"
 
-HeadlessApp::HeadlessApp(Services services, const BundleInfo& bundle) : services_(services) {
-    settings_ = std::make_unique<MacSettings>(services_.userDefaults, services_.loginItemService);
-    clipboard_ = std::make_unique<ClipboardPublisher>(services_.pasteboard, services_.mainActor);
-    notifier_ = std::make_unique<Notifier>(services_.userNotificationCenter, services_.mainActor,
+HeadlessApp::HeadlessApp(const Platform& platform, const BundleInfo& bundle) : platform_(platform) {
+    settings_ = std::make_unique<MacSettings>(platform_.userDefaults, platform_.loginItemService);
+    clipboard_ = std::make_unique<ClipboardPublisher>(platform_.pasteboard, platform_.mainActor);
+    notifier_ = std::make_unique<Notifier>(platform_.userNotificationCenter, platform_.mainActor,
                                            *clipboard_);
-    identities_ = std::make_unique<CredentialIdentities>(services_.credentialIdentityStore,
-                                                         services_.mainActor);
-    CodeReceiver::Services receiverServices{services_.mainActor,
-                                            services_.systemLog,
-                                            services_.keychain,
-                                            &services_.cloudContainer,
-                                            services_.remoteNotifications,
-                                            services_.workspace,
+    identities_ = std::make_unique<CredentialIdentities>(platform_.credentialIdentityStore,
+                                                         platform_.mainActor);
+    CodeReceiver::Services receiverServices{platform_.mainActor,
+                                            platform_.systemLog,
+                                            platform_.keychain,
+                                            &platform_.cloudContainer,
+                                            platform_.remoteNotifications,
+                                            platform_.workspace,
                                             *clipboard_,
                                             notifier_.get(),
                                             identities_.get(),
                                             bundle};
     receiver_ = std::make_unique<CodeReceiver>(*settings_,
-                                               LatestCodeStore::make(services_.appGroupContainers),
-                                               false, services_.userDefaults, receiverServices);
+                                               LatestCodeStore::make(platform_.appGroupContainers),
+                                               false, platform_.userDefaults, receiverServices);
 }
 
 HeadlessApp::~HeadlessApp() = default;
@@ -34,11 +34,11 @@ HeadlessApp::~HeadlessApp() = default;
 void HeadlessApp::launch() {
     notifier_->setUp();
     CodeReceiver* receiver = receiver_.get();
-    services_.remoteNotifications.setHandlers({
+    platform_.remoteNotifications.setHandlers({
         [receiver] { receiver->setPushRegistration(true, std::nullopt); },
         [receiver](const QString& error) { receiver->setPushRegistration(false, error); },
         [receiver](const QVariantMap& userInfo) { receiver->handleRemoteNotification(userInfo); },
     });
-    services_.remoteNotifications.registerForRemoteNotifications();
+    platform_.remoteNotifications.registerForRemoteNotifications();
     receiver_->start();
 }

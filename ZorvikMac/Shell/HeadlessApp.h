@@ -4,24 +4,13 @@
 #include <optional>
 
 #include "LatestCodeStore.h"
+#include "Platform.h"
 
-class AppGroupContainers;
 class ClipboardPublisher;
-class CloudContainer;
 class CodeReceiver;
 class CredentialIdentities;
-class CredentialIdentityStore;
-class Keychain;
-class LoginItemService;
 class MacSettings;
-class MainActor;
 class Notifier;
-class Pasteboard;
-class RemoteNotifications;
-class SystemLog;
-class UserDefaults;
-class UserNotificationCenter;
-class Workspace;
 struct BundleInfo;
 
 // The application without its tray and popover: receives codes and publishes them to the
@@ -29,22 +18,7 @@ struct BundleInfo;
 // for demos, end-to-end tests and desktops without a tray.
 class HeadlessApp {
 public:
-    struct Services {
-        MainActor& mainActor;
-        SystemLog& systemLog;
-        Keychain& keychain;
-        AppGroupContainers& appGroupContainers;
-        UserDefaults& userDefaults;
-        LoginItemService& loginItemService;
-        Pasteboard& pasteboard;
-        UserNotificationCenter& userNotificationCenter;
-        CredentialIdentityStore& credentialIdentityStore;
-        CloudContainer& cloudContainer;
-        RemoteNotifications& remoteNotifications;
-        Workspace& workspace;
-    };
-
-    HeadlessApp(Services services, const BundleInfo& bundle);
+    HeadlessApp(const Platform& platform, const BundleInfo& bundle);
     ~HeadlessApp();
 
     // Takes the settings, makes the store, the receiver and the notifier, registers for pushes
@@ -54,7 +28,7 @@ public:
     CodeReceiver& receiver() { return *receiver_; }
 
 private:
-    Services services_;
+    Platform platform_;
     std::unique_ptr<MacSettings> settings_;
     std::unique_ptr<ClipboardPublisher> clipboard_;
     std::unique_ptr<Notifier> notifier_;

@@ -3,11 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include "AtomicFile.h"
+#include "ConnectedBrowsers.h"
+#include "CredentialIdentitiesFile.h"
 #include "MainActor.h"
 
 FileCredentialIdentityStore::FileCredentialIdentityStore(
@@ -21,14 +20,17 @@ std::optional<QString> FileCredentialIdentityStore::identitiesPath() const {
     if (!containerDirectory_) {
         return std::nullopt;
     }
-    return QDir(*containerDirectory_).filePath(QStringLiteral("credential-identities.json"));
+    return QDir(*containerDirectory_)
+        .filePath(QString::fromLatin1(CredentialIdentitiesFile::fileName));
 }
 
 void FileCredentialIdentityStore::getState(std::function<void(bool isEnabled)> answer) {
     bool enabled = false;
     for (const auto& browser : browsers_) {
         enabled =
-            enabled || QFileInfo::exists(NativeMessagingHosts::manifestPath(browser.directory));
+            enabled || (containerDirectory_ &&
+                        QFileInfo::exists(NativeMessagingHosts::manifestPath(browser.directory)) &&
+                        ConnectedBrowsers::hasConnected(*containerDirectory_, browser.family()));
     }
     mainActor_.post([answer = std::move(answer), enabled] { answer(enabled); });
 }
@@ -37,21 +39,9 @@ void FileCredentialIdentityStore::replaceCredentialIdentityEntries(
     const QList<Identity>& identities, std::function<void(std::optional<QString> error)> done) {
     std::optional<QString> error;
     if (const auto path = identitiesPath()) {
-        QJsonArray list;
-        for (const Identity& identity : identities) {
-            list.append(QJsonObject{
-                {QStringLiteral("serviceIdentifier"),
-                 QJsonObject{{QStringLiteral("identifier"), identity.serviceIdentifier},
-                             {QStringLiteral("type"), QStringLiteral("domain")}}},
-                {QStringLiteral("label"), identity.label},
-                {QStringLiteral("recordIdentifier"), identity.recordIdentifier},
-            });
-        }
         try {
             AtomicFile::makeDirectories(*containerDirectory_);
-            AtomicFile::write(*path,
-                              QJsonDocument(QJsonObject{{QStringLiteral("identities"), list}})
-                                  .toJson(QJsonDocument::Compact));
+            AtomicFile::write(*path, CredentialIdentitiesFile::encode(identities));
         } catch (const Error& failure) {
             error = failure.localizedDescription();
         }

@@ -10,8 +10,9 @@ class MainActor;
 
 // The credential identities as credential-identities.json in the application-group container,
 // which the AutoFill helper reads to know for which sites a code is meant. The provider is
-// enabled while our native-messaging host is installed for at least one browser. Answers come
-// through the main queue, like any platform completion.
+// enabled while our native-messaging host is installed for a browser whose extension has
+// connected to it at least once. Answers come through the main queue, like any platform
+// completion.
 class FileCredentialIdentityStore final : public CredentialIdentityStore {
 public:
     FileCredentialIdentityStore(MainActor& mainActor, std::optional<QString> containerDirectory,

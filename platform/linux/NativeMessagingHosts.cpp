@@ -1,6 +1,7 @@
 #include "NativeMessagingHosts.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace NativeMessagingHosts {
@@ -28,6 +29,10 @@ QList<BrowserDirectory> perUserDirectories(const QString& configHome, const QStr
 QList<BrowserDirectory> perUserDirectories() {
     return perUserDirectories(
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation), QDir::homePath());
+}
+
+QString BrowserDirectory::browserDirectory() const {
+    return QFileInfo(directory).path();
 }
 
 QString manifestPath(const QString& directory) {

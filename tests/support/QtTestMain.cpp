@@ -1,7 +1,7 @@
 // The main of every test executable: an application object for Qt, then GoogleTest.
 #include <gmock/gmock.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(platform));
     int count = static_cast<int>(arguments.size());
     arguments.push_back(nullptr);
-    QGuiApplication application(count, arguments.data());
+    // Widgets need the full application object; everything else is content with it too.
+    QApplication application(count, arguments.data());
     testing::InitGoogleMock(&count, arguments.data());
     return RUN_ALL_TESTS();
 }

@@ -270,4 +270,25 @@ TEST_F(CodeReceiverChecks, StartLogsAndPreviewOpeningStartsNoPoll) {
     EXPECT_EQ(receiver->info().layout, "below the icon, 420 pt");
 }
 
+TEST_F(CodeReceiverChecks, DiagnosticsUseTheCurrentPollIntervalAndGoOnTheClipboardAsPlainText) {
+    make();
+    settings.setPollInterval(60);
+    const DiagnosticsInfo kept = receiver->info();
+    const QString report = receiver->diagnosticsSnapshot();
+    EXPECT_TRUE(report.startsWith("Zorvik for Mac 1.2 (42) \u2014 macOS 6.1.0\nChecked: never\n"));
+    EXPECT_TRUE(report.contains("\nLast push: never (background poll every 60 s covers it)\n"));
+    EXPECT_EQ(receiver->info(), kept) << "the snapshot leaves the kept info alone";
+
+    pasteboard.clearContents();
+    pasteboard.setString("123456", Pasteboard::concealedType);
+    const long before = pasteboard.changeCount();
+    const auto firstLine = log.lines.size();
+    receiver->copyDiagnostics();
+    EXPECT_GT(pasteboard.changeCount(), before);
+    EXPECT_EQ(pasteboard.entries.keys(), QStringList{Pasteboard::stringType})
+        << "plain text only, not marked concealed";
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), report);
+    EXPECT_EQ(logSince(firstLine), QStringList{"diagnostics copied"});
+}
+
 }  // namespace

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QTimeZone>
+
+#include "DiagnosticsInfo.h"
+#include "Instant.h"
+#include "SetupProbe.h"
+
+// The plain-text report "Copy diagnostics" puts on the clipboard for a support message: the
+// versions, the checklist and the receiver's last events, one fact per line, joined by line
+// feeds with none after the last. `now` and `timeZone` go to the checklist rows.
+QString diagnosticsText(const SetupProbe& probe, const DiagnosticsInfo& info, Instant now,
+                        const QTimeZone& timeZone);

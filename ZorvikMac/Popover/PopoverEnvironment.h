@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QTimeZone>
+
+class AutoFillSettings;
+class MainActor;
+class SystemLog;
+class Workspace;
+
+// What the popover's views need of the platform besides the receiver and the settings: the main
+// actor for their schedules and tasks, the desktop for the checklist's buttons, the log of those
+// buttons, and the user's time zone for the checklist's times.
+struct PopoverEnvironment {
+    MainActor& mainActor;
+    Workspace& workspace;
+    AutoFillSettings& autoFillSettings;
+    SystemLog& systemLog;
+    QTimeZone timeZone = QTimeZone::systemTimeZone();
+};

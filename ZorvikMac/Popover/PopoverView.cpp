@@ -1,0 +1,8 @@
+#include "PopoverView.h"
+
+PopoverView::PopoverView(CodeReceiver&, MacSettings&, PopoverScreen&,
+                         std::function<void(double, double)>, std::function<void()>,
+                         PopoverEnvironment, QWidget* parent)
+    : QWidget(parent) {}
+
+PopoverView::~PopoverView() = default;

@@ -1,0 +1,105 @@
+#include "CredentialProviderViewController.h"
+
+#include "AutoFillPanel.h"
+#include "ExtensionContext.h"
+
+CredentialProviderViewController::CredentialProviderViewController(
+    ExtensionContext& context, std::optional<LatestCodeStore> store, std::function<Instant()> now)
+    : context_(context),
+      now_(std::move(now)),
+      model_(std::make_unique<AutoFillModel>(std::move(store))),
+      self_(std::make_shared<CredentialProviderViewController*>(this)) {}
+
+CredentialProviderViewController::~CredentialProviderViewController() {
+    // The panel refers to the model; it goes first.
+    view_.reset();
+}
+
+void CredentialProviderViewController::loadView(MainActor& mainActor) {
+    view_ = std::make_unique<QWidget>();
+    view_->setGeometry(0, 0, viewSize.width(), viewSize.height());
+    auto* panel = new AutoFillPanel(*model_, gold(), mainActor, view_.get());
+    panel->move(0, 0);
+    panel->resize(viewSize);
+    preferredContentSize_ = view_->size();
+}
+
+void CredentialProviderViewController::viewDidLoad() {
+    std::weak_ptr<CredentialProviderViewController*> weakSelf = self_;
+    model_->onFill = [weakSelf](const QString& code) {
+        if (const auto self = weakSelf.lock()) {
+            (*self)->fill(code);
+        }
+    };
+    model_->onCancel = [weakSelf] {
+        if (const auto self = weakSelf.lock()) {
+            (*self)->context_.cancelRequest(ExtensionContext::ErrorCode::userCanceled);
+        }
+    };
+    model_->onDone = [weakSelf] {
+        if (const auto self = weakSelf.lock()) {
+            (*self)->context_.completeExtensionConfigurationRequest();
+        }
+    };
+}
+
+void CredentialProviderViewController::prepareInterfaceForExtensionConfiguration() {
+    model_->setMode(AutoFillModel::Mode::configuration);
+    model_->refresh(now_());
+}
+
+void CredentialProviderViewController::prepareOneTimeCodeCredentialList(
+    const QList<CredentialServiceIdentifier>& identifiers) {
+    QStringList texts;
+    for (const CredentialServiceIdentifier& identifier : identifiers) {
+        texts.append(identifier.identifier);
+    }
+    showList(texts);
+}
+
+void CredentialProviderViewController::provideCredentialWithoutUserInteraction(
+    const CredentialRequest& request) {
+    if (request.type != CredentialRequest::oneTimeCodeType) {
+        context_.cancelRequest(ExtensionContext::ErrorCode::userInteractionRequired);
+        return;
+    }
+    const std::optional<LatestCode> code = loadValidCode(now_());
+    if (!code) {
+        context_.cancelRequest(ExtensionContext::ErrorCode::userInteractionRequired);
+        return;
+    }
+    fill(code->code);
+}
+
+void CredentialProviderViewController::prepareInterfaceToProvideCredential(
+    const CredentialRequest& request) {
+    showList({request.credentialIdentity.serviceIdentifier.identifier});
+    if (const std::optional<LatestCode> code = loadValidCode(now_())) {
+        fill(code->code);
+    }
+}
+
+void CredentialProviderViewController::showList(const QStringList& identifiers) {
+    model_->setServiceIdentifiers(identifiers);
+    model_->setMode(AutoFillModel::Mode::list);
+    model_->refresh(now_());
+}
+
+std::optional<LatestCode> CredentialProviderViewController::loadValidCode(Instant at) const {
+    const std::optional<LatestCodeStore>& store = model_->store();
+    if (!store) {
+        return std::nullopt;
+    }
+    std::optional<LatestCode> code = store->load();
+    if (!code || !code->isValid(at)) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+void CredentialProviderViewController::fill(const QString& code) {
+    if (const std::optional<LatestCodeStore>& store = model_->store()) {
+        store->markFilled(now_());
+    }
+    context_.completeOneTimeCodeRequest(code);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ExtensionContext.h"
+#include "FrameReader.h"
+#include "HostRequest.h"
+#include "Instant.h"
+#include "LatestCodeStore.h"
+
+class ByteChannel;
+class CredentialProviderViewController;
+class MainActor;
+class QEventLoop;
+
+// The native-messaging host around the credential provider: reads the extension's requests,
+// hands each to a fresh controller and frames the controller's ending of the request as the
+// answer. Requests are answered one after the other; while the panel waits for the user, later
+// requests wait too.
+class AutoFillHost final : public ExtensionContext {
+public:
+    struct Environment {
+        ByteChannel& channel;
+        // Where the application publishes codes; nothing without a group container.
+        std::optional<LatestCodeStore> store;
+        // credential-identities.json; nothing without a group container.
+        std::optional<QString> identitiesPath;
+        std::function<Instant()> now;
+        // Starts the graphical interface on first use and gives its main actor, or null when
+        // there is no display to show the panel on.
+        std::function<MainActor*()> startInterface;
+    };
+
+    explicit AutoFillHost(Environment environment);
+    ~AutoFillHost() override;
+
+    // Answers requests until the input ends; gives the process's exit status.
+    int run();
+
+    void completeOneTimeCodeRequest(const QString& code) override;
+    void cancelRequest(ErrorCode code) override;
+    void completeExtensionConfigurationRequest() override;
+
+private:
+    void handle(const FrameReader::Item& item);
+    void handle(const HostRequest& request);
+    void answerIdentities(const HostRequest& request);
+    void provideWithInterface(const HostRequest& request, MainActor* interface);
+    void waitForUser();
+    void endRequest(QJsonObject answer);
+    void send(const QJsonValue& id, QJsonObject answer);
+    void sendError(const QJsonValue& id, const QString& message);
+
+    Environment environment_;
+    FrameReader reader_;
+    std::unique_ptr<CredentialProviderViewController> controller_;
+    // The request the controller is working on, until it is answered.
+    std::optional<QJsonValue> pendingId_;
+    QEventLoop* waiting_ = nullptr;
+    bool inputEnded_ = false;
+    bool outputFailed_ = false;
+};

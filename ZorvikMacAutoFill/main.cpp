@@ -1,0 +1,155 @@
+// ZorvikMacAutoFill: the browser's native-messaging host for one-time codes, and its installer.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "AutoFillHost.h"
+#include "ConnectedBrowsers.h"
+#include "CredentialIdentitiesFile.h"
+#include "LatestCodeStore.h"
+#include "NativeMessagingHostInstaller.h"
+#include "NativeMessagingHosts.h"
+#include "QtMainActor.h"
+#include "StdioChannel.h"
+#include "XdgAppGroupContainers.h"
+
+namespace {
+
+const char* const kUsage = R"(Usage: ZorvikMacAutoFill --install | --uninstall
+       ZorvikMacAutoFill chrome-extension://<id>/            (started by a Chromium-family browser)
+       ZorvikMacAutoFill <manifest path> <add-on id>         (started by Firefox)
+
+Fills one-time codes from your phone into web pages, through the Zorvik AutoFill browser
+extension. The browser starts this program for the extension; people run it only to register it.
+
+  --install     register with every installed browser (Chromium, Google Chrome, Brave, Microsoft
+                Edge, Vivaldi, Firefox) and print where the extension to load is
+  --uninstall   remove the registration from every browser
+  --version     print the version
+  -h, --help    show this text
+)";
+
+Instant wallClock() {
+    return std::chrono::time_point_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now());
+}
+
+QString extensionDirectory() {
+    const QString installed = QDir(QCoreApplication::applicationDirPath())
+                                  .filePath(QStringLiteral("../share/zorvik/browser-extension"));
+    if (QFileInfo(installed).isDir()) {
+        return QDir::cleanPath(installed);
+    }
+    return QStringLiteral(ZORVIK_EXTENSION_SOURCE_DIR);
+}
+
+int installOrUninstall(int argc, char** argv, bool install) {
+    QCoreApplication application(argc, argv);
+    const auto browsers = NativeMessagingHosts::perUserDirectories();
+    const auto outcomes = install ? NativeMessagingHostInstaller::install(
+                                        QCoreApplication::applicationFilePath(), browsers)
+                                  : NativeMessagingHostInstaller::uninstall(browsers);
+    int failures = 0;
+    for (const auto& outcome : outcomes) {
+        if (outcome.error.isEmpty()) {
+            std::printf("%s: %s %s\n", qPrintable(outcome.browser), install ? "wrote" : "removed",
+                        qPrintable(outcome.manifestPath));
+        } else {
+            ++failures;
+            std::fprintf(stderr, "%s: %s\n", qPrintable(outcome.browser),
+                         qPrintable(outcome.error));
+        }
+    }
+    if (!install) {
+        if (outcomes.isEmpty()) {
+            std::printf("No browser had Zorvik AutoFill registered.\n");
+        }
+        return failures == 0 ? 0 : 1;
+    }
+    if (outcomes.isEmpty()) {
+        std::fprintf(stderr,
+                     "No supported browser was found for this user; start one once, then run "
+                     "ZorvikMacAutoFill --install again.\n");
+        return 1;
+    }
+    std::printf(
+        "\nNow load the extension in your browser: %s\n"
+        "  Chromium family: open chrome://extensions, turn on Developer mode, choose "
+        "\"Load unpacked\" and pick that folder.\n"
+        "  Firefox: open about:debugging#/runtime/this-firefox, choose \"Load Temporary "
+        "Add-on\" and pick manifest.json in that folder.\n",
+        qPrintable(extensionDirectory()));
+    return failures == 0 ? 0 : 1;
+}
+
+// Which of our extensions started the host, from the arguments the browser passes.
+std::optional<ConnectedBrowsers::Family> startingExtension(int argc, char** argv) {
+    if (argc >= 2 && QByteArray(argv[1]) == NativeMessagingHosts::chromiumExtensionOrigin) {
+        return ConnectedBrowsers::Family::chromium;
+    }
+    if (argc == 3 && QByteArray(argv[2]) == NativeMessagingHosts::firefoxExtensionID) {
+        return ConnectedBrowsers::Family::firefox;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const QByteArray first = argc >= 2 ? QByteArray(argv[1]) : QByteArray();
+    if (first == "-h" || first == "--help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::printf("ZorvikMacAutoFill %s\n", ZORVIK_VERSION);
+        return 0;
+    }
+    if (first == "--install" || first == "--uninstall") {
+        return installOrUninstall(argc, argv, first == "--install");
+    }
+    const std::optional<ConnectedBrowsers::Family> family = startingExtension(argc, argv);
+    if (!family) {
+        std::fprintf(stderr,
+                     "ZorvikMacAutoFill: only the Zorvik AutoFill extension may start this host "
+                     "(see --help)\n");
+        return 2;
+    }
+
+    const XdgAppGroupContainers containers;
+    const std::optional<QString> container =
+        containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier));
+    std::optional<QString> identitiesPath;
+    if (container) {
+        ConnectedBrowsers::record(*container, *family, wallClock());
+        identitiesPath =
+            QDir(*container).filePath(QString::fromLatin1(CredentialIdentitiesFile::fileName));
+    }
+
+    // The panel needs the graphical interface; answering without it must not start it.
+    std::unique_ptr<QApplication> application;
+    std::unique_ptr<QtMainActor> mainActor;
+    auto startInterface = [&]() -> MainActor* {
+        if (!mainActor) {
+            if (qEnvironmentVariableIsEmpty("DISPLAY") &&
+                qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+                return nullptr;
+            }
+            application = std::make_unique<QApplication>(argc, argv);
+            QApplication::setQuitOnLastWindowClosed(false);
+            mainActor = std::make_unique<QtMainActor>();
+        }
+        return mainActor.get();
+    };
+
+    StdioChannel channel;
+    AutoFillHost host(
+        {channel, LatestCodeStore::make(containers), identitiesPath, wallClock, startInterface});
+    const int status = host.run();
+    mainActor.reset();
+    return status;
+}

@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "AutoFillModel.h"
+#include "Iso8601.h"
+#include "TemporaryAppGroupContainers.h"
+
+namespace {
+
+const Instant kReceived = *Iso8601::parse(u"2026-03-01T12:00:02Z");
+const Instant kExpiry = *Iso8601::parse(u"2026-03-01T12:01:30Z");
+
+LatestCode code(std::optional<QString> serviceID = QStringLiteral("github"),
+                const QString& text = QStringLiteral("123456")) {
+    return {"Work GitHub",
+            std::move(serviceID),
+            text,
+            "iPhone",
+            *Iso8601::parse(u"2026-03-01T12:00:00Z"),
+            kReceived,
+            kExpiry};
+}
+
+class AutoFillModelTest : public testing::Test {
+protected:
+    TemporaryAppGroupContainers containers;
+    std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
+    AutoFillModel model{store};
+};
+
+TEST(AutoFillModelHostTest, ReducesDomainsAndURLsToLowerCaseHosts) {
+    const auto host = [](const char* text) { return AutoFillModel::normalizedHost(text); };
+    EXPECT_EQ(host("  GitHub.com \n"), "github.com");
+    EXPECT_EQ(host("https://Login.Example.COM:8443/path?q=1#x"), "login.example.com");
+    EXPECT_EQ(host("example.com/login/step"), "example.com") << "no scheme: the part before /";
+    EXPECT_EQ(host("//example.com//a"), "example.com");
+    EXPECT_EQ(host("file:///tmp/page.html"), "file:") << "a URL without a host is split";
+    EXPECT_EQ(host("///"), "///") << "no piece at all leaves the whole text";
+    EXPECT_EQ(host(""), std::nullopt);
+    EXPECT_EQ(host(" \t\r\n"), std::nullopt);
+}
+
+TEST_F(AutoFillModelTest, StartsInListModeWithNothingLoaded) {
+    EXPECT_EQ(model.mode(), AutoFillModel::Mode::list);
+    EXPECT_TRUE(model.serviceIdentifiers().isEmpty());
+    EXPECT_FALSE(model.latest());
+    EXPECT_FALSE(model.hasExpired());
+    EXPECT_FALSE(model.onFill || model.onCancel || model.onDone);
+    EXPECT_EQ(model.store(), store);
+}
+
+TEST_F(AutoFillModelTest, RefreshKeepsOnlyAValidCodeAndTellsAnExpiredOneApart) {
+    model.refresh(kReceived);
+    EXPECT_FALSE(model.latest());
+    EXPECT_FALSE(model.hasExpired()) << "no file is not an expired code";
+
+    store->save(code());
+    model.refresh(addingSeconds(kExpiry, -0.001));
+    EXPECT_EQ(model.latest(), code());
+    EXPECT_FALSE(model.hasExpired());
+
+    model.refresh(kExpiry);
+    EXPECT_FALSE(model.latest()) << "a code is offered only strictly before its expiry";
+    EXPECT_TRUE(model.hasExpired());
+
+    store->save(code(QStringLiteral("github"), QString()));
+    model.refresh(kReceived);
+    EXPECT_FALSE(model.latest()) << "an empty code is never offered";
+    EXPECT_TRUE(model.hasExpired());
+
+    store->clear();
+    model.refresh(kReceived);
+    EXPECT_FALSE(model.hasExpired());
+}
+
+TEST_F(AutoFillModelTest, AMalformedFileOrNoContainerMeansNoCode) {
+    QDir().mkpath(QFileInfo(store->url()).path());
+    QFile file(store->url());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{\"code\": \"123456\"");
+    file.close();
+    model.refresh(kReceived);
+    EXPECT_FALSE(model.latest());
+    EXPECT_FALSE(model.hasExpired());
+
+    AutoFillModel withoutContainer{std::nullopt};
+    withoutContainer.refresh(kReceived);
+    EXPECT_FALSE(withoutContainer.latest());
+    EXPECT_FALSE(withoutContainer.hasExpired());
+}
+
+TEST_F(AutoFillModelTest, AnnouncesOnlyRealChanges) {
+    QSignalSpy modes(&model, &AutoFillModel::modeChanged);
+    QSignalSpy sites(&model, &AutoFillModel::serviceIdentifiersChanged);
+    QSignalSpy latest(&model, &AutoFillModel::latestChanged);
+    QSignalSpy expired(&model, &AutoFillModel::hasExpiredChanged);
+
+    model.setMode(AutoFillModel::Mode::list);
+    model.setServiceIdentifiers({});
+    model.refresh(kReceived);
+    EXPECT_EQ(modes.count() + sites.count() + latest.count() + expired.count(), 0);
+
+    model.setMode(AutoFillModel::Mode::configuration);
+    model.setServiceIdentifiers({"github.com"});
+    model.setServiceIdentifiers({"github.com"});
+    store->save(code());
+    model.refresh(kReceived);
+    model.refresh(addingSeconds(kReceived, 1));
+    EXPECT_EQ(modes.count(), 1);
+    EXPECT_EQ(sites.count(), 1);
+    EXPECT_EQ(latest.count(), 1) << "the same code read twice is no change";
+    EXPECT_EQ(expired.count(), 0);
+
+    model.refresh(kExpiry);
+    EXPECT_EQ(latest.count(), 2);
+    EXPECT_EQ(expired.count(), 1);
+}
+
+TEST_F(AutoFillModelTest, SiteMatchComparesHostsWithTheCodesDomains) {
+    const auto matchFor = [&](std::optional<QString> serviceID, QStringList sites) {
+        store->save(code(std::move(serviceID)));
+        model.setServiceIdentifiers(sites);
+        model.refresh(kReceived);
+        return model.siteMatch();
+    };
+    using Match = AutoFillModel::SiteMatch;
+    EXPECT_EQ(matchFor("github", {"github.com"}), Match::yes);
+    EXPECT_EQ(matchFor("github", {"https://GitHub.com/login"}), Match::yes);
+    EXPECT_EQ(matchFor("github", {"gist.github.com/new"}), Match::yes) << "a subdomain";
+    EXPECT_EQ(matchFor("github", {"notgithub.com"}), Match::no) << "letters, not a subdomain";
+    EXPECT_EQ(matchFor("github", {"example.com", "", "api.github.com"}), Match::yes)
+        << "any requested site, empty ones skipped";
+    EXPECT_EQ(matchFor("google", {"mail.google.com"}), Match::yes) << "any of the domains";
+    EXPECT_EQ(matchFor("no-such-service", {"github.com"}), Match::no)
+        << "a service without domains never matches";
+    EXPECT_EQ(matchFor(std::nullopt, {"github.com"}), Match::undetermined);
+    EXPECT_EQ(matchFor("github", {}), Match::undetermined);
+    EXPECT_EQ(matchFor("github", {"  "}), Match::no) << "sites were given, none usable";
+
+    store->clear();
+    model.setServiceIdentifiers({"github.com"});
+    model.refresh(kReceived);
+    EXPECT_EQ(model.siteMatch(), Match::undetermined) << "no code";
+}
+
+}  // namespace

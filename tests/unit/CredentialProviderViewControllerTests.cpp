@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "CredentialProviderViewController.h"
+#include "ExtensionContext.h"
+#include "Iso8601.h"
+#include "ManualMainActor.h"
+#include "TemporaryAppGroupContainers.h"
+
+namespace {
+
+const Instant kNow = *Iso8601::parse(u"2026-03-01T12:00:10Z");
+
+// The browser's side of a request: how it was ended, in order.
+class RecordingExtensionContext final : public ExtensionContext {
+public:
+    void completeOneTimeCodeRequest(const QString& code) override {
+        endings.append("code " + code);
+    }
+    void cancelRequest(ErrorCode code) override {
+        endings.append(QStringLiteral("cancel %1").arg(int(code)));
+    }
+    void completeExtensionConfigurationRequest() override { endings.append("configured"); }
+    QStringList endings;
+};
+
+LatestCode codeExpiringAt(Instant expiry, std::optional<QString> serviceID = "github") {
+    return {"Work GitHub",           std::move(serviceID),    "654321", "iPhone",
+            addingSeconds(kNow, -5), addingSeconds(kNow, -4), expiry};
+}
+
+CredentialRequest requestFor(const QString& site, int type = CredentialRequest::oneTimeCodeType) {
+    return {type, {{site, "domain"}, "record-1"}};
+}
+
+class CredentialProviderTest : public testing::Test {
+protected:
+    void makeController(std::optional<LatestCodeStore> from) {
+        controller = std::make_unique<CredentialProviderViewController>(context, std::move(from),
+                                                                        [this] { return now; });
+    }
+    void SetUp() override { makeController(store); }
+
+    TemporaryAppGroupContainers containers;
+    std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
+    RecordingExtensionContext context;
+    Instant now = kNow;
+    std::unique_ptr<CredentialProviderViewController> controller;
+};
+
+TEST_F(CredentialProviderTest, WithoutInteractionFillsAValidCodeAndMarksTheFill) {
+    store->save(codeExpiringAt(addingSeconds(kNow, 60), "some-other-service"));
+    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
+    EXPECT_EQ(context.endings, QStringList{"code 654321"})
+        << "the latest code is filled whichever site was asked for";
+    EXPECT_EQ(store->filledAt(), kNow);
+}
+
+TEST_F(CredentialProviderTest, WithoutInteractionDeclinesWith100WhenItCannotFill) {
+    store->save(codeExpiringAt(addingSeconds(kNow, 60)));
+    controller->provideCredentialWithoutUserInteraction(
+        requestFor("github.com", CredentialRequest::passwordType));
+    EXPECT_EQ(context.endings, QStringList{"cancel 100"}) << "passwords are never answered";
+
+    store->save(codeExpiringAt(kNow));
+    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
+    EXPECT_EQ(context.endings.last(), "cancel 100") << "a code expiring now is not filled";
+
+    store->clear();
+    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
+    EXPECT_EQ(context.endings.last(), "cancel 100") << "no file";
+
+    makeController(std::nullopt);
+    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
+    EXPECT_EQ(context.endings.last(), "cancel 100") << "no container";
+    EXPECT_EQ(store->filledAt(), std::nullopt) << "nothing filled, nothing marked";
+}
+
+TEST_F(CredentialProviderTest, TheInterfacePathFillsAtOnceOrLeavesTheWaitingPanel) {
+    controller->prepareInterfaceToProvideCredential(requestFor(" GitHub.com "));
+    EXPECT_TRUE(context.endings.isEmpty()) << "no code: the panel stays up";
+    EXPECT_EQ(controller->model().mode(), AutoFillModel::Mode::list);
+    EXPECT_EQ(controller->model().serviceIdentifiers(), QStringList{" GitHub.com "});
+    EXPECT_FALSE(controller->model().hasExpired());
+
+    store->save(codeExpiringAt(addingSeconds(kNow, -1)));
+    controller->prepareInterfaceToProvideCredential(requestFor("github.com"));
+    EXPECT_TRUE(context.endings.isEmpty());
+    EXPECT_TRUE(controller->model().hasExpired()) << "the panel says the code expired";
+
+    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
+    controller->prepareInterfaceToProvideCredential(
+        requestFor("github.com", CredentialRequest::passwordType));
+    EXPECT_EQ(context.endings, QStringList{"code 654321"})
+        << "filled before the user does anything, whatever the request's type";
+    EXPECT_EQ(store->filledAt(), kNow);
+}
+
+TEST_F(CredentialProviderTest, TheListAndConfigurationRequestsSwitchTheModeAndRefresh) {
+    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
+    controller->prepareInterfaceForExtensionConfiguration();
+    EXPECT_EQ(controller->model().mode(), AutoFillModel::Mode::configuration);
+    EXPECT_TRUE(controller->model().latest());
+
+    controller->prepareOneTimeCodeCredentialList(
+        {{"https://github.com/login", "URL"}, {"example.com", "domain"}});
+    EXPECT_EQ(controller->model().mode(), AutoFillModel::Mode::list);
+    EXPECT_EQ(controller->model().serviceIdentifiers(),
+              (QStringList{"https://github.com/login", "example.com"}));
+    EXPECT_EQ(controller->model().siteMatch(), AutoFillModel::SiteMatch::yes);
+    EXPECT_TRUE(context.endings.isEmpty()) << "the list waits for the user's Fill";
+}
+
+TEST_F(CredentialProviderTest, ThePanelsButtonsEndTheRequestThroughTheContext) {
+    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
+    controller->viewDidLoad();
+    AutoFillModel& model = controller->model();
+    model.onFill("111 222");
+    model.onCancel();
+    model.onDone();
+    EXPECT_EQ(context.endings, (QStringList{"code 111 222", "cancel 1", "configured"}));
+    EXPECT_EQ(store->filledAt(), kNow) << "a fill from the panel is marked too";
+
+    // The callbacks outlive the controller only as no-ops.
+    const auto fill = model.onFill;
+    const auto cancel = model.onCancel;
+    controller.reset();
+    fill("333444");
+    cancel();
+    EXPECT_EQ(context.endings.size(), 3);
+}
+
+TEST_F(CredentialProviderTest, AFailedMarkerWriteDoesNotStopTheFill) {
+    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
+    // A directory where the marker file should go makes its write fail.
+    ASSERT_TRUE(QDir().mkpath(store->filledURL()));
+    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
+    EXPECT_EQ(context.endings, QStringList{"code 654321"});
+    EXPECT_EQ(store->filledAt(), std::nullopt);
+}
+
+TEST_F(CredentialProviderTest, TheViewIsTheFixedSizePanel) {
+    ManualMainActor actor;
+    EXPECT_EQ(controller->view(), nullptr);
+    controller->loadView(actor);
+    ASSERT_NE(controller->view(), nullptr);
+    EXPECT_EQ(controller->view()->size(), QSize(320, 230));
+    EXPECT_EQ(controller->preferredContentSize(), QSize(320, 230));
+    EXPECT_EQ(CredentialProviderViewController::gold(), QColor::fromRgbF(0.83f, 0.66f, 0.20f));
+}
+
+}  // namespace

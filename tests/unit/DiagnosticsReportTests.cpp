@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include "DiagnosticsReport.h"
+#include "Iso8601.h"
+
+namespace {
+
+const Instant kNow = addingSeconds(*Iso8601::parse(u"2025-03-07T08:41:05Z"), 0.734);
+
+DiagnosticsInfo freshInfo() {
+    DiagnosticsInfo info;
+    info.appVersion = "1.2";
+    info.build = "42";
+    info.macOSVersion = "6.1.0";
+    info.pollInterval = 30;
+    return info;
+}
+
+QStringList linesOf(const SetupProbe& probe, const DiagnosticsInfo& info) {
+    return diagnosticsText(probe, info, kNow, QTimeZone::utc()).split('\n');
+}
+
+TEST(DiagnosticsReportTest, AFreshReceiverReadsLineByLine) {
+    const QString report = diagnosticsText(SetupProbe{}, freshInfo(), kNow, QTimeZone::utc());
+    EXPECT_EQ(report.split('\n'),
+              (QStringList{
+                  "Zorvik for Mac 1.2 (42) \u2014 macOS 6.1.0",
+                  "Checked: never",
+                  "[WAIT] iCloud: checking\u2026",
+                  "[WAIT] iCloud Keychain: checking\u2026",
+                  "[WAIT] Registering\u2026",
+                  "[WAIT] AutoFill: checking\u2026",
+                  "[WAIT] Notifications: checking\u2026",
+                  "[--] Launch at login: off",
+                  "[WAIT] Waiting for your first code \u2014 tap any account in Zorvik on your "
+                  "iPhone",
+                  "Push registered: pending",
+                  "Subscription saved: pending",
+                  "Last push: never (background poll every 30 s covers it)",
+                  "Last fetch: never \u2014 none yet",
+                  "Last received: never",
+                  "Last error: none",
+              }));
+    EXPECT_FALSE(report.endsWith('\n'));
+}
+
+TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
+    SetupProbe probe;
+    probe.cloud = {CloudAccountState::Kind::signedIn, {}};
+    probe.pushRegistered = false;
+    probe.pushError = "denied";
+    probe.subscriptionSaved = true;
+    probe.lastReceivedAt = addingSeconds(*Iso8601::parse(u"2025-03-07T09:40:59+01:00"), 0.999);
+    DiagnosticsInfo info = freshInfo();
+    info.checkedAt = kNow;
+    info.lastPushAt = *Iso8601::parse(u"2025-03-07T08:40:00Z");
+    info.lastFetchAt = addingSeconds(*Iso8601::parse(u"2025-03-07T08:40:01Z"), 0.5);
+    info.lastFetchResult = "no pending code";
+    info.lastError = "The operation couldn’t be completed.";
+    info.layout = "below the item";
+
+    const QStringList lines = linesOf(probe, info);
+    ASSERT_EQ(lines.size(), 16) << "the layout note adds the sixteenth line";
+    EXPECT_EQ(lines[1], "Checked: 2025-03-07T08:41:05Z") << "fractions are dropped";
+    EXPECT_EQ(lines[2], "[OK] iCloud: signed in");
+    EXPECT_EQ(lines[9], "Push registered: no (denied)");
+    EXPECT_EQ(lines[10], "Subscription saved: yes");
+    EXPECT_EQ(lines[11], "Last push: 2025-03-07T08:40:00Z") << "no poll sentence after a push";
+    EXPECT_EQ(lines[12], "Last fetch: 2025-03-07T08:40:01Z \u2014 no pending code");
+    EXPECT_EQ(lines[13], "Layout: below the item");
+    EXPECT_EQ(lines[14], "Last received: code at 2025-03-07T08:40:59Z")
+        << "no account name gives the word code";
+    EXPECT_EQ(lines[15], "Last error: The operation couldn’t be completed.");
+
+    probe.lastReceivedName = "Work GitHub";
+    probe.subscriptionError = "quota";
+    probe.subscriptionSaved.reset();
+    info.layout.reset();
+    const QStringList again = linesOf(probe, info);
+    ASSERT_EQ(again.size(), 15) << "no layout note, no blank line";
+    EXPECT_EQ(again[10], "Subscription saved: pending (quota)");
+    EXPECT_EQ(again[13], "Last received: Work GitHub at 2025-03-07T08:40:59Z");
+}
+
+TEST(DiagnosticsReportTest, ThePollIntervalIsWrittenAsWholeSeconds) {
+    DiagnosticsInfo info = freshInfo();
+    for (const auto& [seconds, text] : {std::pair{60.0, "60"}, {3.0, "3"}, {5.9, "5"}}) {
+        info.pollInterval = seconds;
+        EXPECT_EQ(
+            linesOf({}, info)[11],
+            QStringLiteral("Last push: never (background poll every %1 s covers it)").arg(text));
+    }
+}
+
+}  // namespace

@@ -303,8 +303,9 @@ TEST_F(AutoFillHostTest, ThePanelWaitsForTheUserUntilTheBrowserGoesAway) {
     process.write(request(provide(1, "prepareInterfaceToProvide")) +
                   request({{"id", 2}, {"type", "identities"}, {"host", "a.b"}}));
     const auto panelShown = [&] {
-        const ProcessRun windows = runProcess("xwininfo", {"-root", "-tree"});
-        return windows.output.contains("\"Zorvik\"");
+        const ProcessRun windows =
+            runProcess("xdotool", {"search", "--onlyvisible", "--name", "^Zorvik$"});
+        return windows.exitCode == 0 && !windows.output.trimmed().isEmpty();
     };
     EXPECT_TRUE(runEventsUntil(panelShown, 10000, 100)) << "the panel window appears";
     EXPECT_EQ(process.bytesAvailable(), 0) << "nothing is answered while the panel waits";

@@ -27,7 +27,8 @@ const QString kLastReceivedName = QStringLiteral("lastReceivedName");
 // Cleared when the code it was armed for expires, unless a newer code replaced it meanwhile.
 Task<void> expireWhenDue(QPointer<CodeReceiver> receiver, MainActor& mainActor, LatestCode code) {
     co_await mainActor.sleep(std::max(0.0, secondsBetween(mainActor.now(), code.expiresAt)));
-    if (co_await isCancelled() || !receiver) {
+    const bool cancelled = co_await isCancelled();
+    if (cancelled || !receiver) {
         co_return;
     }
     if (receiver->latest() == code) {
@@ -41,7 +42,7 @@ Task<void> pollWhileOpen(QPointer<CodeReceiver> receiver, MainActor& mainActor) 
         co_return;
     }
     co_await receiver->runChecks();
-    // The await stands on its own: g++ 12 at -O2 miscompiles a co_await on the right of &&.
+    // Every await here stands on its own: g++ 12 at -O2 miscompiles one inside a condition.
     for (;;) {
         const bool cancelled = co_await isCancelled();
         if (!receiver || cancelled) {
@@ -72,7 +73,8 @@ Task<void> pollInTheBackground(QPointer<CodeReceiver> receiver, MainActor& mainA
 
 Task<void> runChecksLater(QPointer<CodeReceiver> receiver, MainActor& mainActor) {
     co_await mainActor.sleep(15);
-    if (co_await isCancelled() || !receiver) {
+    const bool cancelled = co_await isCancelled();
+    if (cancelled || !receiver) {
         co_return;
     }
     co_await receiver->runChecks();

@@ -68,6 +68,8 @@ public:
     const SetupProbe& probe() const { return probe_; }
     const DiagnosticsInfo& info() const { return info_; }
     const std::optional<Instant>& justCopiedAt() const { return justCopiedAt_; }
+    // Where codes are published; absent without a group container.
+    const std::optional<LatestCodeStore>& store() const { return store_; }
     bool firstRun() const { return firstRun_; }
     void setFirstRun(bool firstRun);
 

@@ -10,4 +10,8 @@ struct BundleInfo {
     std::optional<QString> build;
     // The running system's version as major.minor.patch.
     QString systemVersion;
+    // Who the application is, for finding its other running copies; absent when unknown.
+    std::optional<QString> identifier;
+
+    static constexpr auto applicationIdentifier = "K8QW41TR7N.net.brontal.zorvik";
 };

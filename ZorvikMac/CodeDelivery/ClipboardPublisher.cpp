@@ -11,8 +11,10 @@ Task<void> clearLater(MainActor& mainActor, Pasteboard& pasteboard, double clear
     if (clearAfter > 0) {
         co_await mainActor.sleep(clearAfter);
     }
-    // A cancelled wait ends early; the task then stops here.
-    if (co_await isCancelled()) {
+    // A cancelled wait ends early; the task then stops here. (The await stands on its own:
+    // g++ 12 at -O2 miscompiles one inside a condition.)
+    const bool cancelled = co_await isCancelled();
+    if (cancelled) {
         co_return;
     }
     // Anything that changed the clipboard since, even a copy of the same text, keeps it.

@@ -17,5 +17,6 @@ QString systemVersionFromKernelRelease(const QString& release) {
 BundleInfo kernelBundleInfo(const QString& version, const QString& build) {
     utsname names{};
     const QString release = uname(&names) == 0 ? QString::fromLatin1(names.release) : QString();
-    return BundleInfo{version, build, systemVersionFromKernelRelease(release)};
+    return BundleInfo{version, build, systemVersionFromKernelRelease(release),
+                      QString::fromLatin1(BundleInfo::applicationIdentifier)};
 }

@@ -55,7 +55,7 @@ protected:
         keyFile.close();
         CodeReceiver::Services services{
             mainActor, log,       keychain,  &cloud,      cloud.remoteNotifications(),
-            workspace, clipboard, &notifier, &identities, {"1.0", "1", "6.1.0"}};
+            workspace, clipboard, &notifier, &identities, {"1.0", "1", "6.1.0", std::nullopt}};
         receiver = std::make_unique<CodeReceiver>(settings, store, false, defaults, services);
         cloud.remoteNotifications().setHandlers({
             [this] { receiver->setPushRegistration(true, std::nullopt); },

@@ -38,7 +38,7 @@ protected:
     CodeReceiver& make(bool preview = false) {
         CodeReceiver::Services services{
             actor,           log,       keychain,  &cloud,      remote,
-            workspace,       clipboard, &notifier, &identities, {"1.2", "42", "6.1.0"},
+            workspace,       clipboard, &notifier, &identities, {"1.2", "42", "6.1.0", std::nullopt},
             QTimeZone::utc()};
         receiver = std::make_unique<CodeReceiver>(settings, store, preview, defaults, services);
         return *receiver;

@@ -1,0 +1,321 @@
+#include "CodeArea.h"
+
+#include <QBoxLayout>
+#include <QEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <algorithm>
+
+#include "CodeReceiver.h"
+#include "ExpiryBar.h"
+#include "InterfaceStyle.h"
+#include "MainActor.h"
+#include "PopoverLook.h"
+#include "PopoverSymbol.h"
+#include "Symbols.h"
+
+namespace {
+
+using InterfaceStyle::captionSize;
+using InterfaceStyle::systemFont;
+using PopoverLook::makeLabel;
+using PopoverLook::setTextColor;
+
+constexpr int padding = 16;
+constexpr long long microsecondsPerSecond = 1'000'000;
+
+QFont codeFont() {
+    QFont font = InterfaceStyle::monospacedFont(40, QFont::Bold);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 2);
+    return font;
+}
+
+// A one-line label that gives way to its neighbours and then ends in "…", so a long account name
+// never widens the popover.
+class ElidingLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+        style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(),
+                              shown, foregroundRole());
+    }
+};
+
+QHBoxLayout* makeRow(int spacing) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(spacing);
+    return row;
+}
+
+bool isWatch(const QString& device) {
+    return device.toLower().contains(QStringLiteral("watch"));
+}
+
+}  // namespace
+
+CodeArea::CodeArea(CodeReceiver& receiver, MainActor& mainActor, QWidget* parent)
+    : QWidget(parent), receiver_(receiver), mainActor_(mainActor) {
+    setObjectName(QStringLiteral("codeArea"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setSpacing(0);
+    // One of the two is visible at a time; the hidden one takes no room.
+    layout->addWidget(card_ = buildCard());
+    layout->addWidget(invitation_ = buildInvitation());
+
+    applyColors();
+    connect(&receiver_, &CodeReceiver::latestChanged, this, &CodeArea::showLatest);
+    connect(&receiver_, &CodeReceiver::justCopiedAtChanged, this,
+            [this] { draw(mainActor_.now()); });
+    showLatest();
+}
+
+CodeArea::~CodeArea() {
+    ticks_.cancel();
+}
+
+long long CodeArea::remainingSeconds(Instant now, Instant expiresAt) {
+    // Counted in microseconds, so that no floating-point rest turns 42 into 43.
+    const long long left = (expiresAt - now).count();
+    return left > 0 ? (left + microsecondsPerSecond - 1) / microsecondsPerSecond : 0;
+}
+
+double CodeArea::fraction(Instant now, Instant expiresAt) {
+    return std::clamp(secondsBetween(now, expiresAt) / lifetime, 0.0, 1.0);
+}
+
+QWidget* CodeArea::buildCard() {
+    auto* card = new QWidget(this);
+    card->setObjectName(QStringLiteral("codeCard"));
+    auto* column = new QVBoxLayout(card);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+
+    // The account and the device share the first baseline: both sit on the row's bottom edge,
+    // and the smaller text is lifted by the difference of the descents.
+    const QFont accountFont = systemFont(15, QFont::DemiBold);
+    const QFont captionFont = systemFont(captionSize);
+    accountName_ = new ElidingLabel(card);
+    accountName_->setObjectName(QStringLiteral("accountName"));
+    accountName_->setTextFormat(Qt::PlainText);
+    accountName_->setFont(accountFont);
+
+    auto* from = new QWidget(card);
+    from->setObjectName(QStringLiteral("fromLabel"));
+    auto* fromRow = makeRow(3);
+    from->setLayout(fromRow);
+    deviceSymbol_ = new PopoverSymbol(QStringLiteral("deviceSymbol"), QStringLiteral("iphone"),
+                                      captionSize, Symbols::Weight::regular, from);
+    fromDevice_ = makeLabel(QStringLiteral("fromDevice"), captionFont, from);
+    fromRow->addWidget(deviceSymbol_, 0, Qt::AlignVCenter);
+    fromRow->addWidget(fromDevice_, 0, Qt::AlignVCenter);
+    const QFontMetrics account(accountFont);
+    const QFontMetrics caption(captionFont);
+    const int fromHeight = std::max(deviceSymbol_->height(), caption.height());
+    const int captionBaselineFromBottom = (fromHeight - caption.height()) / 2 + caption.descent();
+    from->setContentsMargins(0, 0, 0, std::max(account.descent() - captionBaselineFromBottom, 0));
+
+    auto* accountRow = makeRow(8);
+    accountRow->addWidget(accountName_, 1, Qt::AlignBottom);
+    accountRow->addWidget(from, 0, Qt::AlignBottom);
+
+    code_ = makeLabel(QStringLiteral("code"), codeFont(), card);
+    code_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A code of unusual length is cut at the edge rather than widening the popover.
+    code_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    auto* expiry = new QVBoxLayout;
+    expiry->setContentsMargins(0, 0, 0, 0);
+    expiry->setSpacing(4);
+    bar_ = new ExpiryBar(card);
+    // The system font's figures are of equal width, so the countdown does not jitter.
+    countdown_ = makeLabel(QStringLiteral("countdown"), captionFont, card);
+    expiry->addWidget(bar_);
+    expiry->addWidget(countdown_);
+
+    copyButton_ = new QPushButton(card);
+    copyButton_->setObjectName(QStringLiteral("copyButton"));
+    copyButton_->setAutoDefault(false);
+    copyButton_->setFont(systemFont(13, QFont::DemiBold));
+    copyButton_->setMinimumHeight(30);
+    copyButton_->setIconSize(QSize(14, 14));
+    copyButton_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(copyButton_, &QPushButton::clicked, this, [this] { receiver_.copyLatest(); });
+    // Ctrl+C anywhere in the popover presses the button at once; while the button is disabled
+    // the key does nothing.
+    copyShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_C), card);
+    connect(copyShortcut_, &QShortcut::activated, copyButton_, &QPushButton::click);
+
+    column->addLayout(accountRow);
+    column->addWidget(code_);
+    column->addLayout(expiry);
+    column->addWidget(copyButton_);
+    return card;
+}
+
+QWidget* CodeArea::buildInvitation() {
+    auto* invitation = new QWidget(this);
+    invitation->setObjectName(QStringLiteral("invitation"));
+    auto* row = makeRow(10);
+    invitation->setLayout(row);
+    phoneSymbol_ = new PopoverSymbol(QStringLiteral("invitationSymbol"),
+                                     QStringLiteral("iphone.and.arrow.right.outward"), 26,
+                                     Symbols::Weight::light, invitation);
+    auto* texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(2);
+    auto* title = makeLabel(QStringLiteral("invitationTitle"), systemFont(13, QFont::DemiBold),
+                            invitation, QStringLiteral("Tap a code on your iPhone or Watch"));
+    // Wide system fonts would clip it beside the symbol; it wraps instead.
+    title->setWordWrap(true);
+    invitationDetail_ = makeLabel(
+        QStringLiteral("invitationDetail"), systemFont(captionSize), invitation,
+        QStringLiteral("It shows up here for 90 seconds, goes on the clipboard, and Safari offers "
+                       "it as From Zorvik."));
+    invitationDetail_->setWordWrap(true);
+    texts->addWidget(title);
+    texts->addWidget(invitationDetail_);
+    row->addWidget(phoneSymbol_, 0, Qt::AlignVCenter);
+    row->addLayout(texts, 1);
+    return invitation;
+}
+
+void CodeArea::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (receiver_.latest()) {
+        startTicks();
+    }
+}
+
+void CodeArea::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    stopTicks();
+}
+
+void CodeArea::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        applyColors();
+    }
+}
+
+void CodeArea::showLatest() {
+    const std::optional<LatestCode>& latest = receiver_.latest();
+    card_->setVisible(latest.has_value());
+    invitation_->setVisible(!latest.has_value());
+    if (!latest) {
+        stopTicks();
+        drawnAt_.reset();
+        return;
+    }
+    accountName_->setText(latest->accountName);
+    fromDevice_->setText(QStringLiteral("from ") + latest->fromDevice);
+    deviceSymbol_->setName(isWatch(latest->fromDevice) ? QStringLiteral("applewatch")
+                                                       : QStringLiteral("iphone"));
+    code_->setText(latest->displayCode());
+    if (isVisible()) {
+        startTicks();
+    }
+    draw(mainActor_.now());
+}
+
+void CodeArea::draw(Instant now) {
+    const std::optional<LatestCode>& latest = receiver_.latest();
+    if (!latest) {
+        return;
+    }
+    drawnAt_ = now;
+    remaining_ = remainingSeconds(now, latest->expiresAt);
+    bar_->setFraction(fraction(now, latest->expiresAt));
+    countdown_->setText(remaining_ > 0 ? QString::asprintf("expires in %lld s", remaining_)
+                                       : QStringLiteral("expired"));
+    copyButton_->setEnabled(remaining_ > 0);
+    copyShortcut_->setEnabled(remaining_ > 0);
+
+    const std::optional<Instant>& copiedAt = receiver_.justCopiedAt();
+    const bool copied = copiedAt && secondsBetween(*copiedAt, now) < copiedFor;
+    if (showsCopied_ != copied) {
+        showsCopied_ = copied;
+        copyButton_->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Copy"));
+    }
+    applyColors();
+}
+
+void CodeArea::applyColors() {
+    const QPalette& current = palette();
+    const QColor gold = InterfaceStyle::gold();
+    const QColor secondary = InterfaceStyle::secondary(current);
+
+    setTextColor(code_, remaining_ >= 1 ? gold : secondary);
+    bar_->setTint(remaining_ > warningSeconds ? gold : InterfaceStyle::orange(current));
+    for (QLabel* label : {fromDevice_, countdown_, invitationDetail_}) {
+        setTextColor(label, secondary);
+    }
+    deviceSymbol_->setColor(secondary);
+    phoneSymbol_->setColor(gold);
+
+    // The prominent, gold-tinted button; disabled, the gold fades towards the background and
+    // the label takes the quieter text colour, which stays legible on light and dark palettes.
+    const QColor label = InterfaceStyle::textOn(gold);
+    QColor fadedGold = gold;
+    fadedGold.setAlphaF(0.35f);
+    const QColor fadedLabel = secondary;
+    const QString style =
+        QStringLiteral(
+            "QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
+            " border-radius: 6px; padding: 4px 12px; }"
+            "QPushButton:hover { background-color: %4; }"
+            "QPushButton:pressed { background-color: %3; }"
+            "QPushButton:focus { border: 1px solid %2; }"
+            "QPushButton:disabled { background-color: %5; color: %6;"
+            " border: 1px solid %5; }")
+            .arg(gold.name(), label.name(), gold.darker(125).name(), gold.lighter(108).name(),
+                 fadedGold.name(QColor::HexArgb), fadedLabel.name(QColor::HexArgb));
+    if (copyButton_->styleSheet() != style) {
+        copyButton_->setStyleSheet(style);
+    }
+    const QString symbol =
+        showsCopied_.value_or(false) ? QStringLiteral("checkmark") : QStringLiteral("doc.on.doc");
+    const QColor symbolColor = remaining_ > 0 ? label : secondary;
+    if (symbol != copySymbol_ || symbolColor != copySymbolColor_) {
+        copySymbol_ = symbol;
+        copySymbolColor_ = symbolColor;
+        copyButton_->setIcon(Symbols::icon(symbol, symbolColor, Symbols::Weight::semibold));
+    }
+}
+
+void CodeArea::startTicks() {
+    if (isTicking()) {
+        return;
+    }
+    ticks_ = mainActor_.spawn(runTicks(QPointer<CodeArea>(this), mainActor_));
+}
+
+void CodeArea::stopTicks() {
+    ticks_.cancel();
+    ticks_ = TaskHandle();
+}
+
+Task<void> CodeArea::runTicks(QPointer<CodeArea> area, MainActor& mainActor) {
+    // Each await stands in a statement of its own: g++ 12 at -O2 miscompiles a co_await inside
+    // a short-circuit condition.
+    for (;;) {
+        const bool cancelled = co_await isCancelled();
+        if (cancelled || !area) {
+            co_return;
+        }
+        area->draw(mainActor.now());
+        co_await mainActor.sleep(1);
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <optional>
+
+#include "BundleInfo.h"
+#include "Logger.h"
+
+class DistributedNotificationCenter;
+class RunningApplications;
+
+// Only the newest copy of the application runs: a copy that starts tells the older ones to
+// quit through a distributed notice carrying its process identifier, and also sends each of
+// them the terminate signal; a copy that hears a newer copy's notice quits.
+class TakeOver {
+public:
+    static constexpr auto noticeName = "net.brontal.zorvik.take-over";
+
+    // `terminate` ends this application normally, tidying up as at any quit.
+    TakeOver(DistributedNotificationCenter& notices, RunningApplications& applications,
+             const BundleInfo& bundle, SystemLog& systemLog, std::function<void()> terminate);
+
+    // Listens for newer copies for the rest of the process's life, then asks the older ones to
+    // quit. Does nothing at all without a bundle identifier.
+    void askOlderCopiesToQuit();
+
+    // The process identifier a notice names: a text of an optional sign and decimal digits that
+    // fits 32 bits. Nothing for anything else.
+    static std::optional<qint32> noticeProcessIdentifier(const std::optional<QVariant>& object);
+
+    // Quits unless the notice is malformed or is this copy's own.
+    void handleTakeOver(const std::optional<QVariant>& object, qint32 ownPid);
+
+private:
+    DistributedNotificationCenter& notices_;
+    RunningApplications& applications_;
+    std::optional<QString> bundleIdentifier_;
+    Logger log_;
+    std::function<void()> terminate_;
+};

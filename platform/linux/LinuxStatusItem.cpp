@@ -1,0 +1,109 @@
+#include "LinuxStatusItem.h"
+
+#include <QApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
+#include <utility>
+
+LinuxStatusItem::LinuxStatusItem(QDBusConnection bus, QObject* parent)
+    : QObject(parent), item_(bus) {
+    item_.setAction([this](QPoint anchor) { runAction(anchor); });
+    connect(&item_, &StatusNotifierItem::registeredChanged, this, &LinuxStatusItem::updateStandIn);
+
+    const bool x11Widgets = qobject_cast<QApplication*>(QCoreApplication::instance()) &&
+                            QGuiApplication::platformName() == QLatin1String("xcb");
+    if (!x11Widgets || !bus.isConnected()) {
+        return;
+    }
+    QDBusMessage question = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    question << QString::fromLatin1(StatusNotifierItem::watcherService);
+    auto* call = new QDBusPendingCallWatcher(bus.asyncCall(question), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusPendingReply<bool> reply = *call;
+        canStandIn_ = reply.isValid() && !reply.value();
+        updateStandIn();
+    });
+}
+
+LinuxStatusItem::~LinuxStatusItem() = default;
+
+void LinuxStatusItem::updateStandIn() {
+    const bool wanted = canStandIn_ && !item_.isRegistered();
+    if (wanted == static_cast<bool>(standIn_)) {
+        return;
+    }
+    if (!wanted) {
+        standIn_.reset();
+        Q_EMIT standInChanged();
+        return;
+    }
+    standIn_ = std::make_unique<TrayIconStatusItem>();
+    standIn_->setAction([this](QPoint anchor) { runAction(anchor); });
+    standIn_->setToolTip(item_.toolTip());
+    standIn_->setAttributedTitle(item_.attributedTitle());
+    standIn_->setImagePosition(item_.imagePosition());
+    standIn_->setImageHugsTitle(item_.imageHugsTitle());
+    standIn_->setLength(item_.length());
+    // Last, as it shows the icon.
+    standIn_->setImage(item_.image(), item_.accessibilityDescription());
+    Q_EMIT standInChanged();
+}
+
+void LinuxStatusItem::setImage(const QImage& image, const QString& accessibilityDescription) {
+    item_.setImage(image, accessibilityDescription);
+    if (standIn_) {
+        standIn_->setImage(image, accessibilityDescription);
+    }
+}
+
+void LinuxStatusItem::setAttributedTitle(const AttributedTitle& title) {
+    item_.setAttributedTitle(title);
+    if (standIn_) {
+        standIn_->setAttributedTitle(title);
+    }
+}
+
+void LinuxStatusItem::setImagePosition(ImagePosition position) {
+    item_.setImagePosition(position);
+    if (standIn_) {
+        standIn_->setImagePosition(position);
+    }
+}
+
+void LinuxStatusItem::setImageHugsTitle(bool hugs) {
+    item_.setImageHugsTitle(hugs);
+    if (standIn_) {
+        standIn_->setImageHugsTitle(hugs);
+    }
+}
+
+void LinuxStatusItem::setLength(double length) {
+    item_.setLength(length);
+    if (standIn_) {
+        standIn_->setLength(length);
+    }
+}
+
+void LinuxStatusItem::setToolTip(const QString& toolTip) {
+    item_.setToolTip(toolTip);
+    if (standIn_) {
+        standIn_->setToolTip(toolTip);
+    }
+}
+
+void LinuxStatusItem::setAction(std::function<void(QPoint anchor)> action) {
+    action_ = std::move(action);
+}
+
+void LinuxStatusItem::runAction(QPoint anchor) {
+    // A copy: the action may replace itself.
+    const auto action = action_;
+    if (action) {
+        action(anchor);
+    }
+}

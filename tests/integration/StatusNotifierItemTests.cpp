@@ -1,0 +1,698 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QGuiApplication>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <memory>
+#include <ostream>
+#include <tuple>
+
+#include "LinuxStatusItem.h"
+#include "SessionEnvironment.h"
+#include "SessionProcess.h"
+#include "StatusNotifierItem.h"
+#include "TrayIconStatusItem.h"
+
+// Readable failures: gtest finds these next to the Qt types.
+static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+static void PrintTo(const QStringList& list, std::ostream* out) {
+    *out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
+}
+static void PrintTo(const QPoint& point, std::ostream* out) {
+    *out << '(' << point.x() << ", " << point.y() << ')';
+}
+
+// Records the signals a host hears from an item.
+class SignalRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QDBusMessage> heard;
+
+    // Each signal as "Member(arg, arg)".
+    QStringList lines() const {
+        QStringList lines;
+        for (const QDBusMessage& message : heard) {
+            QStringList arguments;
+            for (const QVariant& argument : message.arguments()) {
+                arguments << argument.toString();
+            }
+            lines << message.member() + '(' + arguments.join(", ") + ')';
+        }
+        return lines;
+    }
+
+public Q_SLOTS:
+    void record(const QDBusMessage& message) { heard.append(message); }
+};
+
+namespace {
+
+const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString kToolTip = QStringLiteral("Zorvik — codes from your iPhone");
+// The accent colour the symbol is drawn in.
+const QColor kGold = QColor(212, 168, 51);
+
+// Calls without blocking the event loop, which the item in this very process needs to answer.
+QDBusMessage callAndWait(const QDBusConnection& bus, const QDBusMessage& message) {
+    QDBusPendingCall call = QDBusConnection(bus).asyncCall(message, 5000);
+    runEventsUntil([&] { return call.isFinished(); }, 6000);
+    return call.reply();
+}
+
+QDBusMessage callItem(const QDBusConnection& bus, const QString& service, const QString& method,
+                      const QVariantList& arguments = {}) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(service, kItemPath, kItemInterface, method);
+    message.setArguments(arguments);
+    return callAndWait(bus, message);
+}
+
+// A property as a host reads it, through org.freedesktop.DBus.Properties.Get.
+QVariant getProperty(const QDBusConnection& bus, const QString& service, const QString& path,
+                     const QString& interface, const QString& name) {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << interface << name;
+    const QDBusMessage reply = callAndWait(bus, get);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        ADD_FAILURE() << "Get " << name.toStdString() << ": " << reply.errorName().toStdString()
+                      << " " << reply.errorMessage().toStdString();
+        return {};
+    }
+    return reply.arguments().at(0).value<QDBusVariant>().variant();
+}
+
+QVariant itemProperty(const QDBusConnection& bus, const QString& service, const QString& name) {
+    return getProperty(bus, service, kItemPath, kItemInterface, name);
+}
+
+QStringList registeredItems(const QDBusConnection& bus) {
+    return getProperty(bus, kWatcherService, kWatcherPath, kWatcherService,
+                       QStringLiteral("RegisteredStatusNotifierItems"))
+        .toStringList();
+}
+
+// One entry of an a(iiay), read the way a host reads it.
+struct Pixmap {
+    int width = 0;
+    int height = 0;
+    QByteArray bytes;
+    // The pixel at (x, y) as its four bytes in order, e.g. "ffd4a833".
+    QByteArray pixel(int x, int y) const {
+        return bytes.mid((qsizetype(y) * width + x) * 4, 4).toHex();
+    }
+};
+
+QList<Pixmap> readPixmaps(const QDBusArgument& argument) {
+    QList<Pixmap> pixmaps;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        Pixmap pixmap;
+        argument.beginStructure();
+        argument >> pixmap.width >> pixmap.height >> pixmap.bytes;
+        argument.endStructure();
+        pixmaps.append(pixmap);
+    }
+    argument.endArray();
+    return pixmaps;
+}
+
+struct ToolTip {
+    QString iconName;
+    QList<Pixmap> pixmaps;
+    QString title;
+    QString description;
+};
+
+ToolTip readToolTip(const QVariant& value) {
+    const auto argument = value.value<QDBusArgument>();
+    ToolTip toolTip;
+    argument.beginStructure();
+    argument >> toolTip.iconName;
+    toolTip.pixmaps = readPixmaps(argument);
+    argument >> toolTip.title >> toolTip.description;
+    argument.endStructure();
+    return toolTip;
+}
+
+QImage filled(int width, int height, const QColor& colour) {
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(colour);
+    return image;
+}
+
+StatusItem::AttributedTitle title(const QString& text, const QColor& colour = Qt::black) {
+    return {text, colour, 13, true, 0.5};
+}
+
+bool untilRegistered(const StatusNotifierItem& item, bool registered = true) {
+    return runEventsUntil([&] { return item.isRegistered() == registered; }, 5000);
+}
+
+// Ends a round trip through the item, so that every signal it sent before has arrived.
+void settle(const QDBusConnection& bus, const QString& service) {
+    (void)itemProperty(bus, service, QStringLiteral("Id"));
+    runEventsFor(20);
+}
+
+// An item on the session's bus, registered with the session's watcher, and a second connection
+// that plays the host.
+class StatusNotifierItemOnSessionBus : public testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_DESKTOP_SESSION();
+        ASSERT_EQ(qEnvironmentVariable("ZORVIK_TRAY_WATCHER_RUNNING"), "1")
+            << "the session runs no tray watcher: set ZORVIK_TRAY_WATCHER to "
+               "zorvik-test-tray-watcher (scripts/test does)";
+        item = std::make_unique<StatusNotifierItem>();
+        ASSERT_TRUE(untilRegistered(*item)) << "the watcher did not accept the item";
+        service = item->serviceName();
+        host = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "status-item-test-host"));
+        ASSERT_TRUE(host->isConnected());
+    }
+    void TearDown() override {
+        item.reset();
+        if (host) {
+            host.reset();
+            QDBusConnection::disconnectFromBus("status-item-test-host");
+        }
+    }
+
+    // Starts hearing the item's signals, as a host does after the registration.
+    void listen() {
+        for (const char* member :
+             {"NewIcon", "NewTitle", "NewToolTip", "NewStatus", "XAyatanaNewLabel"}) {
+            ASSERT_TRUE(host->connect(service, kItemPath, kItemInterface, member, &recorder,
+                                      SLOT(record(QDBusMessage))));
+        }
+        settle(*host, service);
+    }
+
+    QVariant property(const char* name) {
+        return itemProperty(*host, service, QString::fromLatin1(name));
+    }
+
+    std::unique_ptr<StatusNotifierItem> item;
+    QString service;
+    std::unique_ptr<QDBusConnection> host;
+    SignalRecorder recorder;
+};
+
+TEST_F(StatusNotifierItemOnSessionBus, OwnsANumberedNameAndTheWatcherListsIt) {
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^org\\.kde\\.StatusNotifierItem-%1-[1-9][0-9]*$")
+                                       .arg(QCoreApplication::applicationPid()))
+                    .match(service)
+                    .hasMatch())
+        << service.toStdString();
+    EXPECT_TRUE(registeredItems(*host).contains(service + kItemPath))
+        << registeredItems(*host).join(", ").toStdString();
+
+    // A second item of the same process gets the next number; the first one's goes away with it.
+    item.reset();
+    ASSERT_TRUE(
+        runEventsUntil([&] { return !registeredItems(*host).contains(service + kItemPath); }, 5000))
+        << registeredItems(*host).join(", ").toStdString();
+    item = std::make_unique<StatusNotifierItem>();
+    ASSERT_TRUE(untilRegistered(*item));
+    EXPECT_NE(item->serviceName(), service);
+    EXPECT_TRUE(registeredItems(*host).contains(item->serviceName() + kItemPath));
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, AnswersTheFixedPropertiesWithTheirTypes) {
+    EXPECT_EQ(property("Category"), QVariant(QStringLiteral("ApplicationStatus")));
+    EXPECT_EQ(property("Id"), QVariant(QStringLiteral("net.brontal.zorvik")));
+    EXPECT_EQ(property("Title"), QVariant(QStringLiteral("Zorvik")));
+    EXPECT_EQ(property("Status"), QVariant(QStringLiteral("Active")));
+    EXPECT_EQ(property("WindowId"), QVariant(0));
+    // QVariant compares numbers across types; a host does not.
+    EXPECT_EQ(property("WindowId").metaType(), QMetaType::fromType<int>());
+    EXPECT_EQ(property("IconName"), QVariant(QString()));
+    EXPECT_EQ(property("OverlayIconName"), QVariant(QString()));
+    EXPECT_EQ(property("AttentionIconName"), QVariant(QString()));
+    EXPECT_EQ(property("AttentionMovieName"), QVariant(QString()));
+    EXPECT_EQ(property("ItemIsMenu"), QVariant(false));
+    EXPECT_EQ(property("Menu").value<QDBusObjectPath>().path(), "/NO_DBUSMENU");
+    EXPECT_EQ(property("XAyatanaOrderingIndex"), QVariant(0u));
+    EXPECT_EQ(property("XAyatanaOrderingIndex").metaType(), QMetaType::fromType<uint>());
+    EXPECT_EQ(property("ItemIsMenu").metaType(), QMetaType::fromType<bool>());
+    for (const char* name : {"OverlayIconPixmap", "AttentionIconPixmap", "IconPixmap"}) {
+        EXPECT_EQ(property(name).value<QDBusArgument>().currentSignature(), "a(iiay)") << name;
+        EXPECT_TRUE(readPixmaps(property(name).value<QDBusArgument>()).isEmpty()) << name;
+    }
+    EXPECT_EQ(property("ToolTip").value<QDBusArgument>().currentSignature(), "(sa(iiay)ss)");
+
+    // GetAll, as some hosts read the item in one go.
+    QDBusMessage getAll = QDBusMessage::createMethodCall(
+        service, kItemPath, "org.freedesktop.DBus.Properties", "GetAll");
+    getAll << kItemInterface;
+    const QDBusMessage reply = callAndWait(*host, getAll);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    QVariantMap all;
+    reply.arguments().at(0).value<QDBusArgument>() >> all;
+    for (const char* name :
+         {"Category", "Id", "Title", "Status", "WindowId", "IconName", "IconPixmap",
+          "OverlayIconName", "OverlayIconPixmap", "AttentionIconName", "AttentionIconPixmap",
+          "AttentionMovieName", "ToolTip", "ItemIsMenu", "Menu", "XAyatanaLabel",
+          "XAyatanaLabelGuide", "XAyatanaOrderingIndex", "IconAccessibleDesc"}) {
+        EXPECT_TRUE(all.contains(name)) << name;
+    }
+    EXPECT_EQ(all.value("Id"), QVariant(QStringLiteral("net.brontal.zorvik")));
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, ToolTipCarriesTheTextAsItsTitle) {
+    listen();
+    item->setToolTip(kToolTip);
+    item->setToolTip(kToolTip);
+    const ToolTip toolTip = readToolTip(property("ToolTip"));
+    EXPECT_EQ(toolTip.iconName, "");
+    EXPECT_TRUE(toolTip.pixmaps.isEmpty());
+    EXPECT_EQ(toolTip.title, kToolTip);
+    EXPECT_EQ(toolTip.description, "");
+    settle(*host, service);
+    EXPECT_EQ(recorder.lines(), QStringList{"NewToolTip()"});
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, IconPixmapHoldsTheImageAtTheUsualSizesInNetworkOrder) {
+    listen();
+    // Scaled up and down to every size; a host sees the same pixmaps each time, so only the
+    // first image is news.
+    for (const int side : {64, 13, 100, 64}) {
+        item->setImage(filled(side, side, kGold), QStringLiteral("Zorvik"));
+        const QList<Pixmap> pixmaps = readPixmaps(property("IconPixmap").value<QDBusArgument>());
+        ASSERT_EQ(pixmaps.size(), 5) << side;
+        const int sizes[] = {16, 22, 24, 32, 48};
+        for (int i = 0; i < 5; ++i) {
+            const Pixmap& pixmap = pixmaps[i];
+            const int size = sizes[i];
+            EXPECT_EQ(pixmap.width, size);
+            EXPECT_EQ(pixmap.height, size);
+            ASSERT_EQ(pixmap.bytes.size(), size * size * 4);
+            // Alpha first, then red, green and blue, whatever the machine's byte order.
+            for (const QPoint at :
+                 {QPoint(0, 0), QPoint(size / 2, size / 2), QPoint(size - 1, size - 1)}) {
+                EXPECT_EQ(pixmap.pixel(at.x(), at.y()), "ffd4a833") << side << " -> " << size;
+            }
+        }
+    }
+    EXPECT_EQ(property("IconAccessibleDesc"), QVariant(QStringLiteral("Zorvik")));
+    settle(*host, service);
+    EXPECT_EQ(recorder.lines(), QStringList{"NewIcon()"});
+
+    item->setImage(filled(64, 64, Qt::white), QStringLiteral("Zorvik"));
+    item->setImage(filled(64, 64, Qt::white), QStringLiteral("Zorvik, open"));
+    settle(*host, service);
+    EXPECT_EQ(recorder.lines(), (QStringList{"NewIcon()", "NewIcon()", "NewIcon()"}));
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, IconPixmapIsSquareCentredAndStraightAlpha) {
+    // Half-transparent gold, twice as wide as high: at 48 pixels it needs no scaling.
+    item->setImage(filled(48, 24, QColor(212, 168, 51, 128)), QStringLiteral("Zorvik"));
+    const QList<Pixmap> pixmaps = readPixmaps(property("IconPixmap").value<QDBusArgument>());
+    ASSERT_EQ(pixmaps.size(), 5);
+    const Pixmap& large = pixmaps.last();
+    ASSERT_EQ(large.width, 48);
+    ASSERT_EQ(large.height, 48);
+    EXPECT_EQ(large.pixel(0, 0), "00000000");
+    EXPECT_EQ(large.pixel(0, 11), "00000000");
+    EXPECT_EQ(large.pixel(0, 12), "80d4a833");  // not premultiplied (80 6a 54 19)
+    EXPECT_EQ(large.pixel(47, 35), "80d4a833");
+    EXPECT_EQ(large.pixel(47, 36), "00000000");
+
+    // No image, no pixmaps.
+    item->setImage(QImage(), QString());
+    EXPECT_TRUE(readPixmaps(property("IconPixmap").value<QDBusArgument>()).isEmpty());
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, LabelAndGuideFollowTheTitleTextOnly) {
+    listen();
+    EXPECT_EQ(property("XAyatanaLabel"), QVariant(QString()));
+    EXPECT_EQ(property("XAyatanaLabelGuide"), QVariant(QString()));
+
+    item->setAttributedTitle(title("123 456", Qt::black));
+    EXPECT_EQ(property("XAyatanaLabel"), QVariant(QStringLiteral("123 456")));
+    EXPECT_EQ(property("XAyatanaLabelGuide"), QVariant(QStringLiteral("000 000")));
+    // The colour turns secondary in the last seconds: nothing a host can show, so no signal.
+    item->setAttributedTitle(title("123 456", Qt::gray));
+    item->setAttributedTitle(title("123 456", Qt::gray));
+    EXPECT_EQ(item->attributedTitle().foregroundColor, QColor(Qt::gray));
+    item->setAttributedTitle(title("1234 5678"));
+    EXPECT_EQ(property("XAyatanaLabelGuide"), QVariant(QStringLiteral("0000 0000")));
+    item->setAttributedTitle(title(""));
+    EXPECT_EQ(property("XAyatanaLabel"), QVariant(QString()));
+    EXPECT_EQ(property("XAyatanaLabelGuide"), QVariant(QString()));
+    item->setAttributedTitle(title(""));
+
+    settle(*host, service);
+    EXPECT_EQ(recorder.lines(),
+              (QStringList{"XAyatanaNewLabel(123 456, 000 000)",
+                           "XAyatanaNewLabel(1234 5678, 0000 0000)", "XAyatanaNewLabel(, )"}));
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, EveryClickRunsTheActionWithThePointAndScrollingDoesNot) {
+    QList<QPoint> anchors;
+    item->setAction([&](QPoint anchor) { anchors.append(anchor); });
+    for (const auto& [method, x, y] :
+         {std::tuple{"Activate", 12, 34}, std::tuple{"SecondaryActivate", 5, 6},
+          std::tuple{"ContextMenu", 7, 8}}) {
+        const QDBusMessage reply = callItem(*host, service, method, {x, y});
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+            << method << ": " << reply.errorMessage().toStdString();
+    }
+    const QDBusMessage scrolled =
+        callItem(*host, service, "Scroll", {3, QStringLiteral("vertical")});
+    EXPECT_EQ(scrolled.type(), QDBusMessage::ReplyMessage) << scrolled.errorMessage().toStdString();
+    EXPECT_EQ(anchors, (QList<QPoint>{{12, 34}, {5, 6}, {7, 8}}));
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, GdbusReadsAndClicksTheItem) {
+    // The reference tool, as a person debugging a panel would use it.
+    item->setAttributedTitle(title("123 456"));
+    item->setToolTip(kToolTip);
+    QList<QPoint> anchors;
+    item->setAction([&](QPoint anchor) { anchors.append(anchor); });
+    const auto gdbus = [&](const QStringList& tail) {
+        const ProcessRun run = runProcess(
+            "gdbus", QStringList{"call", "--session", "-d", service, "-o", kItemPath, "-m"} + tail);
+        EXPECT_TRUE(run.finished && run.exitCode == 0) << run.errors.toStdString();
+        return QString::fromUtf8(run.output).trimmed();
+    };
+    const QStringList get = {"org.freedesktop.DBus.Properties.Get", kItemInterface};
+    EXPECT_EQ(gdbus(get + QStringList{"Id"}), "(<'net.brontal.zorvik'>,)");
+    EXPECT_EQ(gdbus(get + QStringList{"Status"}), "(<'Active'>,)");
+    EXPECT_EQ(gdbus(get + QStringList{"WindowId"}), "(<0>,)");
+    EXPECT_EQ(gdbus(get + QStringList{"XAyatanaLabel"}), "(<'123 456'>,)");
+    EXPECT_EQ(gdbus(get + QStringList{"XAyatanaLabelGuide"}), "(<'000 000'>,)");
+    EXPECT_EQ(gdbus(get + QStringList{"Menu"}), "(<objectpath '/NO_DBUSMENU'>,)");
+    EXPECT_EQ(gdbus(get + QStringList{"XAyatanaOrderingIndex"}), "(<uint32 0>,)");
+    EXPECT_EQ(gdbus(get + QStringList{"ToolTip"}),
+              "(<('', @a(iiay) [], '" + kToolTip + "', '')>,)");
+    EXPECT_EQ(gdbus({"org.kde.StatusNotifierItem.Activate", "0", "0"}), "()");
+    EXPECT_EQ(anchors, QList<QPoint>{QPoint(0, 0)});
+}
+
+TEST_F(StatusNotifierItemOnSessionBus, KeepsTheValuesTheShellSet) {
+    const QImage image = filled(32, 32, kGold);
+    item->setImage(image, "Zorvik");
+    item->setAttributedTitle(title("123 456", Qt::darkGray));
+    item->setImagePosition(StatusItem::ImagePosition::imageLeading);
+    item->setImageHugsTitle(true);
+    item->setLength(StatusItem::variableLength);
+    item->setToolTip(kToolTip);
+    EXPECT_EQ(item->image(), image);
+    EXPECT_EQ(item->accessibilityDescription(), "Zorvik");
+    EXPECT_EQ(item->attributedTitle(), title("123 456", Qt::darkGray));
+    EXPECT_EQ(item->label(), "123 456");
+    EXPECT_EQ(item->labelGuide(), "000 000");
+    EXPECT_EQ(item->imagePosition(), StatusItem::ImagePosition::imageLeading);
+    EXPECT_TRUE(item->imageHugsTitle());
+    EXPECT_EQ(item->length(), StatusItem::variableLength);
+    EXPECT_EQ(item->toolTip(), kToolTip);
+    EXPECT_FALSE(item->hasAction());
+}
+
+TEST(StatusNotifierItemLabelGuide, KeepsBlanksAndTurnsEveryCharacterIntoOneZero) {
+    EXPECT_EQ(StatusNotifierItem::labelGuideFor(""), "");
+    EXPECT_EQ(StatusNotifierItem::labelGuideFor("12345"), "00000");
+    EXPECT_EQ(StatusNotifierItem::labelGuideFor("AB1 C2D"), "000 000");
+    // One user-perceived character each: e with a combining acute accent, and a flag.
+    EXPECT_EQ(StatusNotifierItem::labelGuideFor(
+                  QString::fromUtf8("e\xcc\x81 \xf0\x9f\x87\xa9\xf0\x9f\x87\xaa")),
+              "0 0");
+}
+
+TEST(StatusNotifierItemWithoutBus, KeepsTheValuesAndOwnsNoName) {
+    QTemporaryDir directory;
+    const QDBusConnection missing = QDBusConnection::connectToBus(
+        "unix:path=" + directory.filePath("no-bus"), "status-item-missing-bus");
+    ASSERT_FALSE(missing.isConnected());
+    {
+        StatusNotifierItem item(missing);
+        bool answered = false;
+        QObject::connect(&item, &StatusNotifierItem::serviceNameChanged,
+                         [&](const QString& name) { answered = name.isEmpty(); });
+        EXPECT_TRUE(runEventsUntil([&] { return answered; }, 2000));
+        item.setAttributedTitle(title("123 456"));
+        EXPECT_EQ(item.label(), "123 456");
+        EXPECT_FALSE(item.isRegistered());
+    }
+    QDBusConnection::disconnectFromBus("status-item-missing-bus");
+}
+
+// A bus daemon of the test's own, with the tray watcher of the tests on it.
+class PrivateBus {
+public:
+    PrivateBus() {
+        config_ = writePrivateBusConfig(directory_.path());
+        daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config_});
+        if (!daemon_.waitForStarted(5000) ||
+            !runEventsUntil([&] { return daemon_.canReadLine(); }, 5000)) {
+            return;
+        }
+        address = QString::fromUtf8(daemon_.readLine()).trimmed();
+        bus = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(address, "status-item-private-bus"));
+    }
+    ~PrivateBus() {
+        stopWatcher();
+        bus.reset();
+        QDBusConnection::disconnectFromBus("status-item-private-bus");
+        daemon_.terminate();
+        daemon_.waitForFinished(3000);
+    }
+
+    // Starts zorvik-test-tray-watcher on this bus and waits for its name.
+    bool startWatcher() {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        watcher_.setProcessEnvironment(environment);
+        watcher_.setProcessChannelMode(QProcess::ForwardedChannels);
+        watcher_.start(ZORVIK_TRAY_WATCHER_PATH, QStringList());
+        return watcher_.waitForStarted(5000) &&
+               runEventsUntil(
+                   [&] { return bus->interface()->isServiceRegistered(kWatcherService); }, 5000);
+    }
+    // Ends the watcher the way a crashing panel does, and waits until its name is gone.
+    bool stopWatcher() {
+        if (watcher_.state() == QProcess::NotRunning) {
+            return true;
+        }
+        watcher_.kill();
+        watcher_.waitForFinished(3000);
+        return runEventsUntil(
+            [&] { return !bus->interface()->isServiceRegistered(kWatcherService); }, 5000);
+    }
+
+    QString address;
+    std::unique_ptr<QDBusConnection> bus;
+
+private:
+    QTemporaryDir directory_;
+    QString config_;
+    QProcess daemon_;
+    QProcess watcher_;
+};
+
+TEST(StatusNotifierItemOnPrivateBus, RegistersWhenAWatcherComesAndAgainAfterItRestarts) {
+    REQUIRE_DESKTOP_SESSION();
+    PrivateBus privateBus;
+    ASSERT_TRUE(privateBus.bus && privateBus.bus->isConnected()) << "no private bus daemon";
+    const QDBusConnection& bus = *privateBus.bus;
+
+    StatusNotifierItem item(bus);
+    int registrations = 0;
+    QObject::connect(&item, &StatusNotifierItem::registeredChanged,
+                     [&](bool registered) { registrations += registered ? 1 : 0; });
+    ASSERT_TRUE(runEventsUntil([&] { return !item.serviceName().isEmpty(); }, 5000));
+    runEventsFor(100);
+    EXPECT_FALSE(item.isRegistered()) << "registered without a watcher";
+
+    // A panel that starts after the application.
+    ASSERT_TRUE(privateBus.startWatcher());
+    ASSERT_TRUE(untilRegistered(item));
+    EXPECT_EQ(registeredItems(bus), QStringList{item.serviceName() + kItemPath});
+
+    // The panel crashes and comes back.
+    ASSERT_TRUE(privateBus.stopWatcher());
+    ASSERT_TRUE(untilRegistered(item, false));
+    ASSERT_TRUE(privateBus.startWatcher());
+    ASSERT_TRUE(untilRegistered(item));
+    EXPECT_EQ(registeredItems(bus), QStringList{item.serviceName() + kItemPath});
+    EXPECT_EQ(registrations, 2);
+}
+
+// An X11 tray of the old kind (XEmbed) as far as Qt looks for one: a window owning the tray
+// selection of the screen, announced to the root window. It docks nothing.
+constexpr auto kFakeXEmbedTray = R"PY(
+import ctypes as C, sys
+x = C.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = C.c_void_p
+x.XOpenDisplay.argtypes = [C.c_char_p]
+x.XDefaultScreen.argtypes = [C.c_void_p]
+x.XRootWindow.argtypes = [C.c_void_p, C.c_int]
+x.XRootWindow.restype = C.c_ulong
+x.XCreateSimpleWindow.argtypes = [C.c_void_p, C.c_ulong, C.c_int, C.c_int, C.c_uint, C.c_uint,
+                                  C.c_uint, C.c_ulong, C.c_ulong]
+x.XCreateSimpleWindow.restype = C.c_ulong
+x.XInternAtom.argtypes = [C.c_void_p, C.c_char_p, C.c_int]
+x.XInternAtom.restype = C.c_ulong
+x.XSetSelectionOwner.argtypes = [C.c_void_p, C.c_ulong, C.c_ulong, C.c_ulong]
+x.XGetSelectionOwner.argtypes = [C.c_void_p, C.c_ulong]
+x.XGetSelectionOwner.restype = C.c_ulong
+x.XSendEvent.argtypes = [C.c_void_p, C.c_ulong, C.c_int, C.c_long, C.c_void_p]
+x.XFlush.argtypes = [C.c_void_p]
+x.XNextEvent.argtypes = [C.c_void_p, C.c_void_p]
+
+class ClientMessage(C.Structure):
+    _fields_ = [("type", C.c_int), ("serial", C.c_ulong), ("send_event", C.c_int),
+                ("display", C.c_void_p), ("window", C.c_ulong), ("message_type", C.c_ulong),
+                ("format", C.c_int), ("data", C.c_long * 5), ("pad", C.c_long * 12)]
+
+d = x.XOpenDisplay(None)
+if not d:
+    sys.exit("fake tray: no display")
+screen = x.XDefaultScreen(d)
+root = x.XRootWindow(d, screen)
+tray = x.XCreateSimpleWindow(d, root, 0, 0, 1, 1, 0, 0, 0)
+selection = x.XInternAtom(d, b"_NET_SYSTEM_TRAY_S%d" % screen, 0)
+x.XSetSelectionOwner(d, selection, tray, 0)
+if x.XGetSelectionOwner(d, selection) != tray:
+    sys.exit("fake tray: the selection is taken")
+manager = ClientMessage(type=33, window=root, message_type=x.XInternAtom(d, b"MANAGER", 0),
+                        format=32)
+manager.data[:] = [0, selection, tray, 0, 0]
+x.XSendEvent(d, root, 0, 1 << 17, C.byref(manager))
+x.XFlush(d)
+print("ready", flush=True)
+event = (C.c_long * 24)()
+while True:
+    x.XNextEvent(d, event)
+)PY";
+
+constexpr auto kStandInMarker = "ZORVIK_STATUS_ITEM_STAND_IN_CHILD";
+
+// Runs one test of this executable again in a child on X11, with the given session bus
+// configuration (none: the session's own bus).
+void runInChild(const QString& test, const QString& busConfig) {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(kStandInMarker, "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const QStringList self = {QCoreApplication::applicationFilePath(), "--gtest_filter=" + test,
+                              "-platform", "xcb"};
+    if (busConfig.isEmpty()) {
+        child.start(self.first(), self.mid(1));
+    } else {
+        child.start("dbus-run-session", QStringList{"--config-file=" + busConfig, "--"} + self);
+    }
+    ASSERT_TRUE(runEventsUntil([&] { return child.state() == QProcess::NotRunning; }, 60000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+}
+
+bool insideChild() {
+    return qEnvironmentVariable(kStandInMarker) == "1";
+}
+
+TEST(LinuxStatusItemStandIn, AnX11TrayIconStandsInWhileNoWatcherHasTheItem) {
+    REQUIRE_DESKTOP_SESSION();
+    if (!insideChild()) {
+        // Qt looks for a watcher on the session bus once per process: the child's has none.
+        QTemporaryDir directory;
+        runInChild("LinuxStatusItemStandIn.AnX11TrayIconStandsInWhileNoWatcherHasTheItem",
+                   writePrivateBusConfig(directory.path()));
+        return;
+    }
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    QProcess tray;
+    tray.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tray.start("python3", {"-c", kFakeXEmbedTray});
+    ASSERT_TRUE(runEventsUntil([&] { return tray.canReadLine(); }, 10000)) << "no fake tray";
+
+    LinuxStatusItem item;
+    QList<QPoint> anchors;
+    item.setAction([&](QPoint anchor) { anchors.append(anchor); });
+    item.setToolTip(kToolTip);
+    item.setImage(filled(64, 64, kGold), "Zorvik");
+    ASSERT_TRUE(runEventsUntil([&] { return item.standIn() != nullptr; }, 5000));
+    EXPECT_TRUE(item.canStandIn());
+    EXPECT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
+    QSystemTrayIcon& icon = item.standIn()->trayIcon();
+    EXPECT_TRUE(icon.isVisible());
+    EXPECT_FALSE(icon.icon().isNull());
+    EXPECT_EQ(icon.toolTip(), kToolTip);
+    item.setAttributedTitle(title("123 456"));
+    EXPECT_EQ(icon.toolTip(), "123 456\n" + kToolTip);
+
+    Q_EMIT icon.activated(QSystemTrayIcon::Trigger);
+    Q_EMIT icon.activated(QSystemTrayIcon::DoubleClick);
+    Q_EMIT icon.activated(QSystemTrayIcon::Context);
+    const QRect geometry = icon.geometry();
+    ASSERT_TRUE(geometry.isValid());
+    const QPoint bottomCentre(geometry.x() + geometry.width() / 2,
+                              geometry.y() + geometry.height());
+    EXPECT_EQ(anchors, (QList<QPoint>{bottomCentre, bottomCentre}));
+
+    // A panel with a watcher starts: the item goes there, and the stand-in away.
+    QProcess watcher;
+    watcher.setProcessChannelMode(QProcess::ForwardedChannels);
+    watcher.start(ZORVIK_TRAY_WATCHER_PATH, QStringList());
+    ASSERT_TRUE(runEventsUntil([&] { return item.standIn() == nullptr; }, 5000));
+    EXPECT_TRUE(item.statusNotifierItem().isRegistered());
+    EXPECT_EQ(item.statusNotifierItem().label(), "123 456");
+
+    // It crashes: the stand-in comes back as it was.
+    watcher.kill();
+    ASSERT_TRUE(runEventsUntil([&] { return item.standIn() != nullptr; }, 5000));
+    EXPECT_EQ(item.standIn()->trayIcon().toolTip(), "123 456\n" + kToolTip);
+    EXPECT_TRUE(item.standIn()->trayIcon().isVisible());
+    anchors.clear();
+    Q_EMIT item.standIn()->trayIcon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(anchors.size(), 1);
+    watcher.waitForFinished(3000);
+    tray.kill();
+    tray.waitForFinished(3000);
+}
+
+TEST(LinuxStatusItemStandIn, NoneWhenTheBusHadAWatcher) {
+    REQUIRE_DESKTOP_SESSION();
+    if (!insideChild()) {
+        runInChild("LinuxStatusItemStandIn.NoneWhenTheBusHadAWatcher", QString());
+        return;
+    }
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    ASSERT_EQ(qEnvironmentVariable("ZORVIK_TRAY_WATCHER_RUNNING"), "1");
+    LinuxStatusItem item;
+    item.setImage(filled(64, 64, kGold), "Zorvik");
+    ASSERT_TRUE(untilRegistered(item.statusNotifierItem()));
+    // The question about the watcher went out before the registration; its answer is in.
+    runEventsFor(100);
+    EXPECT_FALSE(item.canStandIn());
+    EXPECT_EQ(item.standIn(), nullptr);
+}
+
+}  // namespace
+
+#include "StatusNotifierItemTests.moc"

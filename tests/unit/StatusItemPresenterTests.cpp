@@ -1,0 +1,134 @@
+#include "CodeReceiverTestFixture.h"
+#include "FakeStatusItem.h"
+#include "InterfaceStyle.h"
+#include "StatusItemPresenter.h"
+
+#include <QGuiApplication>
+
+namespace {
+
+class StatusItemPresenterTest : public CodeReceiverTest {
+protected:
+    StatusItemPresenterTest() {
+        make(true);
+        presenter = std::make_unique<StatusItemPresenter>(item, *receiver, settings, actor);
+        receiver->onLatestChange = [this] { presenter->restartTitleTimer(); };
+    }
+
+    // A code received now that lives `secondsLeft` more seconds.
+    void receive(const QString& digits, double secondsLeft) {
+        const Instant now = actor.now();
+        const LatestCode code{"Work GitHub", "github", digits, "iPhone", addingSeconds(now, -1),
+                              now, addingSeconds(now, secondsLeft)};
+        // As the application publishes it, so the helper's marker has a place to go.
+        store->save(code);
+        receiver->setLatest(code);
+    }
+    bool titleShown() const { return !item.attributedTitle.text.isEmpty(); }
+    QColor label() const { return QGuiApplication::palette().color(QPalette::WindowText); }
+    QColor quiet() const { return InterfaceStyle::secondary(QGuiApplication::palette()); }
+
+    FakeStatusItem item;
+    std::unique_ptr<StatusItemPresenter> presenter;
+};
+
+TEST_F(StatusItemPresenterTest, AHeldCodeOpensThePadlockAndShowsTheCodeUntilItExpires) {
+    presenter->restartTitleTimer();
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(false));
+    EXPECT_FALSE(titleShown());
+    EXPECT_EQ(item.length, StatusItem::squareLength);
+    EXPECT_FALSE(presenter->isTitleTimerRunning()) << "no code, no timer";
+
+    receive("123456", 20);
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(true));
+    EXPECT_EQ(item.accessibilityDescription, "Zorvik");
+    EXPECT_EQ(item.attributedTitle.text, "123 456");
+    EXPECT_EQ(item.attributedTitle.foregroundColor, label());
+    EXPECT_EQ(item.attributedTitle.baselineOffset, 0.5);
+    EXPECT_EQ(item.imagePosition, StatusItem::ImagePosition::imageLeading);
+    EXPECT_TRUE(item.imageHugsTitle);
+    EXPECT_EQ(item.length, StatusItem::variableLength);
+
+    actor.advance(4);
+    EXPECT_EQ(item.attributedTitle.foregroundColor, label()) << "16 s left";
+    actor.advance(1);
+    EXPECT_EQ(item.attributedTitle.foregroundColor, quiet()) << "15 s left";
+    actor.advance(15);
+    EXPECT_FALSE(titleShown()) << "expired";
+    EXPECT_EQ(item.imagePosition, StatusItem::ImagePosition::imageOnly);
+    EXPECT_EQ(item.length, StatusItem::squareLength);
+}
+
+TEST_F(StatusItemPresenterTest, TheSettingDecidesAndTakesEffectWithinASecond) {
+    settings.setShowCodeInMenuBar(false);
+    receive("123456", 60);
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(true));
+    EXPECT_FALSE(titleShown());
+    settings.setShowCodeInMenuBar(true);
+    actor.advance(1);
+    EXPECT_EQ(item.attributedTitle.text, "123 456");
+}
+
+TEST_F(StatusItemPresenterTest, ACopyHidesTheTitleTenSecondsLaterWhileThePadlockStaysOpen) {
+    receive("123456", 90);
+    actor.advance(5);
+    receiver->copyLatest();
+    actor.advance(9);
+    EXPECT_TRUE(titleShown());
+    actor.advance(1);
+    EXPECT_FALSE(titleShown()) << "15 s after arrival";
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(true));
+}
+
+TEST_F(StatusItemPresenterTest, AFillByTheHelperHidesTheTitleTenSecondsAfterItsMarker) {
+    receive("123456", 90);
+    actor.advance(3);
+    store->markFilled(actor.now());
+    actor.advance(9);
+    EXPECT_TRUE(titleShown());
+    actor.advance(1);
+    EXPECT_FALSE(titleShown());
+}
+
+TEST_F(StatusItemPresenterTest, AnEarlierCodesCopyOrFillDoesNotHideANewCode) {
+    receive("111111", 90);
+    store->markFilled(actor.now());
+    receiver->copyLatest();
+    actor.advance(30);
+    EXPECT_FALSE(titleShown());
+
+    receive("222222", 90);
+    EXPECT_EQ(item.attributedTitle.text, "222 222")
+        << "the marker and the copy of the first code are from before this one arrived";
+    actor.advance(11);
+    EXPECT_EQ(item.attributedTitle.text, "222 222");
+    receiver->copyLatest();
+    actor.advance(10);
+    EXPECT_FALSE(titleShown()) << "its own copy counts";
+}
+
+TEST_F(StatusItemPresenterTest, OddLengthsAndEmptyCodes) {
+    receive("12345", 60);
+    EXPECT_EQ(item.attributedTitle.text, "12345");
+    receive("", 60);
+    EXPECT_FALSE(titleShown());
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(true));
+}
+
+TEST(StatusImageTest, APadlockInTheAccentColourLargeEnoughForEveryTraySize) {
+    const QImage closed = StatusItemPresenter::statusImage(false);
+    const QImage open = StatusItemPresenter::statusImage(true);
+    ASSERT_FALSE(closed.isNull());
+    EXPECT_NE(closed, open);
+    EXPECT_GE(closed.width(), 48);
+    bool hasGold = false;
+    for (int y = 0; y < closed.height() && !hasGold; ++y) {
+        for (int x = 0; x < closed.width() && !hasGold; ++x) {
+            const QColor pixel = closed.pixelColor(x, y);
+            hasGold = pixel.alpha() == 255 && pixel.rgb() == InterfaceStyle::gold().rgb();
+        }
+    }
+    EXPECT_TRUE(hasGold);
+}
+
+}  // namespace

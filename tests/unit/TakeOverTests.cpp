@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "FakeDistributedNotificationCenter.h"
+#include "FakeRunningApplications.h"
+#include "ManualMainActor.h"
+#include "RecordingSystemLog.h"
+#include "TakeOver.h"
+
+namespace {
+
+class TakeOverTest : public testing::Test {
+protected:
+    TakeOver make(
+        std::optional<QString> identifier = QStringLiteral("K8QW41TR7N.net.brontal.zorvik")) {
+        BundleInfo bundle{"1.0", "1", "6.1.0", identifier};
+        return TakeOver(notices, applications, bundle, log, [this] { ++terminations; });
+    }
+
+    ManualMainActor actor;
+    FakeDistributedNotificationCenter notices{actor};
+    FakeRunningApplications applications;
+    RecordingSystemLog log;
+    int terminations = 0;
+};
+
+TEST_F(TakeOverTest, ANewCopyAsksEveryOlderCopyToQuitOnceAndSignalsEach) {
+    applications.copies = {
+        {4700, "/usr/bin/ZorvikMac"}, {4711, "/usr/bin/ZorvikMac"}, {4705, std::nullopt}};
+    TakeOver takeOver = make();
+    takeOver.askOlderCopiesToQuit();
+    ASSERT_EQ(notices.posted.size(), 1);
+    EXPECT_EQ(notices.posted[0].first, "net.brontal.zorvik.take-over");
+    EXPECT_EQ(notices.posted[0].second, QVariant(QStringLiteral("4711")));
+    EXPECT_EQ(applications.askedFor, QStringList{"K8QW41TR7N.net.brontal.zorvik"});
+    EXPECT_EQ(applications.terminated, (QList<qint32>{4700, 4705}));
+    EXPECT_EQ(log.messages(),
+              (QStringList{"Zorvik: asking the older copy at /usr/bin/ZorvikMac (pid 4700) to quit",
+                           "Zorvik: asking the older copy at ? (pid 4705) to quit"}));
+    actor.runUntilIdle();
+    EXPECT_EQ(terminations, 0) << "the copy hears its own notice and keeps running";
+}
+
+TEST_F(TakeOverTest, ACopyAloneOrWithoutIdentifierPostsNothing) {
+    applications.copies = {{4711, "/usr/bin/ZorvikMac"}};
+    TakeOver alone = make();
+    alone.askOlderCopiesToQuit();
+    EXPECT_TRUE(notices.posted.isEmpty());
+    EXPECT_TRUE(log.lines.empty());
+    EXPECT_EQ(notices.observerCount(), 1u) << "it still listens for newer copies";
+
+    applications.copies.append({4700, "/usr/bin/ZorvikMac"});
+    TakeOver nameless = make(std::nullopt);
+    nameless.askOlderCopiesToQuit();
+    EXPECT_TRUE(notices.posted.isEmpty());
+    EXPECT_TRUE(applications.terminated.isEmpty());
+    EXPECT_EQ(notices.observerCount(), 1u) << "no identifier, no observer";
+}
+
+TEST_F(TakeOverTest, ANewerCopysNoticeEndsThisCopy) {
+    TakeOver takeOver = make();
+    takeOver.askOlderCopiesToQuit();
+    notices.deliver("net.brontal.zorvik.take-over", QVariant(QStringLiteral("+4800")));
+    EXPECT_EQ(terminations, 0) << "observers run from the main queue";
+    actor.runUntilIdle();
+    EXPECT_EQ(terminations, 1);
+    EXPECT_EQ(log.messages(), QStringList{"Zorvik: a newer copy (pid 4800) took over; quitting"});
+    notices.deliver("net.brontal.zorvik.other", QVariant(QStringLiteral("4800")));
+    actor.runUntilIdle();
+    EXPECT_EQ(terminations, 1) << "other notices are not ours";
+}
+
+TEST_F(TakeOverTest, MalformedNoticesAndOurOwnAreIgnored) {
+    TakeOver takeOver = make();
+    for (const std::optional<QVariant>& object :
+         {std::optional<QVariant>(), std::optional(QVariant(QStringLiteral("12a"))),
+          std::optional(QVariant(QString())), std::optional(QVariant(4800)),
+          std::optional(QVariant(QStringLiteral(" 4800"))),
+          std::optional(QVariant(QStringLiteral("2147483648"))),
+          std::optional(QVariant(QStringLiteral("+-1"))),
+          std::optional(QVariant(QStringLiteral("+"))),
+          std::optional(QVariant(QStringLiteral("\uFF14\uFF18"))),
+          std::optional(QVariant(QStringLiteral("4711")))}) {
+        takeOver.handleTakeOver(object, 4711);
+    }
+    EXPECT_EQ(terminations, 0);
+    EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(TakeOverNoticeTest, ReadsSignedDecimal32BitNumbers) {
+    const auto pid = [](const char* text) {
+        return TakeOver::noticeProcessIdentifier(QVariant(QString::fromUtf8(text)));
+    };
+    EXPECT_EQ(pid("4711"), 4711);
+    EXPECT_EQ(pid("+4711"), 4711);
+    EXPECT_EQ(pid("-12"), -12);
+    EXPECT_EQ(pid("0004711"), 4711);
+    EXPECT_EQ(pid("2147483647"), 2147483647);
+    EXPECT_EQ(pid("-2147483648"), -2147483647 - 1);
+    EXPECT_EQ(pid("-2147483649"), std::nullopt);
+    EXPECT_EQ(pid("4711 "), std::nullopt);
+    EXPECT_EQ(pid("0x12"), std::nullopt);
+    EXPECT_EQ(pid("-"), std::nullopt);
+}
+
+}  // namespace

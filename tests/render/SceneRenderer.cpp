@@ -18,7 +18,8 @@ QPalette darkPalette() {
     const QColor button(0x45, 0x45, 0x48);
     palette.setColor(QPalette::Window, window);
     palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x20));
+    // Lighter than the window, so check boxes and fields stand out as on desktop dark themes.
+    palette.setColor(QPalette::Base, QColor(0x3A, 0x3A, 0x3C));
     palette.setColor(QPalette::AlternateBase, QColor(0x32, 0x32, 0x35));
     palette.setColor(QPalette::Text, text);
     palette.setColor(QPalette::Button, button);

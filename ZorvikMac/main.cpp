@@ -1,5 +1,6 @@
 // ZorvikMac: builds the Linux platform and hands it to the application.
 #include <QGuiApplication>
+#include <csignal>
 #include <cstdio>
 
 #include "BundleInfo.h"
@@ -16,6 +17,7 @@
 #include "QtMainActor.h"
 #include "QtPasteboard.h"
 #include "SecretServiceKeychain.h"
+#include "UnixSignalNotifier.h"
 #include "XdgAppGroupContainers.h"
 #include "XdgAutostartLoginItem.h"
 
@@ -86,6 +88,14 @@ int main(int argc, char** argv) {
                      pasteboard, notificationCenter, identityStore, cloud,
                      cloud.remoteNotifications(), workspace, autoFillSettings},
                     kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD)));
+    // A quit from the session, a terminal or `kill` ends the event loop normally, so the
+    // clipboard is tidied exactly once whichever way the application goes.
+    UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP},
+                                   [](int) { QCoreApplication::quit(); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit,
+                     [&app] { app.applicationWillTerminate(); });
     app.launch();
-    return application.exec();
+    const int status = application.exec();
+    app.applicationWillTerminate();
+    return status;
 }

@@ -5,6 +5,7 @@
 #include "CredentialIdentities.h"
 #include "MacSettings.h"
 #include "Notifier.h"
+#include "Pasteboard.h"
 #include "RemoteNotifications.h"
 
 HeadlessApp::HeadlessApp(const Platform& platform, const BundleInfo& bundle) : platform_(platform) {
@@ -41,4 +42,16 @@ void HeadlessApp::launch() {
     });
     platform_.remoteNotifications.registerForRemoteNotifications();
     receiver_->start();
+}
+
+void HeadlessApp::applicationWillTerminate() {
+    if (terminated_) {
+        return;
+    }
+    terminated_ = true;
+    const std::optional<LatestCode>& latest = receiver_->latest();
+    const QString plainText = QString::fromLatin1(Pasteboard::stringType);
+    if (latest && platform_.pasteboard.string(plainText) == latest->code) {
+        platform_.pasteboard.clearContents();
+    }
 }

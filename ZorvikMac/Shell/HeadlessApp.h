@@ -25,6 +25,10 @@ public:
     // and starts the receiver.
     void launch();
 
+    // Runs once as the application quits, however it was asked to: takes the held code off
+    // the clipboard if the clipboard still holds exactly that code, and leaves anything else.
+    void applicationWillTerminate();
+
     CodeReceiver& receiver() { return *receiver_; }
 
 private:
@@ -34,4 +38,5 @@ private:
     std::unique_ptr<Notifier> notifier_;
     std::unique_ptr<CredentialIdentities> identities_;
     std::unique_ptr<CodeReceiver> receiver_;
+    bool terminated_ = false;
 };

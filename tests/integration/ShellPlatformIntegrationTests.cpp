@@ -1,19 +1,22 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
 
 #include "DBusDistributedNotificationCenter.h"
 #include "ProcRunningApplications.h"
 #include "QtMainActor.h"
 #include "SessionEnvironment.h"
 #include "SessionProcess.h"
+#include "UnixSignalNotifier.h"
 
-// The Linux pieces of the single-instance take-over: copies found through /proc and ended by
-// signal, notices on the session bus.
+// The Linux pieces of the application shell: copies found through /proc and ended by signal,
+// notices on the session bus, and signals turned into calls on the event loop.
 namespace {
 
 TEST(ProcRunningApplicationsTest, FindsAndEndsTheRunningCopiesOfAProgram) {
@@ -107,6 +110,20 @@ TEST(DBusDistributedNotificationCenterTest, WithoutABusNothingIsPostedOrHeard) {
     runEventsFor(50);
     EXPECT_FALSE(heard);
     QDBusConnection::disconnectFromBus("take-over-nowhere");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UnixSignalNotifierTest, ASignalBecomesACallOnTheEventLoop) {
+    QList<int> received;
+    UnixSignalNotifier notifier({SIGUSR1, SIGUSR2}, [&](int number) { received.append(number); });
+    ::raise(SIGUSR1);
+    ::kill(::getpid(), SIGUSR2);
+    EXPECT_TRUE(received.isEmpty()) << "nothing runs inside the signal handler";
+    ASSERT_TRUE(runEventsUntil([&] { return received.size() == 2; }, 5000));
+    EXPECT_EQ(received, (QList<int>{SIGUSR1, SIGUSR2}));
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "CodeReceiver.h"
+#include "FakeCloudContainer.h"
+#include "FakeCredentialIdentityStore.h"
+#include "FakeKeychain.h"
+#include "FakeLoginItemService.h"
+#include "FakePasteboard.h"
+#include "FakeRemoteNotifications.h"
+#include "FakeUserNotificationCenter.h"
+#include "FakeWorkspace.h"
+#include "HeadlessApp.h"
+#include "ManualMainActor.h"
+#include "Platform.h"
+#include "QSettingsUserDefaults.h"
+#include "RecordingSystemLog.h"
+#include "TemporaryAppGroupContainers.h"
+
+namespace {
+
+class HeadlessAppTest : public testing::Test {
+protected:
+    HeadlessAppTest() {
+        app.launch();
+        actor.runUntilIdle();
+        const Instant now = actor.now();
+        app.receiver().setLatest(LatestCode{"Work", "github", "123456", "iPhone",
+                                            addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    }
+    void putOnClipboard(const QString& text) {
+        pasteboard.clearContents();
+        pasteboard.setString(text, Pasteboard::stringType);
+    }
+
+    ManualMainActor actor;
+    RecordingSystemLog log;
+    FakeKeychain keychain;
+    TemporaryAppGroupContainers containers;
+    QTemporaryDir directory;
+    QSettingsUserDefaults defaults{directory.filePath("ZorvikMac.conf")};
+    FakeLoginItemService loginItem;
+    FakePasteboard pasteboard;
+    FakeUserNotificationCenter center{actor};
+    FakeCredentialIdentityStore identityStore{actor};
+    FakeCloudContainer cloud{actor};
+    FakeRemoteNotifications remote;
+    FakeWorkspace workspace{actor};
+    FakeAutoFillSettings autoFill;
+    HeadlessApp app{Platform{actor, log, keychain, containers, defaults, loginItem, pasteboard,
+                             center, identityStore, cloud, remote, workspace, autoFill},
+                    BundleInfo{"1.0", "1", "6.1.0", std::nullopt}};
+};
+
+TEST_F(HeadlessAppTest, QuittingTakesTheHeldCodeOffTheClipboardOnce) {
+    putOnClipboard("123456");
+    const long before = pasteboard.changeCount();
+    app.applicationWillTerminate();
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), std::nullopt);
+    EXPECT_EQ(pasteboard.changeCount(), before + 1);
+
+    putOnClipboard("123456");
+    const long again = pasteboard.changeCount();
+    app.applicationWillTerminate();
+    EXPECT_EQ(pasteboard.changeCount(), again) << "the tidy-up runs once however often it is asked";
+}
+
+TEST_F(HeadlessAppTest, QuittingLeavesWhateverElseTheUserCopied) {
+    putOnClipboard("1234567");
+    const long before = pasteboard.changeCount();
+    app.applicationWillTerminate();
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "1234567");
+    EXPECT_EQ(pasteboard.changeCount(), before);
+}
+
+}  // namespace

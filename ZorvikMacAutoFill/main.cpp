@@ -125,7 +125,6 @@ int main(int argc, char** argv) {
         containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier));
     std::optional<QString> identitiesPath;
     if (container) {
-        ConnectedBrowsers::record(*container, *family, wallClock());
         identitiesPath =
             QDir(*container).filePath(QString::fromLatin1(CredentialIdentitiesFile::fileName));
     }
@@ -146,9 +145,15 @@ int main(int argc, char** argv) {
         return mainActor.get();
     };
 
+    // The extension counts as connected once it has sent a real request, not when merely started.
+    const auto connected = [&] {
+        if (container) {
+            ConnectedBrowsers::record(*container, *family, wallClock());
+        }
+    };
     StdioChannel channel;
-    AutoFillHost host(
-        {channel, LatestCodeStore::make(containers), identitiesPath, wallClock, startInterface});
+    AutoFillHost host({channel, LatestCodeStore::make(containers), identitiesPath, wallClock,
+                       startInterface, connected});
     const int status = host.run();
     mainActor.reset();
     return status;

@@ -13,12 +13,18 @@ TakeOver::TakeOver(DistributedNotificationCenter& notices, RunningApplications& 
       log_(systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("shell")),
       terminate_(std::move(terminate)) {}
 
+TakeOver::~TakeOver() {
+    if (observer_) {
+        notices_.removeObserver(*observer_);
+    }
+}
+
 void TakeOver::askOlderCopiesToQuit() {
     if (!bundleIdentifier_) {
         return;
     }
     const qint32 ownPid = applications_.currentProcessIdentifier();
-    notices_.addObserver(
+    observer_ = notices_.addObserver(
         QString::fromLatin1(noticeName),
         [this, ownPid](std::optional<QVariant> object) { handleTakeOver(object, ownPid); });
     QList<RunningApplications::RunningApplication> older;

@@ -21,6 +21,10 @@ public:
     // `terminate` ends this application normally, tidying up as at any quit.
     TakeOver(DistributedNotificationCenter& notices, RunningApplications& applications,
              const BundleInfo& bundle, SystemLog& systemLog, std::function<void()> terminate);
+    // Stops listening; the shell keeps its take-over for the life of the process.
+    ~TakeOver();
+    TakeOver(const TakeOver&) = delete;
+    TakeOver& operator=(const TakeOver&) = delete;
 
     // Listens for newer copies for the rest of the process's life, then asks the older ones to
     // quit. Does nothing at all without a bundle identifier.
@@ -39,4 +43,5 @@ private:
     std::optional<QString> bundleIdentifier_;
     Logger log_;
     std::function<void()> terminate_;
+    std::optional<int> observer_;
 };

@@ -87,6 +87,12 @@ void AutoFillHost::handle(const FrameReader::Item& item) {
         sendError(error->id, error->message);
         return;
     }
+    if (!connected_) {
+        connected_ = true;
+        if (environment_.connected) {
+            environment_.connected();
+        }
+    }
     handle(std::get<HostRequest>(parsed));
 }
 

@@ -34,6 +34,8 @@ public:
         // Starts the graphical interface on first use and gives its main actor, or null when
         // there is no display to show the panel on.
         std::function<MainActor*()> startInterface;
+        // Called once, at the first well-formed request: the extension has truly connected.
+        std::function<void()> connected;
     };
 
     explicit AutoFillHost(Environment environment);
@@ -64,4 +66,5 @@ private:
     QEventLoop* waiting_ = nullptr;
     bool inputEnded_ = false;
     bool outputFailed_ = false;
+    bool connected_ = false;
 };

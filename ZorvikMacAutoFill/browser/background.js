@@ -167,15 +167,17 @@ api.runtime.onMessage.addListener((envelope, sender, sendResponse) => {
 
 // Hands the code to the tab's content scripts; the frame that holds a one-time-code field fills
 // it in and answers, the others stay silent. Injects the content scripts first when the tab was
-// opened before the extension was loaded. Resolves with whether a frame filled the code.
-async function fillInTab(tabId, code) {
+// opened before the extension was loaded. Only frames on `host` take it. Resolves with whether a
+// frame filled the code.
+async function fillInTab(tabId, host, code) {
     try {
         await api.tabs.sendMessage(tabId, { zorvik: { type: "ping" } }, { frameId: 0 });
     } catch {
         await api.scripting.executeScript({ target: { tabId, allFrames: true }, files: ["content.js"] });
     }
     try {
-        const answer = await api.tabs.sendMessage(tabId, { zorvik: { type: "fill", code } });
+        // Only frames of the page's own host may take the code: never a third-party frame.
+        const answer = await api.tabs.sendMessage(tabId, { zorvik: { type: "fill", code, host } });
         return answer?.filled === true;
     } catch {
         return false; // no frame answered: none has a field
@@ -185,7 +187,8 @@ async function fillInTab(tabId, code) {
 // Asks the helper for the code for the tab's page (it may show its panel and wait) and fills
 // it in.
 async function fillFromToolbar(tab) {
-    if (tab?.id === undefined || hostOfURL(tab.url ?? "") === null) {
+    const host = hostOfURL(tab?.url ?? "");
+    if (tab?.id === undefined || host === null) {
         console.info(LOG_PREFIX, "the toolbar button fills codes into http and https pages only");
         return;
     }
@@ -199,8 +202,10 @@ async function fillFromToolbar(tab) {
         }
         return;
     }
+    // The panel may have waited for minutes and the tab may show another site by now: the
+    // frames check the host themselves, so the code only lands on the site it was asked for.
     try {
-        if (!(await fillInTab(tab.id, answer.code))) {
+        if (!(await fillInTab(tab.id, host, answer.code))) {
             console.info(LOG_PREFIX, "the page has no one-time-code field to fill");
         }
     } catch (error) {

@@ -666,7 +666,8 @@
             sendResponse({ ready: true });
             return false;
         }
-        if (message.type === "fill" && typeof message.code === "string") {
+        if (message.type === "fill" && typeof message.code === "string" &&
+            message.host === location.hostname) {
             targets = findTargets();
             const focused = focusedInput();
             const fields = targetOf(focused) ?? targets[0];

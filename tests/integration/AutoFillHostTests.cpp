@@ -251,6 +251,9 @@ TEST_F(AutoFillHostTest, ServesOnlyOurExtensionAndRecordsWhichBrowserConnected) 
         EXPECT_TRUE(refused.errors.contains("only the Zorvik AutoFill extension"));
     }
     EXPECT_FALSE(QFile::exists(container() + "/connected-browsers.json"));
+    runHost(encodeFrame("not a request"), {kOrigin});
+    EXPECT_FALSE(QFile::exists(container() + "/connected-browsers.json"))
+        << "only a well-formed request shows the extension is there";
 
     EXPECT_EQ(runHost(input, {kOrigin}).answers.size(), 1);
     EXPECT_EQ(runHost(input, {home.filePath("manifest.json"), "autofill@zorvik.brontal.net"})

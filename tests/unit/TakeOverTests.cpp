@@ -69,6 +69,18 @@ TEST_F(TakeOverTest, ANewerCopysNoticeEndsThisCopy) {
     EXPECT_EQ(terminations, 1) << "other notices are not ours";
 }
 
+TEST_F(TakeOverTest, AGoneTakeOverNoLongerListens) {
+    {
+        TakeOver takeOver = make();
+        takeOver.askOlderCopiesToQuit();
+        EXPECT_EQ(notices.observerCount(), 1u);
+    }
+    EXPECT_EQ(notices.observerCount(), 0u);
+    notices.deliver("net.brontal.zorvik.take-over", QVariant(QStringLiteral("4800")));
+    actor.runUntilIdle();
+    EXPECT_EQ(terminations, 0);
+}
+
 TEST_F(TakeOverTest, MalformedNoticesAndOurOwnAreIgnored) {
     TakeOver takeOver = make();
     for (const std::optional<QVariant>& object :

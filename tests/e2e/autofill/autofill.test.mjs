@@ -199,7 +199,7 @@ async function launch({ display }) {
             "--disable-features=DisableLoadExtensionCommandLineSwitch",
             `--disable-extensions-except=${extensionDir}`,
             `--load-extension=${extensionDir}`,
-            "--host-resolver-rules=MAP *.example.com 127.0.0.1, MAP badexample.com 127.0.0.1",
+            "--host-resolver-rules=MAP *.example.com 127.0.0.1, MAP badexample.com 127.0.0.1, MAP *.badexample.com 127.0.0.1",
         ],
     });
     const remember = (where) => (message) => consoleLines.push(`[${where}] ${message.type()}: ${message.text()}`);
@@ -555,6 +555,34 @@ scenario("the toolbar button fills the code into the page's field", withDisplay,
     check((await page.inputValue("#code")) === "551204", `the field holds "${await page.inputValue("#code")}"`);
     check((await page.evaluate(() => window.model.code)) === "551204", "the page's model did not follow the filled value");
     check(fs.existsSync(filledMarker), "latest-code.filled was not written");
+});
+
+scenario("the toolbar button never fills another site's frame in the page", withDisplay, async ({ page, worker }) => {
+    saveCode("640117");
+    const frame = url("ads.badexample.com", "other-site-field.html");
+    const address = url("accounts.example.com", `embedding.html?frame=${encodeURIComponent(frame)}`);
+    await page.goto(address);
+    const other = await (async () => {
+        for (let i = 0; i < 100; i++) {
+            const found = page.frames().find((f) => f.url().startsWith("http://ads.badexample.com"));
+            if (found && (await found.$("#promo"))) {
+                return found;
+            }
+            await new Promise((resolve) => setTimeout(resolve, 50));
+        }
+        return null;
+    })();
+    check(other !== null, "the other site's frame did not load");
+    // Focus in the other site's field, as if the user had clicked into it.
+    await other.focus("#promo");
+    const clicked = worker.evaluate(async (address) => {
+        const [tab] = await chrome.tabs.query({ active: true, lastFocusedWindow: true });
+        await fillFromToolbar({ ...tab, url: address });
+    }, address);
+    await fillFromPanel(async () => (await page.inputValue("#code")) !== "");
+    await clicked;
+    check((await page.inputValue("#code")) === "640117", `the page's field holds "${await page.inputValue("#code")}"`);
+    check((await other.inputValue("#promo")) === "", "the other site's frame got the code");
 });
 
 scenario("the options page's button runs the helper's configuration", withDisplay, async ({ context }) => {

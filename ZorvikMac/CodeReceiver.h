@@ -72,6 +72,8 @@ public:
     const std::optional<LatestCodeStore>& store() const { return store_; }
     bool firstRun() const { return firstRun_; }
     void setFirstRun(bool firstRun);
+    // The user-defaults store it was made with.
+    UserDefaults& userDefaults() const { return defaults_; }
 
     std::optional<bool> lastNeedsAttention() const { return lastNeedsAttention_; }
     bool isPreview() const { return isPreview_; }

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QPoint>
+#include <QPointer>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "Logger.h"
+#include "MainActor.h"
+#include "Screens.h"
+
+class CodeReceiver;
+class Popover;
+class PopoverScreen;
+class QWidget;
+
+// Opens and closes the popover under the status item, fits it to the screen it opens on, and
+// after every show and every size change measures the popover's window against that screen: a
+// window that sticks out is closed and shown again, once. Each measurement is appended to a
+// one-line layout note that the receiver keeps for the diagnostics report. It tells the receiver
+// when the popover is visible, and ends the first run when the first popover closes.
+//
+// It is the popover's delegate from construction on. Work it schedules holds it weakly.
+class PopoverPresenter {
+public:
+    // The size offered to the content view when measuring it.
+    static constexpr double measuringWidth = 340;
+    static constexpr double measuringHeight = 100000;
+    // The usable height assumed when no screen is known.
+    static constexpr double unknownScreenHeight = 900;
+    // How long after a re-show its guard holds.
+    static constexpr double reshowGuardSeconds = 0.3;
+    // The status item reports a point; the popover hangs from a square this wide around it.
+    static constexpr double anchorSide = 2;
+
+    // `receiver` may be null (nothing is then told of visibility, first run or the note).
+    PopoverPresenter(Popover& popover, Screens& screens, PopoverScreen& popoverScreen,
+                     MainActor& mainActor, SystemLog& systemLog, CodeReceiver* receiver);
+    ~PopoverPresenter();
+    PopoverPresenter(const PopoverPresenter&) = delete;
+    PopoverPresenter& operator=(const PopoverPresenter&) = delete;
+
+    // The popover's content; it is measured through its size hint (height for the width offered
+    // when it has one).
+    void setContentView(QWidget* view);
+
+    // The status item's action: closes the popover when it is shown, else shows it under
+    // `anchor` (Qt's global coordinates, where the status item was activated).
+    void togglePopover(QPoint anchor);
+    // Shows the popover under `anchor`; without one, under the last anchor, or, before any,
+    // at the top-right corner of the main screen's usable area (where panels keep the tray).
+    void showPopover(std::optional<QPoint> anchor = std::nullopt);
+    // The content view's size report.
+    void popoverContentSizeChanged(double width, double height);
+    // Measures the shown popover's window against its screen, notes it, and re-shows it once
+    // when it sticks out and `reshow` allows.
+    void checkPopoverLayout(bool reshow);
+    // "; screens " and every attached screen's "W×H @Sx usable V", " (main)" on the main one.
+    QString screensDescription() const;
+
+    // The popover's delegate callbacks.
+    void popoverDidShow();
+    void popoverDidClose();
+
+    bool isReshowing() const { return reshowing_; }
+    const QString& layoutNote() const { return layoutNote_; }
+    // Where the popover hangs from, in the platform's coordinates.
+    QRectF anchorRect() const;
+
+private:
+    // The screen of the status item: the one holding the anchor, else the main screen.
+    std::optional<Screens::Screen> statusItemScreen() const;
+    // Runs checkPopoverLayout(true) on the next turn of the main queue, if still alive.
+    void scheduleLayoutCheck();
+    QSizeF fittingContentSize() const;
+
+    Popover& popover_;
+    Screens& screens_;
+    PopoverScreen& popoverScreen_;
+    MainActor& mainActor_;
+    Logger log_;
+    CodeReceiver* receiver_;
+    QPointer<QWidget> hosting_;
+
+    bool reshowing_ = false;
+    QString layoutNote_;
+    // The last anchor given, in Qt's global coordinates.
+    std::optional<QPoint> anchor_;
+    std::optional<MainActor::TimerId> reshowGuard_;
+    // Shared with scheduled work, which must not outlive the presenter.
+    std::shared_ptr<PopoverPresenter*> self_;
+};

@@ -1,0 +1,286 @@
+// The popover's Linux window on the session's X display (Xvfb, 1280 × 800): where it opens for
+// an anchor at the top and at the bottom of the screen, that it stays on the screen, that a
+// click elsewhere closes it, how the screens read in the platform's coordinates, and the popover
+// view shown in it by the presenter, with a screenshot of what the user sees.
+#include <gmock/gmock.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTest>
+#include <QWidget>
+#include <memory>
+
+#include "../unit/CodeReceiverTestFixture.h"
+#include "PopoverPresenter.h"
+#include "PopoverScreen.h"
+#include "PopoverView.h"
+#include "QtPopover.h"
+#include "QtScreens.h"
+#include "SessionEnvironment.h"
+
+// Failure messages show Qt strings as text rather than bytes.
+static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using testing::HasSubstr;
+
+#define REQUIRE_X_DISPLAY()                                                  \
+    do {                                                                     \
+        REQUIRE_DESKTOP_SESSION();                                           \
+        if (QGuiApplication::platformName() != QLatin1String("xcb")) {       \
+            GTEST_SKIP() << "needs the session's X display (-platform xcb)"; \
+        }                                                                    \
+    } while (false)
+
+// The session's Xvfb screen.
+constexpr int kScreenWidth = 1280;
+constexpr int kScreenHeight = 800;
+
+// A point where the tray icon was activated, as a 2-point square in the platform's coordinates.
+QRectF anchorAt(QPoint global) {
+    return QtScreens::fromGlobal(QRectF(global.x() - 1, global.y() - 1, 2, 2));
+}
+
+class QtPopoverTest : public testing::Test {
+protected:
+    QtPopoverTest() {
+        content.setAutoFillBackground(true);
+        QPalette palette = content.palette();
+        palette.setColor(QPalette::Window, QColor(0x30, 0x60, 0x90));
+        content.setPalette(palette);
+        popover.setContentView(&content);
+        popover.setContentSize(QSizeF(340, 300));
+        popover.didShow = [this] { ++shows; };
+        popover.didClose = [this] { ++closes; };
+    }
+
+    void showAt(QPoint global) {
+        popover.showRelativeTo(anchorAt(global), Popover::Edge::minY);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(popover.window()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shows == 1; }, 5000));
+    }
+
+    QWidget content;
+    QtPopover popover;
+    int shows = 0;
+    int closes = 0;
+};
+
+TEST_F(QtPopoverTest, OpensBelowAnAnchorNearTheTop) {
+    REQUIRE_X_DISPLAY();
+    showAt(QPoint(640, 10));
+
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_EQ(popover.window()->geometry(), QRect(470, 11, 340, 300));
+    // In the platform's coordinates: 800 − (11 + 300).
+    EXPECT_EQ(popover.windowFrame(), QRectF(470, 489, 340, 300));
+    ASSERT_TRUE(popover.windowScreen().has_value());
+    EXPECT_TRUE(popover.windowScreen()->isMain);
+}
+
+TEST_F(QtPopoverTest, OpensAboveAnAnchorNearTheBottom) {
+    REQUIRE_X_DISPLAY();
+    showAt(QPoint(640, 790));
+
+    EXPECT_EQ(popover.window()->geometry(), QRect(470, 789 - 300, 340, 300));
+    EXPECT_EQ(popover.windowFrame(), QRectF(470, 11, 340, 300));
+}
+
+TEST_F(QtPopoverTest, StaysInsideTheScreenAtTheRightEdge) {
+    REQUIRE_X_DISPLAY();
+    showAt(QPoint(kScreenWidth - 5, 10));
+
+    EXPECT_EQ(popover.window()->geometry().right(), kScreenWidth - 1);
+    EXPECT_EQ(popover.window()->geometry().left(), kScreenWidth - 340);
+}
+
+TEST_F(QtPopoverTest, StaysInsideTheScreenAtTheLeftEdge) {
+    REQUIRE_X_DISPLAY();
+    showAt(QPoint(3, 10));
+
+    EXPECT_EQ(popover.window()->geometry().left(), 0);
+}
+
+TEST_F(QtPopoverTest, FollowsANewContentSizeWhileShown) {
+    REQUIRE_X_DISPLAY();
+    showAt(QPoint(640, 790));
+
+    popover.setContentSize(QSizeF(340, 400));
+
+    EXPECT_EQ(popover.contentSize(), QSizeF(340, 400));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return popover.window()->geometry() == QRect(470, 789 - 400, 340, 400); }, 5000))
+        << qPrintable(QStringLiteral("%1,%2 %3×%4")
+                          .arg(popover.window()->x())
+                          .arg(popover.window()->y())
+                          .arg(popover.window()->width())
+                          .arg(popover.window()->height()));
+}
+
+// Counts the mouse presses a widget receives.
+class PressCounter final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress) {
+            ++presses;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+    int presses = 0;
+};
+
+TEST_F(QtPopoverTest, AClickOnAnotherWindowClosesItAndTellsTheDelegate) {
+    REQUIRE_X_DISPLAY();
+    QWidget elsewhere;
+    PressCounter counter;
+    elsewhere.installEventFilter(&counter);
+    elsewhere.setGeometry(100, 500, 200, 200);
+    elsewhere.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&elsewhere));
+    showAt(QPoint(640, 10));
+
+    // A real click of the X server's pointer, in the middle of the other window.
+    const QPoint target = elsewhere.mapToGlobal(QPoint(100, 100));
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("mousemove"), QString::number(target.x()),
+                   QString::number(target.y()), QStringLiteral("click"), QStringLiteral("1")});
+    ASSERT_TRUE(xdotool.waitForFinished(10000));
+    ASSERT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !popover.window()->isVisible(); }, 5000));
+    EXPECT_FALSE(popover.isShown());
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(popover.windowFrame(), std::nullopt);
+    // The click that closed it is not passed on (a click on the tray icon would reopen it).
+    QTest::qWait(100);
+    EXPECT_EQ(counter.presses, 0);
+}
+
+TEST_F(QtPopoverTest, APressOutsideItsWindowClosesIt) {
+    REQUIRE_X_DISPLAY();
+    showAt(QPoint(640, 10));
+
+    QTest::mouseClick(popover.window(), Qt::LeftButton, {}, QPoint(-100, 400));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !popover.isShown(); }, 5000));
+    EXPECT_EQ(closes, 1);
+}
+
+TEST_F(QtPopoverTest, ClosingTellsTheDelegateOnce) {
+    REQUIRE_X_DISPLAY();
+    showAt(QPoint(640, 10));
+
+    popover.performClose();
+    popover.close();
+
+    EXPECT_FALSE(popover.isShown());
+    EXPECT_EQ(closes, 1);
+}
+
+TEST(QtScreensTest, ReadsTheSessionsScreenWithYGrowingUpward) {
+    REQUIRE_X_DISPLAY();
+    QtScreens screens;
+
+    const std::vector<Screens::Screen> all = screens.screens();
+
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].frame, QRectF(0, 0, kScreenWidth, kScreenHeight));
+    // Xvfb has no panel: all of it is usable.
+    EXPECT_EQ(all[0].visibleFrame, QRectF(0, 0, kScreenWidth, kScreenHeight));
+    EXPECT_EQ(all[0].backingScaleFactor, 1);
+    EXPECT_TRUE(all[0].isMain);
+    EXPECT_EQ(screens.mainScreen(), all[0]);
+    // A 30 × 40 rectangle 20 points from the top of the screen ends 60 points down.
+    EXPECT_EQ(QtScreens::fromGlobal(QRectF(10, 20, 30, 40)), QRectF(10, 740, 30, 40));
+    EXPECT_EQ(QtScreens::toGlobal(QRectF(10, 740, 30, 40)), QRectF(10, 20, 30, 40));
+    EXPECT_EQ(screens.fromGlobal(QRectF(10, 20, 30, 40)), QRectF(10, 740, 30, 40));
+}
+
+// The popover view in the Linux popover, shown and measured by the presenter.
+class PresentedPopoverTest : public CodeReceiverTest {
+protected:
+    PresentedPopoverTest() { make(); }
+    ~PresentedPopoverTest() override {
+        presenter.reset();
+        view.reset();
+        actor.runUntilIdle();
+    }
+
+    void present() {
+        presenter = std::make_unique<PopoverPresenter>(popover, screens, popoverScreen, actor, log,
+                                                       receiver.get());
+        view = std::make_unique<PopoverView>(
+            *receiver, settings, popoverScreen,
+            [this](double width, double height) {
+                if (presenter) {
+                    presenter->popoverContentSizeChanged(width, height);
+                }
+            },
+            [] {}, PopoverEnvironment{actor, workspace, autoFillSettings, log, QTimeZone::utc()});
+        presenter->setContentView(view.get());
+    }
+
+    // Lets queued main-actor work and Qt's events run until both are done.
+    void settle() {
+        for (int round = 0; round < 10; ++round) {
+            actor.runUntilIdle();
+            QApplication::processEvents();
+            QTest::qWait(20);
+        }
+    }
+
+    QtPopover popover;
+    QtScreens screens;
+    PopoverScreen popoverScreen;
+    FakeAutoFillSettings autoFillSettings;
+    std::unique_ptr<PopoverView> view;
+    std::unique_ptr<PopoverPresenter> presenter;
+};
+
+TEST_F(PresentedPopoverTest, ShowsTheViewUnderTheTrayIconAndLeavesAScreenshot) {
+    REQUIRE_X_DISPLAY();
+    present();
+
+    presenter->showPopover(QPoint(1200, 12));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popover.window()));
+    settle();
+
+    EXPECT_TRUE(receiver->isPopoverVisible());
+    const QRect geometry = popover.window()->geometry();
+    EXPECT_EQ(geometry.top(), 13);
+    EXPECT_EQ(geometry.right(), kScreenWidth - 1);
+    EXPECT_EQ(geometry.width(), 340);
+    EXPECT_EQ(popover.contentSize(), QSizeF(view->sizeHint()));
+    EXPECT_EQ(popoverScreen.height(), kScreenHeight);
+    const QString note = presenter->layoutNote();
+    EXPECT_TRUE(note.startsWith(
+        QStringLiteral("screen height 800; screens 1280\u00d7800 @1x usable 800 (main); popover "
+                       "340\u00d7")))
+        << note.toStdString();
+    EXPECT_TRUE(note.endsWith(QStringLiteral(", usable y 0\u2026800, overflow 0")))
+        << note.toStdString();
+    EXPECT_EQ(receiver->info().layout, note);
+
+    const QString shot = QStringLiteral(ZORVIK_POPOVER_SCREENSHOT);
+    QFile::remove(shot);
+    QProcess screenshot;
+    screenshot.start(QStringLiteral(ZORVIK_SCREENSHOT_PATH), {shot});
+    ASSERT_TRUE(screenshot.waitForFinished(20000));
+    ASSERT_EQ(screenshot.exitCode(), 0) << screenshot.readAllStandardError().toStdString();
+    const QImage image(shot);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(kScreenWidth, kScreenHeight));
+    // The popover's background is the window colour, not the bare root window beside it.
+    const QColor inside = image.pixelColor(geometry.center());
+    const QColor beside = image.pixelColor(QPoint(200, 400));
+    EXPECT_NE(inside, beside);
+    std::printf("screenshot: %s\n", qPrintable(QFileInfo(shot).absoluteFilePath()));
+}
+
+}  // namespace

@@ -1,0 +1,356 @@
+// Showing, closing and measuring the popover on virtual time: the size reports, the overflow
+// check with its one re-show and its guard, the layout note, the first run's end, and what the
+// receiver is told.
+#include <gmock/gmock.h>
+
+#include <QWidget>
+#include <memory>
+
+#include "CodeReceiverTestFixture.h"
+#include "FakePopover.h"
+#include "FakeScreens.h"
+#include "PopoverPresenter.h"
+#include "PopoverScreen.h"
+
+// Failure messages show Qt strings as text rather than bytes.
+static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+// Content that wants 612 points of height at the width the popover offers.
+class MeasuredContent final : public QWidget {
+public:
+    QSize sizeHint() const override { return {500, 300}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        askedWidth = width;
+        return width == 340 ? 612 : 1;
+    }
+    mutable int askedWidth = 0;
+};
+
+const QString kScreenPart =
+    QStringLiteral("screen height 1050; screens 1920\u00d71080 @2x usable 1050 (main)");
+
+class PopoverPresenterTest : public CodeReceiverTest {
+protected:
+    PopoverPresenterTest() {
+        make();
+        screens.attached = {FakeScreens::mainScreen(1920, 1080, 30, 2)};
+        popover.screen = screens.attached.front();
+        presenter = std::make_unique<PopoverPresenter>(popover, screens, popoverScreen, actor, log,
+                                                       receiver.get());
+        popover.calls.clear();
+    }
+    ~PopoverPresenterTest() override {
+        presenter.reset();
+        actor.runUntilIdle();
+    }
+
+    // Shown under a tray icon near the top-right corner, and measured once.
+    void showAndSettle() {
+        presenter->togglePopover(anchor);
+        actor.runUntilIdle();
+        popover.calls.clear();
+    }
+
+    // A window of 340 × 1000 points whose bottom lies 25 points below the usable area.
+    static QRectF overflowingFrame() { return {1630, -25, 340, 1000}; }
+
+    const QPoint anchor{1800, 10};
+    FakeScreens screens;
+    FakePopover popover{actor};
+    PopoverScreen popoverScreen;
+    std::unique_ptr<PopoverPresenter> presenter;
+};
+
+// --- Showing and closing ---
+
+TEST_F(PopoverPresenterTest, BecomesThePopoversDelegateWithAnimationOn) {
+    EXPECT_TRUE(popover.animates());
+    EXPECT_TRUE(popover.didShow);
+    EXPECT_TRUE(popover.didClose);
+
+    presenter.reset();
+
+    EXPECT_FALSE(popover.didShow);
+    EXPECT_FALSE(popover.didClose);
+}
+
+TEST_F(PopoverPresenterTest, ShowsBelowTheActivationPointFlippedIntoScreenCoordinates) {
+    presenter->togglePopover(anchor);
+
+    // Qt's (1800, 10) on a 1080-point main screen: a 2-point square whose top is at y 1071.
+    EXPECT_THAT(popover.calls, ElementsAre("showRelativeTo(1799,1069 2×2, minY)", "makeKeyWindow()",
+                                           "activate()"));
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_EQ(popoverScreen.height(), 1050);
+    EXPECT_EQ(presenter->layoutNote(), kScreenPart);
+}
+
+TEST_F(PopoverPresenterTest, MeasuresTheContentAtThreeHundredFortyPointsBeforeShowing) {
+    MeasuredContent content;
+    presenter->setContentView(&content);
+    popover.calls.clear();
+
+    presenter->showPopover(anchor);
+
+    EXPECT_EQ(content.askedWidth, 340);
+    ASSERT_GE(popover.calls.size(), 2);
+    EXPECT_EQ(popover.calls[0], "setContentSize(340×612)");
+    EXPECT_TRUE(popover.calls[1].startsWith("showRelativeTo("));
+}
+
+TEST_F(PopoverPresenterTest, ShowingTellsTheReceiverAndMeasuresOnTheNextTurn) {
+    presenter->togglePopover(anchor);
+    EXPECT_FALSE(receiver->isPopoverVisible());
+    EXPECT_EQ(presenter->layoutNote(), kScreenPart);
+
+    actor.runUntilIdle();
+
+    EXPECT_TRUE(receiver->isPopoverVisible());
+    // Centred under the anchor, as tall as the content (none yet).
+    const QString measured = kScreenPart + QStringLiteral(
+                                               "; popover 0×0 y 1069…1069, usable y 0…1050, "
+                                               "overflow 0");
+    EXPECT_EQ(presenter->layoutNote(), measured);
+    EXPECT_EQ(receiver->info().layout, measured);
+}
+
+TEST_F(PopoverPresenterTest, TogglingWhileShownClosesItAndTheReceiverLearnsItIsHidden) {
+    showAndSettle();
+    ASSERT_TRUE(receiver->isPopoverVisible());
+
+    presenter->togglePopover(anchor);
+    actor.runUntilIdle();
+
+    EXPECT_THAT(popover.calls, ElementsAre("performClose()"));
+    EXPECT_FALSE(popover.isShown());
+    EXPECT_FALSE(receiver->isPopoverVisible());
+}
+
+TEST_F(PopoverPresenterTest, ClosingTheFirstPopoverOfTheFirstRunEndsIt) {
+    ASSERT_TRUE(receiver->firstRun());
+    showAndSettle();
+
+    popover.clickElsewhere();
+    actor.runUntilIdle();
+
+    EXPECT_FALSE(receiver->firstRun());
+    EXPECT_TRUE(defaults.boolForKey("firstRunDone"));
+    EXPECT_FALSE(receiver->isPopoverVisible());
+}
+
+TEST_F(PopoverPresenterTest, LaterClosesWriteNothing) {
+    showAndSettle();
+    popover.clickElsewhere();
+    actor.runUntilIdle();
+    // Whatever is stored now must stay as it is.
+    defaults.setBool(false, "firstRunDone");
+
+    showAndSettle();
+    popover.clickElsewhere();
+    actor.runUntilIdle();
+
+    EXPECT_FALSE(defaults.boolForKey("firstRunDone"));
+    EXPECT_FALSE(receiver->firstRun());
+}
+
+TEST_F(PopoverPresenterTest, WithNoScreenItStillOpensAtNineHundredAndMeasuresNothing) {
+    screens.attached.clear();
+    popover.screen.reset();
+    popoverScreen.setHeight(700);
+
+    presenter->showPopover(anchor);
+    actor.runUntilIdle();
+
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_TRUE(receiver->isPopoverVisible());
+    EXPECT_EQ(popoverScreen.height(), 900);
+    EXPECT_EQ(presenter->layoutNote(), QStringLiteral("screen height 900; screens "));
+    EXPECT_EQ(receiver->info().layout, std::nullopt);
+}
+
+TEST_F(PopoverPresenterTest, WithoutAnyAnchorItHangsFromTheTopRightOfTheUsableArea) {
+    presenter->showPopover();
+
+    EXPECT_EQ(popover.callsTo("showRelativeTo").value(0), "showRelativeTo(1918,1050 2×2, minY)");
+}
+
+// --- Size reports ---
+
+TEST_F(PopoverPresenterTest, AReportWithNoWidthIsIgnored) {
+    showAndSettle();
+    const QString note = presenter->layoutNote();
+
+    presenter->popoverContentSizeChanged(0, 400);
+    presenter->popoverContentSizeChanged(340, -1);
+
+    EXPECT_THAT(popover.calls, IsEmpty());
+    EXPECT_FALSE(actor.hasQueuedJobs());
+    EXPECT_EQ(presenter->layoutNote(), note);
+}
+
+TEST_F(PopoverPresenterTest, AReportEqualToTheContentSizeChangesAndMeasuresNothing) {
+    popover.size = QSizeF(340, 500);
+    showAndSettle();
+    const QString note = presenter->layoutNote();
+
+    presenter->popoverContentSizeChanged(340, 500);
+    actor.runUntilIdle();
+
+    EXPECT_THAT(popover.calls, IsEmpty());
+    EXPECT_EQ(presenter->layoutNote(), note);
+}
+
+TEST_F(PopoverPresenterTest, ANewSizeIsSetAndMeasuredOnTheNextTurnWhileShown) {
+    showAndSettle();
+    popover.pinnedFrame = QRectF(1630, 300, 340, 500);
+
+    presenter->popoverContentSizeChanged(340, 500);
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×500)"));
+    EXPECT_TRUE(actor.hasQueuedJobs());
+    actor.runUntilIdle();
+
+    EXPECT_TRUE(presenter->layoutNote().endsWith(
+        QStringLiteral("; popover 340×500 y 300…800, usable y 0…1050, overflow 0")));
+    EXPECT_EQ(popover.shows, 1);
+}
+
+TEST_F(PopoverPresenterTest, ANewSizeWhileClosedIsOnlySet) {
+    presenter->popoverContentSizeChanged(340, 500);
+
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×500)"));
+    EXPECT_FALSE(actor.hasQueuedJobs());
+}
+
+// --- Overflow ---
+
+TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
+    showAndSettle();
+    const QString before = presenter->layoutNote();
+    const std::size_t firstLine = log.lines.size();
+    popover.pinnedFrame = overflowingFrame();
+
+    presenter->popoverContentSizeChanged(340, 1000);
+    actor.runUntilIdle();
+
+    const QString part =
+        QStringLiteral("; popover 340×1000 y -25…975, usable y 0…1050, overflow 25");
+    EXPECT_EQ(presenter->layoutNote(), before + part + QStringLiteral(" \u2192 re-shown"));
+    EXPECT_EQ(receiver->info().layout, presenter->layoutNote());
+    EXPECT_THAT(logSince(firstLine),
+                ElementsAre("Zorvik: popover overflowed by 25 pt, re-showing"));
+    EXPECT_EQ(log.lines.back().subsystem, "net.brontal.zorvik");
+    EXPECT_EQ(log.lines.back().category, "shell");
+    EXPECT_THAT(popover.calls,
+                ElementsAre("setContentSize(340×1000)", "setAnimates(false)", "close()",
+                            "showRelativeTo(1799,1069 2×2, minY)", "setAnimates(true)"));
+    EXPECT_TRUE(presenter->isReshowing());
+    // The close and show of the re-show never reached the receiver.
+    EXPECT_TRUE(receiver->isPopoverVisible());
+    EXPECT_TRUE(receiver->firstRun());
+
+    actor.advance(0.29);
+    EXPECT_TRUE(presenter->isReshowing());
+    actor.advance(0.01);
+
+    EXPECT_FALSE(presenter->isReshowing());
+    EXPECT_EQ(presenter->layoutNote(), before + part + QStringLiteral(" \u2192 re-shown") + part);
+    EXPECT_EQ(receiver->info().layout, presenter->layoutNote());
+    EXPECT_EQ(popover.shows, 2);
+    EXPECT_EQ(logSince(firstLine).size(), 1);
+}
+
+TEST_F(PopoverPresenterTest, ASecondSizeChangeWithinTheGuardDoesNotReShowAgain) {
+    showAndSettle();
+    const std::size_t firstLine = log.lines.size();
+    popover.pinnedFrame = overflowingFrame();
+    presenter->popoverContentSizeChanged(340, 1000);
+    actor.runUntilIdle();
+    ASSERT_EQ(popover.shows, 2);
+
+    actor.advance(0.1);
+    presenter->popoverContentSizeChanged(340, 990);
+    actor.runUntilIdle();
+
+    EXPECT_EQ(popover.shows, 2);
+    EXPECT_TRUE(presenter->layoutNote().endsWith(
+        QStringLiteral(" \u2192 re-shown; popover 340×1000 y -25…975, usable y 0…1050, "
+                       "overflow 25")));
+    actor.advance(0.5);
+    EXPECT_EQ(popover.shows, 2);
+    EXPECT_EQ(logSince(firstLine).size(), 1);
+}
+
+TEST_F(PopoverPresenterTest, AWindowAboveTheScreenCountsAsOverflowToo) {
+    showAndSettle();
+    popover.pinnedFrame = QRectF(1630, 600, 340, 500);
+
+    presenter->checkPopoverLayout(false);
+
+    EXPECT_TRUE(presenter->layoutNote().endsWith(
+        QStringLiteral("; popover 340×500 y 600…1100, usable y 0…1050, overflow 20")));
+    EXPECT_EQ(popover.shows, 1);
+}
+
+TEST_F(PopoverPresenterTest, NumbersInTheNoteAreTruncatedTowardZero) {
+    showAndSettle();
+    popover.pinnedFrame = QRectF(1630.9, -0.5, 340.9, 600.9);
+
+    presenter->checkPopoverLayout(false);
+
+    EXPECT_TRUE(presenter->layoutNote().endsWith(
+        QStringLiteral("; popover 340×600 y 0…600, usable y 0…1050, overflow 0")));
+}
+
+TEST_F(PopoverPresenterTest, NothingIsMeasuredWhileClosed) {
+    presenter->checkPopoverLayout(true);
+
+    EXPECT_EQ(presenter->layoutNote(), QString());
+    EXPECT_EQ(receiver->info().layout, std::nullopt);
+}
+
+TEST_F(PopoverPresenterTest, WorkScheduledForAPresenterThatIsGoneDoesNothing) {
+    showAndSettle();
+    popover.pinnedFrame = overflowingFrame();
+    presenter->popoverContentSizeChanged(340, 1000);
+    presenter.reset();
+
+    actor.runUntilIdle();
+    actor.advance(1);
+
+    EXPECT_EQ(popover.shows, 1);
+}
+
+// --- Screens ---
+
+TEST_F(PopoverPresenterTest, DescribesEveryScreenInTheSystemsOrder) {
+    screens.attached = {
+        FakeScreens::mainScreen(1920, 1080, 30, 2),
+        {QRectF(1920, 0, 2560, 1440), QRectF(1920, 0, 2560, 1415.9), 1.5, false},
+    };
+
+    EXPECT_EQ(presenter->screensDescription(),
+              QStringLiteral("; screens 1920\u00d71080 @2x usable 1050 (main), "
+                             "2560\u00d71440 @1x usable 1415"));
+}
+
+TEST_F(PopoverPresenterTest, UsesTheUsableHeightOfTheScreenUnderTheAnchor) {
+    // A second screen to the right of the main one, tops aligned.
+    screens.attached = {
+        FakeScreens::mainScreen(1920, 1080, 30, 2),
+        {QRectF(1920, -360, 2560, 1440), QRectF(1920, -360, 2560, 1400), 1, false},
+    };
+
+    presenter->showPopover(QPoint(3000, 10));
+
+    EXPECT_EQ(popoverScreen.height(), 1400);
+}
+
+}  // namespace

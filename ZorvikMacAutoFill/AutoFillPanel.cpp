@@ -4,16 +4,17 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
 #include <cmath>
 
 #include "AutoFillModel.h"
+#include "ElidingLabel.h"
 #include "InterfaceStyle.h"
 #include "MainActor.h"
+#include "SymbolView.h"
 #include "Symbols.h"
+#include "WidgetKit.h"
 
 namespace {
 
@@ -27,110 +28,16 @@ const QString waitingText = QStringLiteral("It will appear here within a few sec
 const QString expiredText = QStringLiteral("The last code expired. Tap it again.");
 
 using InterfaceStyle::systemFont;
-using InterfaceStyle::textOn;
+using WidgetKit::makeButton;
+using WidgetKit::makeColumn;
+using WidgetKit::makeLabel;
+using WidgetKit::makeRow;
+using WidgetKit::setTextColor;
 
 QFont codeFont() {
     QFont font = InterfaceStyle::monospacedFont(32, QFont::Bold);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
     return font;
-}
-
-void setTextColor(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
-QLabel* makeLabel(const QString& objectName, const QFont& font, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(objectName);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    return label;
-}
-
-QPushButton* makeButton(const QString& objectName, const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    // Return belongs to the panel's default action, never to whichever button has focus.
-    button->setAutoDefault(false);
-    return button;
-}
-
-QHBoxLayout* makeRow(int spacing) {
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(spacing);
-    return row;
-}
-
-QVBoxLayout* makeColumn(QWidget* owner, int spacing) {
-    auto* column = new QVBoxLayout(owner);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(spacing);
-    return column;
-}
-
-// A one-line label that yields width to its neighbours and then ends in "…", as a long account
-// name must beside the device it came from, so the panel never grows past its width.
-class ElidingLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const QRect area = contentsRect();
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-        style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(),
-                              shown, foregroundRole());
-    }
-};
-
-ElidingLabel* makeElidingLabel(const QString& objectName, const QFont& font, QWidget* parent) {
-    auto* label = new ElidingLabel(parent);
-    label->setObjectName(objectName);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    return label;
-}
-
-// A symbol drawn when painted, at the pixel ratio of the screen the panel is on at that moment.
-class SymbolView final : public QWidget {
-public:
-    SymbolView(const QString& objectName, QString name, qreal pointSize, Symbols::Weight weight,
-               QWidget* parent)
-        : QWidget(parent), name_(std::move(name)), pointSize_(pointSize), weight_(weight) {
-        setObjectName(objectName);
-        const int side = Symbols::boxSide(pointSize_);
-        setFixedSize(side, side);
-    }
-
-    void setColor(const QColor& color) {
-        if (color_ != color) {
-            color_ = color;
-            update();
-        }
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.drawPixmap(
-            0, 0, Symbols::pixmap(name_, pointSize_, color_, devicePixelRatioF(), weight_));
-    }
-
-private:
-    QString name_;
-    qreal pointSize_;
-    Symbols::Weight weight_;
-    QColor color_;
-};
-
-void setSymbolColor(QWidget* symbol, const QColor& color) {
-    static_cast<SymbolView*>(symbol)->setColor(color);
 }
 
 }  // namespace
@@ -184,7 +91,7 @@ void AutoFillPanel::buildHeader(QBoxLayout* layout) {
 QWidget* AutoFillPanel::buildConfigurationBody() {
     auto* body = new QWidget(this);
     body->setObjectName(QStringLiteral("configurationBody"));
-    auto* column = makeColumn(body, bodySpacing);
+    auto* column = makeColumn(bodySpacing, body);
 
     auto* ready = makeLabel(QStringLiteral("configurationTitle"), systemFont(13), body);
     ready->setText(QStringLiteral("Zorvik is ready to fill codes in Safari."));
@@ -215,14 +122,14 @@ QWidget* AutoFillPanel::buildConfigurationBody() {
 QWidget* AutoFillPanel::buildCodeBody() {
     auto* body = new QWidget(this);
     body->setObjectName(QStringLiteral("codeBody"));
-    auto* column = makeColumn(body, bodySpacing);
+    auto* column = makeColumn(bodySpacing, body);
 
     // Account and device share the first baseline: both sit on the row's bottom edge, and the
     // smaller text is lifted by the difference of the two fonts' descents.
     const QFont accountFont = systemFont(14, QFont::DemiBold);
     const QFont captionFont = systemFont(captionSize);
-    accountName_ = makeElidingLabel(QStringLiteral("accountName"), accountFont, body);
-    fromDevice_ = makeElidingLabel(QStringLiteral("fromDevice"), captionFont, body);
+    accountName_ = makeLabel<ElidingLabel>(QStringLiteral("accountName"), accountFont, body);
+    fromDevice_ = makeLabel<ElidingLabel>(QStringLiteral("fromDevice"), captionFont, body);
     const int lift = QFontMetrics(accountFont).descent() - QFontMetrics(captionFont).descent();
     fromDevice_->setContentsMargins(0, 0, 0, std::max(lift, 0));
     auto* accountRow = makeRow(bodySpacing);
@@ -274,14 +181,12 @@ QWidget* AutoFillPanel::buildCodeBody() {
 QWidget* AutoFillPanel::buildWaitingBody() {
     auto* body = new QWidget(this);
     body->setObjectName(QStringLiteral("waitingBody"));
-    auto* column = makeColumn(body, bodySpacing);
+    auto* column = makeColumn(bodySpacing, body);
 
     phoneSymbol_ = new SymbolView(QStringLiteral("phoneSymbol"),
                                   QStringLiteral("iphone.and.arrow.right.outward"), 24,
                                   Symbols::Weight::light, body);
-    auto* texts = new QVBoxLayout;
-    texts->setContentsMargins(0, 0, 0, 0);
-    texts->setSpacing(2);
+    auto* texts = makeColumn(2);
     auto* waitingTitle =
         makeLabel(QStringLiteral("waitingTitle"), systemFont(13, QFont::DemiBold), body);
     waitingTitle->setText(QStringLiteral("Tap a code on your iPhone or Watch"));
@@ -393,28 +298,22 @@ void AutoFillPanel::applyColors() {
     const QColor secondary = InterfaceStyle::secondary(current);
     const QColor orange = InterfaceStyle::orange(current);
 
-    setSymbolColor(lockSymbol_, gold_);
+    lockSymbol_->setColor(gold_);
     setTextColor(code_, gold_);
     for (QLabel* label : {configurationDetail_, fromDevice_, countdown_, waitingDetail_}) {
         setTextColor(label, secondary);
     }
     setTextColor(differentSiteText_, orange);
-    setSymbolColor(differentSiteSymbol_, orange);
-    setSymbolColor(phoneSymbol_, gold_);
+    differentSiteSymbol_->setColor(orange);
+    phoneSymbol_->setColor(gold_);
 
     refreshButton_->setIcon(
         Symbols::icon(QStringLiteral("arrow.clockwise"), current.color(QPalette::ButtonText)));
     refreshButton_->setIconSize(QSize(14, 14));
 
     // The prominent, gold-tinted Fill button; the others keep the style's own look.
-    const QColor label = textOn(gold_);
-    fillButton_->setStyleSheet(
-        QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
-                       " border-radius: 5px; padding: 3px 18px; font-weight: 600; }"
-                       "QPushButton:hover { background-color: %4; }"
-                       "QPushButton:pressed { background-color: %3; }"
-                       "QPushButton:focus { border: 1px solid %2; }")
-            .arg(gold_.name(), label.name(), gold_.darker(125).name(), gold_.lighter(108).name()));
+    fillButton_->setStyleSheet(WidgetKit::prominentButtonStyle(
+        gold_, current, {.cornerRadius = 5, .verticalPadding = 3, .horizontalPadding = 18}));
     fillButton_->setMinimumHeight(codeCancelButton_->sizeHint().height());
 }
 

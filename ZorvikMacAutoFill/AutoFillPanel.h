@@ -14,6 +14,7 @@ class MainActor;
 class QBoxLayout;
 class QLabel;
 class QPushButton;
+class SymbolView;
 
 // The AutoFill panel, 320 points wide: the waiting, expired, code and configuration states of
 // the model, with the buttons that end the request through the model's callbacks. From the
@@ -63,7 +64,7 @@ private:
     // The instant the countdown is measured from: the latest tick or Refresh.
     std::optional<Instant> shownAt_;
 
-    QWidget* lockSymbol_ = nullptr;
+    SymbolView* lockSymbol_ = nullptr;
     QLabel* title_ = nullptr;
 
     QWidget* configurationBody_ = nullptr;
@@ -76,13 +77,13 @@ private:
     QLabel* code_ = nullptr;
     QLabel* countdown_ = nullptr;
     QWidget* differentSite_ = nullptr;
-    QWidget* differentSiteSymbol_ = nullptr;
+    SymbolView* differentSiteSymbol_ = nullptr;
     QLabel* differentSiteText_ = nullptr;
     QPushButton* codeCancelButton_ = nullptr;
     QPushButton* fillButton_ = nullptr;
 
     QWidget* waitingBody_ = nullptr;
-    QWidget* phoneSymbol_ = nullptr;
+    SymbolView* phoneSymbol_ = nullptr;
     QLabel* waitingDetail_ = nullptr;
     QPushButton* waitingCancelButton_ = nullptr;
     QPushButton* refreshButton_ = nullptr;

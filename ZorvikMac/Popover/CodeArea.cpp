@@ -3,26 +3,27 @@
 #include <QBoxLayout>
 #include <QEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
 #include <algorithm>
 
 #include "CodeReceiver.h"
+#include "ElidingLabel.h"
 #include "ExpiryBar.h"
 #include "InterfaceStyle.h"
 #include "MainActor.h"
-#include "PopoverLook.h"
-#include "PopoverSymbol.h"
+#include "SymbolView.h"
 #include "Symbols.h"
+#include "WidgetKit.h"
 
 namespace {
 
 using InterfaceStyle::captionSize;
 using InterfaceStyle::systemFont;
-using PopoverLook::makeLabel;
-using PopoverLook::setTextColor;
+using WidgetKit::makeColumn;
+using WidgetKit::makeLabel;
+using WidgetKit::makeRow;
+using WidgetKit::setTextColor;
 
 constexpr int padding = 16;
 constexpr long long microsecondsPerSecond = 1'000'000;
@@ -31,31 +32,6 @@ QFont codeFont() {
     QFont font = InterfaceStyle::monospacedFont(40, QFont::Bold);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 2);
     return font;
-}
-
-// A one-line label that gives way to its neighbours and then ends in "…", so a long account name
-// never widens the popover.
-class ElidingLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const QRect area = contentsRect();
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-        style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(),
-                              shown, foregroundRole());
-    }
-};
-
-QHBoxLayout* makeRow(int spacing) {
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(spacing);
-    return row;
 }
 
 bool isWatch(const QString& device) {
@@ -98,25 +74,20 @@ double CodeArea::fraction(Instant now, Instant expiresAt) {
 QWidget* CodeArea::buildCard() {
     auto* card = new QWidget(this);
     card->setObjectName(QStringLiteral("codeCard"));
-    auto* column = new QVBoxLayout(card);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(10);
+    auto* column = makeColumn(10, card);
 
     // The account and the device share the first baseline: both sit on the row's bottom edge,
     // and the smaller text is lifted by the difference of the descents.
     const QFont accountFont = systemFont(15, QFont::DemiBold);
     const QFont captionFont = systemFont(captionSize);
-    accountName_ = new ElidingLabel(card);
-    accountName_->setObjectName(QStringLiteral("accountName"));
-    accountName_->setTextFormat(Qt::PlainText);
-    accountName_->setFont(accountFont);
+    accountName_ = makeLabel<ElidingLabel>(QStringLiteral("accountName"), accountFont, card);
 
     auto* from = new QWidget(card);
     from->setObjectName(QStringLiteral("fromLabel"));
     auto* fromRow = makeRow(3);
     from->setLayout(fromRow);
-    deviceSymbol_ = new PopoverSymbol(QStringLiteral("deviceSymbol"), QStringLiteral("iphone"),
-                                      captionSize, Symbols::Weight::regular, from);
+    deviceSymbol_ = new SymbolView(QStringLiteral("deviceSymbol"), QStringLiteral("iphone"),
+                                   captionSize, Symbols::Weight::regular, from);
     fromDevice_ = makeLabel(QStringLiteral("fromDevice"), captionFont, from);
     fromRow->addWidget(deviceSymbol_, 0, Qt::AlignVCenter);
     fromRow->addWidget(fromDevice_, 0, Qt::AlignVCenter);
@@ -135,9 +106,7 @@ QWidget* CodeArea::buildCard() {
     // A code of unusual length is cut at the edge rather than widening the popover.
     code_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
-    auto* expiry = new QVBoxLayout;
-    expiry->setContentsMargins(0, 0, 0, 0);
-    expiry->setSpacing(4);
+    auto* expiry = makeColumn(4);
     bar_ = new ExpiryBar(card);
     // The system font's figures are of equal width, so the countdown does not jitter.
     countdown_ = makeLabel(QStringLiteral("countdown"), captionFont, card);
@@ -169,12 +138,10 @@ QWidget* CodeArea::buildInvitation() {
     invitation->setObjectName(QStringLiteral("invitation"));
     auto* row = makeRow(10);
     invitation->setLayout(row);
-    phoneSymbol_ = new PopoverSymbol(QStringLiteral("invitationSymbol"),
-                                     QStringLiteral("iphone.and.arrow.right.outward"), 26,
-                                     Symbols::Weight::light, invitation);
-    auto* texts = new QVBoxLayout;
-    texts->setContentsMargins(0, 0, 0, 0);
-    texts->setSpacing(2);
+    phoneSymbol_ = new SymbolView(QStringLiteral("invitationSymbol"),
+                                  QStringLiteral("iphone.and.arrow.right.outward"), 26,
+                                  Symbols::Weight::light, invitation);
+    auto* texts = makeColumn(2);
     auto* title = makeLabel(QStringLiteral("invitationTitle"), systemFont(13, QFont::DemiBold),
                             invitation, QStringLiteral("Tap a code on your iPhone or Watch"));
     // Wide system fonts would clip it beside the symbol; it wraps instead.
@@ -265,23 +232,9 @@ void CodeArea::applyColors() {
     deviceSymbol_->setColor(secondary);
     phoneSymbol_->setColor(gold);
 
-    // The prominent, gold-tinted button; disabled, the gold fades towards the background and
-    // the label takes the quieter text colour, which stays legible on light and dark palettes.
+    // The prominent, gold-tinted button; disabled, it fades (see prominentButtonStyle).
     const QColor label = InterfaceStyle::textOn(gold);
-    QColor fadedGold = gold;
-    fadedGold.setAlphaF(0.35f);
-    const QColor fadedLabel = secondary;
-    const QString style =
-        QStringLiteral(
-            "QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
-            " border-radius: 6px; padding: 4px 12px; }"
-            "QPushButton:hover { background-color: %4; }"
-            "QPushButton:pressed { background-color: %3; }"
-            "QPushButton:focus { border: 1px solid %2; }"
-            "QPushButton:disabled { background-color: %5; color: %6;"
-            " border: 1px solid %5; }")
-            .arg(gold.name(), label.name(), gold.darker(125).name(), gold.lighter(108).name(),
-                 fadedGold.name(QColor::HexArgb), fadedLabel.name(QColor::HexArgb));
+    const QString style = WidgetKit::prominentButtonStyle(gold, current);
     if (copyButton_->styleSheet() != style) {
         copyButton_->setStyleSheet(style);
     }

@@ -13,10 +13,10 @@
 class CodeReceiver;
 class ExpiryBar;
 class MainActor;
-class PopoverSymbol;
 class QLabel;
 class QPushButton;
 class QShortcut;
+class SymbolView;
 
 // The lower part of the popover's scroll area. With a code: a card with the account, the
 // device, the code, a bar and a text counting down to the expiry, and the Copy button (Ctrl+C,
@@ -76,7 +76,7 @@ private:
 
     QWidget* card_ = nullptr;
     QLabel* accountName_ = nullptr;
-    PopoverSymbol* deviceSymbol_ = nullptr;
+    SymbolView* deviceSymbol_ = nullptr;
     QLabel* fromDevice_ = nullptr;
     QLabel* code_ = nullptr;
     ExpiryBar* bar_ = nullptr;
@@ -85,6 +85,6 @@ private:
     QShortcut* copyShortcut_ = nullptr;
 
     QWidget* invitation_ = nullptr;
-    PopoverSymbol* phoneSymbol_ = nullptr;
+    SymbolView* phoneSymbol_ = nullptr;
     QLabel* invitationDetail_ = nullptr;
 };

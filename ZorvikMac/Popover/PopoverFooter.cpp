@@ -15,6 +15,7 @@
 #include "MainActor.h"
 #include "PopoverLook.h"
 #include "Symbols.h"
+#include "WidgetKit.h"
 
 namespace {
 
@@ -50,8 +51,8 @@ PopoverFooter::PopoverFooter(CodeReceiver& receiver, MainActor& mainActor, QTime
     connect(checkNowButton_, &QPushButton::clicked, this, &PopoverFooter::checkNow);
 
     const QFont caption2 = InterfaceStyle::systemFont(InterfaceStyle::caption2Size);
-    lastCheck_ = PopoverLook::makeLabel(QStringLiteral("lastCheck"), caption2, this);
-    build_ = PopoverLook::makeLabel(QStringLiteral("build"), caption2, this);
+    lastCheck_ = WidgetKit::makeLabel(QStringLiteral("lastCheck"), caption2, this);
+    build_ = WidgetKit::makeLabel(QStringLiteral("build"), caption2, this);
 
     quitButton_ =
         PopoverLook::makeTextButton(QStringLiteral("quitButton"), QStringLiteral("Quit"), this);
@@ -108,8 +109,8 @@ void PopoverFooter::checkNow() {
 void PopoverFooter::applyColors() {
     const QPalette& current = palette();
     const QColor tertiary = InterfaceStyle::tertiary(current);
-    PopoverLook::setTextColor(lastCheck_, tertiary);
-    PopoverLook::setTextColor(build_, tertiary);
+    WidgetKit::setTextColor(lastCheck_, tertiary);
+    WidgetKit::setTextColor(build_, tertiary);
     checkNowButton_->setIcon(
         Symbols::icon(QStringLiteral("arrow.clockwise"), current.color(QPalette::ButtonText)));
 }

@@ -1,18 +1,14 @@
 #pragma once
 
-#include <QColor>
-#include <QFont>
-#include <QLabel>
-#include <QPalette>
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
 
 #include "InterfaceStyle.h"
+#include "WidgetKit.h"
 
-// Small helpers the popover's parts share: labels in a given font, text colours that a widget
-// keeps until its owner sets them again (after a palette change), and the small buttons of the
-// settings and the footer.
+// The popover's measures and the small buttons of its settings and footer; the labels, rows and
+// text colours it shares with the AutoFill panel are in WidgetKit.
 namespace PopoverLook {
 
 // The popover's width in points.
@@ -24,28 +20,10 @@ constexpr int smallControlTextSize = 11;
 // The side of a symbol on a small button.
 constexpr int smallSymbolSide = 12;
 
-inline void setTextColor(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
-}
-
-inline QLabel* makeLabel(const QString& objectName, const QFont& font, QWidget* parent,
-                         const QString& text = {}) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(objectName);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    return label;
-}
-
 // A button of the small control size; Return never presses it just because it has focus.
 inline QPushButton* makeSmallButton(const QString& objectName, const QString& text,
                                     QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    button->setAutoDefault(false);
+    QPushButton* button = WidgetKit::makeButton(objectName, text, parent);
     button->setFont(InterfaceStyle::systemFont(smallControlTextSize));
     return button;
 }

@@ -16,12 +16,14 @@
 #include "MainActor.h"
 #include "PopoverLook.h"
 #include "Symbols.h"
+#include "WidgetKit.h"
 #include "Workspace.h"
 
 namespace {
 
 using InterfaceStyle::systemFont;
 using PopoverLook::settingsTextSize;
+using WidgetKit::makeRow;
 
 // Runs `redraw` once, `seconds` from now, unless the owner is gone or the task was cancelled.
 Task<void> redrawAfter(MainActor& mainActor, double seconds, QPointer<QObject> owner,
@@ -32,13 +34,6 @@ Task<void> redrawAfter(MainActor& mainActor, double seconds, QPointer<QObject> o
         co_return;
     }
     redraw();
-}
-
-QHBoxLayout* makeRow(int spacing) {
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(spacing);
-    return row;
 }
 
 }  // namespace
@@ -73,15 +68,15 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
                           &MacSettings::launchAtLogin, &MacSettings::setLaunchAtLogin,
                           &MacSettings::launchAtLoginChanged));
 
-    launchAtLoginError_ = PopoverLook::makeLabel(QStringLiteral("launchAtLoginError"),
-                                                 systemFont(InterfaceStyle::captionSize), this);
+    launchAtLoginError_ = WidgetKit::makeLabel(QStringLiteral("launchAtLoginError"),
+                                               systemFont(InterfaceStyle::captionSize), this);
     launchAtLoginError_->setWordWrap(true);
     column->addWidget(launchAtLoginError_);
 
     auto* intervalRow = makeRow(6);
     auto* intervalLabel =
-        PopoverLook::makeLabel(QStringLiteral("pollIntervalLabel"), systemFont(settingsTextSize),
-                               this, QStringLiteral("Check iCloud every"));
+        WidgetKit::makeLabel(QStringLiteral("pollIntervalLabel"), systemFont(settingsTextSize),
+                             this, QStringLiteral("Check iCloud every"));
     pollInterval_ = new QComboBox(this);
     pollInterval_->setObjectName(QStringLiteral("pollInterval"));
     pollInterval_->setFont(systemFont(PopoverLook::smallControlTextSize));
@@ -217,7 +212,7 @@ void PopoverSettingsSection::drawDiagnosticsButton() {
 
 void PopoverSettingsSection::applyColors() {
     const QPalette& current = palette();
-    PopoverLook::setTextColor(launchAtLoginError_, InterfaceStyle::orange(current));
+    WidgetKit::setTextColor(launchAtLoginError_, InterfaceStyle::orange(current));
     const QString symbol = showsDiagnosticsCopied_.value_or(false) ? QStringLiteral("checkmark")
                                                                    : QStringLiteral("stethoscope");
     diagnosticsButton_->setIcon(Symbols::icon(symbol, current.color(QPalette::ButtonText)));

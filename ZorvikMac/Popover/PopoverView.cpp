@@ -17,9 +17,10 @@
 #include "PopoverLook.h"
 #include "PopoverScreen.h"
 #include "PopoverSettingsSection.h"
-#include "PopoverSymbol.h"
 #include "ReadinessMark.h"
 #include "SetupChecklistView.h"
+#include "SymbolView.h"
+#include "WidgetKit.h"
 
 namespace {
 
@@ -49,13 +50,6 @@ private:
     std::function<void()> onLayout_;
 };
 
-QVBoxLayout* makeColumn(QWidget* owner) {
-    auto* column = new QVBoxLayout(owner);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    return column;
-}
-
 // The height `widget` wants at `width`, wrapped text included.
 int heightAt(const QWidget* widget, int width) {
     return widget->hasHeightForWidth() ? widget->heightForWidth(width)
@@ -74,7 +68,7 @@ PopoverView::PopoverView(CodeReceiver& receiver, MacSettings& settings, PopoverS
     setBackgroundRole(QPalette::Window);
     setAutoFillBackground(true);
 
-    auto* column = makeColumn(this);
+    auto* column = WidgetKit::makeColumn(0, this);
     column->addWidget(header_ = buildHeader(receiver));
     column->addWidget(new PopoverDivider(this));
 
@@ -117,14 +111,14 @@ QWidget* PopoverView::buildHeader(CodeReceiver& receiver) {
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(16, 10, 16, 10);
     row->setSpacing(8);
-    lockSymbol_ = new PopoverSymbol(QStringLiteral("lockSymbol"), QStringLiteral("lock.fill"), 13,
-                                    Symbols::Weight::semibold, header);
+    lockSymbol_ = new SymbolView(QStringLiteral("lockSymbol"), QStringLiteral("lock.fill"), 13,
+                                 Symbols::Weight::semibold, header);
     // Where no rounded face is installed, the rounded design is the system font.
     productName_ =
-        PopoverLook::makeLabel(QStringLiteral("productName"), systemFont(13, QFont::DemiBold),
-                               header, QStringLiteral("Zorvik"));
-    platformName_ = PopoverLook::makeLabel(QStringLiteral("platformName"), systemFont(13), header,
-                                           QStringLiteral("for Mac"));
+        WidgetKit::makeLabel(QStringLiteral("productName"), systemFont(13, QFont::DemiBold), header,
+                             QStringLiteral("Zorvik"));
+    platformName_ = WidgetKit::makeLabel(QStringLiteral("platformName"), systemFont(13), header,
+                                         QStringLiteral("for Mac"));
     readinessMark_ =
         new ReadinessMark(receiver, environment_.mainActor, environment_.timeZone, header);
     row->addWidget(lockSymbol_, 0, Qt::AlignVCenter);
@@ -138,11 +132,11 @@ QWidget* PopoverView::buildHeader(CodeReceiver& receiver) {
 QWidget* PopoverView::buildScrollContent(CodeReceiver& receiver, MacSettings& settings) {
     auto* content = new MeasuredBox(
         QStringLiteral("scrollContent"), [this] { measure(); }, this);
-    auto* column = makeColumn(content);
+    auto* column = WidgetKit::makeColumn(0, content);
 
     auto* checklistPadding = new QWidget(content);
     checklistPadding->setObjectName(QStringLiteral("checklistPadding"));
-    auto* padded = makeColumn(checklistPadding);
+    auto* padded = WidgetKit::makeColumn(0, checklistPadding);
     padded->setContentsMargins(16, 12, 16, 12);
     padded->addWidget(new SetupChecklistView(receiver, settings, environment_, checklistPadding));
 
@@ -158,7 +152,7 @@ QWidget* PopoverView::buildBottom(CodeReceiver& receiver, MacSettings& settings,
                                   std::function<void()> quit) {
     auto* bottom = new MeasuredBox(
         QStringLiteral("bottom"), [this] { measure(); }, this);
-    auto* column = makeColumn(bottom);
+    auto* column = WidgetKit::makeColumn(0, bottom);
     settingsSection_ = new PopoverSettingsSection(receiver, settings, environment_.mainActor,
                                                   environment_.autoFillSettings, bottom);
     column->addWidget(settingsSection_);
@@ -246,5 +240,5 @@ void PopoverView::applyColors() {
         return;
     }
     lockSymbol_->setColor(InterfaceStyle::gold());
-    PopoverLook::setTextColor(platformName_, InterfaceStyle::secondary(palette()));
+    WidgetKit::setTextColor(platformName_, InterfaceStyle::secondary(palette()));
 }

@@ -14,7 +14,7 @@ class PopoverSettingsSection;
 class QLabel;
 class QScrollArea;
 class ReadinessMark;
-class PopoverSymbol;
+class SymbolView;
 
 // The popover's content: the header with its readiness mark, the checklist and the code card in
 // a scroll area capped by the screen's height, the settings and the footer. It reports its own
@@ -87,7 +87,7 @@ private:
     QSize reportedSize_;
 
     QWidget* header_ = nullptr;
-    PopoverSymbol* lockSymbol_ = nullptr;
+    SymbolView* lockSymbol_ = nullptr;
     QLabel* productName_ = nullptr;
     QLabel* platformName_ = nullptr;
     ReadinessMark* readinessMark_ = nullptr;

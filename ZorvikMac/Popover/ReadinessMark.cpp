@@ -10,6 +10,7 @@
 #include "MainActor.h"
 #include "PopoverLook.h"
 #include "SetupRow.h"
+#include "WidgetKit.h"
 
 namespace {
 
@@ -41,13 +42,10 @@ ReadinessMark::ReadinessMark(CodeReceiver& receiver, MainActor& mainActor, QTime
                              QWidget* parent)
     : QWidget(parent), receiver_(receiver), mainActor_(mainActor), timeZone_(std::move(timeZone)) {
     setObjectName(QStringLiteral("readinessMark"));
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(5);
+    auto* row = WidgetKit::makeRow(5, this);
     dot_ = new Dot(this);
-    caption_ =
-        PopoverLook::makeLabel(QStringLiteral("readinessText"),
-                               InterfaceStyle::systemFont(InterfaceStyle::captionSize), this);
+    caption_ = WidgetKit::makeLabel(QStringLiteral("readinessText"),
+                                    InterfaceStyle::systemFont(InterfaceStyle::captionSize), this);
     row->addWidget(dot_, 0, Qt::AlignVCenter);
     row->addWidget(caption_, 0, Qt::AlignVCenter);
 
@@ -79,5 +77,5 @@ void ReadinessMark::applyColors() {
     auto* dot = static_cast<Dot*>(dot_);
     dot->color = needsAttention_ ? InterfaceStyle::orange(current) : InterfaceStyle::green(current);
     dot->update();
-    PopoverLook::setTextColor(caption_, InterfaceStyle::secondary(current));
+    WidgetKit::setTextColor(caption_, InterfaceStyle::secondary(current));
 }

@@ -19,11 +19,15 @@
 #include "StatusDot.h"
 #include "Symbols.h"
 #include "ToggleSwitch.h"
+#include "WidgetKit.h"
 
 namespace {
 
 using InterfaceStyle::captionSize;
 using InterfaceStyle::systemFont;
+using WidgetKit::makeColumn;
+using WidgetKit::makeRow;
+using WidgetKit::setTextColor;
 
 constexpr int stackSpacing = 8;
 constexpr int headerSpacing = 6;
@@ -47,33 +51,16 @@ constexpr int recheckDrop = 2;
 const QString welcomeTitle = QStringLiteral("Welcome \u2014 let's check this Mac");
 const QString plainTitle = QStringLiteral("Setup");
 
+// A label whose text starts at its top left corner.
 QLabel* makeLabel(const QString& objectName, const QFont& font, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setObjectName(objectName);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
+    QLabel* label = WidgetKit::makeLabel(objectName, font, parent);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
 
-QHBoxLayout* makeRow(int spacing) {
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(spacing);
-    return row;
-}
-
-void setTextColor(QWidget* widget, const QColor& color) {
-    QPalette colors = widget->palette();
-    colors.setColor(QPalette::WindowText, color);
-    widget->setPalette(colors);
-}
-
 QPushButton* makeSmallButton(const QString& objectName, QWidget* parent) {
-    auto* button = new QPushButton(parent);
-    button->setObjectName(objectName);
+    QPushButton* button = WidgetKit::makeButton(objectName, QString(), parent);
     button->setFont(systemFont(smallControlSize));
-    button->setAutoDefault(false);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
 }
@@ -95,10 +82,7 @@ public:
 };
 
 QLabel* makeWrappingLabel(const QString& objectName, const QFont& font, QWidget* parent) {
-    auto* label = new WrappingLabel(parent);
-    label->setObjectName(objectName);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
+    auto* label = WidgetKit::makeLabel<WrappingLabel>(objectName, font, parent);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setWordWrap(true);
     return label;
@@ -278,15 +262,11 @@ public:
         titleRow->addWidget(title);
         titleRow->addWidget(spinner, 0, Qt::AlignTop);
         titleRow->addStretch(1);
-        auto* texts = new QVBoxLayout;
-        texts->setContentsMargins(0, 0, 0, 0);
-        texts->setSpacing(textSpacing);
+        auto* texts = makeColumn(textSpacing);
         texts->addLayout(titleRow);
         texts->addWidget(detail);
 
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(rowSpacing);
+        auto* row = makeRow(rowSpacing, this);
         row->addWidget(symbol, 0, Qt::AlignTop);
         row->addLayout(texts);
         row->addSpacerItem(
@@ -336,9 +316,7 @@ SetupChecklistView::SetupChecklistView(CodeReceiver& receiver, MacSettings& sett
       environment_(std::move(environment)),
       logger_(environment_.systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("mac")) {
     setObjectName(QStringLiteral("setupChecklist"));
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(stackSpacing);
+    auto* stack = makeColumn(stackSpacing, this);
     stack->addWidget(buildHeader());
     stack->addWidget(buildRows());
 
@@ -369,9 +347,7 @@ QWidget* SetupChecklistView::buildHeader() {
     dot_->setObjectName(QStringLiteral("headerDot"));
     summary_ = makeLabel(QStringLiteral("headerSummary"), systemFont(captionSize), header_);
 
-    auto* row = new QHBoxLayout(header_);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(headerSpacing);
+    auto* row = makeRow(headerSpacing, header_);
     for (QWidget* part : std::initializer_list<QWidget*>{chevron_, title_, dot_, summary_}) {
         // The button takes every click on its row, also those on its texts.
         part->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -386,9 +362,7 @@ QWidget* SetupChecklistView::buildHeader() {
 QWidget* SetupChecklistView::buildRows() {
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("rowsContent"));
-    auto* stack = new QVBoxLayout(content);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(stackSpacing);
+    auto* stack = makeColumn(stackSpacing, content);
     for (const SetupRow::Kind kind :
          {SetupRow::Kind::cloud, SetupRow::Kind::syncKey, SetupRow::Kind::push,
           SetupRow::Kind::autoFill, SetupRow::Kind::notifications, SetupRow::Kind::launchAtLogin,

@@ -20,9 +20,9 @@
 #include "Iso8601.h"
 #include "PopoverFooter.h"
 #include "PopoverScreen.h"
-#include "PopoverSymbol.h"
 #include "PopoverView.h"
 #include "ReadinessMark.h"
+#include "SymbolView.h"
 
 // Failure messages show Qt strings as text rather than bytes.
 static void PrintTo(const QString& text, std::ostream* out) {
@@ -154,7 +154,7 @@ TEST_F(PopoverViewTest, HeaderNamesTheProductInItsFontsAndColours) {
     EXPECT_EQ(child<QLabel>(QStringLiteral("productName"))->font().weight(), QFont::DemiBold);
     EXPECT_EQ(child<QLabel>(QStringLiteral("platformName"))->font().weight(), QFont::Normal);
     EXPECT_EQ(textColor(QStringLiteral("platformName")), InterfaceStyle::secondary(palette()));
-    const auto* lock = child<PopoverSymbol>(QStringLiteral("lockSymbol"));
+    const auto* lock = child<SymbolView>(QStringLiteral("lockSymbol"));
     EXPECT_EQ(lock->name(), "lock.fill");
     EXPECT_EQ(lock->color(), InterfaceStyle::gold());
 }
@@ -300,7 +300,7 @@ TEST_F(PopoverViewTest, DeviceSymbolIsTheWatchOnlyForAWatch) {
     for (const Case& each : cases) {
         hold(codeExpiringIn(42, each.device));
         EXPECT_EQ(text(QStringLiteral("fromDevice")), "from " + each.device);
-        EXPECT_EQ(child<PopoverSymbol>(QStringLiteral("deviceSymbol"))->name(), each.symbol)
+        EXPECT_EQ(child<SymbolView>(QStringLiteral("deviceSymbol"))->name(), each.symbol)
             << each.device.toStdString();
     }
 }
@@ -313,9 +313,9 @@ TEST_F(PopoverViewTest, WithoutACodeInvitesOneAndTicksOnlyWhileACodeIsShown) {
     EXPECT_EQ(text(QStringLiteral("invitationDetail")),
               "It shows up here for 90 seconds, goes on the clipboard, and Safari offers it as "
               "From Zorvik.");
-    EXPECT_EQ(child<PopoverSymbol>(QStringLiteral("invitationSymbol"))->name(),
+    EXPECT_EQ(child<SymbolView>(QStringLiteral("invitationSymbol"))->name(),
               "iphone.and.arrow.right.outward");
-    EXPECT_EQ(child<PopoverSymbol>(QStringLiteral("invitationSymbol"))->color(),
+    EXPECT_EQ(child<SymbolView>(QStringLiteral("invitationSymbol"))->color(),
               InterfaceStyle::gold());
     const auto* area = view->findChild<CodeArea*>();
     EXPECT_FALSE(area->isTicking());
@@ -683,7 +683,7 @@ TEST_F(PopoverViewTest, ColoursFollowADarkPalette) {
     EXPECT_EQ(bar()->tint(), InterfaceStyle::orange(dark));
     EXPECT_EQ(textColor(QStringLiteral("launchAtLoginError")), InterfaceStyle::orange(dark));
     EXPECT_EQ(textColor(QStringLiteral("build")), InterfaceStyle::tertiary(dark));
-    EXPECT_EQ(child<PopoverSymbol>(QStringLiteral("deviceSymbol"))->color(),
+    EXPECT_EQ(child<SymbolView>(QStringLiteral("deviceSymbol"))->color(),
               InterfaceStyle::secondary(dark));
 }
 

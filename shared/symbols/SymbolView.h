@@ -8,12 +8,12 @@
 
 // One of our symbols as a widget: drawn when painted, at the pixel ratio of the screen it is on,
 // in a square sized to sit beside text of the same point size.
-class PopoverSymbol : public QWidget {
+class SymbolView : public QWidget {
     Q_OBJECT
 
 public:
-    PopoverSymbol(const QString& objectName, const QString& name, qreal pointSize,
-                  Symbols::Weight weight, QWidget* parent = nullptr);
+    SymbolView(const QString& objectName, const QString& name, qreal pointSize,
+               Symbols::Weight weight, QWidget* parent = nullptr);
 
     const QString& name() const { return name_; }
     const QColor& color() const { return color_; }

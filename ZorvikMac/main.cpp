@@ -1,21 +1,29 @@
 // ZorvikMac: builds the Linux platform and hands it to the application.
-#include <QGuiApplication>
+#include <QApplication>
+#include <QDBusConnection>
 #include <csignal>
 #include <cstdio>
 
+#include "AppDelegate.h"
 #include "BundleInfo.h"
+#include "DBusDistributedNotificationCenter.h"
 #include "FileCredentialIdentityStore.h"
 #include "FreedesktopNotificationCenter.h"
 #include "HeadlessApp.h"
 #include "JournalSystemLog.h"
 #include "KernelBundleInfo.h"
 #include "LinuxAutoFillSettings.h"
+#include "LinuxStatusItem.h"
 #include "LinuxWorkspace.h"
 #include "LocalCloud.h"
 #include "NativeMessagingHosts.h"
+#include "Platform.h"
+#include "ProcRunningApplications.h"
 #include "QSettingsUserDefaults.h"
 #include "QtMainActor.h"
 #include "QtPasteboard.h"
+#include "QtPopover.h"
+#include "QtScreens.h"
 #include "SecretServiceKeychain.h"
 #include "UnixSignalNotifier.h"
 #include "XdgAppGroupContainers.h"
@@ -23,13 +31,14 @@
 
 namespace {
 
-const char* const kUsage = R"(Usage: ZorvikMac --headless
+const char* const kUsage = R"(Usage: ZorvikMac [--headless]
 
 Receives one-time codes from your phone through your cloud database and publishes each one:
-latest-code.json for the AutoFill helper, the clipboard (marked concealed, cleared at expiry),
-a notification with a Copy button, and the credential identities of the code's service.
+the tray item's title and popover, latest-code.json for the AutoFill helper, the clipboard
+(marked concealed, cleared at expiry), a notification with a Copy button, and the credential
+identities of the code's service. A copy started later takes over from one already running.
 
-  --headless   run without a tray item or popover (the only mode of this build)
+  --headless   run without a tray item or popover
   --version    print the version
   -h, --help   show this text
 
@@ -39,7 +48,7 @@ Log lines go to the journal (and to stderr when it is a terminal or with --headl
 }  // namespace
 
 int main(int argc, char** argv) {
-    QGuiApplication application(argc, argv);
+    QApplication application(argc, argv);
     application.setOrganizationName(QStringLiteral("net.brontal.zorvik"));
     application.setApplicationName(QStringLiteral("ZorvikMac"));
     application.setApplicationVersion(QStringLiteral(ZORVIK_VERSION));
@@ -54,7 +63,8 @@ int main(int argc, char** argv) {
         std::printf("ZorvikMac %s (%s)\n", ZORVIK_VERSION, ZORVIK_BUILD);
         return 0;
     }
-    if (arguments != QStringList{QStringLiteral("--headless")}) {
+    const bool headless = arguments == QStringList{QStringLiteral("--headless")};
+    if (!headless && !arguments.isEmpty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -62,7 +72,8 @@ int main(int argc, char** argv) {
     // The clipboard before the main actor, so the actor and its pending clear go first.
     QtPasteboard pasteboard;
     QtMainActor mainActor;
-    JournalSystemLog systemLog(QStringLiteral("ZorvikMac"), true);
+    JournalSystemLog systemLog(QStringLiteral("ZorvikMac"),
+                               headless || JournalSystemLog::stderrIsTerminal());
     SecretServiceKeychain keychain;
     XdgAppGroupContainers containers;
     QSettingsUserDefaults userDefaults(QSettingsUserDefaults::standardFilePath());
@@ -84,18 +95,49 @@ int main(int argc, char** argv) {
                                                QStringLiteral(ZORVIK_EXTENSION_SOURCE_DIR)),
         NativeMessagingHosts::perUserDirectories());
 
-    HeadlessApp app({mainActor, systemLog, keychain, containers, userDefaults, loginItem,
-                     pasteboard, notificationCenter, identityStore, cloud,
-                     cloud.remoteNotifications(), workspace, autoFillSettings},
-                    kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD)));
+    const Platform platform{mainActor,
+                            systemLog,
+                            keychain,
+                            containers,
+                            userDefaults,
+                            loginItem,
+                            pasteboard,
+                            notificationCenter,
+                            identityStore,
+                            cloud,
+                            cloud.remoteNotifications(),
+                            workspace,
+                            autoFillSettings};
+    const BundleInfo bundle =
+        kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD));
     // A quit from the session, a terminal or `kill` ends the event loop normally, so the
     // clipboard is tidied exactly once whichever way the application goes.
     UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP},
                                    [](int) { QCoreApplication::quit(); });
+
+    if (headless) {
+        HeadlessApp app(platform, bundle);
+        QObject::connect(&application, &QCoreApplication::aboutToQuit,
+                         [&app] { app.applicationWillTerminate(); });
+        app.launch();
+        const int status = application.exec();
+        app.applicationWillTerminate();
+        return status;
+    }
+
+    QtPopover popover;
+    QtScreens screens;
+    LinuxStatusItem statusItem;
+    DBusDistributedNotificationCenter notices(mainActor, QDBusConnection::sessionBus());
+    ProcRunningApplications runningApplications;
+    AppDelegate delegate(platform,
+                         {statusItem, popover, screens, notices, runningApplications,
+                          [] { QCoreApplication::quit(); }},
+                         bundle);
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
-                     [&app] { app.applicationWillTerminate(); });
-    app.launch();
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    delegate.applicationDidFinishLaunching();
     const int status = application.exec();
-    app.applicationWillTerminate();
+    delegate.applicationWillTerminate();
     return status;
 }

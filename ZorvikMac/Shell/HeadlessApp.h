@@ -30,6 +30,7 @@ public:
     void applicationWillTerminate();
 
     CodeReceiver& receiver() { return *receiver_; }
+    MacSettings& settings() { return *settings_; }
 
 private:
     Platform platform_;

@@ -1,0 +1,91 @@
+#include "AppDelegate.h"
+
+#include "CodeReceiver.h"
+#include "HeadlessApp.h"
+#include "MainActor.h"
+#include "PopoverPresenter.h"
+#include "PopoverScreen.h"
+#include "PopoverView.h"
+#include "StatusItem.h"
+#include "StatusItemPresenter.h"
+#include "TakeOver.h"
+
+AppDelegate::AppDelegate(const Platform& platform, Shell shell, const BundleInfo& bundle)
+    : platform_(platform),
+      shell_(std::move(shell)),
+      bundle_(bundle),
+      popoverScreen_(std::make_unique<PopoverScreen>()),
+      self_(std::make_shared<AppDelegate*>(this)) {}
+
+AppDelegate::~AppDelegate() {
+    // The view and the presenters refer to the receiver, which the headless app owns.
+    popoverView_.reset();
+    popoverPresenter_.reset();
+    statusItemPresenter_.reset();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    takeOver_ = std::make_unique<TakeOver>(shell_.notices, shell_.runningApplications, bundle_,
+                                           platform_.systemLog, shell_.terminate);
+    takeOver_->askOlderCopiesToQuit();
+
+    // The settings, the store and the receiver.
+    app_ = std::make_unique<HeadlessApp>(platform_, bundle_);
+    CodeReceiver& receiver = app_->receiver();
+
+    StatusItem& item = shell_.statusItem;
+    item.setLength(StatusItem::squareLength);
+    item.setImage(StatusItemPresenter::statusImage(false), QStringLiteral("Zorvik"));
+    std::weak_ptr<AppDelegate*> weakSelf = self_;
+    item.setAction([weakSelf](QPoint anchor) {
+        if (const auto self = weakSelf.lock()) {
+            (*self)->togglePopover(anchor);
+        }
+    });
+    item.setToolTip(QString::fromUtf8(toolTip));
+    statusItemPresenter_ = std::make_unique<StatusItemPresenter>(item, receiver, app_->settings(),
+                                                                 platform_.mainActor);
+    receiver.onLatestChange = [weakSelf] {
+        if (const auto self = weakSelf.lock()) {
+            (*self)->statusItemPresenter_->restartTitleTimer();
+        }
+    };
+
+    popoverPresenter_ =
+        std::make_unique<PopoverPresenter>(shell_.popover, shell_.screens, *popoverScreen_,
+                                           platform_.mainActor, platform_.systemLog, &receiver);
+    popoverView_ = std::make_unique<PopoverView>(
+        receiver, app_->settings(), *popoverScreen_,
+        [weakSelf](double width, double height) {
+            if (const auto self = weakSelf.lock()) {
+                (*self)->popoverPresenter_->popoverContentSizeChanged(width, height);
+            }
+        },
+        shell_.terminate,
+        PopoverEnvironment{platform_.mainActor, platform_.workspace, platform_.autoFillSettings,
+                           platform_.systemLog});
+    popoverPresenter_->setContentView(popoverView_.get());
+
+    // Notifications, push registration and the receiver's start.
+    app_->launch();
+
+    if (receiver.firstRun()) {
+        platform_.mainActor.startTimer(firstRunShowDelay, [weakSelf] {
+            if (const auto self = weakSelf.lock()) {
+                (*self)->popoverPresenter_->showPopover();
+            }
+        });
+    }
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (app_) {
+        app_->applicationWillTerminate();
+    }
+}
+
+void AppDelegate::togglePopover(QPoint anchor) {
+    if (popoverPresenter_) {
+        popoverPresenter_->togglePopover(anchor);
+    }
+}

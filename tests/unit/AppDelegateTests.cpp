@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "AppDelegate.h"
+#include "CodeReceiver.h"
+#include "FakeCloudContainer.h"
+#include "FakeCredentialIdentityStore.h"
+#include "FakeDistributedNotificationCenter.h"
+#include "FakeKeychain.h"
+#include "FakeLoginItemService.h"
+#include "FakePasteboard.h"
+#include "FakePopover.h"
+#include "FakeRemoteNotifications.h"
+#include "FakeRunningApplications.h"
+#include "FakeScreens.h"
+#include "FakeStatusItem.h"
+#include "FakeUserNotificationCenter.h"
+#include "FakeWorkspace.h"
+#include "HeadlessApp.h"
+#include "ManualMainActor.h"
+#include "QSettingsUserDefaults.h"
+#include "RecordingSystemLog.h"
+#include "StatusItemPresenter.h"
+#include "TemporaryAppGroupContainers.h"
+
+namespace {
+
+class AppDelegateTest : public testing::Test {
+protected:
+    AppDelegateTest() { screens.attached = {FakeScreens::mainScreen(1280, 800, 32)}; }
+
+    ManualMainActor actor;
+    RecordingSystemLog log;
+    FakeKeychain keychain;
+    TemporaryAppGroupContainers containers;
+    QTemporaryDir directory;
+    QSettingsUserDefaults defaults{directory.filePath("ZorvikMac.conf")};
+    FakeLoginItemService loginItem;
+    FakePasteboard pasteboard;
+    FakeUserNotificationCenter center{actor};
+    FakeCredentialIdentityStore identityStore{actor};
+    FakeCloudContainer cloud{actor};
+    FakeRemoteNotifications remote;
+    FakeWorkspace workspace{actor};
+    FakeAutoFillSettings autoFill;
+    FakeStatusItem item;
+    FakePopover popover{actor};
+    FakeScreens screens;
+    FakeDistributedNotificationCenter notices{actor};
+    FakeRunningApplications running;
+    int terminations = 0;
+    AppDelegate delegate{
+        Platform{actor, log, keychain, containers, defaults, loginItem, pasteboard, center,
+                 identityStore, cloud, remote, workspace, autoFill},
+        AppDelegate::Shell{item, popover, screens, notices, running, [this] { ++terminations; }},
+        BundleInfo{"1.0", "7", "6.1.0", "K8QW41TR7N.net.brontal.zorvik"}};
+};
+
+TEST_F(AppDelegateTest, LaunchTakesOverThenShowsTheClosedPadlockAndOpensTheFirstPopover) {
+    running.copies = {{4700, "/usr/bin/ZorvikMac"}, {running.ownPid, "/usr/bin/ZorvikMac"}};
+    delegate.applicationDidFinishLaunching();
+    ASSERT_EQ(notices.posted.size(), 1) << "the take-over comes first";
+    EXPECT_EQ(running.terminated, QList<qint32>{4700});
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(false));
+    EXPECT_EQ(item.toolTip, "Zorvik \u2014 codes from your iPhone");
+    EXPECT_EQ(item.length, StatusItem::squareLength);
+    EXPECT_EQ(remote.registrations, 1);
+
+    ASSERT_TRUE(delegate.app().receiver().firstRun());
+    actor.advance(0.9);
+    EXPECT_FALSE(popover.isShown());
+    actor.advance(0.1);
+    EXPECT_TRUE(popover.isShown()) << "the first run opens the popover a second after launch";
+}
+
+TEST_F(AppDelegateTest, TheItemTogglesThePopoverAndShowsAReceivedCode) {
+    delegate.applicationDidFinishLaunching();
+    actor.advance(2);
+    ASSERT_TRUE(item.activate(QPoint(1200, 12)));
+    actor.runUntilIdle();
+    EXPECT_FALSE(popover.isShown()) << "the first-run popover was open; a click closes it";
+    EXPECT_FALSE(delegate.app().receiver().isPopoverVisible());
+    item.activate(QPoint(1200, 12));
+    actor.runUntilIdle();
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_TRUE(delegate.app().receiver().isPopoverVisible());
+
+    const Instant now = actor.now();
+    delegate.app().receiver().setLatest(LatestCode{
+        "Work", "github", "123456", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    EXPECT_EQ(item.attributedTitle.text, "123 456");
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(true));
+}
+
+TEST_F(AppDelegateTest, QuittingTidiesTheClipboardAndANewerCopyEndsThisOne) {
+    delegate.applicationDidFinishLaunching();
+    const Instant now = actor.now();
+    delegate.app().receiver().setLatest(LatestCode{
+        "Work", "github", "654321", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    pasteboard.clearContents();
+    pasteboard.setString("654321", Pasteboard::stringType);
+    delegate.applicationWillTerminate();
+    EXPECT_EQ(pasteboard.string(Pasteboard::stringType), std::nullopt);
+
+    notices.deliver("net.brontal.zorvik.take-over", QVariant(QStringLiteral("9999")));
+    actor.runUntilIdle();
+    EXPECT_EQ(terminations, 1);
+}
+
+}  // namespace

@@ -22,7 +22,7 @@ void JournalSystemLog::write(LogLevel level, const QString& subsystem, const QSt
     sd_journal_send("MESSAGE=%s", text.constData(), "PRIORITY=%i", priority, "SYSLOG_IDENTIFIER=%s",
                     identifier_.constData(), "ZORVIK_SUBSYSTEM=%s", subsystemText.constData(),
                     "ZORVIK_CATEGORY=%s", categoryText.constData(), nullptr);
-    if (alsoToStderr_) {
+    if (alsoToStderr_ || category == QLatin1String(shellLogCategory)) {
         std::fprintf(stderr, "%s [%s] %s:%s %s\n", identifier_.constData(),
                      level == LogLevel::error ? "error" : "info", subsystemText.constData(),
                      categoryText.constData(), text.constData());

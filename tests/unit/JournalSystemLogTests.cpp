@@ -40,7 +40,7 @@ private:
     int saved_ = -1;
 };
 
-TEST(JournalSystemLog, EchoesLinesToStderrOnlyWhenAsked) {
+TEST(JournalSystemLog, EchoesLinesToStderrWhenAskedAndTheShellsAlways) {
     CapturedStderr echoed;
     JournalSystemLog("ZorvikMac", true)
         .write(LogLevel::info, "net.brontal.zorvik", "mac", "fetch: nothing pending");
@@ -48,9 +48,12 @@ TEST(JournalSystemLog, EchoesLinesToStderrOnlyWhenAsked) {
         .write(LogLevel::error, "net.brontal.zorvik", "mac", "fetch failed: no network");
     JournalSystemLog("ZorvikMac", false)
         .write(LogLevel::info, "net.brontal.zorvik", "mac", "not echoed");
+    JournalSystemLog("ZorvikMac", false)
+        .write(LogLevel::info, "net.brontal.zorvik", "shell", "Zorvik: always echoed");
     EXPECT_EQ(echoed.text(),
               "ZorvikMac [info] net.brontal.zorvik:mac fetch: nothing pending\n"
-              "ZorvikMac [error] net.brontal.zorvik:mac fetch failed: no network\n");
+              "ZorvikMac [error] net.brontal.zorvik:mac fetch failed: no network\n"
+              "ZorvikMac [info] net.brontal.zorvik:shell Zorvik: always echoed\n");
 }
 
 TEST(KernelBundleInfo, SystemVersionIsMajorMinorPatchOfTheRelease) {

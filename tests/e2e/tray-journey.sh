@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# End to end inside the private desktop session, in tray mode: ZorvikMac registers its status
+# item with the session's tray watcher, opens the popover by itself on a first run, shows a code
+# sent by the phone tool as the item's label, and a second copy started later takes over.
+set -euo pipefail
+
+if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
+    echo "skipped: not inside scripts/desktop-session"
+    exit 77
+fi
+if [[ $# -ne 3 ]]; then
+    echo "usage: tray-journey.sh ZORVIKMAC ZORVIK_PHONE SCREENSHOT_TOOL" >&2
+    exit 2
+fi
+app_binary=$1
+phone=$2
+screenshot=$3
+export QT_QPA_PLATFORM=xcb
+first_log=$(mktemp -p "$ZORVIK_SESSION_DIR" tray-first.XXXXXX)
+second_log=$(mktemp -p "$ZORVIK_SESSION_DIR" tray-second.XXXXXX)
+first=""
+second=""
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- first copy's log"
+    cat "$first_log"
+    echo "--- second copy's log"
+    cat "$second_log"
+    exit 1
+}
+within() {
+    local seconds=$1
+    shift
+    for ((i = 0; i < seconds * 20; i++)); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+item_of() {
+    gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        RegisteredStatusNotifierItems 2>/dev/null | grep -o "org.kde.StatusNotifierItem-$1-[0-9]*" | head -n 1
+}
+property() {
+    gdbus call --session -d "$1" -o /StatusNotifierItem \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$2" 2>/dev/null
+}
+cleanup() {
+    for pid in $first $second; do kill "$pid" 2>/dev/null || true; done
+    for pid in $first $second; do wait "$pid" 2>/dev/null || true; done
+    "$phone" key delete 2>/dev/null || true
+}
+trap cleanup EXIT
+
+"$phone" key generate --force 2>/dev/null
+"$app_binary" >"$first_log" 2>&1 &
+first=$!
+within 10 bash -c "[[ -n \$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -o 'StatusNotifierItem-$first-') ]]" ||
+    fail "the status item did not register"
+item=$(item_of "$first")
+[[ $(property "$item" Title) == "(<'Zorvik'>,)" ]] || fail "Title is $(property "$item" Title)"
+[[ $(property "$item" ToolTip) == *"Zorvik — codes from your iPhone"* ]] || fail "ToolTip is $(property "$item" ToolTip)"
+echo "ok: the status item is registered as $item"
+
+within 5 bash -c "xdotool search --onlyvisible --pid $first >/dev/null 2>&1" ||
+    fail "the first-run popover did not open"
+echo "ok: the popover opened by itself on the first run"
+
+"$phone" send --account "Work GitHub" --service github --code 482913 --ttl 60 2>/dev/null
+within 5 bash -c "[[ \$(gdbus call --session -d $item -o /StatusNotifierItem -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null) == \"(<'482 913'>,)\" ]]" ||
+    fail "the label reads $(property "$item" XAyatanaLabel)"
+echo "ok: the item's label shows the code"
+"$screenshot" "$ZORVIK_SESSION_DIR/tray-journey.png" || true
+
+"$app_binary" >"$second_log" 2>&1 &
+second=$!
+within 10 bash -c "! kill -0 $first 2>/dev/null" || fail "the first copy is still running"
+grep -q "Zorvik: asking the older copy at .* (pid $first) to quit" "$second_log" ||
+    fail "the second copy did not log the take-over"
+within 10 bash -c "[[ -n \$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -o 'StatusNotifierItem-$second-') ]]" ||
+    fail "the second copy's item did not register"
+echo "ok: a second copy took over from the first"
+if grep -q 482913 "$first_log" "$second_log"; then
+    fail "the code reached a log line"
+fi
+echo "ok: no log line holds the code"

@@ -37,6 +37,8 @@ within() {
 }
 clipboard() { xclip -selection clipboard -o 2>/dev/null; }
 
+# Counting notifications below needs a server with none left over from earlier tests.
+dunstctl close-all 2>/dev/null || true
 "$phone" key generate --force 2>/dev/null
 "$app_binary" --headless >"$log" 2>&1 &
 app=$!

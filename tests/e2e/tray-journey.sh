@@ -50,7 +50,12 @@ property() {
 cleanup() {
     for pid in $first $second; do kill "$pid" 2>/dev/null || true; done
     for pid in $first $second; do wait "$pid" 2>/dev/null || true; done
+    # Leave the session as later tests expect it: no record, no published code, no key.
+    "$phone" clear 2>/dev/null || true
+    rm -f "$XDG_RUNTIME_DIR"/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.*
     "$phone" key delete 2>/dev/null || true
+    # The copies were ended while their code was shown; its notification is left to close.
+    dunstctl close-all 2>/dev/null || true
 }
 trap cleanup EXIT
 

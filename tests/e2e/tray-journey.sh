@@ -16,6 +16,9 @@ app_binary=$1
 phone=$2
 screenshot=$3
 export QT_QPA_PLATFORM=xcb
+# Settings of its own, so this is a first run whatever ran before in the session.
+XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" tray-config.XXXXXX)
+export XDG_CONFIG_HOME
 first_log=$(mktemp -p "$ZORVIK_SESSION_DIR" tray-first.XXXXXX)
 second_log=$(mktemp -p "$ZORVIK_SESSION_DIR" tray-second.XXXXXX)
 first=""

@@ -1,49 +1,22 @@
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include "AppDelegate.h"
 #include "CodeReceiver.h"
-#include "FakeCloudContainer.h"
-#include "FakeCredentialIdentityStore.h"
 #include "FakeDistributedNotificationCenter.h"
-#include "FakeKeychain.h"
-#include "FakeLoginItemService.h"
-#include "FakePasteboard.h"
+#include "FakePlatform.h"
 #include "FakePopover.h"
-#include "FakeRemoteNotifications.h"
 #include "FakeRunningApplications.h"
 #include "FakeScreens.h"
 #include "FakeStatusItem.h"
-#include "FakeUserNotificationCenter.h"
-#include "FakeWorkspace.h"
 #include "HeadlessApp.h"
-#include "ManualMainActor.h"
-#include "QSettingsUserDefaults.h"
-#include "RecordingSystemLog.h"
 #include "StatusItemPresenter.h"
-#include "TemporaryAppGroupContainers.h"
 
 namespace {
 
-class AppDelegateTest : public testing::Test {
+class AppDelegateTest : public testing::Test, protected FakePlatform {
 protected:
     AppDelegateTest() { screens.attached = {FakeScreens::mainScreen(1280, 800, 32)}; }
 
-    ManualMainActor actor;
-    RecordingSystemLog log;
-    FakeKeychain keychain;
-    TemporaryAppGroupContainers containers;
-    QTemporaryDir directory;
-    QSettingsUserDefaults defaults{directory.filePath("ZorvikMac.conf")};
-    FakeLoginItemService loginItem;
-    FakePasteboard pasteboard;
-    FakeUserNotificationCenter center{actor};
-    FakeCredentialIdentityStore identityStore{actor};
-    FakeCloudContainer cloud{actor};
-    FakeRemoteNotifications remote;
-    FakeWorkspace workspace{actor};
-    FakeAutoFillSettings autoFill;
     FakeStatusItem item;
     FakePopover popover{actor};
     FakeScreens screens;
@@ -51,8 +24,7 @@ protected:
     FakeRunningApplications running;
     int terminations = 0;
     AppDelegate delegate{
-        Platform{actor, log, keychain, containers, defaults, loginItem, pasteboard, center,
-                 identityStore, cloud, remote, workspace, autoFill},
+        platform(),
         AppDelegate::Shell{item, popover, screens, notices, running, [this] { ++terminations; }},
         BundleInfo{"1.0", "7", "6.1.0", "K8QW41TR7N.net.brontal.zorvik"}};
 };

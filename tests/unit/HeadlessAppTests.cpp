@@ -1,26 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include "CodeReceiver.h"
-#include "FakeCloudContainer.h"
-#include "FakeCredentialIdentityStore.h"
-#include "FakeKeychain.h"
-#include "FakeLoginItemService.h"
-#include "FakePasteboard.h"
-#include "FakeRemoteNotifications.h"
-#include "FakeUserNotificationCenter.h"
-#include "FakeWorkspace.h"
+#include "FakePlatform.h"
 #include "HeadlessApp.h"
-#include "ManualMainActor.h"
-#include "Platform.h"
-#include "QSettingsUserDefaults.h"
-#include "RecordingSystemLog.h"
-#include "TemporaryAppGroupContainers.h"
 
 namespace {
 
-class HeadlessAppTest : public testing::Test {
+class HeadlessAppTest : public testing::Test, protected FakePlatform {
 protected:
     HeadlessAppTest() {
         app.launch();
@@ -34,23 +20,7 @@ protected:
         pasteboard.setString(text, Pasteboard::stringType);
     }
 
-    ManualMainActor actor;
-    RecordingSystemLog log;
-    FakeKeychain keychain;
-    TemporaryAppGroupContainers containers;
-    QTemporaryDir directory;
-    QSettingsUserDefaults defaults{directory.filePath("ZorvikMac.conf")};
-    FakeLoginItemService loginItem;
-    FakePasteboard pasteboard;
-    FakeUserNotificationCenter center{actor};
-    FakeCredentialIdentityStore identityStore{actor};
-    FakeCloudContainer cloud{actor};
-    FakeRemoteNotifications remote;
-    FakeWorkspace workspace{actor};
-    FakeAutoFillSettings autoFill;
-    HeadlessApp app{Platform{actor, log, keychain, containers, defaults, loginItem, pasteboard,
-                             center, identityStore, cloud, remote, workspace, autoFill},
-                    BundleInfo{"1.0", "1", "6.1.0", std::nullopt}};
+    HeadlessApp app{platform(), BundleInfo{"1.0", "1", "6.1.0", std::nullopt}};
 };
 
 TEST_F(HeadlessAppTest, QuittingTakesTheHeldCodeOffTheClipboardOnce) {

@@ -43,18 +43,27 @@ identities of the code's service. A copy started later takes over from one alrea
   -h, --help   show this text
 
 Log lines go to the journal (and to stderr when it is a terminal or with --headless).
+Without a display, --headless still runs; the clipboard is then the process's own.
 )";
+
+// True when a windowing system is reachable through the environment the toolkit reads.
+bool hasDisplay() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal")) {
+        return true;
+    }
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    application.setOrganizationName(QStringLiteral("net.brontal.zorvik"));
-    application.setApplicationName(QStringLiteral("ZorvikMac"));
-    application.setApplicationVersion(QStringLiteral(ZORVIK_VERSION));
-    application.setQuitOnLastWindowClosed(false);
-
-    const QStringList arguments = application.arguments().mid(1);
+    // The arguments are read before the toolkit starts, so --help and a refusal work anywhere.
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index) {
+        arguments.append(QString::fromLocal8Bit(argv[index]));
+    }
     if (arguments.contains(QStringLiteral("-h")) || arguments.contains(QStringLiteral("--help"))) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -68,6 +77,24 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    if (!hasDisplay()) {
+        if (!headless) {
+            std::fputs(
+                "ZorvikMac: no display for the tray item (DISPLAY and WAYLAND_DISPLAY are "
+                "unset); run ZorvikMac --headless to receive codes without one\n",
+                stderr);
+            return 1;
+        }
+        // A server without a desktop: codes still reach the shared file, the notifications
+        // and this process's own clipboard.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    QApplication application(argc, argv);
+    application.setOrganizationName(QStringLiteral("net.brontal.zorvik"));
+    application.setApplicationName(QStringLiteral("ZorvikMac"));
+    application.setApplicationVersion(QStringLiteral(ZORVIK_VERSION));
+    application.setQuitOnLastWindowClosed(false);
 
     // The clipboard before the main actor, so the actor and its pending clear go first.
     QtPasteboard pasteboard;

@@ -2,7 +2,7 @@
 # End to end inside the private desktop session: the phone tool sends a code through the
 # embedded cloud, ZorvikMac --headless receives it by push and publishes it; the test reads
 # the shared file, the X11 clipboard and the notification server, clicks Copy, and watches
-# everything go away when the code expires.
+# everything go away when the code expires. Then the same app on a machine with no display.
 set -euo pipefail
 
 if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
@@ -42,7 +42,7 @@ dunstctl close-all 2>/dev/null || true
 "$phone" key generate --force 2>/dev/null
 "$app_binary" --headless >"$log" 2>&1 &
 app=$!
-trap 'kill $app 2>/dev/null || true; wait $app 2>/dev/null || true; "$phone" key delete 2>/dev/null || true' EXIT
+trap 'kill $app 2>/dev/null || true; wait $app 2>/dev/null || true; "$phone" clear 2>/dev/null || true; "$phone" key delete 2>/dev/null || true' EXIT
 within 10 grep -q "subscription saved" "$log" || fail "the app did not save its subscription"
 within 10 grep -q "fetch: nothing pending" "$log" || fail "the app did not fetch at start"
 
@@ -76,3 +76,17 @@ if grep -q 482913 "$log"; then
     fail "the code reached a log line"
 fi
 echo "ok: no log line holds the code"
+
+# A server without a desktop: no X display at all, yet the code is received and published.
+kill "$app"
+wait "$app" 2>/dev/null || true
+: >"$log"
+env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$log" 2>&1 &
+app=$!
+within 10 grep -q "subscription saved" "$log" || fail "without a display the app did not start"
+"$phone" send --account "Work GitHub" --service github --code 271828 --ttl 30 2>/dev/null
+within 5 test -f "$latest" || fail "without a display latest-code.json did not appear"
+grep -q '"code":"271828"' "$latest" || fail "without a display latest-code.json lacks the code"
+within 2 bash -c '[[ $(dunstctl count displayed) -ge 1 ]]' || fail "without a display no notification is shown"
+dunstctl close-all
+echo "ok: without a display the code still reaches the shared file and a notification"

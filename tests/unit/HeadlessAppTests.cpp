@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "CodeReceiver.h"
+#include "DiagnosticsReport.h"
 #include "FakePlatform.h"
 #include "HeadlessApp.h"
+#include "SetupRow.h"
 
 namespace {
 
@@ -42,6 +44,26 @@ TEST_F(HeadlessAppTest, QuittingLeavesWhateverElseTheUserCopied) {
     app.applicationWillTerminate();
     EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "1234567");
     EXPECT_EQ(pasteboard.changeCount(), before);
+}
+
+// The registration's error reaches the checklist and the report once, with one "Push: ".
+TEST_F(HeadlessAppTest, AFailedPushRegistrationNamesThePushOnce) {
+    ASSERT_EQ(remote.registrations, 1);
+    remote.handlers.didFailToRegister("no network");
+    const QList<SetupRow> rows = setupRows(app.receiver().probe(), actor.now(), QTimeZone::utc());
+    const auto push = std::find_if(rows.begin(), rows.end(), [](const SetupRow& row) {
+        return row.kind == SetupRow::Kind::push;
+    });
+    ASSERT_NE(push, rows.end());
+    EXPECT_EQ(push->state, SetupRow::State::failed);
+    EXPECT_EQ(push->title, "Push: no network");
+    const QString report = diagnosticsText(app.receiver().probe(), app.receiver().info(),
+                                           actor.now(), QTimeZone::utc());
+    EXPECT_TRUE(report.contains("Push registered: no (no network)")) << report.toStdString();
+
+    remote.handlers.didRegister();
+    EXPECT_EQ(app.receiver().probe().pushRegistered, true);
+    EXPECT_EQ(app.receiver().probe().pushError, std::nullopt);
 }
 
 }  // namespace

@@ -107,7 +107,8 @@ void PopoverPresenter::togglePopover(QPoint anchor) {
         popover_.performClose();
         return;
     }
-    showPopover(anchor);
+    // Some tray hosts report every click at (0, 0); the last known place serves better.
+    showPopover(anchor.isNull() ? std::nullopt : std::optional<QPoint>(anchor));
 }
 
 void PopoverPresenter::showPopover(std::optional<QPoint> anchor) {

@@ -44,9 +44,8 @@ StatusItemPresenter::~StatusItemPresenter() {
 }
 
 QImage StatusItemPresenter::statusImage(bool open) {
-    return Symbols::image(open ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill"),
-                          13, InterfaceStyle::gold(), statusImagePixelRatio,
-                          Symbols::Weight::semibold);
+    return Symbols::image(open ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill"), 13,
+                          InterfaceStyle::gold(), statusImagePixelRatio, Symbols::Weight::semibold);
 }
 
 void StatusItemPresenter::restartTitleTimer() {
@@ -62,12 +61,15 @@ void StatusItemPresenter::restartTitleTimer() {
 }
 
 bool StatusItemPresenter::usedLongEnoughAgo(const LatestCode& code, Instant now) const {
-    const std::optional<Instant> copiedAt = receiver_.justCopiedAt();
-    const std::optional<Instant> usedAt =
-        copiedAt ? copiedAt : (receiver_.store() ? receiver_.store()->filledAt() : std::nullopt);
     // A copy or fill from before this code arrived belongs to an earlier code.
-    return usedAt.has_value() && !(*usedAt < code.receivedAt) &&
-           now >= addingSeconds(*usedAt, hideDelayAfterUse);
+    const auto ofThisCode = [&code](std::optional<Instant> usedAt) {
+        return usedAt && !(*usedAt < code.receivedAt) ? usedAt : std::nullopt;
+    };
+    std::optional<Instant> usedAt = ofThisCode(receiver_.justCopiedAt());
+    if (!usedAt && receiver_.store()) {
+        usedAt = ofThisCode(receiver_.store()->filledAt());
+    }
+    return usedAt.has_value() && now >= addingSeconds(*usedAt, hideDelayAfterUse);
 }
 
 void StatusItemPresenter::refreshStatusItem() {

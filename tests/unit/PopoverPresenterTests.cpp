@@ -182,6 +182,19 @@ TEST_F(PopoverPresenterTest, WithoutAnyAnchorItHangsFromTheTopRightOfTheUsableAr
     EXPECT_EQ(popover.callsTo("showRelativeTo").value(0), "showRelativeTo(1918,1050 2×2, minY)");
 }
 
+TEST_F(PopoverPresenterTest, AClickReportedAtTheOriginKeepsTheLastKnownPlace) {
+    presenter->togglePopover(QPoint(0, 0));
+    EXPECT_EQ(popover.callsTo("showRelativeTo").value(0), "showRelativeTo(1918,1050 2×2, minY)")
+        << "hosts that send no position get the top-right corner, not the screen's origin";
+    presenter->togglePopover(QPoint(0, 0));
+    popover.calls.clear();
+
+    showAndSettle();
+    presenter->togglePopover(anchor);
+    presenter->togglePopover(QPoint(0, 0));
+    EXPECT_EQ(popover.callsTo("showRelativeTo").value(0), "showRelativeTo(1799,1069 2×2, minY)");
+}
+
 // --- Size reports ---
 
 TEST_F(PopoverPresenterTest, AReportWithNoWidthIsIgnored) {

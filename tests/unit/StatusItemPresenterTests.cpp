@@ -18,8 +18,13 @@ protected:
     // A code received now that lives `secondsLeft` more seconds.
     void receive(const QString& digits, double secondsLeft) {
         const Instant now = actor.now();
-        const LatestCode code{"Work GitHub", "github", digits, "iPhone", addingSeconds(now, -1),
-                              now, addingSeconds(now, secondsLeft)};
+        const LatestCode code{"Work GitHub",
+                              "github",
+                              digits,
+                              "iPhone",
+                              addingSeconds(now, -1),
+                              now,
+                              addingSeconds(now, secondsLeft)};
         // As the application publishes it, so the helper's marker has a place to go.
         store->save(code);
         receiver->setLatest(code);
@@ -105,6 +110,19 @@ TEST_F(StatusItemPresenterTest, AnEarlierCodesCopyOrFillDoesNotHideANewCode) {
     receiver->copyLatest();
     actor.advance(10);
     EXPECT_FALSE(titleShown()) << "its own copy counts";
+}
+
+TEST_F(StatusItemPresenterTest, AFillOfANewCodeCountsEvenAfterTheEarlierCodeWasCopied) {
+    receive("111111", 90);
+    receiver->copyLatest();
+    actor.advance(5);
+
+    receive("222222", 90);
+    store->markFilled(actor.now());
+    actor.advance(9);
+    EXPECT_EQ(item.attributedTitle.text, "222 222");
+    actor.advance(1);
+    EXPECT_FALSE(titleShown()) << "the fill of this code hides it 10 seconds later";
 }
 
 TEST_F(StatusItemPresenterTest, OddLengthsAndEmptyCodes) {

@@ -25,24 +25,27 @@
 #include "QtPopover.h"
 #include "QtScreens.h"
 #include "SecretServiceKeychain.h"
+#include "TakeOver.h"
 #include "UnixSignalNotifier.h"
 #include "XdgAppGroupContainers.h"
 #include "XdgAutostartLoginItem.h"
 
 namespace {
 
-const char* const kUsage = R"(Usage: ZorvikMac [--headless]
+const char* const kUsage = R"(Usage: ZorvikMac [--headless] [--log-to-stderr]
 
 Receives one-time codes from your phone through your cloud database and publishes each one:
 the tray item's title and popover, latest-code.json for the AutoFill helper, the clipboard
 (marked concealed, cleared at expiry), a notification with a Copy button, and the credential
 identities of the code's service. A copy started later takes over from one already running.
 
-  --headless   run without a tray item or popover
-  --version    print the version
-  -h, --help   show this text
+  --headless        run without a tray item or popover
+  --log-to-stderr   also write every log line to stderr
+  --version         print the version
+  -h, --help        show this text
 
-Log lines go to the journal (and to stderr when it is a terminal or with --headless).
+Log lines go to the journal (and to stderr when it is a terminal, with --headless or with
+--log-to-stderr).
 Without a display, --headless still runs; the clipboard is then the process's own.
 )";
 
@@ -72,8 +75,11 @@ int main(int argc, char** argv) {
         std::printf("ZorvikMac %s (%s)\n", ZORVIK_VERSION, ZORVIK_BUILD);
         return 0;
     }
-    const bool headless = arguments == QStringList{QStringLiteral("--headless")};
-    if (!headless && !arguments.isEmpty()) {
+    const bool headless = arguments.removeAll(QStringLiteral("--headless")) > 0;
+    const bool logToStderr = arguments.removeAll(QStringLiteral("--log-to-stderr")) > 0;
+    if (!arguments.isEmpty()) {
+        std::fprintf(stderr, "ZorvikMac: unknown argument %s\n\n",
+                     arguments.front().toLocal8Bit().constData());
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -100,7 +106,7 @@ int main(int argc, char** argv) {
     QtPasteboard pasteboard;
     QtMainActor mainActor;
     JournalSystemLog systemLog(QStringLiteral("ZorvikMac"),
-                               headless || JournalSystemLog::stderrIsTerminal());
+                               headless || logToStderr || JournalSystemLog::stderrIsTerminal());
     SecretServiceKeychain keychain;
     XdgAppGroupContainers containers;
     QSettingsUserDefaults userDefaults(QSettingsUserDefaults::standardFilePath());
@@ -142,7 +148,13 @@ int main(int argc, char** argv) {
     UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP},
                                    [](int) { QCoreApplication::quit(); });
 
+    DBusDistributedNotificationCenter notices(mainActor, QDBusConnection::sessionBus());
+    ProcRunningApplications runningApplications;
     if (headless) {
+        // One copy publishes codes, with or without its tray item.
+        TakeOver takeOver(notices, runningApplications, bundle, systemLog,
+                          [] { QCoreApplication::quit(); });
+        takeOver.askOlderCopiesToQuit();
         HeadlessApp app(platform, bundle);
         QObject::connect(&application, &QCoreApplication::aboutToQuit,
                          [&app] { app.applicationWillTerminate(); });
@@ -155,8 +167,6 @@ int main(int argc, char** argv) {
     QtPopover popover;
     QtScreens screens;
     LinuxStatusItem statusItem;
-    DBusDistributedNotificationCenter notices(mainActor, QDBusConnection::sessionBus());
-    ProcRunningApplications runningApplications;
     AppDelegate delegate(platform,
                          {statusItem, popover, screens, notices, runningApplications,
                           [] { QCoreApplication::quit(); }},

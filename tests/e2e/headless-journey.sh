@@ -78,11 +78,19 @@ fi
 echo "ok: no log line holds the code"
 
 # A server without a desktop: no X display at all, yet the code is received and published.
-kill "$app"
-wait "$app" 2>/dev/null || true
-: >"$log"
+# Started while the first copy still runs, it takes over from it.
+first=$app
+first_log=$log
+log=$(mktemp -p "$ZORVIK_SESSION_DIR" journey-no-display.XXXXXX)
 env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$log" 2>&1 &
 app=$!
+within 10 bash -c "! kill -0 $first 2>/dev/null" || fail "the first copy still runs beside the second"
+wait "$first" 2>/dev/null || true
+grep -q "Zorvik: a newer copy (pid $app) took over; quitting" "$first_log" ||
+    fail "the first copy did not log the take-over"
+grep -q "Zorvik: asking the older copy at .* (pid $first) to quit" "$log" ||
+    fail "the second copy did not log the take-over"
+echo "ok: a second headless copy takes over from the first"
 within 10 grep -q "subscription saved" "$log" || fail "without a display the app did not start"
 "$phone" send --account "Work GitHub" --service github --code 271828 --ttl 30 2>/dev/null
 within 5 test -f "$latest" || fail "without a display latest-code.json did not appear"

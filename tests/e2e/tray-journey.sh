@@ -87,6 +87,8 @@ second=$!
 within 10 bash -c "! kill -0 $first 2>/dev/null" || fail "the first copy is still running"
 grep -q "Zorvik: asking the older copy at .* (pid $first) to quit" "$second_log" ||
     fail "the second copy did not log the take-over"
+grep -q "Zorvik: a newer copy (pid $second) took over; quitting" "$first_log" ||
+    fail "the first copy did not log why it quit"
 within 10 bash -c "[[ -n \$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -o 'StatusNotifierItem-$second-') ]]" ||
     fail "the second copy's item did not register"
 echo "ok: a second copy took over from the first"

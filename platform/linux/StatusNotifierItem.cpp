@@ -8,7 +8,9 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QGuiApplication>
 #include <QList>
+#include <QScreen>
 #include <QTextBoundaryFinder>
 #include <QtEndian>
 #include <algorithm>
@@ -198,10 +200,10 @@ public:
 
     // The protocol's method names, hence the capitals.
 public Q_SLOTS:
-    void Activate(int x, int y) { item_->activate(QPoint(x, y)); }
-    void SecondaryActivate(int x, int y) { item_->activate(QPoint(x, y)); }
+    void Activate(int x, int y) { activateAt(x, y); }
+    void SecondaryActivate(int x, int y) { activateAt(x, y); }
     // There is no menu: the popover is all there is, whichever button was pressed.
-    void ContextMenu(int x, int y) { item_->activate(QPoint(x, y)); }
+    void ContextMenu(int x, int y) { activateAt(x, y); }
     void Scroll(int /*delta*/, const QString& /*orientation*/) {}
 
 Q_SIGNALS:
@@ -212,6 +214,14 @@ Q_SIGNALS:
     void XAyatanaNewLabel(const QString& label, const QString& guide);
 
 private:
+    void activateAt(int x, int y) {
+        QList<StatusNotifierItem::ScreenScale> screens;
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            screens.append({screen->geometry(), screen->devicePixelRatio()});
+        }
+        item_->activate(StatusNotifierItem::logicalPoint(QPoint(x, y), screens));
+    }
+
     StatusNotifierItem* item_;
     QList<SniPixmap> pixmaps_;
 };
@@ -365,6 +375,18 @@ void StatusNotifierItem::activate(QPoint anchor) {
     if (action) {
         action(anchor);
     }
+}
+
+QPoint StatusNotifierItem::logicalPoint(QPoint nativePoint, const QList<ScreenScale>& screens) {
+    for (const ScreenScale& screen : screens) {
+        const QPoint origin = screen.geometry.topLeft();
+        const QRect native(origin,
+                           (QSizeF(screen.geometry.size()) * screen.devicePixelRatio).toSize());
+        if (screen.devicePixelRatio > 0 && native.contains(nativePoint)) {
+            return origin + (QPointF(nativePoint - origin) / screen.devicePixelRatio).toPoint();
+        }
+    }
+    return nativePoint;
 }
 
 QString StatusNotifierItem::labelGuideFor(const QString& label) {

@@ -3,8 +3,10 @@
 #include <QDBusConnection>
 #include <QDBusServiceWatcher>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <functional>
 
@@ -34,9 +36,10 @@ class StatusNotifierItemAdaptor;
 // - Title "Zorvik", Id "net.brontal.zorvik", Category "ApplicationStatus", Status "Active" and no
 //   menu ("/NO_DBUSMENU", ItemIsMenu false), so that every click reaches us. These never change,
 //   so NewTitle and NewStatus are never sent.
-// Activate, SecondaryActivate and ContextMenu all run the action with the point the host passes
-// (some hosts pass 0, 0); Scroll does nothing. The image position, image hugging and length have
-// no counterpart (hosts lay out icon and label themselves) and are only kept.
+// Activate, SecondaryActivate and ContextMenu all run the action with the point the host passes,
+// turned into device-independent pixels (some hosts pass 0, 0); Scroll does nothing. The image
+// position, image hugging and length have no counterpart (hosts lay out icon and label themselves)
+// and are only kept.
 class StatusNotifierItem final : public QObject, public StatusItem {
     Q_OBJECT
 
@@ -72,6 +75,16 @@ public:
     const QString& label() const { return title_.text; }
     QString labelGuide() const { return labelGuideFor(title_.text); }
     static QString labelGuideFor(const QString& label);
+
+    // A screen as the toolkit sees it: geometry in device-independent pixels, and its ratio.
+    struct ScreenScale {
+        QRect geometry;
+        qreal devicePixelRatio = 1;
+    };
+    // Hosts report clicks in the display's own pixels, while windows are placed in
+    // device-independent ones, scaled about each screen's top-left corner. A point on no
+    // screen is returned as it is.
+    static QPoint logicalPoint(QPoint nativePoint, const QList<ScreenScale>& screens);
 
     // The bus name once it is owned; empty before, and when no name could be had.
     const QString& serviceName() const { return serviceName_; }

@@ -441,6 +441,18 @@ TEST(StatusNotifierItemLabelGuide, KeepsBlanksAndTurnsEveryCharacterIntoOneZero)
               "0 0");
 }
 
+TEST(StatusNotifierItemClickPoint, ScalesAboutTheTopLeftOfTheScreenUnderTheClick) {
+    // A 2× laptop panel (2560 × 1600 pixels) with a 1× monitor to its right.
+    const QList<StatusNotifierItem::ScreenScale> screens{{QRect(0, 0, 1280, 800), 2},
+                                                         {QRect(2560, 0, 1920, 1080), 1}};
+    EXPECT_EQ(StatusNotifierItem::logicalPoint({2400, 20}, screens), QPoint(1200, 10));
+    EXPECT_EQ(StatusNotifierItem::logicalPoint({3000, 20}, screens), QPoint(3000, 20));
+    EXPECT_EQ(StatusNotifierItem::logicalPoint({0, 0}, screens), QPoint(0, 0))
+        << "hosts that send no position keep sending none";
+    EXPECT_EQ(StatusNotifierItem::logicalPoint({9000, 9000}, screens), QPoint(9000, 9000));
+    EXPECT_EQ(StatusNotifierItem::logicalPoint({100, 100}, {}), QPoint(100, 100));
+}
+
 TEST(StatusNotifierItemWithoutBus, KeepsTheValuesAndOwnsNoName) {
     QTemporaryDir directory;
     const QDBusConnection missing = QDBusConnection::connectToBus(

@@ -8,7 +8,12 @@
 class TemporaryAppGroupContainers final : public AppGroupContainers {
 public:
     std::optional<QString> containerDirectory(const QString& groupIdentifier) const override {
+        if (unavailable) {
+            return std::nullopt;
+        }
         return directory.filePath(QStringLiteral("app/") + groupIdentifier);
     }
     QTemporaryDir directory;
+    // As on a system that gives the application no group container.
+    bool unavailable = false;
 };

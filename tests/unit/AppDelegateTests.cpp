@@ -80,4 +80,25 @@ TEST_F(AppDelegateTest, QuittingTidiesTheClipboardAndANewerCopyEndsThisOne) {
     EXPECT_EQ(terminations, 1);
 }
 
+TEST_F(AppDelegateTest, ALaterRunOpensNothingByItself) {
+    defaults.setBool(true, "firstRunDone");
+    delegate.applicationDidFinishLaunching();
+    actor.advance(5);
+    EXPECT_FALSE(popover.isShown());
+    EXPECT_EQ(item.image, StatusItemPresenter::statusImage(false));
+}
+
+TEST_F(AppDelegateTest, WithoutAGroupContainerTheItemAndThePopoverStillWork) {
+    containers.unavailable = true;
+    delegate.applicationDidFinishLaunching();
+    actor.advance(2);
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_FALSE(delegate.app().receiver().store().has_value());
+
+    const Instant now = actor.now();
+    delegate.app().receiver().setLatest(LatestCode{
+        "Work", "github", "123456", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    EXPECT_EQ(item.attributedTitle.text, "123 456");
+}
+
 }  // namespace

@@ -37,15 +37,20 @@ LoginItemService::Status XdgAutostartLoginItem::status() const {
 }
 
 void XdgAutostartLoginItem::registerApp() {
-    const QString entry = QStringLiteral(
-                              "[Desktop Entry]\n"
-                              "Type=Application\n"
-                              "Name=Zorvik\n"
-                              "Comment=One-time codes from your phone, ready to paste\n"
-                              "Exec=%1\n"
-                              "Terminal=false\n"
-                              "X-GNOME-Autostart-enabled=true\n")
-                              .arg(desktopEntryExec(executablePath_));
+    // TryExec lets the session pass over the entry once the application is gone.
+    const QString entry =
+        QStringLiteral(
+            "[Desktop Entry]\n"
+            "Type=Application\n"
+            "Name=Zorvik\n"
+            "Comment=One-time codes from your phone, ready to paste\n"
+            "Exec=%1\n"
+            "TryExec=%2\n"
+            "Icon=net.brontal.zorvik\n"
+            "Terminal=false\n"
+            "StartupNotify=false\n"
+            "X-GNOME-Autostart-enabled=true\n")
+            .arg(desktopEntryExec(executablePath_), desktopEntryString(executablePath_));
     try {
         AtomicFile::makeDirectories(autostartDirectory_, QFileDevice::ReadOwner |
                                                              QFileDevice::WriteOwner |
@@ -65,9 +70,27 @@ void XdgAutostartLoginItem::unregisterApp() {
     }
 }
 
+QString desktopEntryString(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'\\') {
+            escaped += QStringLiteral("\\\\");
+        } else if (c == u'\n') {
+            escaped += QStringLiteral("\\n");
+        } else if (c == u'\t') {
+            escaped += QStringLiteral("\\t");
+        } else if (c == u'\r') {
+            escaped += QStringLiteral("\\r");
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 QString desktopEntryExec(const QString& path) {
     // Inside double quotes the Exec key escapes ", `, $ and \ with a backslash; the value as a
-    // whole is a desktop-entry string, whose own backslashes are doubled once more.
+    // whole is a desktop-entry string, whose own escapes apply on top.
     QString quoted;
     for (const QChar c : path) {
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {
@@ -75,8 +98,6 @@ QString desktopEntryExec(const QString& path) {
         }
         quoted += c;
     }
-    quoted.replace(u'\\', QStringLiteral("\\\\"));
     // A percent sign would be read as a field code.
-    quoted.replace(u'%', QStringLiteral("%%"));
-    return u'"' + quoted + u'"';
+    return u'"' + desktopEntryString(quoted).replace(u'%', QStringLiteral("%%")) + u'"';
 }

@@ -26,3 +26,7 @@ private:
 
 // An Exec value that starts `path` whatever characters it holds.
 QString desktopEntryExec(const QString& path);
+
+// `text` as the value of a desktop-entry string key: backslash, newline, tab and carriage return
+// escaped.
+QString desktopEntryString(const QString& text);

@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# End to end inside the private desktop session, around the life of ZorvikMac --headless:
+#  - a code the phone sent while the app was not running is picked up when it starts;
+#  - the checklist logs a failing iCloud row without an account and a waiting sync-key row
+#    without a key, and both turn ok at the next check once the cause is gone;
+#  - SIGTERM, SIGINT and SIGHUP each take the app's code off the clipboard exactly once before
+#    it exits (an explicit clear, seen through XFixes, not the owner merely going away), and
+#    leave text the user copied in place.
+set -euo pipefail
+
+if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
+    echo "skipped: not inside scripts/desktop-session"
+    exit 77
+fi
+if [[ $# -ne 3 ]]; then
+    echo "usage: lifecycle.sh ZORVIKMAC ZORVIK_PHONE CLIPBOARD_WATCH" >&2
+    exit 2
+fi
+app_binary=$1
+phone=$2
+clipboard_watch=$3
+export QT_QPA_PLATFORM=xcb
+# Settings of its own, so nothing this test does reaches the settings of later tests.
+XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" lifecycle-config.XXXXXX)
+export XDG_CONFIG_HOME
+shared=$XDG_RUNTIME_DIR/app/K8QW41TR7N.net.brontal.zorvik.mac
+latest=$shared/latest-code.json
+logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" lifecycle-logs.XXXXXX)
+app=""
+watcher=""
+own_copy=""
+# Every code this test sends; none of them may reach a log line.
+codes=()
+
+fail() {
+    echo "FAIL: $*"
+    for file in "$logs"/*; do
+        echo "--- $(basename "$file")"
+        cat "$file"
+    done
+    exit 1
+}
+within() {
+    local seconds=$1
+    shift
+    for ((i = 0; i < seconds * 20; i++)); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+clipboard() { xclip -selection clipboard -o 2>/dev/null; }
+clipboard_is() { [[ $(clipboard) == "$1" ]]; }
+clipboard_is_empty() { ! xclip -selection clipboard -o >/dev/null 2>&1; }
+logged() { grep -qF -- "$2" "$logs/$1.log"; }
+# The lines the clipboard watcher printed after it was ready.
+watched() { sed -n '2,$p' "$logs/watch-$1.log"; }
+last_watched_is_a_take() { [[ $(watched "$1" | tail -n 1) == "set-owner some "* ]]; }
+watched_owner_go() { watched "$1" | grep -qE '^(client-close|window-destroy)$'; }
+
+# Starts the app with its log in $logs/NAME.log and waits for its first round of checks.
+start_app() {
+    local name=$1
+    "$app_binary" --headless >"$logs/$name.log" 2>&1 &
+    app=$!
+    within 15 logged "$name" "check firstCode:" || fail "$name: the app did not finish its checks"
+}
+stop_app() {
+    [[ -n $app ]] || return 0
+    kill "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+    app=""
+}
+# Sends a code that stays valid for the rest of the test.
+send_code() {
+    codes+=("$1")
+    "$phone" send --account "Work GitHub" --service github --code "$1" --ttl 120 2>/dev/null
+}
+# Starts the clipboard watcher (its lines in $logs/watch-NAME.log) and waits until it watches.
+start_watcher() {
+    "$clipboard_watch" >"$logs/watch-$1.log" 2>&1 &
+    watcher=$!
+    within 5 grep -q '^ready owner' "$logs/watch-$1.log" || fail "$1: the clipboard watcher did not start"
+}
+stop_watcher() {
+    [[ -n $watcher ]] || return 0
+    kill "$watcher" 2>/dev/null || true
+    wait "$watcher" 2>/dev/null || true
+    watcher=""
+}
+# Copies TEXT the way a user's application would: xclip owns the clipboard until it is killed.
+copy_own_text() {
+    printf '%s' "$1" | xclip -selection clipboard -quiet >/dev/null 2>&1 &
+    own_copy=$!
+    within 2 clipboard_is "$1" || fail "xclip could not copy '$1'"
+}
+drop_own_copy() {
+    [[ -n $own_copy ]] || return 0
+    kill "$own_copy" 2>/dev/null || true
+    wait "$own_copy" 2>/dev/null || true
+    own_copy=""
+}
+# Sends SIGNAL to the app and waits for it to exit with status 0.
+signal_app() {
+    local signal=$1 status=0
+    kill "-$signal" "$app"
+    wait "$app" || status=$?
+    app=""
+    [[ $status -eq 0 ]] || fail "the app exited with status $status after SIG$signal"
+}
+# Puts a fence in the watcher's output: once a client of ours has taken the clipboard, every
+# change from before has been printed. Sets $changes to those changes.
+changes_before_fence() {
+    copy_own_text "fence $1"
+    within 2 last_watched_is_a_take "$1" || fail "$1: the watcher did not see the fence"
+    changes=$(watched "$1" | sed '$d')
+    drop_own_copy
+}
+
+cleanup() {
+    stop_app
+    stop_watcher
+    drop_own_copy
+    # Leave the session as later tests expect it: no record, no published code, no key, the
+    # default account status and no notification left over.
+    "$phone" clear 2>/dev/null || true
+    rm -f "$shared"/latest-code.*
+    "$phone" key delete 2>/dev/null || true
+    "$phone" account available 2>/dev/null || true
+    dunstctl close-all 2>/dev/null || true
+}
+trap cleanup EXIT
+
+"$phone" clear 2>/dev/null || true
+rm -f "$shared"/latest-code.*
+"$phone" account available 2>/dev/null
+"$phone" key generate --force 2>/dev/null
+dunstctl close-all 2>/dev/null || true
+
+# --- A code sent while the app is not running arrives when it starts.
+send_code 482913
+[[ ! -e $latest ]] || fail "latest-code.json is there before the app started"
+start_app waiting
+within 5 test -f "$latest" || fail "latest-code.json did not appear after the start"
+grep -q '"code":"482913"' "$latest" || fail "latest-code.json lacks the code"
+within 2 logged waiting "fetch: valid code for Work GitHub from " || fail "no fetch of the waiting code"
+! logged waiting "push received" || fail "the waiting code came by push, not by the fetch at the start"
+within 3 clipboard_is 482913 || fail "the clipboard holds '$(clipboard)', not the code"
+echo "ok: a code sent while the app was not running is published when it starts"
+
+# --- SIGTERM takes the app's code off the clipboard itself, once.
+start_watcher term
+grep -qx 'ready owner some' "$logs/watch-term.log" || fail "nobody owns the clipboard"
+signal_app TERM
+clipboard_is_empty || fail "the clipboard still holds '$(clipboard)' after SIGTERM"
+changes_before_fence term
+[[ $changes == "set-owner none" ]] ||
+    fail "SIGTERM: expected one explicit clear, the watcher saw: ${changes//$'\n'/; }"
+stop_watcher
+echo "ok: SIGTERM clears the clipboard explicitly, once"
+
+# --- SIGINT and SIGHUP do the same.
+for signal in INT HUP; do
+    [[ $signal == INT ]] && code=715264 || code=803517
+    start_app "$signal"
+    send_code "$code"
+    within 5 clipboard_is "$code" || fail "SIG$signal: the clipboard holds '$(clipboard)', not the code"
+    start_watcher "$signal"
+    signal_app "$signal"
+    clipboard_is_empty || fail "the clipboard still holds '$(clipboard)' after SIG$signal"
+    changes_before_fence "$signal"
+    [[ $changes == "set-owner none" ]] ||
+        fail "SIG$signal: expected one explicit clear, the watcher saw: ${changes//$'\n'/; }"
+    stop_watcher
+    echo "ok: SIG$signal clears the clipboard explicitly, once"
+done
+
+# --- Text the user copied over the code stays when the app ends.
+start_app own-text
+send_code 364051
+within 5 clipboard_is 364051 || fail "own text: the clipboard holds '$(clipboard)', not the code"
+copy_own_text "my own text"
+start_watcher own-text
+signal_app TERM
+clipboard_is "my own text" || fail "the user's text is gone after SIGTERM: '$(clipboard)'"
+drop_own_copy
+# The user's copy going away is the fence: the app changed nothing before it.
+within 2 watched_owner_go own-text || fail "own text: the watcher did not see xclip go"
+changes=$(watched own-text)
+[[ $changes == client-close || $changes == window-destroy ]] ||
+    fail "the app touched the user's clipboard, the watcher saw: ${changes//$'\n'/; }"
+stop_watcher
+echo "ok: ending the app leaves the user's own text on the clipboard"
+
+# --- Checklist without an iCloud account, and again once the account is back. No record is
+# waiting, so the fetches between the checks find nothing.
+"$phone" clear 2>/dev/null
+"$phone" account no-account 2>/dev/null
+start_app no-account
+logged no-account "check cloud: failed — iCloud: not signed in" ||
+    fail "no failing iCloud row without an account"
+logged no-account "check syncKey: ok — Key received from your iPhone" ||
+    fail "the sync key row is not ok though the key is there"
+"$phone" account available 2>/dev/null
+# The checks run again 15 s after a round that left something to see to.
+within 20 logged no-account "check cloud: ok — iCloud: signed in" ||
+    fail "the iCloud row did not turn ok at the next check"
+stop_app
+echo "ok: the iCloud row fails without an account and turns ok when it is back"
+
+# --- Checklist without the sync key, and again once there is one.
+"$phone" key delete 2>/dev/null
+start_app no-key
+logged no-key "check syncKey: pending — iCloud Keychain: waiting for the key" ||
+    fail "no waiting sync key row without a key"
+logged no-key "check cloud: ok — iCloud: signed in" || fail "the iCloud row is not ok"
+"$phone" key generate 2>/dev/null
+within 20 logged no-key "check syncKey: ok — Key received from your iPhone" ||
+    fail "the sync key row did not turn ok at the next check"
+stop_app
+echo "ok: the sync key row waits without a key and turns ok once there is one"
+
+for code in "${codes[@]}"; do
+    if grep -q -- "$code" "$logs"/*.log --exclude='watch-*'; then
+        fail "the code $code reached a log line"
+    fi
+done
+echo "ok: no log line holds a code"

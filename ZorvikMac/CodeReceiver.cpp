@@ -145,6 +145,10 @@ CodeReceiver::CodeReceiver(MacSettings& settings, std::optional<LatestCodeStore>
     if (lastNeedsAttention_ == std::nullopt) {
         updateAttention();
     }
+    // The row's switch changes the setting; its title should not wait for the next checks.
+    connect(&settings_, &MacSettings::launchAtLoginChanged, this, [this](bool value) {
+        changeProbe([value](SetupProbe& probe) { probe.launchAtLogin = value; });
+    });
     if (!isPreview_ && services_.cloudContainer != nullptr) {
         database_ = &services_.cloudContainer->privateCloudDatabase();
     }

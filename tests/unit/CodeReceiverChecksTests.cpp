@@ -43,6 +43,18 @@ TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
     EXPECT_FALSE(receiver->isChecking());
 }
 
+// The login row carries its own switch, so its title follows the switch at once.
+TEST_F(CodeReceiverChecks, TheLoginRowFollowsTheSwitchWithoutWaitingForAChecksRun) {
+    make();
+    ASSERT_FALSE(receiver->probe().launchAtLogin);
+    settings.setLaunchAtLogin(true);
+    EXPECT_TRUE(receiver->probe().launchAtLogin);
+
+    loginItem.refuseWith = QStringLiteral("not allowed");
+    settings.setLaunchAtLogin(false);
+    EXPECT_TRUE(receiver->probe().launchAtLogin) << "a refused change leaves the item registered";
+}
+
 TEST_F(CodeReceiverChecks, AccountStatusesBecomeCloudStates) {
     make();
     const auto cloudAfter = [&](std::variant<int, CloudError> answer) {

@@ -101,6 +101,8 @@ int main(int argc, char** argv) {
     application.setApplicationName(QStringLiteral("ZorvikMac"));
     application.setApplicationVersion(QStringLiteral(ZORVIK_VERSION));
     application.setQuitOnLastWindowClosed(false);
+    // Lets the desktop match our windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.brontal.zorvik"));
 
     // The clipboard before the main actor, so the actor and its pending clear go first.
     QtPasteboard pasteboard;

@@ -16,6 +16,7 @@
 #include "LinuxStatusItem.h"
 #include "LinuxWorkspace.h"
 #include "LocalCloud.h"
+#include "Logger.h"
 #include "NativeMessagingHosts.h"
 #include "Platform.h"
 #include "ProcRunningApplications.h"
@@ -57,6 +58,19 @@ bool hasDisplay() {
     }
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QString signalName(int signal) {
+    switch (signal) {
+        case SIGTERM:
+            return QStringLiteral("SIGTERM");
+        case SIGINT:
+            return QStringLiteral("SIGINT");
+        case SIGHUP:
+            return QStringLiteral("SIGHUP");
+        default:
+            return QString::number(signal);
+    }
 }
 
 }  // namespace
@@ -147,8 +161,13 @@ int main(int argc, char** argv) {
         kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD));
     // A quit from the session, a terminal or `kill` ends the event loop normally, so the
     // clipboard is tidied exactly once whichever way the application goes.
-    UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP},
-                                   [](int) { QCoreApplication::quit(); });
+    // The line tells a quit by signal (a newer copy's, the session's) from a crash in the log.
+    Logger shellLog(systemLog, QStringLiteral("net.brontal.zorvik"),
+                    QString::fromLatin1(shellLogCategory));
+    UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP}, [&shellLog](int signal) {
+        shellLog.info("Zorvik: quitting on %{public}s", signalName(signal));
+        QCoreApplication::quit();
+    });
 
     DBusDistributedNotificationCenter notices(mainActor, QDBusConnection::sessionBus());
     ProcRunningApplications runningApplications;

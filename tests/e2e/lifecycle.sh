@@ -221,7 +221,7 @@ stop_app
 echo "ok: the sync key row waits without a key and turns ok once there is one"
 
 for code in "${codes[@]}"; do
-    if grep -q -- "$code" "$logs"/*.log --exclude='watch-*'; then
+    if grep -q --exclude='watch-*' -- "$code" "$logs"/*.log; then
         fail "the code $code reached a log line"
     fi
 done

@@ -44,8 +44,15 @@ StatusItemPresenter::~StatusItemPresenter() {
 }
 
 QImage StatusItemPresenter::statusImage(bool open) {
-    return Symbols::image(open ? QStringLiteral("lock.open.fill") : QStringLiteral("lock.fill"), 13,
-                          InterfaceStyle::gold(), statusImagePixelRatio, Symbols::Weight::semibold);
+    // Drawn once each: the item is refreshed every second while a code is shown, and rendering
+    // the symbol is most of that tick's work.
+    const auto draw = [](const QString& name) {
+        return Symbols::image(name, 13, InterfaceStyle::gold(), statusImagePixelRatio,
+                              Symbols::Weight::semibold);
+    };
+    static const QImage closedImage = draw(QStringLiteral("lock.fill"));
+    static const QImage openImage = draw(QStringLiteral("lock.open.fill"));
+    return open ? openImage : closedImage;
 }
 
 void StatusItemPresenter::restartTitleTimer() {

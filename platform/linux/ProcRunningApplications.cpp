@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -32,15 +33,35 @@ QString linkTarget(const QString& link) {
     return QFile::decodeName(buffer);
 }
 
+const QByteArray sessionBusVariable = QByteArrayLiteral("DBUS_SESSION_BUS_ADDRESS=");
+
+// The session bus address a process was started with, empty when it had none; nothing when its
+// environment cannot be read.
+std::optional<QByteArray> startingSessionBus(const QString& environFile) {
+    QFile file(environFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    for (const QByteArray& entry : file.readAll().split('\0')) {
+        if (entry.startsWith(sessionBusVariable)) {
+            return entry.mid(sessionBusVariable.size());
+        }
+    }
+    return QByteArray();
+}
+
 }  // namespace
 
 ProcRunningApplications::ProcRunningApplications()
-    : ProcRunningApplications(linkTarget(QStringLiteral("/proc/self/exe")),
-                              QStringLiteral("/proc")) {}
+    : ProcRunningApplications(linkTarget(QStringLiteral("/proc/self/exe")), QStringLiteral("/proc"),
+                              qgetenv("DBUS_SESSION_BUS_ADDRESS")) {}
 
-ProcRunningApplications::ProcRunningApplications(QString executablePath, QString procRoot)
+ProcRunningApplications::ProcRunningApplications(QString executablePath, QString procRoot,
+                                                 QByteArray sessionBusAddress)
     : executablePath_(withoutDeletedSuffix(std::move(executablePath))),
-      procRoot_(std::move(procRoot)) {}
+      executableName_(QFileInfo(executablePath_).fileName()),
+      procRoot_(std::move(procRoot)),
+      sessionBusAddress_(std::move(sessionBusAddress)) {}
 
 QList<RunningApplications::RunningApplication> ProcRunningApplications::runningApplications(
     const QString&) const {
@@ -61,10 +82,16 @@ QList<RunningApplications::RunningApplication> ProcRunningApplications::runningA
             continue;
         }
         // Other users' links cannot be read; a process may also end while being looked at.
-        const QString executable = linkTarget(proc.filePath(entry + QStringLiteral("/exe")));
-        if (!executable.isEmpty() && withoutDeletedSuffix(executable) == executablePath_) {
-            copies.append({pid, withoutDeletedSuffix(executable)});
+        const QString executable =
+            withoutDeletedSuffix(linkTarget(proc.filePath(entry + QStringLiteral("/exe"))));
+        if (executable.isEmpty() || QFileInfo(executable).fileName() != executableName_) {
+            continue;
         }
+        if (startingSessionBus(proc.filePath(entry + QStringLiteral("/environ"))) !=
+            sessionBusAddress_) {
+            continue;
+        }
+        copies.append({pid, executable});
     }
     std::sort(copies.begin(), copies.end(), [](const auto& a, const auto& b) {
         return a.processIdentifier < b.processIdentifier;

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 
 #include "DBusDistributedNotificationCenter.h"
@@ -19,25 +21,44 @@
 // notices on the session bus, and signals turned into calls on the event loop.
 namespace {
 
-TEST(ProcRunningApplicationsTest, FindsAndEndsTheRunningCopiesOfAProgram) {
+// A program of a name nothing else on the machine has, in a folder of its own.
+QString copyOfSleep(const QTemporaryDir& directory, const QString& folder) {
+    const QString path = directory.filePath(folder + "/zorvik-test-copy");
+    if (!QDir().mkpath(directory.filePath(folder)) ||
+        !QFile::copy(QStandardPaths::findExecutable("sleep"), path) ||
+        !QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner)) {
+        return {};
+    }
+    return path;
+}
+
+TEST(ProcRunningApplicationsTest, FindsAndEndsTheCopiesInThisSessionWhereverTheyAreInstalled) {
+    QTemporaryDir directory;
+    const QString installed = copyOfSleep(directory, "installed/bin");
+    const QString built = copyOfSleep(directory, "build");
+    ASSERT_FALSE(installed.isEmpty());
+    ASSERT_FALSE(built.isEmpty());
     QProcess first;
     QProcess second;
-    for (QProcess* process : {&first, &second}) {
-        process->start("sleep", {"30"});
+    QProcess otherSession;
+    QProcessEnvironment elsewhere = QProcessEnvironment::systemEnvironment();
+    elsewhere.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/0/another-bus");
+    otherSession.setProcessEnvironment(elsewhere);
+    first.start(installed, {"30"});
+    second.start(built, {"30"});
+    otherSession.start(installed, {"30"});
+    for (QProcess* process : {&first, &second, &otherSession}) {
         ASSERT_TRUE(process->waitForStarted(5000));
     }
-    const QString sleepPath =
-        QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(first.processId())))
-            .filePath();
-    ProcRunningApplications applications(sleepPath, "/proc");
-    QList<qint32> found;
-    for (const auto& copy : applications.runningApplications("K8QW41TR7N.net.brontal.zorvik")) {
-        EXPECT_EQ(copy.bundleURL, sleepPath);
-        found.append(copy.processIdentifier);
-    }
-    EXPECT_TRUE(found.contains(qint32(first.processId())));
-    EXPECT_TRUE(found.contains(qint32(second.processId())));
-    EXPECT_FALSE(found.contains(applications.currentProcessIdentifier()));
+
+    ProcRunningApplications applications(built, "/proc", qgetenv("DBUS_SESSION_BUS_ADDRESS"));
+    const QList<RunningApplications::RunningApplication> expected{
+        {qint32(first.processId()), installed}, {qint32(second.processId()), built}};
+    auto found = applications.runningApplications("K8QW41TR7N.net.brontal.zorvik");
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        return a.bundleURL > b.bundleURL;  // "installed/…" before "build/…"
+    });
+    EXPECT_EQ(found, expected) << "the copy started in another session is not ours to end";
 
     applications.terminate(qint32(first.processId()));
     applications.terminate(qint32(second.processId()));
@@ -45,28 +66,48 @@ TEST(ProcRunningApplicationsTest, FindsAndEndsTheRunningCopiesOfAProgram) {
         ASSERT_TRUE(process->waitForFinished(5000));
         EXPECT_EQ(process->exitStatus(), QProcess::CrashExit) << "ended by the signal";
     }
+    otherSession.kill();
+    otherSession.waitForFinished(5000);
 }
 
-TEST(ProcRunningApplicationsTest, ACopyWhoseProgramWasReplacedStillCounts) {
+TEST(ProcRunningApplicationsTest, MatchesTheProgramsNameTheSessionAndAReplacedProgram) {
     QTemporaryDir proc;
-    const auto process = [&](const char* pid, const QString& executable) {
+    const auto process = [&](const char* pid, const QString& executable, const QByteArray& bus) {
         ASSERT_TRUE(QDir(proc.path()).mkpath(pid));
         ASSERT_TRUE(QFile::link(executable, proc.filePath(QString(pid) + "/exe")));
+        QFile environ(proc.filePath(QString(pid) + "/environ"));
+        ASSERT_TRUE(environ.open(QIODevice::WriteOnly));
+        environ.write(QByteArray("HOME=/home/u") + '\0' + bus + '\0' + "LANG=C" + '\0');
     };
-    process("120", "/opt/zorvik/bin/ZorvikMac (deleted)");
-    process("121", "/opt/zorvik/bin/ZorvikMac");
-    process("122", "/opt/zorvik/bin/ZorvikMacAutoFill");
-    process("self", "/opt/zorvik/bin/ZorvikMac");
+    const QByteArray ours = "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/1000/bus";
+    process("120", "/opt/zorvik/bin/ZorvikMac (deleted)", ours);
+    process("121", "/opt/zorvik/bin/ZorvikMac", ours);
+    process("122", "/opt/zorvik/bin/ZorvikMacAutoFill", ours);
+    process("124", "/home/u/.local/bin/ZorvikMac", ours);
+    process("125", "/opt/zorvik/bin/ZorvikMac", "DBUS_SESSION_BUS_ADDRESS=unix:path=/tmp/other");
+    process("126", "/opt/zorvik/bin/ZorvikMac", "");
+    process("self", "/opt/zorvik/bin/ZorvikMac", ours);
     ASSERT_TRUE(QDir(proc.path()).mkpath("123"));  // no executable to read
+    ASSERT_TRUE(QDir(proc.path()).mkpath("127"));  // an executable but no environment to read
+    ASSERT_TRUE(QFile::link("/opt/zorvik/bin/ZorvikMac", proc.filePath("127/exe")));
 
-    ProcRunningApplications applications("/opt/zorvik/bin/ZorvikMac", proc.path());
+    ProcRunningApplications applications("/opt/zorvik/bin/ZorvikMac", proc.path(),
+                                         "unix:path=/run/user/1000/bus");
     const QList<RunningApplications::RunningApplication> expected{
-        {120, "/opt/zorvik/bin/ZorvikMac"}, {121, "/opt/zorvik/bin/ZorvikMac"}};
+        {120, "/opt/zorvik/bin/ZorvikMac"},
+        {121, "/opt/zorvik/bin/ZorvikMac"},
+        {124, "/home/u/.local/bin/ZorvikMac"}};
     EXPECT_EQ(applications.runningApplications("K8QW41TR7N.net.brontal.zorvik"), expected);
 
-    ProcRunningApplications replaced("/opt/zorvik/bin/ZorvikMac (deleted)", proc.path());
+    ProcRunningApplications replaced("/opt/zorvik/bin/ZorvikMac (deleted)", proc.path(),
+                                     "unix:path=/run/user/1000/bus");
     EXPECT_EQ(replaced.runningApplications("x"), expected)
         << "the replaced copy itself finds the new one too";
+
+    ProcRunningApplications noBus("/opt/zorvik/bin/ZorvikMac", proc.path(), "");
+    EXPECT_EQ(noBus.runningApplications("x"),
+              (QList<RunningApplications::RunningApplication>{{126, "/opt/zorvik/bin/ZorvikMac"}}))
+        << "without a session bus, the copies started without one";
 }
 
 TEST(DBusDistributedNotificationCenterTest, NoticesReachEveryProcessOnTheSessionBus) {

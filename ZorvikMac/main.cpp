@@ -45,19 +45,34 @@ identities of the code's service. A copy started later takes over from one alrea
   --version         print the version
   -h, --help        show this text
 
+The toolkit's own options (-platform NAME, -display DISPLAY, …) are taken as well.
+
 Log lines go to the journal (and to stderr when it is a terminal, with --headless or with
 --log-to-stderr).
 Without a display, --headless still runs; the clipboard is then the process's own.
 )";
 
-// True when a windowing system is reachable through the environment the toolkit reads.
+bool isOffscreen(const QByteArray& platform) {
+    return platform.startsWith("offscreen") || platform.startsWith("minimal");
+}
+
+// True when a windowing system is named in the environment the toolkit reads.
 bool hasDisplay() {
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.startsWith("offscreen") || platform.startsWith("minimal")) {
-        return true;
-    }
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+    return isOffscreen(qgetenv("QT_QPA_PLATFORM")) || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The platforms the toolkit tries in order: the one asked for, or the one it would pick itself
+// (Wayland in a Wayland session, else X11), then offscreen.
+QByteArray withOffscreenFallback(const QByteArray& requested) {
+    if (!requested.isEmpty()) {
+        return requested + ";offscreen";
+    }
+    if (qgetenv("XDG_SESSION_TYPE") == "wayland" &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        return "wayland;xcb;offscreen";
+    }
+    return "xcb;offscreen";
 }
 
 QString signalName(int signal) {
@@ -89,14 +104,18 @@ int main(int argc, char** argv) {
         std::printf("ZorvikMac %s (%s)\n", ZORVIK_VERSION, ZORVIK_BUILD);
         return 0;
     }
-    const bool headless = arguments.removeAll(QStringLiteral("--headless")) > 0;
-    const bool logToStderr = arguments.removeAll(QStringLiteral("--log-to-stderr")) > 0;
-    if (!arguments.isEmpty()) {
+    const QStringList ours{QStringLiteral("--headless"), QStringLiteral("--log-to-stderr")};
+    const bool headless = arguments.contains(ours[0]);
+    const bool logToStderr = arguments.contains(ours[1]);
+    const auto refuse = [](const QString& argument) {
         std::fprintf(stderr, "ZorvikMac: unknown argument %s\n\n",
-                     arguments.front().toLocal8Bit().constData());
+                     argument.toLocal8Bit().constData());
         std::fputs(kUsage, stderr);
         return 2;
-    }
+    };
+    const bool platformWasSet = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    const QByteArray platformAsked = qgetenv("QT_QPA_PLATFORM");
+    const bool offscreenAsked = isOffscreen(platformAsked);
     if (!hasDisplay()) {
         if (!headless) {
             std::fputs(
@@ -108,9 +127,36 @@ int main(int argc, char** argv) {
         // A server without a desktop: codes still reach the shared file, the notifications
         // and this process's own clipboard.
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else if (!offscreenAsked) {
+        // A display that is named but cannot be reached (say, after an ssh session ended)
+        // must not abort the toolkit: it falls back to offscreen, and we decide below.
+        qputenv("QT_QPA_PLATFORM", withOffscreenFallback(qgetenv("QT_QPA_PLATFORM")));
     }
 
     QApplication application(argc, argv);
+    // Programs we start (the browser, the AutoFill helper) choose their own platform.
+    if (platformWasSet) {
+        qputenv("QT_QPA_PLATFORM", platformAsked);
+    } else {
+        qunsetenv("QT_QPA_PLATFORM");
+    }
+    // Anything else is checked once the toolkit has taken its own options (-platform, -display,
+    // …) out of argv.
+    for (int index = 1; index < argc; ++index) {
+        const QString argument = QString::fromLocal8Bit(argv[index]);
+        if (!ours.contains(argument)) {
+            return refuse(argument);
+        }
+    }
+    if (hasDisplay() && !offscreenAsked && isOffscreen(QGuiApplication::platformName().toUtf8())) {
+        if (!headless) {
+            std::fputs(
+                "ZorvikMac: the display cannot be opened for the tray item; run ZorvikMac "
+                "--headless to receive codes without one\n",
+                stderr);
+            return 1;
+        }
+    }
     application.setOrganizationName(QStringLiteral("net.brontal.zorvik"));
     application.setApplicationName(QStringLiteral("ZorvikMac"));
     application.setApplicationVersion(QStringLiteral(ZORVIK_VERSION));

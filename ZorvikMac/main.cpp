@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
     };
     const bool platformWasSet = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     const QByteArray platformAsked = qgetenv("QT_QPA_PLATFORM");
-    const bool offscreenAsked = isOffscreen(platformAsked);
+    // Set when the toolkit may end up offscreen although a display was meant.
+    bool mayFallBack = false;
     if (!hasDisplay()) {
         if (!headless) {
             std::fputs(
@@ -127,10 +128,11 @@ int main(int argc, char** argv) {
         // A server without a desktop: codes still reach the shared file, the notifications
         // and this process's own clipboard.
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    } else if (!offscreenAsked) {
+    } else if (!isOffscreen(platformAsked) && !arguments.contains(QStringLiteral("-platform"))) {
         // A display that is named but cannot be reached (say, after an ssh session ended)
         // must not abort the toolkit: it falls back to offscreen, and we decide below.
-        qputenv("QT_QPA_PLATFORM", withOffscreenFallback(qgetenv("QT_QPA_PLATFORM")));
+        qputenv("QT_QPA_PLATFORM", withOffscreenFallback(platformAsked));
+        mayFallBack = true;
     }
 
     QApplication application(argc, argv);
@@ -148,14 +150,12 @@ int main(int argc, char** argv) {
             return refuse(argument);
         }
     }
-    if (hasDisplay() && !offscreenAsked && isOffscreen(QGuiApplication::platformName().toUtf8())) {
-        if (!headless) {
-            std::fputs(
-                "ZorvikMac: the display cannot be opened for the tray item; run ZorvikMac "
-                "--headless to receive codes without one\n",
-                stderr);
-            return 1;
-        }
+    if (mayFallBack && !headless && isOffscreen(QGuiApplication::platformName().toUtf8())) {
+        std::fputs(
+            "ZorvikMac: the display cannot be opened for the tray item; run ZorvikMac "
+            "--headless to receive codes without one\n",
+            stderr);
+        return 1;
     }
     application.setOrganizationName(QStringLiteral("net.brontal.zorvik"));
     application.setApplicationName(QStringLiteral("ZorvikMac"));

@@ -5,18 +5,13 @@
 # everything go away when the code expires. Then the same app on a machine with no display.
 set -euo pipefail
 
-if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
-    echo "skipped: not inside scripts/desktop-session"
-    exit 77
-fi
-if [[ $# -ne 2 ]]; then
-    echo "usage: headless-journey.sh ZORVIKMAC ZORVIK_PHONE" >&2
-    exit 2
-fi
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session headless-journey.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
 app_binary=$1
 phone=$2
 export QT_QPA_PLATFORM=xcb
-latest=$XDG_RUNTIME_DIR/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.json
+latest=$e2e_shared_dir/latest-code.json
 log=$(mktemp -p "$ZORVIK_SESSION_DIR" journey.XXXXXX)
 
 fail() {
@@ -24,16 +19,6 @@ fail() {
     echo "--- app log"
     cat "$log"
     exit 1
-}
-# Waits up to $1 seconds for the command after it to succeed.
-within() {
-    local seconds=$1
-    shift
-    for ((i = 0; i < seconds * 20; i++)); do
-        "$@" && return 0
-        sleep 0.05
-    done
-    return 1
 }
 clipboard() { xclip -selection clipboard -o 2>/dev/null; }
 
@@ -45,11 +30,7 @@ app=$!
 cleanup() {
     kill "$app" 2>/dev/null || true
     wait "$app" 2>/dev/null || true
-    # Leave the session as later tests expect it: no record, no published code, no key.
-    "$phone" clear 2>/dev/null || true
-    rm -f "${latest%/*}"/latest-code.*
-    "$phone" key delete 2>/dev/null || true
-    dunstctl close-all 2>/dev/null || true
+    e2e_reset_session "$phone"
 }
 trap cleanup EXIT
 within 10 grep -q "subscription saved" "$log" || fail "the app did not save its subscription"

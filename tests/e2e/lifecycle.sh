@@ -8,14 +8,9 @@
 #    leave text the user copied in place.
 set -euo pipefail
 
-if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
-    echo "skipped: not inside scripts/desktop-session"
-    exit 77
-fi
-if [[ $# -ne 3 ]]; then
-    echo "usage: lifecycle.sh ZORVIKMAC ZORVIK_PHONE CLIPBOARD_WATCH" >&2
-    exit 2
-fi
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session lifecycle.sh "ZORVIKMAC ZORVIK_PHONE CLIPBOARD_WATCH" "$@"
 app_binary=$1
 phone=$2
 clipboard_watch=$3
@@ -23,7 +18,7 @@ export QT_QPA_PLATFORM=xcb
 # Settings of its own, so nothing this test does reaches the settings of later tests.
 XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" lifecycle-config.XXXXXX)
 export XDG_CONFIG_HOME
-shared=$XDG_RUNTIME_DIR/app/K8QW41TR7N.net.brontal.zorvik.mac
+shared=$e2e_shared_dir
 latest=$shared/latest-code.json
 logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" lifecycle-logs.XXXXXX)
 app=""
@@ -39,15 +34,6 @@ fail() {
         cat "$file"
     done
     exit 1
-}
-within() {
-    local seconds=$1
-    shift
-    for ((i = 0; i < seconds * 20; i++)); do
-        "$@" && return 0
-        sleep 0.05
-    done
-    return 1
 }
 clipboard() { xclip -selection clipboard -o 2>/dev/null; }
 clipboard_is() { [[ $(clipboard) == "$1" ]]; }
@@ -121,13 +107,9 @@ cleanup() {
     stop_app
     stop_watcher
     drop_own_copy
-    # Leave the session as later tests expect it: no record, no published code, no key, the
-    # default account status and no notification left over.
-    "$phone" clear 2>/dev/null || true
-    rm -f "$shared"/latest-code.*
-    "$phone" key delete 2>/dev/null || true
+    # The default account status too.
     "$phone" account available 2>/dev/null || true
-    dunstctl close-all 2>/dev/null || true
+    e2e_reset_session "$phone"
 }
 trap cleanup EXIT
 

@@ -4,14 +4,9 @@
 # sent by the phone tool as the item's label, and a second copy started later takes over.
 set -euo pipefail
 
-if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
-    echo "skipped: not inside scripts/desktop-session"
-    exit 77
-fi
-if [[ $# -ne 3 ]]; then
-    echo "usage: tray-journey.sh ZORVIKMAC ZORVIK_PHONE SCREENSHOT_TOOL" >&2
-    exit 2
-fi
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session tray-journey.sh "ZORVIKMAC ZORVIK_PHONE SCREENSHOT_TOOL" "$@"
 app_binary=$1
 phone=$2
 screenshot=$3
@@ -32,15 +27,6 @@ fail() {
     cat "$second_log"
     exit 1
 }
-within() {
-    local seconds=$1
-    shift
-    for ((i = 0; i < seconds * 20; i++)); do
-        "$@" && return 0
-        sleep 0.05
-    done
-    return 1
-}
 item_of() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
@@ -53,12 +39,8 @@ property() {
 cleanup() {
     for pid in $first $second; do kill "$pid" 2>/dev/null || true; done
     for pid in $first $second; do wait "$pid" 2>/dev/null || true; done
-    # Leave the session as later tests expect it: no record, no published code, no key.
-    "$phone" clear 2>/dev/null || true
-    rm -f "$XDG_RUNTIME_DIR"/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.*
-    "$phone" key delete 2>/dev/null || true
-    # The copies were ended while their code was shown; its notification is left to close.
-    dunstctl close-all 2>/dev/null || true
+    # The copies were ended while their code was shown; its notification is closed too.
+    e2e_reset_session "$phone"
 }
 trap cleanup EXIT
 
@@ -98,9 +80,7 @@ echo "ok: a second copy took over from the first"
 second_item=$(item_of "$second")
 gdbus call --session -d "$second_item" -o /StatusNotifierItem \
     -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
-within 5 bash -c "xdotool search --onlyvisible --pid $second >/dev/null 2>&1" ||
-    fail "a click on the item did not open the popover"
-popover=$(xdotool search --onlyvisible --pid "$second" | head -n 1)
+popover=$(e2e_visible_window "$second" 5) || fail "a click on the item did not open the popover"
 within 3 bash -c "[[ \$(xdotool getwindowfocus 2>/dev/null) == $popover ]]" ||
     fail "the popover did not take the keyboard"
 xdotool key ctrl+q

@@ -1,0 +1,57 @@
+# Sourced by the end-to-end scripts: the checks every one of them starts with, the wait they
+# all use, and the reset that leaves the private session as the next script expects it.
+# shellcheck shell=bash
+
+# Skips (77) outside scripts/desktop-session; refuses (2) a wrong number of arguments.
+# Usage: e2e_require_session SCRIPT_NAME "ARG NAMES" "$@"
+e2e_require_session() {
+    local name=$1 names=$2
+    shift 2
+    if [[ "${ZORVIK_DESKTOP_SESSION:-}" != 1 ]]; then
+        echo "skipped: not inside scripts/desktop-session"
+        exit 77
+    fi
+    local expected
+    read -r -a expected <<<"$names"
+    if [[ $# -ne ${#expected[@]} ]]; then
+        echo "usage: $name $names" >&2
+        exit 2
+    fi
+}
+
+# Waits up to $1 seconds for the command after it to succeed.
+within() {
+    local seconds=$1 i
+    shift
+    for ((i = 0; i < seconds * 20; i++)); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# Where the app publishes the latest code.
+e2e_shared_dir=${XDG_RUNTIME_DIR:-}/app/K8QW41TR7N.net.brontal.zorvik.mac
+
+# No record, no published code, no key, no notification left over. $1 is zorvik-phone.
+e2e_reset_session() {
+    "$1" clear 2>/dev/null || true
+    rm -f "$e2e_shared_dir"/latest-code.*
+    "$1" key delete 2>/dev/null || true
+    dunstctl close-all 2>/dev/null || true
+}
+
+# Prints the first visible window of process $1 once it has one, waiting up to $2 seconds.
+# xdotool's search fails when some window goes away while it looks; it is simply asked again.
+e2e_visible_window() {
+    local i window
+    for ((i = 0; i < $2 * 20; i++)); do
+        window=$(xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -n 1) || true
+        if [[ -n $window ]]; then
+            echo "$window"
+            return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}

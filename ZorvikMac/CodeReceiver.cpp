@@ -446,7 +446,11 @@ Task<void> CodeReceiver::checkAccount() {
                 state = CloudAccountState::error("unknown account state");
         }
     }
-    changeProbe([&](SetupProbe& probe) { probe.cloud = state; });
+    const CloudBackendInfo backend = container.backendInfo();
+    changeProbe([&](SetupProbe& probe) {
+        probe.cloud = state;
+        probe.cloudBackend = backend;
+    });
 }
 
 void CodeReceiver::checkKeychain() {

@@ -6,6 +6,8 @@
 
 #include "AppDelegate.h"
 #include "BundleInfo.h"
+#include "CloudWebContainer.h"
+#include "CloudWebSession.h"
 #include "DBusDistributedNotificationCenter.h"
 #include "FileCredentialIdentityStore.h"
 #include "FreedesktopNotificationCenter.h"
@@ -21,19 +23,22 @@
 #include "Platform.h"
 #include "ProcRunningApplications.h"
 #include "QSettingsUserDefaults.h"
+#include "QtCloudWebTransport.h"
 #include "QtMainActor.h"
 #include "QtPasteboard.h"
 #include "QtPopover.h"
 #include "QtScreens.h"
 #include "SecretServiceKeychain.h"
+#include "SwitchingCloud.h"
 #include "TakeOver.h"
 #include "UnixSignalNotifier.h"
+#include "WebCourierPush.h"
 #include "XdgAppGroupContainers.h"
 #include "XdgAutostartLoginItem.h"
 
 namespace {
 
-const char* const kUsage = R"(Usage: ZorvikMac [--headless] [--log-to-stderr]
+const char* const kUsage = R"(Usage: ZorvikMac [--headless] [--log-to-stderr] [--embedded-cloud]
 
 Receives one-time codes from your phone through your cloud database and publishes each one:
 the tray item's title and popover, latest-code.json for the AutoFill helper, the clipboard
@@ -42,8 +47,18 @@ identities of the code's service. A copy started later takes over from one alrea
 
   --headless        run without a tray item or popover
   --log-to-stderr   also write every log line to stderr
+  --embedded-cloud  take codes from the embedded cloud on this computer (zorvik-phone) even
+                    when signed in to iCloud
   --version         print the version
   -h, --help        show this text
+
+Codes come through iCloud on the web once you sign in (the checklist's iCloud row), and
+through the embedded cloud otherwise.
+
+For developers (users never need these):
+  --cloud-url URL         the web service's base URL, like a local test double's
+  --cloud-api-token TOK   the container's API token instead of the build's
+  --sign-in-port PORT     the loopback port the sign-in page returns to
 
 The toolkit's own options (-platform NAME, -display DISPLAY, …) are taken as well.
 
@@ -88,6 +103,50 @@ QString signalName(int signal) {
     }
 }
 
+// The developer's options that take a value, taken out of `arguments`. Answers false (after
+// saying why) when one is given without a value or with a bad one.
+struct CloudOptions {
+    std::optional<QString> url;
+    std::optional<QString> apiToken;
+    std::optional<quint16> signInPort;
+};
+
+bool takeCloudOptions(QStringList& arguments, CloudOptions& options) {
+    for (qsizetype index = 0; index < arguments.size();) {
+        const QString name = arguments[index];
+        if (name != u"--cloud-url" && name != u"--cloud-api-token" && name != u"--sign-in-port") {
+            ++index;
+            continue;
+        }
+        if (index + 1 >= arguments.size()) {
+            std::fprintf(stderr, "ZorvikMac: %s needs a value\n", name.toLocal8Bit().constData());
+            return false;
+        }
+        const QString value = arguments[index + 1];
+        arguments.remove(index, 2);
+        if (name == u"--cloud-url") {
+            const QUrl url(value, QUrl::StrictMode);
+            if (!url.isValid() || (url.scheme() != u"https" && url.scheme() != u"http") ||
+                url.host().isEmpty()) {
+                std::fputs("ZorvikMac: --cloud-url needs an http or https URL\n", stderr);
+                return false;
+            }
+            options.url = value;
+        } else if (name == u"--cloud-api-token") {
+            options.apiToken = value;
+        } else {
+            bool isNumber = false;
+            const uint port = value.toUInt(&isNumber);
+            if (!isNumber || port > 65535) {
+                std::fputs("ZorvikMac: --sign-in-port needs a port number\n", stderr);
+                return false;
+            }
+            options.signInPort = quint16(port);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,9 +163,15 @@ int main(int argc, char** argv) {
         std::printf("ZorvikMac %s (%s)\n", ZORVIK_VERSION, ZORVIK_BUILD);
         return 0;
     }
-    const QStringList ours{QStringLiteral("--headless"), QStringLiteral("--log-to-stderr")};
+    CloudOptions cloudOptions;
+    if (!takeCloudOptions(arguments, cloudOptions)) {
+        return 2;
+    }
+    const QStringList ours{QStringLiteral("--headless"), QStringLiteral("--log-to-stderr"),
+                           QStringLiteral("--embedded-cloud")};
     const bool headless = arguments.contains(ours[0]);
     const bool logToStderr = arguments.contains(ours[1]);
+    const bool embeddedOnly = arguments.contains(ours[2]);
     const auto refuse = [](const QString& argument) {
         std::fprintf(stderr, "ZorvikMac: unknown argument %s\n\n",
                      argument.toLocal8Bit().constData());
@@ -144,8 +209,15 @@ int main(int argc, char** argv) {
     }
     // Anything else is checked once the toolkit has taken its own options (-platform, -display,
     // …) out of argv.
+    const QStringList cloudValueOptions{QStringLiteral("--cloud-url"),
+                                        QStringLiteral("--cloud-api-token"),
+                                        QStringLiteral("--sign-in-port")};
     for (int index = 1; index < argc; ++index) {
         const QString argument = QString::fromLocal8Bit(argv[index]);
+        if (cloudValueOptions.contains(argument)) {
+            ++index;  // its value was checked above
+            continue;
+        }
         if (!ours.contains(argument)) {
             return refuse(argument);
         }
@@ -179,8 +251,26 @@ int main(int argc, char** argv) {
         mainActor,
         containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier)),
         NativeMessagingHosts::perUserDirectories());
-    LocalCloud cloud(mainActor, LocalCloud::standardRootDirectory());
+    LocalCloud embeddedCloud(mainActor, LocalCloud::standardRootDirectory());
     LinuxWorkspace workspace(mainActor);
+    CloudWebConfiguration webConfiguration = CloudWebConfiguration::fromBuild();
+    if (cloudOptions.url) {
+        webConfiguration.baseURL = QUrl(*cloudOptions.url);
+    }
+    if (cloudOptions.apiToken) {
+        webConfiguration.apiToken = *cloudOptions.apiToken;
+    }
+    if (cloudOptions.signInPort) {
+        webConfiguration.signInPort = *cloudOptions.signInPort;
+    }
+    QtCloudWebTransport webTransport;
+    CloudWebSession webSession(mainActor, webTransport, keychain, systemLog, webConfiguration);
+    CloudWebContainer webCloud(webSession, CloudWebDatabase::standardStateFile());
+    WebCourierPush webPush(mainActor, webSession, webTransport, systemLog);
+    const bool webUsable = webConfiguration.isUsable();
+    SwitchingCloud cloud(mainActor, workspace, systemLog, embeddedCloud,
+                         webUsable ? &webCloud : nullptr, webUsable ? &webPush : nullptr,
+                         {embeddedOnly, 600});
     const QString applicationDirectory = QCoreApplication::applicationDirPath();
     LinuxAutoFillSettings autoFillSettings(
         workspace, systemLog,
@@ -202,7 +292,8 @@ int main(int argc, char** argv) {
                             cloud,
                             cloud.remoteNotifications(),
                             workspace,
-                            autoFillSettings};
+                            autoFillSettings,
+                            &cloud};
     const BundleInfo bundle =
         kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD));
     // A quit from the session, a terminal or `kill` ends the event loop normally, so the

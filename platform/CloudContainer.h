@@ -4,6 +4,7 @@
 #include <functional>
 #include <variant>
 
+#include "CloudBackendInfo.h"
 #include "CloudError.h"
 #include "CloudRecord.h"
 
@@ -36,4 +37,20 @@ public:
     // The account status as a number (another value may come), or the request's error.
     virtual void accountStatus(std::function<void(std::variant<int, CloudError>)> answer) = 0;
     virtual CloudDatabase& privateCloudDatabase() = 0;
+    // Which cloud this is, as of the last account status.
+    virtual CloudBackendInfo backendInfo() const { return {}; }
+};
+
+// Signing in to the user's cloud where the desktop has no system account for it: the user
+// signs in in the browser, and the session comes back to the application.
+class CloudAccountSignIn {
+public:
+    virtual ~CloudAccountSignIn() = default;
+    // Opens the sign-in page and waits for the session. Nothing is reported to the caller: the
+    // next account check shows the outcome, and `accountChanged` runs when it changed.
+    virtual void signIn() = 0;
+    // Forgets the session; codes come through the embedded cloud again.
+    virtual void signOut() = 0;
+    // Runs after a sign-in, a sign-out or a failed sign-in, on the main thread.
+    std::function<void()> accountChanged;
 };

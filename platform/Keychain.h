@@ -40,5 +40,8 @@ public:
     virtual Result copyMatching(const Query& query) = 0;
     // Adds an item; duplicateItem when one matching the query exists already.
     virtual std::int32_t add(const Query& query, const QByteArray& data) = 0;
+    // Adds the item, or replaces the data of the one there, in one step: a reader sees the old
+    // data or the new, never none.
+    virtual std::int32_t store(const Query& query, const QByteArray& data) = 0;
     virtual std::int32_t remove(const Query& query) = 0;
 };

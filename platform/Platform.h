@@ -2,6 +2,7 @@
 
 class AppGroupContainers;
 class AutoFillSettings;
+class CloudAccountSignIn;
 class CloudContainer;
 class CredentialIdentityStore;
 class Keychain;
@@ -30,4 +31,6 @@ struct Platform {
     RemoteNotifications& remoteNotifications;
     Workspace& workspace;
     AutoFillSettings& autoFillSettings;
+    // Signing in to the cloud in the browser, where the desktop has no account of its own.
+    CloudAccountSignIn* cloudSignIn = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "CloudAccountState.h"
+#include "CloudBackendInfo.h"
 #include "Instant.h"
 #include "NotificationState.h"
 #include "SyncKeyState.h"
@@ -11,6 +12,8 @@
 // The readiness snapshot behind the setup checklist. Absent optionals are "not yet known".
 struct SetupProbe {
     CloudAccountState cloud;
+    // Which cloud the account check asked, and what it added about the account.
+    CloudBackendInfo cloudBackend;
     SyncKeyState syncKey;
     std::optional<bool> pushRegistered;
     std::optional<QString> pushError;

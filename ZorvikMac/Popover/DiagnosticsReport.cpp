@@ -51,6 +51,10 @@ QString diagnosticsText(const SetupProbe& probe, const DiagnosticsInfo& info, In
     lines.append(QStringLiteral("Zorvik for Mac %1 (%2) \u2014 macOS %3")
                      .arg(info.appVersion, info.build, info.macOSVersion));
     lines.append(QStringLiteral("Checked: ") + dates.stringOrNever(info.checkedAt));
+    // Support needs to know which cloud answered before reading the rows.
+    if (!probe.cloudBackend.description.isEmpty()) {
+        lines.append(QStringLiteral("Cloud: ") + probe.cloudBackend.description);
+    }
     for (const SetupRow& row : setupRows(probe, now, timeZone)) {
         lines.append(QLatin1Char('[') + marker(row.state) + QStringLiteral("] ") + row.title);
     }

@@ -3,6 +3,7 @@
 #include <QTimeZone>
 
 class AutoFillSettings;
+class CloudAccountSignIn;
 class MainActor;
 class SystemLog;
 class Workspace;
@@ -16,4 +17,6 @@ struct PopoverEnvironment {
     AutoFillSettings& autoFillSettings;
     SystemLog& systemLog;
     QTimeZone timeZone = QTimeZone::systemTimeZone();
+    // Signing in to the cloud's web service; absent where the desktop has its own account.
+    CloudAccountSignIn* cloudSignIn = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "SetupActions.h"
 
+#include "CloudContainer.h"
 #include "Logger.h"
 #include "MacSettings.h"
 #include "Workspace.h"
@@ -16,7 +17,8 @@ void openSettings(Workspace& workspace, const char* url) {
 }  // namespace
 
 void performSetupAction(SetupRow::Action action, MacSettings& settings, Workspace& workspace,
-                        AutoFillSettings& autoFillSettings, const Logger& logger) {
+                        AutoFillSettings& autoFillSettings, CloudAccountSignIn* cloudSignIn,
+                        const Logger& logger) {
     switch (action) {
         case SetupRow::Action::openICloudSettings:
             openSettings(workspace, Workspace::iCloudSettingsURL);
@@ -29,6 +31,18 @@ void performSetupAction(SetupRow::Action action, MacSettings& settings, Workspac
             break;
         case SetupRow::Action::toggleLaunchAtLogin:
             settings.setLaunchAtLogin(!settings.launchAtLogin());
+            break;
+        case SetupRow::Action::signInToICloud:
+            if (cloudSignIn != nullptr) {
+                cloudSignIn->signIn();
+            } else {
+                openSettings(workspace, Workspace::iCloudSettingsURL);
+            }
+            break;
+        case SetupRow::Action::signOutOfICloud:
+            if (cloudSignIn != nullptr) {
+                cloudSignIn->signOut();
+            }
             break;
     }
     logger.info("setup action %{public}s", caseName(action));

@@ -508,7 +508,7 @@ Task<void> SetupChecklistView::runChecks(QPointer<CodeReceiver> receiver) {
 
 void SetupChecklistView::perform(SetupRow::Action action) {
     performSetupAction(action, settings_, environment_.workspace, environment_.autoFillSettings,
-                       logger_);
+                       environment_.cloudSignIn, logger_);
 }
 
 void SetupChecklistView::flipLaunchAtLogin(bool on) {

@@ -12,6 +12,13 @@ using State = SetupRow::State;
 using Action = SetupRow::Action;
 
 const auto kOpenICloudSettings = QStringLiteral("Open iCloud settings");
+const auto kSignIn = QStringLiteral("Sign in to iCloud…");
+const auto kWebDetail = QStringLiteral("Codes come from your iPhone through iCloud on the web.");
+const auto kEmbeddedDetail = QStringLiteral(
+    "Codes come only from zorvik-phone on this computer. Sign in to iCloud to receive your "
+    "iPhone's.");
+const auto kEmbeddedOnlyDetail =
+    QStringLiteral("Codes come only from zorvik-phone on this computer.");
 const auto kKeychainDetail = QStringLiteral(
     "Waiting for the key: turn on iCloud → Passwords & Keychain on this Mac and on the iPhone; "
     "it can take a few minutes.");
@@ -48,16 +55,36 @@ SetupRow withAction(SetupRow made, Action action, std::optional<QString> buttonT
     return made;
 }
 
-SetupRow cloudRow(const CloudAccountState& cloud) {
-    const auto failed = [](QString title, std::optional<QString> detail) {
+SetupRow cloudRow(const CloudAccountState& cloud, const CloudBackendInfo& backend) {
+    using Backend = CloudBackendInfo::Kind;
+    // Where the desktop has no system account, the fix for every account problem is to sign in
+    // to the web service; where it has one, its settings.
+    const bool signsIn = backend.canSignIn && backend.kind != Backend::unknown;
+    const auto failed = [&](QString title, std::optional<QString> detail) {
         SetupRow made = row(Kind::cloud, State::failed, std::move(title));
-        made.detail = std::move(detail);
+        made.detail = backend.note ? backend.note : std::move(detail);
+        if (signsIn) {
+            return withAction(std::move(made), Action::signInToICloud, kSignIn);
+        }
         return withAction(std::move(made), Action::openICloudSettings, kOpenICloudSettings);
     };
     switch (cloud.kind) {
         case CloudAccountState::Kind::checking:
             return row(Kind::cloud, State::pending, QStringLiteral("iCloud: checking…"));
         case CloudAccountState::Kind::signedIn:
+            if (backend.kind == Backend::web) {
+                return withAction(
+                    withDetail(row(Kind::cloud, State::ok, QStringLiteral("iCloud: signed in")),
+                               kWebDetail),
+                    Action::signOutOfICloud, QStringLiteral("Sign out"));
+            }
+            if (backend.kind == Backend::embedded) {
+                SetupRow made = withDetail(
+                    row(Kind::cloud, State::ok, QStringLiteral("iCloud: signed in")),
+                    backend.note.value_or(signsIn ? kEmbeddedDetail : kEmbeddedOnlyDetail));
+                return signsIn ? withAction(std::move(made), Action::signInToICloud, kSignIn)
+                               : made;
+            }
             return row(Kind::cloud, State::ok, QStringLiteral("iCloud: signed in"));
         case CloudAccountState::Kind::notSignedIn:
             return failed(QStringLiteral("iCloud: not signed in"),
@@ -248,13 +275,17 @@ QString caseName(SetupRow::Action action) {
             return QStringLiteral("turnOnAutoFill");
         case Action::toggleLaunchAtLogin:
             return QStringLiteral("toggleLaunchAtLogin");
+        case Action::signInToICloud:
+            return QStringLiteral("signInToICloud");
+        case Action::signOutOfICloud:
+            return QStringLiteral("signOutOfICloud");
     }
     Q_UNREACHABLE();
 }
 
 QList<SetupRow> setupRows(const SetupProbe& probe, Instant now, const QTimeZone& timeZone) {
     return {
-        cloudRow(probe.cloud),
+        cloudRow(probe.cloud, probe.cloudBackend),
         syncKeyRow(probe.syncKey),
         pushRow(probe),
         autoFillRow(probe.autoFillEnabled),

@@ -19,6 +19,8 @@ struct SetupRow {
         openNotificationSettings,
         turnOnAutoFill,
         toggleLaunchAtLogin,
+        signInToICloud,
+        signOutOfICloud,
     };
 
     Kind kind = Kind::cloud;

@@ -63,7 +63,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         },
         shell_.terminate,
         PopoverEnvironment{platform_.mainActor, platform_.workspace, platform_.autoFillSettings,
-                           platform_.systemLog});
+                           platform_.systemLog, QTimeZone::systemTimeZone(),
+                           platform_.cloudSignIn});
     popoverPresenter_->setContentView(popoverView_.get());
 
     // Notifications, push registration and the receiver's start.

@@ -1,12 +1,29 @@
 #include "HeadlessApp.h"
 
+#include <QPointer>
+
 #include "ClipboardPublisher.h"
+#include "CloudContainer.h"
 #include "CodeReceiver.h"
 #include "CredentialIdentities.h"
 #include "MacSettings.h"
+#include "MainActor.h"
 #include "Notifier.h"
 #include "Pasteboard.h"
 #include "RemoteNotifications.h"
+
+namespace {
+
+Task<void> recheckAndFetch(QPointer<CodeReceiver> receiver) {
+    if (receiver) {
+        co_await receiver->runChecks();
+    }
+    if (receiver) {
+        co_await receiver->fetch();
+    }
+}
+
+}  // namespace
 
 HeadlessApp::HeadlessApp(const Platform& platform, const BundleInfo& bundle) : platform_(platform) {
     settings_ = std::make_unique<MacSettings>(platform_.userDefaults, platform_.loginItemService);
@@ -30,7 +47,11 @@ HeadlessApp::HeadlessApp(const Platform& platform, const BundleInfo& bundle) : p
                                                false, platform_.userDefaults, receiverServices);
 }
 
-HeadlessApp::~HeadlessApp() = default;
+HeadlessApp::~HeadlessApp() {
+    if (platform_.cloudSignIn != nullptr) {
+        platform_.cloudSignIn->accountChanged = nullptr;
+    }
+}
 
 void HeadlessApp::launch() {
     notifier_->setUp();
@@ -41,6 +62,13 @@ void HeadlessApp::launch() {
         [receiver](const QVariantMap& userInfo) { receiver->handleRemoteNotification(userInfo); },
     });
     platform_.remoteNotifications.registerForRemoteNotifications();
+    if (platform_.cloudSignIn != nullptr) {
+        // A sign-in or sign-out changes where codes come from: check at once and fetch.
+        platform_.cloudSignIn->accountChanged = [receiver = QPointer<CodeReceiver>(receiver),
+                                                 &actor = platform_.mainActor] {
+            actor.spawn(recheckAndFetch(receiver));
+        };
+    }
     receiver_->start();
 }
 

@@ -116,6 +116,22 @@ void search(SecretService* service, const Keychain::Query& query, SecretSearchFl
     }
 }
 
+// The Secret Service replaces the secret of an item with the same attributes in place.
+std::int32_t storeItem(SecretService* service, const Keychain::Query& query,
+                       const QByteArray& data) {
+    const auto attributes = attributesFor(query);
+    SecretValue* value =
+        secret_value_new(data.constData(), data.size(), "application/octet-stream");
+    const QByteArray label = QStringLiteral("%1 (%2)").arg(query.service, query.account).toUtf8();
+    GError* rawError = nullptr;
+    const gboolean stored = secret_service_store_sync(service, itemSchema(), attributes.get(),
+                                                      SECRET_COLLECTION_DEFAULT, label.constData(),
+                                                      value, nullptr, &rawError);
+    secret_value_unref(value);
+    ErrorPtr error(rawError);
+    return stored ? Keychain::success : statusFor(error.get());
+}
+
 }  // namespace
 
 Keychain::Result SecretServiceKeychain::copyMatching(const Query& query) {
@@ -159,17 +175,15 @@ std::int32_t SecretServiceKeychain::add(const Query& query, const QByteArray& da
     if (existing.status != itemNotFound) {
         return existing.status;
     }
-    const auto attributes = attributesFor(query);
-    SecretValue* value =
-        secret_value_new(data.constData(), data.size(), "application/octet-stream");
-    const QByteArray label = QStringLiteral("%1 (%2)").arg(query.service, query.account).toUtf8();
-    GError* rawError = nullptr;
-    const gboolean stored = secret_service_store_sync(connection.service.get(), itemSchema(),
-                                                      attributes.get(), SECRET_COLLECTION_DEFAULT,
-                                                      label.constData(), value, nullptr, &rawError);
-    secret_value_unref(value);
-    ErrorPtr error(rawError);
-    return stored ? success : statusFor(error.get());
+    return storeItem(connection.service.get(), query, data);
+}
+
+std::int32_t SecretServiceKeychain::store(const Query& query, const QByteArray& data) {
+    const Connection connection = connect();
+    if (connection.status != success) {
+        return connection.status;
+    }
+    return storeItem(connection.service.get(), query, data);
 }
 
 std::int32_t SecretServiceKeychain::remove(const Query& query) {

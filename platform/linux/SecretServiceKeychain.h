@@ -10,5 +10,6 @@ class SecretServiceKeychain final : public Keychain {
 public:
     Result copyMatching(const Query& query) override;
     std::int32_t add(const Query& query, const QByteArray& data) override;
+    std::int32_t store(const Query& query, const QByteArray& data) override;
     std::int32_t remove(const Query& query) override;
 };

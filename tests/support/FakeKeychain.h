@@ -32,6 +32,14 @@ public:
         items.insert(keyOf(query), data);
         return success;
     }
+    std::int32_t store(const Query& query, const QByteArray& data) override {
+        ++stores;
+        if (failWith) {
+            return *failWith;
+        }
+        items.insert(keyOf(query), data);
+        return success;
+    }
     std::int32_t remove(const Query& query) override {
         if (failWith) {
             return *failWith;
@@ -47,4 +55,5 @@ public:
     std::optional<std::int32_t> failWith;
     std::optional<Query> lastQuery;
     int lookups = 0;
+    int stores = 0;
 };

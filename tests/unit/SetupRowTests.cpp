@@ -6,6 +6,7 @@
 #include <functional>
 #include <ostream>
 
+#include "CloudContainer.h"
 #include "FakeLoginItemService.h"
 #include "FakeWorkspace.h"
 #include "Logger.h"
@@ -319,8 +320,16 @@ private:
 class SetupActionTest : public testing::Test {
 protected:
     void perform(Action action) {
-        performSetupAction(action, settings, workspace, autoFill, logger);
+        performSetupAction(action, settings, workspace, autoFill, cloudSignIn, logger);
     }
+
+    // Counts what the sign-in actions ask for.
+    struct RecordingSignIn : CloudAccountSignIn {
+        void signIn() override { ++signIns; }
+        void signOut() override { ++signOuts; }
+        int signIns = 0;
+        int signOuts = 0;
+    };
 
     ManualMainActor mainActor;
     MemoryUserDefaults defaults;
@@ -330,7 +339,27 @@ protected:
     FakeAutoFillSettings autoFill;
     RecordingSystemLog log;
     Logger logger{log, QStringLiteral("net.brontal.zorvik.mac"), QStringLiteral("setup")};
+    CloudAccountSignIn* cloudSignIn = nullptr;
 };
+
+TEST_F(SetupActionTest, SigningInAndOutGoToTheCloudSignInElseTheSettingsPane) {
+    // A desktop with its own cloud account has only its settings pane to offer.
+    perform(Action::signInToICloud);
+    perform(Action::signOutOfICloud);
+    EXPECT_EQ(workspace.openedURLs, QStringList{Workspace::iCloudSettingsURL});
+
+    RecordingSignIn signIn;
+    cloudSignIn = &signIn;
+    perform(Action::signInToICloud);
+    perform(Action::signOutOfICloud);
+    perform(Action::signInToICloud);
+    EXPECT_EQ(signIn.signIns, 2);
+    EXPECT_EQ(signIn.signOuts, 1);
+    EXPECT_EQ(workspace.openedURLs.size(), 1);
+    EXPECT_EQ(log.messages().mid(2),
+              (QStringList{"setup action signInToICloud", "setup action signOutOfICloud",
+                           "setup action signInToICloud"}));
+}
 
 TEST_F(SetupActionTest, SettingsPanesOpenByTheirURLsElseTheSettingsApplicationOpens) {
     const QStringList urls{Workspace::iCloudSettingsURL, Workspace::notificationSettingsURL};

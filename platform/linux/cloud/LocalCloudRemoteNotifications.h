@@ -37,6 +37,8 @@ public:
     void setHandlers(Handlers handlers) override;
     void registerForRemoteNotifications() override;
     bool isRegisteredForRemoteNotifications() const override;
+    // Removes the watch: no more pushes until registered again.
+    void unregister() { removeWatch(); }
 
 private:
     struct Shared;

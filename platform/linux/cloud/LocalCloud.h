@@ -39,7 +39,7 @@ public:
     void accountStatus(std::function<void(std::variant<int, CloudError>)> answer) override;
     CloudDatabase& privateCloudDatabase() override { return database_; }
     // The channel through which the container's pushes arrive.
-    RemoteNotifications& remoteNotifications() { return *remoteNotifications_; }
+    LocalCloudRemoteNotifications& remoteNotifications() { return *remoteNotifications_; }
 
     const QString& rootDirectory() const { return rootDirectory_; }
 

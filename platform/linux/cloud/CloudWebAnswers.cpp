@@ -1,0 +1,144 @@
+#include "CloudWebAnswers.h"
+
+#include <QJsonArray>
+#include <QUrlQuery>
+
+#include "CloudRecordCoding.h"
+#include "CloudWebErrors.h"
+#include "CloudWebSession.h"
+
+namespace CloudWebAnswers {
+
+namespace {
+
+CloudError malformed(const QString& call, const QString& problem) {
+    return CloudError(CloudError::internalError,
+                      QStringLiteral("iCloud's answer to %1 %2").arg(call, problem));
+}
+
+}  // namespace
+
+std::variant<CloudRecord, CloudError> lookedUpRecord(const CloudWebReply& reply,
+                                                     const QString& recordName) {
+    if (reply.error) {
+        return *reply.error;
+    }
+    const QJsonValue records = reply.body.value(QStringLiteral("records"));
+    if (!records.isArray()) {
+        return malformed(QStringLiteral("records/lookup"), QStringLiteral("has no records"));
+    }
+    for (const QJsonValue& item : records.toArray()) {
+        if (!item.isObject()) {
+            return malformed(QStringLiteral("records/lookup"),
+                             QStringLiteral("holds an item that is not an object"));
+        }
+        const QJsonObject object = item.toObject();
+        if (object.value(QStringLiteral("recordName")).toString() != recordName) {
+            continue;
+        }
+        if (const auto error = CloudWebErrors::serverError(object)) {
+            return CloudWebErrors::fromServer(*error);
+        }
+        try {
+            return CloudRecordCoding::decodeRecord(object);
+        } catch (const CloudError& error) {
+            return error;
+        }
+    }
+    return malformed(QStringLiteral("records/lookup"),
+                     QStringLiteral("does not mention the record %1").arg(recordName));
+}
+
+AccountAnswer accountStatus(const CloudWebReply& reply) {
+    enum { couldNotDetermine, available, restricted, noAccount, temporarilyUnavailable };
+    if (reply.httpStatus == 0) {
+        return {couldNotDetermine, {}, {}};
+    }
+    if (reply.httpStatus == 421 || reply.httpStatus == 401) {
+        return {noAccount, {}, {}};
+    }
+    if (reply.httpStatus == 403) {
+        std::optional<QString> reason;
+        if (reply.serverError && !reply.serverError->reason.isEmpty()) {
+            reason = reply.serverError->reason;
+        }
+        return {restricted, reason, {}};
+    }
+    if (reply.httpStatus == 429 || reply.httpStatus >= 500) {
+        return {temporarilyUnavailable, {}, {}};
+    }
+    if (reply.error) {
+        return {couldNotDetermine, {}, {}};
+    }
+    // {"users":[{"userRecordName":…}]}, or the identity itself at the top.
+    QJsonObject identity = reply.body;
+    const QJsonValue users = reply.body.value(QStringLiteral("users"));
+    if (users.isArray() && !users.toArray().isEmpty() && users.toArray().first().isObject()) {
+        identity = users.toArray().first().toObject();
+    }
+    const QString name = identity.value(QStringLiteral("userRecordName")).toString();
+    if (name.isEmpty()) {
+        return {couldNotDetermine, {}, {}};
+    }
+    return {available, {}, name};
+}
+
+std::optional<CloudError> savedSubscription(const CloudWebReply& reply,
+                                            const QString& subscriptionID) {
+    if (reply.error) {
+        return reply.error;
+    }
+    const QJsonValue subscriptions = reply.body.value(QStringLiteral("subscriptions"));
+    if (!subscriptions.isArray()) {
+        return malformed(QStringLiteral("subscriptions/modify"),
+                         QStringLiteral("has no subscriptions"));
+    }
+    for (const QJsonValue& item : subscriptions.toArray()) {
+        const QJsonObject object = item.toObject();
+        if (object.value(QStringLiteral("subscriptionID")).toString() != subscriptionID) {
+            continue;
+        }
+        const auto error = CloudWebErrors::serverError(object);
+        if (!error) {
+            return std::nullopt;
+        }
+        // The service's word for an existing subscription is not documented: EXISTS, or a
+        // reason that speaks of a duplicate.
+        const QString reason = error->reason.toLower();
+        if (error->serverErrorCode == u"EXISTS" || reason.contains(u"duplicate") ||
+            reason.contains(u"already exists")) {
+            return std::nullopt;
+        }
+        return CloudWebErrors::fromServer(*error);
+    }
+    return malformed(QStringLiteral("subscriptions/modify"),
+                     QStringLiteral("does not mention the subscription %1").arg(subscriptionID));
+}
+
+std::variant<CourierToken, CloudError> courierToken(const CloudWebReply& reply) {
+    if (reply.error) {
+        return *reply.error;
+    }
+    const QString call = QStringLiteral("tokens/create");
+    CourierToken token;
+    token.apnsToken = reply.body.value(QStringLiteral("apnsToken")).toString();
+    if (token.apnsToken.isEmpty()) {
+        return malformed(call, QStringLiteral("has no apnsToken"));
+    }
+    token.webcourierURL =
+        QUrl(reply.body.value(QStringLiteral("webcourierURL")).toString(), QUrl::StrictMode);
+    const QString scheme = token.webcourierURL.scheme();
+    if (!token.webcourierURL.isValid() || token.webcourierURL.host().isEmpty() ||
+        (scheme != u"https" && scheme != u"http")) {
+        return malformed(call, QStringLiteral("has no usable webcourierURL"));
+    }
+    bool isNumber = false;
+    const double ttl =
+        QUrlQuery(token.webcourierURL).queryItemValue(QStringLiteral("ttl")).toDouble(&isNumber);
+    if (isNumber && ttl > 0 && ttl < 1e9) {
+        token.ttl = ttl;
+    }
+    return token;
+}
+
+}  // namespace CloudWebAnswers

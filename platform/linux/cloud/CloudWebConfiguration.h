@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Where the cloud's web service is and which container it serves. The values come from the
+// build (the CMake cache variables ZORVIK_CLOUDKIT_*); a developer may point the client at
+// another base URL, such as the local test double.
+struct CloudWebConfiguration {
+    // The service, like https://api.apple-cloudkit.com, without a trailing slash.
+    QUrl baseURL;
+    QString containerIdentifier;
+    // "production" or "development".
+    QString environment;
+    // The container's API token from the cloud console; not a secret, but empty unless the
+    // build was given one.
+    QString apiToken;
+    // The loopback port the sign-in page sends the browser back to, as registered in the
+    // console with the API token.
+    quint16 signInPort = 0;
+
+    static CloudWebConfiguration fromBuild();
+
+    // False when the build has no API token: sign-in cannot work, so the embedded cloud stays.
+    bool isUsable() const { return !apiToken.isEmpty() && baseURL.isValid(); }
+
+    // …/database/1/<container>/<environment>/<path>, like path "private/records/lookup".
+    QUrl databaseURL(const QString& path) const;
+    // …/device/1/<container>/<environment>/<path>, for the push tokens.
+    QUrl deviceURL(const QString& path) const;
+    // Where the browser comes back after signing in: http://127.0.0.1:<port>/zorvik-signin.
+    QString signInCallbackURL() const;
+};

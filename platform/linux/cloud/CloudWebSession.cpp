@@ -1,0 +1,179 @@
+#include "CloudWebSession.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include "MainActor.h"
+
+namespace {
+
+// Query values are encoded completely: the token holds "+", "/" and "=", which a server would
+// otherwise read as a space or a separator.
+QByteArray queryValue(const QByteArray& value) {
+    return QUrl::toPercentEncoding(QString::fromUtf8(value));
+}
+
+}  // namespace
+
+struct CloudWebSession::Call {
+    Api api;
+    QByteArray method;
+    QString path;
+    QJsonObject body;
+    std::function<void(CloudWebReply)> answer;
+    bool authenticated;
+};
+
+CloudWebSession::CloudWebSession(MainActor& mainActor, CloudWebTransport& transport,
+                                 Keychain& keychain, SystemLog& systemLog,
+                                 CloudWebConfiguration configuration)
+    : mainActor_(mainActor),
+      transport_(transport),
+      keychain_(keychain),
+      log_(systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("cloud")),
+      configuration_(std::move(configuration)) {}
+
+CloudWebSession::~CloudWebSession() {
+    *alive_ = false;
+}
+
+Keychain::Query CloudWebSession::tokenQuery() {
+    Keychain::Query query;
+    query.service = QStringLiteral("net.brontal.zorvik.cloudkit");
+    query.account = QStringLiteral("web-auth-token");
+    query.synchronizable = false;
+    return query;
+}
+
+bool CloudWebSession::hasToken() {
+    if (!tokenLoaded_) {
+        const Keychain::Result result = keychain_.copyMatching(tokenQuery());
+        if (result.status == Keychain::success && result.data && !result.data->isEmpty()) {
+            token_ = *result.data;
+        } else if (result.status != Keychain::itemNotFound && result.status != Keychain::success) {
+            // A locked keyring: ask again next time rather than deciding there is no session.
+            log_.error("cannot read the iCloud session from the keychain (status %ld)",
+                       result.status);
+            return false;
+        }
+        tokenLoaded_ = true;
+    }
+    return token_.has_value();
+}
+
+std::int32_t CloudWebSession::adoptToken(const QByteArray& token) {
+    const std::int32_t status = keychain_.store(tokenQuery(), token);
+    if (status == Keychain::success) {
+        token_ = token;
+        tokenLoaded_ = true;
+        tokenRefused_ = false;
+        signInURL_.reset();
+    }
+    return status;
+}
+
+std::int32_t CloudWebSession::forgetToken() {
+    const std::int32_t status = keychain_.remove(tokenQuery());
+    if (status == Keychain::success || status == Keychain::itemNotFound) {
+        token_.reset();
+        tokenLoaded_ = true;
+        tokenRefused_ = false;
+        return Keychain::success;
+    }
+    return status;
+}
+
+void CloudWebSession::call(Api api, const QByteArray& method, const QString& path,
+                           const QJsonObject& body, std::function<void(CloudWebReply)> answer,
+                           bool authenticated) {
+    queue_.push_back(
+        std::make_unique<Call>(Call{api, method, path, body, std::move(answer), authenticated}));
+    if (!busy_) {
+        startNext();
+    }
+}
+
+void CloudWebSession::startNext() {
+    if (queue_.empty()) {
+        busy_ = false;
+        return;
+    }
+    busy_ = true;
+    Call& next = *queue_.front();
+    QUrl url = next.api == Api::database ? configuration_.databaseURL(next.path)
+                                         : configuration_.deviceURL(next.path);
+    QByteArray query = "ckAPIToken=" + queryValue(configuration_.apiToken.toUtf8());
+    if (next.authenticated && hasToken()) {
+        query += "&ckWebAuthToken=" + queryValue(*token_);
+    }
+    url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
+
+    CloudWebRequest request;
+    request.method = next.method;
+    request.url = url;
+    if (next.method != "GET") {
+        request.body = QJsonDocument(next.body).toJson(QJsonDocument::Compact);
+    }
+    transport_.send(request,
+                    [this, alive = std::weak_ptr<bool>(alive_)](CloudWebResponse response) {
+                        if (alive.expired()) {
+                            return;
+                        }
+                        std::unique_ptr<Call> done = std::move(queue_.front());
+                        queue_.pop_front();
+                        finish(*done, std::move(response));
+                        // The answer's callback may have queued the next call already; it leaves
+                        // from the queue, after the token of this answer is safe.
+                        startNext();
+                    });
+}
+
+void CloudWebSession::keep(const QByteArray& token) {
+    if (token_ == token) {
+        return;
+    }
+    token_ = token;
+    tokenLoaded_ = true;
+    const std::int32_t status = keychain_.store(tokenQuery(), token);
+    if (status != Keychain::success) {
+        log_.error("cannot keep the iCloud session in the keychain (status %ld)", status);
+    }
+}
+
+void CloudWebSession::finish(Call& call, CloudWebResponse response) {
+    CloudWebReply reply;
+    if (response.failure) {
+        reply.error = CloudWebErrors::fromTransport(*response.failure, response.failureDetail);
+        call.answer(std::move(reply));
+        return;
+    }
+    reply.httpStatus = response.status;
+    // Only an answer to a call that carried our token can rotate it.
+    if (call.authenticated && !response.rotatedToken.isEmpty()) {
+        keep(response.rotatedToken);
+    }
+    QJsonParseError parseError{};
+    const QJsonDocument document = response.body.trimmed().isEmpty()
+                                       ? QJsonDocument(QJsonObject())
+                                       : QJsonDocument::fromJson(response.body, &parseError);
+    const bool isObject = parseError.error == QJsonParseError::NoError && document.isObject();
+    if (isObject) {
+        reply.body = document.object();
+    }
+    const bool succeeded = response.status >= 200 && response.status < 300;
+    if (isObject && !succeeded) {
+        reply.serverError = CloudWebErrors::serverError(reply.body);
+    }
+    if (reply.serverError) {
+        reply.error = CloudWebErrors::fromServer(*reply.serverError);
+        if (reply.serverError->redirectURL) {
+            signInURL_ = reply.serverError->redirectURL;
+        }
+    } else if (!succeeded || !isObject) {
+        reply.error = CloudWebErrors::fromHttpStatus(response.status);
+    }
+    if (call.authenticated && (response.status == 421 || response.status == 401)) {
+        tokenRefused_ = true;
+    }
+    call.answer(std::move(reply));
+}

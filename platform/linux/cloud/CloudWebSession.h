@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "CloudWebConfiguration.h"
+#include "CloudWebErrors.h"
+#include "CloudWebTransport.h"
+#include "Keychain.h"
+#include "Logger.h"
+
+class MainActor;
+
+// What the web service answered to one call.
+struct CloudWebReply {
+    // 0 when no HTTP answer came.
+    int httpStatus = 0;
+    // The answer's JSON object; empty when it had none.
+    QJsonObject body;
+    // Set for every failure: no answer, an error status, or a body that is not a JSON object.
+    std::optional<CloudError> error;
+    // The service's own error object, when the failure came with one.
+    std::optional<CloudWebErrors::ServerError> serverError;
+};
+
+// The user's session with the cloud's web service. Each answer carries a new session token that
+// replaces the one sent, which is then spent; so calls go one at a time, and the newest token is
+// in the keychain before the next call leaves. A crash between two calls loses nothing: the
+// next run reads the token the last answer gave. An answer without a new token keeps the
+// current one.
+//
+// The token lives in the Secret Service item service=net.brontal.zorvik.cloudkit,
+// account=web-auth-token, beside the sync key. It never reaches a log line.
+class CloudWebSession {
+public:
+    enum class Api { database, device };
+
+    CloudWebSession(MainActor& mainActor, CloudWebTransport& transport, Keychain& keychain,
+                    SystemLog& systemLog, CloudWebConfiguration configuration);
+    ~CloudWebSession();
+
+    static Keychain::Query tokenQuery();
+
+    const CloudWebConfiguration& configuration() const { return configuration_; }
+
+    // Sends `body` (nothing for a GET) to the service's `path` below the container, like
+    // "private/records/lookup", after every call before it has answered. With `authenticated`
+    // false the call carries no session token, which is how the service tells where to sign in.
+    void call(Api api, const QByteArray& method, const QString& path, const QJsonObject& body,
+              std::function<void(CloudWebReply)> answer, bool authenticated = true);
+
+    // Whether a session token is stored. Reads the keychain once; later answers come from memory.
+    bool hasToken();
+    // True once the service refused the token (421 or 401); a new sign-in clears it.
+    bool tokenRefused() const { return tokenRefused_; }
+    // The sign-in page the service named in its last refusal.
+    const std::optional<QString>& signInURL() const { return signInURL_; }
+
+    // Stores the token a sign-in brought back. Returns the keychain's status.
+    std::int32_t adoptToken(const QByteArray& token);
+    // Removes the stored token (signing out). Returns the keychain's status.
+    std::int32_t forgetToken();
+
+private:
+    struct Call;
+    void startNext();
+    void finish(Call& call, CloudWebResponse response);
+    void keep(const QByteArray& token);
+
+    MainActor& mainActor_;
+    CloudWebTransport& transport_;
+    Keychain& keychain_;
+    Logger log_;
+    CloudWebConfiguration configuration_;
+    std::deque<std::unique_ptr<Call>> queue_;
+    bool busy_ = false;
+    // Read from the keychain on first use.
+    std::optional<QByteArray> token_;
+    bool tokenLoaded_ = false;
+    bool tokenRefused_ = false;
+    std::optional<QString> signInURL_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

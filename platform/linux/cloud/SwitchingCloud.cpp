@@ -1,0 +1,268 @@
+#include "SwitchingCloud.h"
+
+#include "CloudWebContainer.h"
+#include "CloudWebSession.h"
+#include "LocalCloud.h"
+#include "MainActor.h"
+#include "WebCourierPush.h"
+#include "Workspace.h"
+
+namespace {
+
+// What the web service says of an account with Advanced Data Protection.
+const auto kDataProtectionReason = QStringLiteral("private db access disabled");
+
+QString noteForRestriction(const QString& reason) {
+    if (reason.contains(kDataProtectionReason, Qt::CaseInsensitive)) {
+        return QStringLiteral(
+            "Advanced Data Protection keeps this Apple Account's iCloud data away from the web. "
+            "On your iPhone, turn on Settings → your name → iCloud → Access iCloud Data on the "
+            "Web, then sign in again.");
+    }
+    return QStringLiteral("iCloud says: %1").arg(reason);
+}
+
+}  // namespace
+
+// The database of whichever cloud is in use.
+class SwitchingCloud::Database final : public CloudDatabase {
+public:
+    explicit Database(SwitchingCloud& owner) : owner_(owner) {}
+    void fetchRecord(const QString& recordName,
+                     std::function<void(std::variant<CloudRecord, CloudError>)> answer) override {
+        owner_.current().privateCloudDatabase().fetchRecord(recordName, std::move(answer));
+    }
+    void saveSubscription(const QuerySubscription& subscription,
+                          std::function<void(std::optional<CloudError>)> done) override {
+        owner_.current().privateCloudDatabase().saveSubscription(subscription, std::move(done));
+    }
+
+private:
+    SwitchingCloud& owner_;
+};
+
+// The pushes of whichever cloud is in use; a push from the other one is dropped.
+class SwitchingCloud::Pushes final : public RemoteNotifications {
+public:
+    explicit Pushes(SwitchingCloud& owner) : owner_(owner) {}
+    void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
+    void registerForRemoteNotifications() override {
+        wanted_ = true;
+        owner_.currentPushes().registerForRemoteNotifications();
+    }
+    bool isRegisteredForRemoteNotifications() const override {
+        return owner_.currentPushes().isRegisteredForRemoteNotifications();
+    }
+    bool wanted() const { return wanted_; }
+
+    // The handlers a backend gets: they pass its events on while it is the one in use.
+    Handlers forwarding(bool fromWeb) {
+        const auto inUse = [this, fromWeb] { return owner_.usingWeb_ == fromWeb; };
+        return {
+            [this, inUse] {
+                if (inUse() && handlers_.didRegister) {
+                    handlers_.didRegister();
+                }
+            },
+            [this, inUse](const QString& error) {
+                if (inUse() && handlers_.didFailToRegister) {
+                    handlers_.didFailToRegister(error);
+                }
+            },
+            [this, inUse](const QVariantMap& userInfo) {
+                if (inUse() && handlers_.didReceive) {
+                    handlers_.didReceive(userInfo);
+                }
+            },
+        };
+    }
+
+private:
+    SwitchingCloud& owner_;
+    Handlers handlers_;
+    bool wanted_ = false;
+};
+
+SwitchingCloud::SwitchingCloud(MainActor& mainActor, Workspace& workspace, SystemLog& systemLog,
+                               LocalCloud& embedded, CloudWebContainer* web,
+                               WebCourierPush* webPush, Options options)
+    : mainActor_(mainActor),
+      workspace_(workspace),
+      log_(systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("cloud")),
+      embedded_(embedded),
+      web_(options.embeddedOnly ? nullptr : web),
+      webPush_(options.embeddedOnly ? nullptr : webPush),
+      options_(options),
+      database_(std::make_unique<Database>(*this)),
+      pushes_(std::make_unique<Pushes>(*this)) {
+    embedded_.remoteNotifications().setHandlers(pushes_->forwarding(false));
+    if (webPush_) {
+        webPush_->setHandlers(pushes_->forwarding(true));
+    }
+    usingWeb_ = web_ != nullptr && webPush_ != nullptr && web_->session().hasToken();
+    log_.info("cloud: %{public}s", backendInfo().description);
+}
+
+SwitchingCloud::~SwitchingCloud() {
+    *alive_ = false;
+}
+
+CloudContainer& SwitchingCloud::current() {
+    if (usingWeb_) {
+        return *web_;
+    }
+    return embedded_;
+}
+
+RemoteNotifications& SwitchingCloud::currentPushes() {
+    if (usingWeb_) {
+        return *webPush_;
+    }
+    return embedded_.remoteNotifications();
+}
+
+RemoteNotifications& SwitchingCloud::remoteNotifications() {
+    return *pushes_;
+}
+
+CloudDatabase& SwitchingCloud::privateCloudDatabase() {
+    return *database_;
+}
+
+void SwitchingCloud::useWeb(bool web) {
+    if (usingWeb_ == web || (web && (web_ == nullptr || webPush_ == nullptr))) {
+        return;
+    }
+    if (pushes_->wanted()) {
+        if (usingWeb_) {
+            webPush_->unregister();
+        } else {
+            embedded_.remoteNotifications().unregister();
+        }
+    }
+    usingWeb_ = web;
+    log_.info("cloud: %{public}s", backendInfo().description);
+    if (pushes_->wanted()) {
+        currentPushes().registerForRemoteNotifications();
+    }
+}
+
+void SwitchingCloud::accountStatus(std::function<void(std::variant<int, CloudError>)> answer) {
+    // A session stored since (a sign-in in another copy) moves codes to the web.
+    if (!usingWeb_ && web_ != nullptr && web_->session().hasToken()) {
+        useWeb(true);
+    }
+    current().accountStatus(std::move(answer));
+}
+
+CloudBackendInfo SwitchingCloud::backendInfo() const {
+    CloudBackendInfo info;
+    info.canSignIn = web_ != nullptr;
+    info.note = signInProblem_;
+    if (usingWeb_) {
+        const CloudWebConfiguration& configuration = web_->session().configuration();
+        info.kind = CloudBackendInfo::Kind::web;
+        info.description = QStringLiteral("iCloud on the web (%1, %2)")
+                               .arg(configuration.containerIdentifier, configuration.environment);
+        if (web_->restrictionReason()) {
+            info.note = noteForRestriction(*web_->restrictionReason());
+        }
+        return info;
+    }
+    info.kind = CloudBackendInfo::Kind::embedded;
+    info.description =
+        QStringLiteral("embedded cloud on this computer (%1)").arg(embedded_.rootDirectory());
+    return info;
+}
+
+void SwitchingCloud::signIn() {
+    const auto changed = [this] {
+        if (accountChanged) {
+            accountChanged();
+        }
+    };
+    if (web_ == nullptr) {
+        signInProblem_ = options_.embeddedOnly
+                             ? QStringLiteral("Zorvik runs with --embedded-cloud.")
+                             : QStringLiteral(
+                                   "This build of Zorvik has no iCloud API token, so "
+                                   "it cannot sign in to iCloud.");
+        log_.error("sign-in: %{public}s", *signInProblem_);
+        changed();
+        return;
+    }
+    CloudWebSession& session = web_->session();
+    const QString problem = signIn_.listen(
+        session.configuration().signInPort, options_.signInTimeout,
+        [this](LoopbackSignIn::Outcome outcome) { signInFinished(std::move(outcome)); });
+    if (!problem.isEmpty()) {
+        signInProblem_ = QStringLiteral("Sign-in could not start: %1.").arg(problem);
+        log_.error("sign-in: %{public}s", problem);
+        changed();
+        return;
+    }
+    // A call without a session: the service answers with the address of its sign-in page.
+    session.call(
+        CloudWebSession::Api::database, "GET", QStringLiteral("public/users/caller"), {},
+        [this, alive = std::weak_ptr<bool>(alive_), changed](const CloudWebReply& reply) {
+            if (alive.expired()) {
+                return;
+            }
+            const auto redirect =
+                reply.serverError ? reply.serverError->redirectURL : std::optional<QString>();
+            if (!redirect) {
+                signIn_.stop();
+                const QString why = reply.error ? reply.error->localizedDescription()
+                                                : QStringLiteral("no sign-in page was offered");
+                signInProblem_ = QStringLiteral("Sign-in could not start: %1.").arg(why);
+                log_.error("sign-in: %{public}s", why);
+                changed();
+                return;
+            }
+            log_.info("sign-in: waiting for the browser on 127.0.0.1:%ld", signIn_.port());
+            if (!workspace_.openURL(*redirect)) {
+                log_.error("sign-in: no browser could open the sign-in page");
+            }
+        },
+        false);
+}
+
+void SwitchingCloud::signInFinished(LoopbackSignIn::Outcome outcome) {
+    if (const auto* why = std::get_if<QString>(&outcome)) {
+        signInProblem_ = QStringLiteral("Sign-in did not finish: %1.").arg(*why);
+        log_.error("sign-in: %{public}s", *why);
+    } else {
+        const std::int32_t status = web_->session().adoptToken(std::get<QByteArray>(outcome));
+        if (status != Keychain::success) {
+            signInProblem_ = QStringLiteral(
+                                 "Sign-in did not finish: the keychain refused the session "
+                                 "(keychain error %1).")
+                                 .arg(status);
+            log_.error("sign-in: keychain error %ld", status);
+        } else {
+            signInProblem_.reset();
+            log_.info("sign-in: signed in to iCloud");
+            useWeb(true);
+        }
+    }
+    if (accountChanged) {
+        accountChanged();
+    }
+}
+
+void SwitchingCloud::signOut() {
+    signIn_.stop();
+    signInProblem_.reset();
+    if (web_ != nullptr) {
+        const std::int32_t status = web_->session().forgetToken();
+        if (status != Keychain::success) {
+            log_.error("sign-out: keychain error %ld", status);
+        }
+        web_->database().forgetSavedSubscriptions();
+    }
+    useWeb(false);
+    log_.info("sign-out: codes come through the embedded cloud");
+    if (accountChanged) {
+        accountChanged();
+    }
+}

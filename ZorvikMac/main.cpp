@@ -39,6 +39,7 @@
 namespace {
 
 const char* const kUsage = R"(Usage: ZorvikMac [--headless] [--log-to-stderr] [--embedded-cloud]
+                 [--sign-in | --sign-out]
 
 Receives one-time codes from your phone through your cloud database and publishes each one:
 the tray item's title and popover, latest-code.json for the AutoFill helper, the clipboard
@@ -49,6 +50,9 @@ identities of the code's service. A copy started later takes over from one alrea
   --log-to-stderr   also write every log line to stderr
   --embedded-cloud  take codes from the embedded cloud on this computer (zorvik-phone) even
                     when signed in to iCloud
+  --sign-in         start signing in to iCloud at once: the sign-in page opens in the browser
+                    (its address is also logged) and comes back to this computer
+  --sign-out        forget the iCloud session first; codes come through the embedded cloud
   --version         print the version
   -h, --help        show this text
 
@@ -168,10 +172,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QStringList ours{QStringLiteral("--headless"), QStringLiteral("--log-to-stderr"),
-                           QStringLiteral("--embedded-cloud")};
+                           QStringLiteral("--embedded-cloud"), QStringLiteral("--sign-in"),
+                           QStringLiteral("--sign-out")};
     const bool headless = arguments.contains(ours[0]);
     const bool logToStderr = arguments.contains(ours[1]);
     const bool embeddedOnly = arguments.contains(ours[2]);
+    const bool signIn = arguments.contains(ours[3]);
+    const bool signOut = arguments.contains(ours[4]);
+    if (signIn && (signOut || embeddedOnly)) {
+        std::fputs("ZorvikMac: --sign-in goes with neither --sign-out nor --embedded-cloud\n",
+                   stderr);
+        return 2;
+    }
     const auto refuse = [](const QString& argument) {
         std::fprintf(stderr, "ZorvikMac: unknown argument %s\n\n",
                      argument.toLocal8Bit().constData());
@@ -271,6 +283,15 @@ int main(int argc, char** argv) {
     SwitchingCloud cloud(mainActor, workspace, systemLog, embeddedCloud,
                          webUsable ? &webCloud : nullptr, webUsable ? &webPush : nullptr,
                          {embeddedOnly, 600});
+    // After the launch, so that an older copy has been asked to quit first.
+    const auto changeAccount = [&cloud, signIn, signOut] {
+        if (signOut) {
+            cloud.signOut();
+        }
+        if (signIn) {
+            cloud.signIn();
+        }
+    };
     const QString applicationDirectory = QCoreApplication::applicationDirPath();
     LinuxAutoFillSettings autoFillSettings(
         workspace, systemLog,
@@ -317,6 +338,7 @@ int main(int argc, char** argv) {
         QObject::connect(&application, &QCoreApplication::aboutToQuit,
                          [&app] { app.applicationWillTerminate(); });
         app.launch();
+        changeAccount();
         const int status = application.exec();
         app.applicationWillTerminate();
         return status;
@@ -332,6 +354,7 @@ int main(int argc, char** argv) {
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [&delegate] { delegate.applicationWillTerminate(); });
     delegate.applicationDidFinishLaunching();
+    changeAccount();
     const int status = application.exec();
     delegate.applicationWillTerminate();
     return status;

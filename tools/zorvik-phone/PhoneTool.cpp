@@ -5,11 +5,13 @@
 
 #include "CloudRecordCoding.h"
 #include "CloudSyncCrypto.h"
+#include "CloudWebConfiguration.h"
 #include "CommandLine.h"
 #include "Iso8601.h"
 #include "Keychain.h"
 #include "LocalCloud.h"
 #include "PendingCode.h"
+#include "WebCloudWriter.h"
 
 namespace {
 
@@ -83,12 +85,17 @@ reads half of it.
   --key-file PATH       read the key (exactly 32 raw bytes) from PATH instead of the keychain
   --no-expires-field    leave the field "expiresAt" out of the record
   --cloud-dir DIR       the cloud's directory (default: the desktop's)
+  --cloud-url URL       write through the cloud's web service at URL instead (a test double
+                        on this computer: the tool signs in by following its sign-in page)
+  --cloud-api-token TOK the container's API token for --cloud-url (default: the build's)
 )";
 
-const char* const kClearUsage = R"(Usage: zorvik-phone clear [--cloud-dir DIR]
+const char* const kClearUsage = R"(Usage: zorvik-phone clear [--cloud-dir DIR | --cloud-url URL]
 
 Deletes the cloud record "pending-code". Nothing to delete is fine (a note on stderr).
-  --cloud-dir DIR   the cloud's directory (default: the desktop's)
+  --cloud-dir DIR         the cloud's directory (default: the desktop's)
+  --cloud-url URL         delete it through the cloud's web service at URL instead
+  --cloud-api-token TOK   the container's API token for --cloud-url (default: the build's)
 )";
 
 const char* const kAccountUsage = R"(Usage: zorvik-phone account STATUS [--cloud-dir DIR]
@@ -393,6 +400,35 @@ int PhoneTool::readPendingCode(const QString& command, const CommandLine& line,
     return ok;
 }
 
+std::optional<WebCloudWriter> PhoneTool::webCloud(const CommandLine& line, int& problem) {
+    problem = ok;
+    const auto url = line.value(QStringLiteral("cloud-url"));
+    if (!url) {
+        if (line.has(QStringLiteral("cloud-api-token"))) {
+            problem = fail(badInput, QStringLiteral("--cloud-api-token goes with --cloud-url"));
+        }
+        return std::nullopt;
+    }
+    if (line.has(QStringLiteral("cloud-dir"))) {
+        problem = fail(badInput, QStringLiteral("give --cloud-dir or --cloud-url, not both"));
+        return std::nullopt;
+    }
+    const QUrl parsed(*url, QUrl::StrictMode);
+    if (!parsed.isValid() || (parsed.scheme() != u"http" && parsed.scheme() != u"https") ||
+        parsed.host().isEmpty()) {
+        problem = fail(badInput, QStringLiteral("--cloud-url needs an http or https URL"));
+        return std::nullopt;
+    }
+    const QString token = line.value(QStringLiteral("cloud-api-token"))
+                              .value_or(CloudWebConfiguration::fromBuild().apiToken);
+    if (token.isEmpty()) {
+        problem = fail(badInput, QStringLiteral("--cloud-url needs --cloud-api-token (this build "
+                                                "has no API token)"));
+        return std::nullopt;
+    }
+    return WebCloudWriter(parsed, token);
+}
+
 std::optional<QString> PhoneTool::cloudDirectory(const CommandLine& line) {
     if (const auto given = line.value(QStringLiteral("cloud-dir"))) {
         if (given->isEmpty()) {
@@ -447,6 +483,8 @@ int PhoneTool::send(const QStringList& arguments) {
     QString error;
     QSet<QString> options = kSealOptions;
     options.insert(QStringLiteral("cloud-dir"));
+    options.insert(QStringLiteral("cloud-url"));
+    options.insert(QStringLiteral("cloud-api-token"));
     const auto line =
         CommandLine::parse(arguments, options, {QStringLiteral("no-expires-field")}, error);
     if (!line) {
@@ -457,7 +495,12 @@ int PhoneTool::send(const QStringList& arguments) {
         problem != ok) {
         return problem;
     }
-    const auto root = cloudDirectory(*line);
+    int webProblem = ok;
+    auto web = webCloud(*line, webProblem);
+    if (webProblem != ok) {
+        return webProblem;
+    }
+    const auto root = web ? std::optional<QString>(QString()) : cloudDirectory(*line);
     if (!root) {
         return badInput;
     }
@@ -476,17 +519,23 @@ int PhoneTool::send(const QStringList& arguments) {
     if (withExpiry) {
         record.fields.insert(QStringLiteral("expiresAt"), pending.expiresAt);
     }
-    try {
-        LocalCloudDatabase::writeRecord(LocalCloud::privateDatabaseDirectory(*root), record);
-    } catch (const CloudError& writeError) {
-        return fail(failed, writeError.localizedDescription());
+    if (web) {
+        if (const auto problem = web->save(record)) {
+            return fail(failed, *problem);
+        }
+    } else {
+        try {
+            LocalCloudDatabase::writeRecord(LocalCloud::privateDatabaseDirectory(*root), record);
+        } catch (const CloudError& writeError) {
+            return fail(failed, writeError.localizedDescription());
+        }
     }
     io_.writeStderr(QStringLiteral("zorvik-phone: saved the record %1 (%2) in %3\n")
                         .arg(kRecordName,
                              withExpiry
                                  ? QStringLiteral("expires ") + *Iso8601::format(pending.expiresAt)
                                  : QStringLiteral("no expiresAt field"),
-                             *root));
+                             web ? *line->value(QStringLiteral("cloud-url")) : *root));
     return ok;
 }
 
@@ -495,9 +544,27 @@ int PhoneTool::clear(const QStringList& arguments) {
         io_.writeStdout(kClearUsage);
         return ok;
     }
-    const auto line = parseOptions(arguments, {QStringLiteral("cloud-dir")}, {});
+    const auto line = parseOptions(arguments,
+                                   {QStringLiteral("cloud-dir"), QStringLiteral("cloud-url"),
+                                    QStringLiteral("cloud-api-token")},
+                                   {});
     if (!line) {
         return badInput;
+    }
+    int webProblem = ok;
+    auto web = webCloud(*line, webProblem);
+    if (webProblem != ok) {
+        return webProblem;
+    }
+    if (web) {
+        bool existed = false;
+        if (const auto problem = web->remove(kRecordName, existed)) {
+            return fail(failed, *problem);
+        }
+        io_.writeStderr(existed ? QStringLiteral("zorvik-phone: deleted the record %1\n").arg(kRecordName)
+                                : QStringLiteral("zorvik-phone: there was no record %1 to delete\n")
+                                      .arg(kRecordName));
+        return ok;
     }
     const auto root = cloudDirectory(*line);
     if (!root) {

@@ -8,6 +8,7 @@
 
 #include "CommandLine.h"
 #include "Instant.h"
+#include "WebCloudWriter.h"
 
 class CommandLine;
 class Keychain;
@@ -48,6 +49,9 @@ private:
     int readPendingCode(const QString& command, const CommandLine& line, PendingCode& pending);
     // The cloud directory of --cloud-dir or the default; nothing (after saying why) when empty.
     std::optional<QString> cloudDirectory(const CommandLine& line);
+    // The web service of --cloud-url, if given; `problem` is an exit code (after saying why)
+    // when the options do not fit.
+    std::optional<WebCloudWriter> webCloud(const CommandLine& line, int& problem);
 
     int fail(int code, const QString& message);
     // The options of a subcommand that takes no other arguments; reports bad input itself.

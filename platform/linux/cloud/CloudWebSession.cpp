@@ -140,18 +140,13 @@ void CloudWebSession::keep(const QByteArray& token) {
     }
 }
 
-void CloudWebSession::finish(Call& call, CloudWebResponse response) {
+CloudWebReply CloudWebSession::readReply(const CloudWebResponse& response) {
     CloudWebReply reply;
     if (response.failure) {
         reply.error = CloudWebErrors::fromTransport(*response.failure, response.failureDetail);
-        call.answer(std::move(reply));
-        return;
+        return reply;
     }
     reply.httpStatus = response.status;
-    // Only an answer to a call that carried our token can rotate it.
-    if (call.authenticated && !response.rotatedToken.isEmpty()) {
-        keep(response.rotatedToken);
-    }
     QJsonParseError parseError{};
     const QJsonDocument document = response.body.trimmed().isEmpty()
                                        ? QJsonDocument(QJsonObject())
@@ -166,13 +161,22 @@ void CloudWebSession::finish(Call& call, CloudWebResponse response) {
     }
     if (reply.serverError) {
         reply.error = CloudWebErrors::fromServer(*reply.serverError);
-        if (reply.serverError->redirectURL) {
-            signInURL_ = reply.serverError->redirectURL;
-        }
     } else if (!succeeded || !isObject) {
         reply.error = CloudWebErrors::fromHttpStatus(response.status);
     }
-    if (call.authenticated && (response.status == 421 || response.status == 401)) {
+    return reply;
+}
+
+void CloudWebSession::finish(Call& call, CloudWebResponse response) {
+    // Only an answer to a call that carried our token can rotate it.
+    if (!response.failure && call.authenticated && !response.rotatedToken.isEmpty()) {
+        keep(response.rotatedToken);
+    }
+    CloudWebReply reply = readReply(response);
+    if (reply.serverError && reply.serverError->redirectURL) {
+        signInURL_ = reply.serverError->redirectURL;
+    }
+    if (call.authenticated && (reply.httpStatus == 421 || reply.httpStatus == 401)) {
         tokenRefused_ = true;
     }
     call.answer(std::move(reply));

@@ -65,6 +65,9 @@ public:
     // Removes the stored token (signing out). Returns the keychain's status.
     std::int32_t forgetToken();
 
+    // What an HTTP answer says: its JSON object, or the error it stands for.
+    static CloudWebReply readReply(const CloudWebResponse& response);
+
 private:
     struct Call;
     void startNext();

@@ -29,6 +29,8 @@ struct CloudWebResponse {
     // The session token that replaces the one the request carried, from the header
     // X-Apple-CloudKit-Web-Auth-Token; empty when the answer has none.
     QByteArray rotatedToken;
+    // Where a redirect points (the Location header); empty for other answers.
+    QByteArray location;
 };
 
 // Sends HTTP requests; answers on the main thread, never inline.

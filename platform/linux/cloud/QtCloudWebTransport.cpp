@@ -2,6 +2,7 @@
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <cmath>
 
 namespace {
@@ -79,9 +80,12 @@ CloudWebTransport::RequestId QtCloudWebTransport::send(
                 response.body = reply->readAll();
                 response.rotatedToken =
                     reply->rawHeader(QByteArrayLiteral("X-Apple-CloudKit-Web-Auth-Token"));
+                response.location = reply->rawHeader(QByteArrayLiteral("Location"));
             } else {
                 response.failure = failureOf(reply->error());
-                response.failureDetail = reply->errorString();
+                // Qt's text may quote the address, whose query holds the session token.
+                response.failureDetail = reply->errorString().replace(
+                    QRegularExpression(QStringLiteral("\\?\\S*")), QString());
             }
             reply->deleteLater();
             answer(std::move(response));

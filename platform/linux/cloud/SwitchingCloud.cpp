@@ -219,7 +219,9 @@ void SwitchingCloud::signIn() {
                 changed();
                 return;
             }
-            log_.info("sign-in: waiting for the browser on 127.0.0.1:%ld", signIn_.port());
+            // The address is the service's public sign-in page, no secret; the line lets a user
+            // whose browser did not open go there by hand.
+            log_.info("sign-in: open %{public}s in a browser on this computer", *redirect);
             if (!workspace_.openURL(*redirect)) {
                 log_.error("sign-in: no browser could open the sign-in page");
             }

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# End to end with the cloud's web service, played by the local test double: ZorvikMac --headless
+# --sign-in opens the sign-in page (this script is the browser), takes the session back on its
+# loopback listener, registers with the push courier, and publishes a code that zorvik-phone
+# writes through the web service; the same code path by polling while the courier is down; and
+# the rotated session surviving a SIGKILL of the app.
+set -euo pipefail
+
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session web-journey.sh "ZORVIKMAC ZORVIK_PHONE CLOUDKIT_DOUBLE" "$@"
+app_binary=$1
+phone=$2
+double_script=$3
+export QT_QPA_PLATFORM=xcb
+latest=$e2e_shared_dir/latest-code.json
+work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" web-journey.XXXXXX)
+log=$work/app.log
+api_token=test-api-token
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- app log"
+    cat "$log" 2>/dev/null || true
+    echo "--- double log"
+    cat "$work/double.log" 2>/dev/null || true
+    exit 1
+}
+
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+sign_in_port=$(free_port)
+python3 "$double_script" --port-file "$work/url" --api-token "$api_token" \
+    --callback "http://127.0.0.1:$sign_in_port/zorvik-signin" --courier-hold 5 \
+    --log "$work/double.log" >/dev/null &
+double=$!
+app=
+cleanup() {
+    [[ -n $app ]] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+    kill "$double" 2>/dev/null || true
+    wait "$double" 2>/dev/null || true
+    secret-tool clear service net.brontal.zorvik.cloudkit account web-auth-token 2>/dev/null || true
+    rm -f "${XDG_DATA_HOME:-$HOME/.local/share}/net.brontal.zorvik/cloudkit-subscriptions.json"
+    e2e_reset_session "$phone"
+}
+trap cleanup EXIT
+within 10 test -s "$work/url" || fail "the double did not start"
+url=$(cat "$work/url")
+state() { curl -fsS "$url/_double/state"; }
+fault() { curl -fsS -X POST -d "$1" "$url/_double/faults" >/dev/null; }
+polling() { state | python3 -c 'import json,sys; t=json.load(sys.stdin)["courierTokens"]; sys.exit(0 if any(v["polling"] for v in t.values()) else 1)'; }
+start_app() {
+    "$app_binary" --headless --log-to-stderr --cloud-url "$url" --cloud-api-token "$api_token" \
+        --sign-in-port "$sign_in_port" "$@" >>"$log" 2>&1 &
+    app=$!
+}
+
+"$phone" key generate --force 2>/dev/null
+secret-tool clear service net.brontal.zorvik.cloudkit account web-auth-token 2>/dev/null || true
+
+# Signing in: the app names the sign-in page; the "browser" follows it back to the app.
+start_app --sign-in
+within 10 grep -q "sign-in: open .* in a browser" "$log" || fail "the app did not offer the sign-in page"
+page=$(grep -o "sign-in: open [^ ]* in a browser" "$log" | head -n 1 | cut -d' ' -f3)
+answer=$(curl -fsSL "$page") || fail "the browser could not follow the sign-in page"
+[[ $answer == "Zorvik is signed in to iCloud. You can close this page." ]] || fail "the listener answered: $answer"
+within 10 grep -q "check cloud: ok — iCloud: signed in" "$log" || fail "the cloud row is not signed in"
+within 10 grep -q "push registered" "$log" || fail "push did not register"
+within 10 grep -q "subscription saved" "$log" || fail "the subscription was not saved"
+within 10 polling || fail "the app is not polling the courier"
+echo "ok: signed in through the loopback listener; the courier long-poll is open"
+
+# A code by push through the courier.
+"$phone" send --cloud-url "$url" --cloud-api-token "$api_token" --account "Work GitHub" \
+    --service github --code 482913 --ttl 60 2>/dev/null || fail "the phone could not write the record"
+within 5 grep -q '"code":"482913"' "$latest" 2>/dev/null || fail "the code did not reach latest-code.json"
+grep -q "push received: subscription pending-code-changes" "$log" || fail "the code did not come by push"
+echo "ok: a code written through the web service arrived by courier push"
+
+# The courier down: the code still comes, by the background poll.
+fault '{"endpoint": "courier", "fault": "503"}'
+# The poll open now still gets its frame; wait until it has ended and the next one failed.
+within 10 bash -c "$(declare -f state polling); url=$url; ! polling" || fail "the courier poll did not end"
+"$phone" send --cloud-url "$url" --cloud-api-token "$api_token" --account "Bank" \
+    --code 551177 --ttl 60 2>/dev/null || fail "the phone could not write the second record"
+within 15 grep -q '"code":"551177"' "$latest" 2>/dev/null || fail "the code did not arrive by polling"
+[[ $(grep -c "push received" "$log") == 1 ]] || fail "the second code came by push, not by polling"
+echo "ok: with the courier answering 503 the code arrived by polling"
+curl -fsS -X DELETE "$url/_double/faults" >/dev/null
+
+# The session survives a SIGKILL: the restarted app goes on with the last rotated token.
+kill -KILL "$app"
+wait "$app" 2>/dev/null || true
+app=
+before=$(state | python3 -c 'import json,sys; print(sum(1 for r in json.load(sys.stdin)["requests"] if r["token"] == "used"))')
+start_app
+signed_in() { [[ $(grep -c "check cloud: ok — iCloud: signed in" "$log") == 2 ]]; }
+within 15 signed_in || fail "the restarted app is not signed in"
+after=$(state | python3 -c 'import json,sys; print(sum(1 for r in json.load(sys.stdin)["requests"] if r["token"] == "used"))')
+[[ $before == "$after" ]] || fail "the restarted app sent a spent token ($before → $after)"
+[[ $(grep -c "sign-in: open" "$log") == 1 ]] || fail "the restarted app asked to sign in again"
+echo "ok: after SIGKILL the restarted app is signed in with the newest token"
+
+for secret in 482913 "482 913" 551177 "551 177"; do
+    grep -q "$secret" "$log" && fail "the code $secret reached a log line"
+done
+token=$(secret-tool lookup service net.brontal.zorvik.cloudkit account web-auth-token)
+[[ -n $token ]] || fail "no session in the keychain"
+grep -qF "$token" "$log" && fail "the session token reached a log line"
+echo "ok: no code or session token in the log"

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "CloudWebTransport.h"
+#include "MainActor.h"
+
+// A web transport the test answers by hand. Every request is kept in the order it was sent;
+// nothing answers until the test calls answer(), and the answer then arrives through the main
+// queue, never inline, as the network's would. A request cancelled before its answer is
+// delivered never answers, also when the test answered it already: that is the race between
+// a reply on the wire and the client giving up on it.
+class ScriptedCloudWebTransport final : public CloudWebTransport {
+public:
+    struct Exchange {
+        RequestId id = 0;
+        CloudWebRequest request;
+        std::function<void(CloudWebResponse)> reply;
+        bool answered = false;  // the test gave its answer
+        bool delivered = false;
+        bool cancelled = false;
+
+        bool isOpen() const { return !answered && !cancelled; }
+        // Whether the path ends in `tail`, like "tokens/create", at a segment boundary.
+        bool pathEndsWith(const QString& tail) const {
+            return request.url.path().endsWith(u'/' + tail);
+        }
+        // The decoded value of a query parameter, absent when the URL has none.
+        std::optional<QString> queryItem(const QString& name) const {
+            const QUrlQuery query(request.url);
+            if (!query.hasQueryItem(name)) {
+                return std::nullopt;
+            }
+            return query.queryItemValue(name, QUrl::FullyDecoded);
+        }
+        QJsonObject jsonBody() const { return QJsonDocument::fromJson(request.body).object(); }
+    };
+
+    explicit ScriptedCloudWebTransport(MainActor& mainActor) : mainActor_(mainActor) {}
+
+    RequestId send(const CloudWebRequest& request,
+                   std::function<void(CloudWebResponse)> reply) override {
+        Exchange& sent = exchanges.emplace_back();
+        sent.id = nextId_++;
+        sent.request = request;
+        sent.reply = std::move(reply);
+        const RequestId id = sent.id;
+        if (onSend) {
+            onSend(sent);
+        }
+        return id;
+    }
+
+    void cancel(RequestId request) override {
+        cancelledIds.push_back(request);
+        if (Exchange* exchange = find(request); exchange && !exchange->delivered) {
+            exchange->cancelled = true;
+        }
+    }
+
+    // Answers the `index`th request sent (0 is the first) through the main queue.
+    void answer(std::size_t index, CloudWebResponse response) {
+        if (index >= exchanges.size()) {
+            ADD_FAILURE() << "no request #" << index << " was sent; " << exchanges.size()
+                          << " were";
+            return;
+        }
+        Exchange& exchange = exchanges[index];
+        if (exchange.answered) {
+            ADD_FAILURE() << "request #" << index << " was answered already";
+            return;
+        }
+        exchange.answered = true;
+        mainActor_.post([this, index, response = std::move(response)]() mutable {
+            Exchange& due = exchanges[index];
+            if (due.cancelled) {
+                return;
+            }
+            due.delivered = true;
+            due.reply(std::move(response));
+        });
+    }
+    void answerLast(CloudWebResponse response) {
+        if (exchanges.empty()) {
+            ADD_FAILURE() << "no request was sent";
+            return;
+        }
+        answer(exchanges.size() - 1, std::move(response));
+    }
+
+    std::size_t sentCount() const { return exchanges.size(); }
+    const Exchange& last() const { return exchanges.back(); }
+    std::size_t openCount() const {
+        std::size_t open = 0;
+        for (const Exchange& exchange : exchanges) {
+            open += exchange.isOpen() ? 1 : 0;
+        }
+        return open;
+    }
+    bool wasCancelled(std::size_t index) const {
+        return index < exchanges.size() && exchanges[index].cancelled;
+    }
+
+    static CloudWebResponse ok(const QJsonObject& body = {}, const QByteArray& rotatedToken = {}) {
+        return withStatus(200, QJsonDocument(body).toJson(QJsonDocument::Compact), rotatedToken);
+    }
+    static CloudWebResponse withStatus(int status, const QByteArray& body,
+                                       const QByteArray& rotatedToken = {}) {
+        CloudWebResponse response;
+        response.status = status;
+        response.body = body;
+        response.rotatedToken = rotatedToken;
+        return response;
+    }
+    static CloudWebResponse failed(CloudWebErrors::TransportFailure failure) {
+        CloudWebResponse response;
+        response.failure = failure;
+        response.failureDetail = QStringLiteral("scripted transport failure");
+        return response;
+    }
+
+    // A deque: references to earlier exchanges survive later sends.
+    std::deque<Exchange> exchanges;
+    std::vector<RequestId> cancelledIds;
+    // Runs inside send(), after the request is recorded: what the client had done by then.
+    std::function<void(const Exchange&)> onSend;
+
+private:
+    Exchange* find(RequestId id) {
+        for (Exchange& exchange : exchanges) {
+            if (exchange.id == id) {
+                return &exchange;
+            }
+        }
+        return nullptr;
+    }
+
+    MainActor& mainActor_;
+    RequestId nextId_ = 1;
+};

@@ -1,0 +1,162 @@
+#include "WebCloudWriter.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QUrlQuery>
+
+#include "CloudRecordCoding.h"
+#include "CloudWebSession.h"
+#include "Keychain.h"
+#include "QtCloudWebTransport.h"
+#include "QtMainActor.h"
+#include "SystemLog.h"
+
+namespace {
+
+// Holds the phone's session for one run.
+class MemoryKeychain final : public Keychain {
+public:
+    Result copyMatching(const Query&) override {
+        return data_ ? Result{success, data_} : Result{itemNotFound, std::nullopt};
+    }
+    std::int32_t add(const Query& query, const QByteArray& data) override {
+        return store(query, data);
+    }
+    std::int32_t store(const Query&, const QByteArray& data) override {
+        data_ = data;
+        return success;
+    }
+    std::int32_t remove(const Query&) override {
+        data_.reset();
+        return success;
+    }
+
+private:
+    std::optional<QByteArray> data_;
+};
+
+// The tool says what went wrong itself; the session's log lines are not for its user.
+class SilentLog final : public SystemLog {
+public:
+    void write(LogLevel, const QString&, const QString&, const QString&) override {}
+};
+
+struct Connection {
+    QtMainActor actor;
+    QtCloudWebTransport transport;
+    MemoryKeychain keychain;
+    SilentLog log;
+    CloudWebSession session;
+
+    Connection(const QUrl& baseURL, const QString& apiToken)
+        : session(actor, transport, keychain, log, configuration(baseURL, apiToken)) {}
+
+    static CloudWebConfiguration configuration(const QUrl& baseURL, const QString& apiToken) {
+        CloudWebConfiguration configuration = CloudWebConfiguration::fromBuild();
+        configuration.baseURL = baseURL;
+        configuration.apiToken = apiToken;
+        return configuration;
+    }
+
+    CloudWebReply call(const QByteArray& method, const QString& path, const QJsonObject& body,
+                       bool authenticated = true) {
+        QEventLoop loop;
+        CloudWebReply answer;
+        session.call(
+            CloudWebSession::Api::database, method, path, body,
+            [&](CloudWebReply reply) {
+                answer = std::move(reply);
+                loop.quit();
+            },
+            authenticated);
+        loop.exec();
+        return answer;
+    }
+
+    // The service names its sign-in page; the page sends the browser on with the session.
+    std::optional<QString> signIn() {
+        const CloudWebReply refused =
+            call("GET", QStringLiteral("public/users/caller"), {}, false);
+        if (!refused.serverError || !refused.serverError->redirectURL) {
+            return refused.error ? refused.error->localizedDescription()
+                                 : QStringLiteral("the service offered no sign-in page");
+        }
+        QEventLoop loop;
+        CloudWebResponse page;
+        CloudWebRequest request;
+        request.method = "GET";
+        request.url = QUrl(*refused.serverError->redirectURL);
+        transport.send(request, [&](CloudWebResponse response) {
+            page = std::move(response);
+            loop.quit();
+        });
+        loop.exec();
+        const QUrlQuery query(QUrl::fromEncoded(page.location));
+        QString token = query.queryItemValue(QStringLiteral("ckWebAuthToken"), QUrl::FullyDecoded);
+        if (token.isEmpty()) {
+            token = query.queryItemValue(QStringLiteral("ckSession"), QUrl::FullyDecoded);
+        }
+        if (token.isEmpty()) {
+            return QStringLiteral("the sign-in page did not hand out a session (HTTP %1)")
+                .arg(page.status);
+        }
+        session.adoptToken(token.toUtf8());
+        return std::nullopt;
+    }
+
+    std::optional<QString> modify(const QJsonObject& operation, bool* existed = nullptr) {
+        const QJsonObject body{
+            {QStringLiteral("operations"), QJsonArray{operation}},
+            {QStringLiteral("zoneID"),
+             QJsonObject{{QStringLiteral("zoneName"), QStringLiteral("_defaultZone")}}},
+        };
+        const CloudWebReply reply = call("POST", QStringLiteral("private/records/modify"), body);
+        if (reply.error) {
+            return reply.error->localizedDescription();
+        }
+        const QJsonObject item =
+            reply.body.value(QStringLiteral("records")).toArray().first().toObject();
+        if (const auto error = CloudWebErrors::serverError(item)) {
+            if (existed != nullptr && error->serverErrorCode == u"NOT_FOUND") {
+                *existed = false;
+                return std::nullopt;
+            }
+            return CloudWebErrors::fromServer(*error).localizedDescription();
+        }
+        if (existed != nullptr) {
+            *existed = true;
+        }
+        return std::nullopt;
+    }
+};
+
+}  // namespace
+
+WebCloudWriter::WebCloudWriter(QUrl baseURL, QString apiToken)
+    : baseURL_(std::move(baseURL)), apiToken_(std::move(apiToken)) {}
+
+std::optional<QString> WebCloudWriter::save(const CloudRecord& record) {
+    Connection connection(baseURL_, apiToken_);
+    if (auto problem = connection.signIn()) {
+        return QStringLiteral("cannot sign in to %1: %2").arg(baseURL_.toString(), *problem);
+    }
+    QJsonObject wire;
+    try {
+        wire = CloudRecordCoding::encodeRecord(record);
+    } catch (const CloudError& error) {
+        return error.localizedDescription();
+    }
+    return connection.modify({{QStringLiteral("operationType"), QStringLiteral("forceReplace")},
+                              {QStringLiteral("record"), wire}});
+}
+
+std::optional<QString> WebCloudWriter::remove(const QString& recordName, bool& existed) {
+    Connection connection(baseURL_, apiToken_);
+    if (auto problem = connection.signIn()) {
+        return QStringLiteral("cannot sign in to %1: %2").arg(baseURL_.toString(), *problem);
+    }
+    return connection.modify(
+        {{QStringLiteral("operationType"), QStringLiteral("forceDelete")},
+         {QStringLiteral("record"), QJsonObject{{QStringLiteral("recordName"), recordName}}}},
+        &existed);
+}

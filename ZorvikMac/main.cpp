@@ -341,6 +341,7 @@ int main(int argc, char** argv) {
         changeAccount();
         const int status = application.exec();
         app.applicationWillTerminate();
+        webSession.finishCallsUnderWay(2);
         return status;
     }
 
@@ -357,5 +358,6 @@ int main(int argc, char** argv) {
     changeAccount();
     const int status = application.exec();
     delegate.applicationWillTerminate();
+    webSession.finishCallsUnderWay(2);
     return status;
 }

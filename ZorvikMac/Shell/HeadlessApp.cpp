@@ -14,7 +14,12 @@
 
 namespace {
 
-Task<void> recheckAndFetch(QPointer<CodeReceiver> receiver) {
+// A run of the checks that is under way asked the cloud before the change; a new run would be
+// dropped while it lasts, so this one waits for it to end.
+Task<void> recheckAndFetch(QPointer<CodeReceiver> receiver, MainActor& actor) {
+    while (receiver && receiver->isChecking()) {
+        co_await actor.sleep(0.1);
+    }
     if (receiver) {
         co_await receiver->runChecks();
     }
@@ -66,7 +71,7 @@ void HeadlessApp::launch() {
         // A sign-in or sign-out changes where codes come from: check at once and fetch.
         platform_.cloudSignIn->accountChanged = [receiver = QPointer<CodeReceiver>(receiver),
                                                  &actor = platform_.mainActor] {
-            actor.spawn(recheckAndFetch(receiver));
+            actor.spawn(recheckAndFetch(receiver, actor));
         };
     }
     receiver_->start();

@@ -67,7 +67,8 @@ answer=$(curl -fsSL "$page") || fail "the browser could not follow the sign-in p
 [[ $answer == "Zorvik is signed in to iCloud. You can close this page." ]] || fail "the listener answered: $answer"
 within 10 grep -q "check cloud: ok — iCloud: signed in" "$log" || fail "the cloud row is not signed in"
 within 10 grep -q "push registered" "$log" || fail "push did not register"
-within 10 grep -q "subscription saved" "$log" || fail "the subscription was not saved"
+within 10 bash -c "curl -fsS '$url/_double/state' | grep -q pending-code-changes" ||
+    fail "the subscription was not saved in the web service"
 within 10 polling || fail "the app is not polling the courier"
 echo "ok: signed in through the loopback listener; the courier long-poll is open"
 
@@ -75,7 +76,7 @@ echo "ok: signed in through the loopback listener; the courier long-poll is open
 "$phone" send --cloud-url "$url" --cloud-api-token "$api_token" --account "Work GitHub" \
     --service github --code 482913 --ttl 60 2>/dev/null || fail "the phone could not write the record"
 within 5 grep -q '"code":"482913"' "$latest" 2>/dev/null || fail "the code did not reach latest-code.json"
-grep -q "push received: subscription pending-code-changes" "$log" || fail "the code did not come by push"
+within 3 grep -q "push received: subscription pending-code-changes" "$log" || fail "the code did not come by push"
 echo "ok: a code written through the web service arrived by courier push"
 
 # The courier down: the code still comes, by the background poll.
@@ -101,6 +102,44 @@ after=$(state | python3 -c 'import json,sys; print(sum(1 for r in json.load(sys.
 [[ $before == "$after" ]] || fail "the restarted app sent a spent token ($before → $after)"
 [[ $(grep -c "sign-in: open" "$log") == 1 ]] || fail "the restarted app asked to sign in again"
 echo "ok: after SIGKILL the restarted app is signed in with the newest token"
+
+# Each fault of the account check ends in the checklist text it stands for.
+kill "$app"
+wait "$app" 2>/dev/null || true
+app=
+check_fault() {
+    local rule=$1 title=$2 before
+    curl -fsS -X DELETE "$url/_double/faults" >/dev/null
+    fault "$rule"
+    before=$(grep -c "check cloud: failed — $title" "$log" || true)
+    start_app
+    within 10 bash -c "[[ \$(grep -c 'check cloud: failed — $title' '$log') -gt $before ]]" ||
+        fail "$rule did not give the row '$title'"
+    kill "$app"
+    wait "$app" 2>/dev/null || true
+    app=
+}
+check_fault '{"endpoint": "users/caller", "fault": "421"}' "iCloud: not signed in"
+check_fault '{"endpoint": "users/caller", "fault": "401"}' "iCloud: not signed in"
+check_fault '{"endpoint": "users/caller", "fault": "403-adp"}' "iCloud: restricted"
+check_fault '{"endpoint": "users/caller", "fault": "429", "retryAfter": 1}' "iCloud: temporarily unavailable"
+check_fault '{"endpoint": "users/caller", "fault": "503"}' "iCloud: temporarily unavailable"
+check_fault '{"endpoint": "users/caller", "fault": "500"}' "iCloud: temporarily unavailable"
+check_fault '{"endpoint": "users/caller", "fault": "drop"}' "iCloud: could not determine the account state"
+check_fault '{"endpoint": "users/caller", "fault": "non-json"}' "iCloud: could not determine the account state"
+echo "ok: 421, 401, 403, 429, 503, 500, a dropped connection and a non-JSON body give their rows"
+
+# When the fault ends, the next check (15 s later while a row needs attention) recovers.
+curl -fsS -X DELETE "$url/_double/faults" >/dev/null
+fault '{"endpoint": "users/caller", "fault": "503"}'
+ok_before=$(grep -c "check cloud: ok" "$log")
+start_app
+within 10 grep -q "check cloud: failed — iCloud: temporarily unavailable" <(tail -n 40 "$log") ||
+    fail "the 503 did not show"
+curl -fsS -X DELETE "$url/_double/faults" >/dev/null
+within 20 bash -c "[[ \$(grep -c 'check cloud: ok' '$log') -gt $ok_before ]]" ||
+    fail "the app did not recover when the fault ended"
+echo "ok: the row recovers at the next check once the service answers again"
 
 for secret in 482913 "482 913" 551177 "551 177"; do
     grep -q "$secret" "$log" && fail "the code $secret reached a log line"

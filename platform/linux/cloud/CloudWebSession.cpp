@@ -1,7 +1,9 @@
 #include "CloudWebSession.h"
 
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QTimer>
 
 #include "MainActor.h"
 
@@ -138,6 +140,25 @@ void CloudWebSession::keep(const QByteArray& token) {
     if (status != Keychain::success) {
         log_.error("cannot keep the iCloud session in the keychain (status %ld)", status);
     }
+}
+
+void CloudWebSession::finishCallsUnderWay(double seconds) {
+    if (!busy_) {
+        return;
+    }
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(int(seconds * 1000));
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [this, &loop] {
+        if (!busy_) {
+            loop.quit();
+        }
+    });
+    check.start(5);
+    loop.exec();
 }
 
 CloudWebReply CloudWebSession::readReply(const CloudWebResponse& response) {

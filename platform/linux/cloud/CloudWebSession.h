@@ -65,6 +65,11 @@ public:
     // Removes the stored token (signing out). Returns the keychain's status.
     std::int32_t forgetToken();
 
+    // Lets the calls under way answer, for at most `seconds`, while the application quits: a
+    // call the service has answered spent the token it carried, and only its answer holds the
+    // next one.
+    void finishCallsUnderWay(double seconds);
+
     // What an HTTP answer says: its JSON object, or the error it stands for.
     static CloudWebReply readReply(const CloudWebResponse& response);
 

@@ -46,6 +46,19 @@ TEST(DiagnosticsReportTest, AFreshReceiverReadsLineByLine) {
     EXPECT_FALSE(report.endsWith('\n'));
 }
 
+TEST(DiagnosticsReportTest, TheCloudInUseFollowsTheCheckedLineOnceKnown) {
+    SetupProbe probe;
+    probe.cloudBackend = {CloudBackendInfo::Kind::web,
+                          true,
+                          "iCloud on the web (iCloud.net.brontal.zorvik, production)",
+                          {}};
+    const QStringList lines = linesOf(probe, freshInfo());
+    ASSERT_EQ(lines.size(), 16);
+    EXPECT_EQ(lines[1], "Checked: never");
+    EXPECT_EQ(lines[2], "Cloud: iCloud on the web (iCloud.net.brontal.zorvik, production)");
+    EXPECT_EQ(lines[3], "[WAIT] iCloud: checking\u2026");
+}
+
 TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
     SetupProbe probe;
     probe.cloud = {CloudAccountState::Kind::signedIn, {}};

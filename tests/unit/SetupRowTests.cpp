@@ -202,6 +202,72 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
     }
 }
 
+TEST(SetupRowsTest, TheCloudRowOffersSigningInWhereTheDesktopHasNoAccountOfItsOwn) {
+    using Cloud = CloudAccountState::Kind;
+    using Backend = CloudBackendInfo::Kind;
+    const QString signIn = QStringLiteral("Sign in to iCloud\u2026");
+    const QString adp = QStringLiteral(
+        "Advanced Data Protection keeps this Apple Account's iCloud data away from the web. On "
+        "your iPhone, turn on Settings \u2192 your name \u2192 iCloud \u2192 Access iCloud "
+        "Data on the Web, then sign in again.");
+    const struct {
+        Cloud state;
+        CloudBackendInfo backend;
+        SetupRow expected;
+    } cases[] = {
+        // The system's own account: the rows as they always were.
+        {Cloud::signedIn, {}, row(Kind::cloud, State::ok, "iCloud: signed in")},
+        {Cloud::notSignedIn,
+         {},
+         cloudFailed("iCloud: not signed in",
+                     "Sign in with the same Apple Account as your iPhone.")},
+        // The embedded cloud says where codes come from, and how to get the iPhone's.
+        {Cloud::signedIn,
+         {Backend::embedded, true, "embedded", {}},
+         row(Kind::cloud, State::ok, "iCloud: signed in",
+             "Codes come only from zorvik-phone on this computer. Sign in to iCloud to receive "
+             "your iPhone's.",
+             Action::signInToICloud, signIn)},
+        {Cloud::signedIn,
+         {Backend::embedded, false, "embedded", {}},
+         row(Kind::cloud, State::ok, "iCloud: signed in",
+             "Codes come only from zorvik-phone on this computer.")},
+        // Signed in on the web: the row offers signing out.
+        {Cloud::signedIn,
+         {Backend::web, true, "web", {}},
+         row(Kind::cloud, State::ok, "iCloud: signed in",
+             "Codes come from your iPhone through iCloud on the web.", Action::signOutOfICloud,
+             "Sign out")},
+        {Cloud::notSignedIn,
+         {Backend::web, true, "web", {}},
+         row(Kind::cloud, State::failed, "iCloud: not signed in",
+             "Sign in with the same Apple Account as your iPhone.", Action::signInToICloud,
+             signIn)},
+        // The account's own note replaces the general advice.
+        {Cloud::restricted,
+         {Backend::web, true, "web", adp},
+         row(Kind::cloud, State::failed, "iCloud: restricted", adp, Action::signInToICloud,
+             signIn)},
+        {Cloud::notSignedIn,
+         {Backend::web, true, "web", "Sign-in did not finish: the port is taken."},
+         row(Kind::cloud, State::failed, "iCloud: not signed in",
+             "Sign-in did not finish: the port is taken.", Action::signInToICloud, signIn)},
+        {Cloud::temporarilyUnavailable,
+         {Backend::web, true, "web", {}},
+         row(Kind::cloud, State::failed, "iCloud: temporarily unavailable",
+             "Open the Apple Account settings and finish signing in.", Action::signInToICloud,
+             signIn)},
+    };
+    for (const auto& each : cases) {
+        SetupProbe probe;
+        probe.cloud.kind = each.state;
+        probe.cloudBackend = each.backend;
+        EXPECT_EQ(setupRows(probe, instant("2025-03-07T08:15:00Z"), QTimeZone::utc()).first(),
+                  each.expected)
+            << each.expected.title.toStdString() << " / " << each.backend.description.toStdString();
+    }
+}
+
 TEST(SetupSummaryTest, OnlyTheRowsTheUserHasToSeeToCount) {
     SetupProbe withCode = readyProbe();
     withCode.lastReceivedAt = instant("2025-03-07T09:40:00Z");

@@ -1,1 +1,455 @@
 #include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "CloudWebSession.h"
+#include "FakeKeychain.h"
+#include "ManualMainActor.h"
+#include "RecordingSystemLog.h"
+#include "ScriptedCloudWebTransport.h"
+
+namespace {
+
+using Api = CloudWebSession::Api;
+using Exchange = ScriptedCloudWebTransport::Exchange;
+using Failure = CloudWebErrors::TransportFailure;
+using Tokens = std::vector<std::optional<QByteArray>>;
+
+// Session tokens look like base64: "+", "/" and "=" are what an encoder that leaves them be
+// would turn into a space or a separator on the server's side.
+const QByteArray kStoredToken = "stored+token/0==";
+const QByteArray kSecondToken = "second+token/1==";
+const QByteArray kThirdToken = "third+token/2==";
+const QByteArray kFourthToken = "fourth+token/3==";
+
+CloudWebConfiguration testConfiguration() {
+    CloudWebConfiguration configuration;
+    configuration.baseURL = QUrl(QStringLiteral("https://cloud.example.test"));
+    configuration.containerIdentifier = QStringLiteral("iCloud.net.brontal.zorvik");
+    configuration.environment = QStringLiteral("development");
+    configuration.apiToken = QStringLiteral("api/token+1=");
+    return configuration;
+}
+
+// The service's refusal of a session, naming the page where the user signs in again.
+QByteArray authenticationRequired(const QString& signInPage) {
+    const QJsonObject error{
+        {QStringLiteral("serverErrorCode"), QStringLiteral("AUTHENTICATION_REQUIRED")},
+        {QStringLiteral("reason"), QStringLiteral("sign in")},
+        {QStringLiteral("redirectURL"), signInPage}};
+    return QJsonDocument(error).toJson(QJsonDocument::Compact);
+}
+
+// The session token a request carried, decoded; nothing when it carried none.
+std::optional<QByteArray> sentToken(const Exchange& exchange) {
+    const auto value = exchange.queryItem(QStringLiteral("ckWebAuthToken"));
+    return value ? std::optional(value->toUtf8()) : std::nullopt;
+}
+
+class CloudWebSessionTest : public testing::Test {
+protected:
+    CloudWebSessionTest() { keychain.items.insert(tokenKey(), kStoredToken); }
+
+    static QPair<QString, QString> tokenKey() {
+        return FakeKeychain::keyOf(CloudWebSession::tokenQuery());
+    }
+    std::optional<QByteArray> keychainToken() const {
+        const auto found = keychain.items.constFind(tokenKey());
+        return found == keychain.items.cend() ? std::nullopt : std::optional(*found);
+    }
+    std::unique_ptr<CloudWebSession> makeSession() {
+        return std::make_unique<CloudWebSession>(actor, transport, keychain, systemLog,
+                                                 testConfiguration());
+    }
+    // A records/lookup whose reply is kept in `replies`.
+    void lookup(bool authenticated = true) {
+        session->call(
+            Api::database, "POST", QStringLiteral("private/records/lookup"),
+            {{QStringLiteral("records"),
+              QJsonArray{QJsonObject{{QStringLiteral("recordName"), QStringLiteral("r")}}}}},
+            [this](CloudWebReply reply) { replies.push_back(std::move(reply)); }, authenticated);
+    }
+    // Answers the newest request with `rotatedToken` and lets the answer arrive.
+    void answerLast(const QByteArray& rotatedToken) {
+        transport.answerLast(ScriptedCloudWebTransport::ok({}, rotatedToken));
+        actor.runUntilIdle();
+    }
+    Tokens sentTokens() const {
+        Tokens tokens;
+        for (const Exchange& exchange : transport.exchanges) {
+            tokens.push_back(sentToken(exchange));
+        }
+        return tokens;
+    }
+
+    ManualMainActor actor;
+    FakeKeychain keychain;
+    RecordingSystemLog systemLog;
+    ScriptedCloudWebTransport transport{actor};
+    std::unique_ptr<CloudWebSession> session = makeSession();
+    std::vector<CloudWebReply> replies;
+};
+
+// --- One call at a time -------------------------------------------------------------------
+
+TEST_F(CloudWebSessionTest, SendsTheNextCallOnlyAfterThePreviousOneAnswered) {
+    // How many answers had been delivered when each request left.
+    std::vector<std::size_t> repliesAtSend;
+    transport.onSend = [&](const Exchange&) { repliesAtSend.push_back(replies.size()); };
+    lookup();
+    lookup();
+    lookup();
+    actor.runUntilIdle();
+    ASSERT_EQ(transport.sentCount(), 1u);
+
+    transport.answer(0, ScriptedCloudWebTransport::ok());
+    EXPECT_EQ(transport.sentCount(), 1u) << "the answer is not in until the queue runs";
+    actor.runUntilIdle();
+    ASSERT_EQ(transport.sentCount(), 2u);
+    actor.advance(3600);
+    EXPECT_EQ(transport.sentCount(), 2u) << "waiting, however long, sends nothing more";
+
+    transport.answer(1, ScriptedCloudWebTransport::ok());
+    actor.runUntilIdle();
+    transport.answer(2, ScriptedCloudWebTransport::ok());
+    actor.runUntilIdle();
+    EXPECT_EQ(repliesAtSend, (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(replies.size(), 3u);
+}
+
+TEST_F(CloudWebSessionTest, AFailedCallDoesNotHoldUpTheOnesBehindIt) {
+    lookup();
+    lookup();
+    actor.runUntilIdle();
+    transport.answer(0, ScriptedCloudWebTransport::failed(Failure::connectionClosed));
+    actor.runUntilIdle();
+    ASSERT_EQ(replies.size(), 1u);
+    ASSERT_TRUE(replies[0].error);
+    EXPECT_EQ(replies[0].error->code(), CloudError::networkFailure);
+    EXPECT_EQ(replies[0].httpStatus, 0);
+    EXPECT_EQ(transport.sentCount(), 2u);
+    EXPECT_EQ(sentToken(transport.exchanges[1]), kStoredToken)
+        << "an answer that never came rotated nothing";
+}
+
+TEST_F(CloudWebSessionTest, ACallMadeFromAnAnswerLeavesOnceWithThatAnswersToken) {
+    session->call(Api::database, "POST", QStringLiteral("private/records/lookup"), {},
+                  [this](CloudWebReply) { lookup(); });
+    actor.runUntilIdle();
+    answerLast(kSecondToken);
+    ASSERT_EQ(transport.sentCount(), 2u);
+    EXPECT_EQ(sentToken(transport.exchanges[1]), kSecondToken);
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.sentCount(), 2u) << "the follow-up call must not leave twice";
+}
+
+// --- Token rotation -----------------------------------------------------------------------
+
+TEST_F(CloudWebSessionTest, EachCallCarriesTheTokenThePreviousAnswerGave) {
+    const std::vector<QByteArray> rotated{kSecondToken, kThirdToken, kFourthToken};
+    for (const QByteArray& next : rotated) {
+        lookup();
+        actor.runUntilIdle();
+        answerLast(next);
+        EXPECT_EQ(keychainToken(), next) << "the keychain must hold the newest token";
+    }
+    EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kSecondToken, kThirdToken}));
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kFourthToken);
+}
+
+TEST_F(CloudWebSessionTest, TheNewTokenIsInTheKeychainWhenTheNextQueuedCallLeaves) {
+    // What the keychain held at the moment each request went out: after a crash right then,
+    // the next run must find the token the request carries, not a spent one.
+    Tokens keychainAtSend;
+    transport.onSend = [&](const Exchange&) { keychainAtSend.push_back(keychainToken()); };
+    lookup();
+    lookup();
+    lookup();
+    actor.runUntilIdle();
+    answerLast(kSecondToken);
+    answerLast(kThirdToken);
+    answerLast(kFourthToken);
+    EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kSecondToken, kThirdToken}));
+    EXPECT_EQ(keychainAtSend, sentTokens());
+    EXPECT_EQ(keychainToken(), kFourthToken);
+}
+
+TEST_F(CloudWebSessionTest, AnAnswerWithoutANewTokenKeepsTheCurrentOne) {
+    lookup();
+    actor.runUntilIdle();
+    answerLast({});
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kStoredToken);
+    EXPECT_EQ(keychainToken(), kStoredToken);
+    EXPECT_EQ(keychain.stores, 0) << "nothing new to store";
+}
+
+TEST_F(CloudWebSessionTest, AnErrorAnswerStillRotatesTheSpentToken) {
+    lookup();
+    actor.runUntilIdle();
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(
+        500, R"({"serverErrorCode":"INTERNAL_ERROR","reason":"boom"})", kSecondToken));
+    actor.runUntilIdle();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_TRUE(replies[0].error);
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kSecondToken);
+    EXPECT_EQ(keychainToken(), kSecondToken);
+}
+
+TEST_F(CloudWebSessionTest, ReadsTheKeychainOnlyOnce) {
+    // Answers that bring no new token, so nothing but the first read can set the token.
+    for (int call = 0; call < 3; ++call) {
+        lookup();
+        actor.runUntilIdle();
+        answerLast({});
+    }
+    EXPECT_TRUE(session->hasToken());
+    EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kStoredToken, kStoredToken}));
+    EXPECT_EQ(keychain.lookups, 1);
+    EXPECT_EQ(keychain.lastQuery, CloudWebSession::tokenQuery());
+}
+
+TEST_F(CloudWebSessionTest, ALockedKeyringIsAskedAgainRatherThanTakenForNoSession) {
+    keychain.failWith = Keychain::interactionNotAllowed;
+    EXPECT_FALSE(session->hasToken());
+    keychain.failWith.reset();
+    EXPECT_TRUE(session->hasToken());
+    EXPECT_EQ(keychain.lookups, 2);
+}
+
+// --- A crash between calls ----------------------------------------------------------------
+
+TEST_F(CloudWebSessionTest, ANewSessionAfterACrashGoesOnWithTheNewestToken) {
+    lookup();
+    actor.runUntilIdle();
+    answerLast(kSecondToken);
+    lookup();
+    actor.runUntilIdle();
+    answerLast(kThirdToken);
+    session.reset();  // the process ends here
+
+    session = makeSession();
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kThirdToken);
+}
+
+TEST_F(CloudWebSessionTest, AnAnswerAfterTheSessionIsGoneIsDropped) {
+    lookup();
+    actor.runUntilIdle();
+    session.reset();
+    answerLast(kSecondToken);
+    EXPECT_TRUE(replies.empty());
+    EXPECT_EQ(keychainToken(), kStoredToken) << "no session is left to rotate the token";
+}
+
+// --- The keychain refusing the new token --------------------------------------------------
+
+TEST_F(CloudWebSessionTest, AKeychainThatRefusesTheNewTokenDoesNotLoseIt) {
+    lookup();
+    actor.runUntilIdle();  // the stored token is read now
+    keychain.failWith = Keychain::interactionNotAllowed;
+    answerLast(kSecondToken);
+
+    ASSERT_EQ(systemLog.lines.size(), 1u);
+    const RecordingSystemLog::Line& line = systemLog.lines.front();
+    EXPECT_EQ(line.level, LogLevel::error);
+    EXPECT_TRUE(line.message.contains(QStringLiteral("-25308"))) << line.message.toStdString();
+    EXPECT_FALSE(line.message.contains(QString::fromUtf8(kSecondToken)));
+
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kSecondToken)
+        << "the token the service now expects is the one in memory";
+
+    // Once the keyring opens again, the next rotation reaches it.
+    keychain.failWith.reset();
+    answerLast(kThirdToken);
+    EXPECT_EQ(keychainToken(), kThirdToken);
+}
+
+TEST_F(CloudWebSessionTest, NoLogLineNamesAToken) {
+    // Every path that logs: a locked read, a refused store, a refusal by the service.
+    keychain.failWith = Keychain::interactionNotAllowed;
+    EXPECT_FALSE(session->hasToken());
+    keychain.failWith.reset();
+    lookup();
+    actor.runUntilIdle();
+    keychain.failWith = Keychain::otherFailure;
+    answerLast(kSecondToken);
+    keychain.failWith.reset();
+    lookup();
+    actor.runUntilIdle();
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(
+        421, authenticationRequired(QStringLiteral("https://signin.example.test/")), kThirdToken));
+    actor.runUntilIdle();
+    EXPECT_EQ(session->adoptToken(kFourthToken), Keychain::success);
+    EXPECT_EQ(session->forgetToken(), Keychain::success);
+
+    ASSERT_GE(systemLog.lines.size(), 2u) << "the failures above must have been logged";
+    for (const auto& line : systemLog.lines) {
+        for (const QByteArray& token : {kStoredToken, kSecondToken, kThirdToken, kFourthToken}) {
+            // Neither the whole token nor its first part, raw or as sent in a URL.
+            const QByteArray core = token.left(token.indexOf('/'));
+            for (const QByteArray& form : {token, core, QUrl::toPercentEncoding(token)}) {
+                EXPECT_FALSE(line.message.contains(QString::fromUtf8(form)))
+                    << line.message.toStdString();
+            }
+        }
+    }
+}
+
+// --- Calls without a session and refusals -------------------------------------------------
+
+TEST_F(CloudWebSessionTest, AnUnauthenticatedCallCarriesNoTokenAndCannotRotateIt) {
+    lookup(/*authenticated=*/false);
+    actor.runUntilIdle();
+    ASSERT_EQ(transport.sentCount(), 1u);
+    EXPECT_EQ(sentToken(transport.last()), std::nullopt);
+    EXPECT_EQ(transport.last().queryItem(QStringLiteral("ckAPIToken")),
+              testConfiguration().apiToken);
+
+    // The service names its sign-in page; a token in that answer belongs to no session of ours.
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(
+        421, authenticationRequired(QStringLiteral("https://signin.example.test/?app=1")),
+        kSecondToken));
+    actor.runUntilIdle();
+    EXPECT_EQ(session->signInURL(), QStringLiteral("https://signin.example.test/?app=1"));
+    EXPECT_FALSE(session->tokenRefused()) << "no token was offered, so none was refused";
+    EXPECT_EQ(keychainToken(), kStoredToken);
+    EXPECT_EQ(keychain.stores, 0);
+
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kStoredToken);
+}
+
+TEST_F(CloudWebSessionTest, A421Or401MarksTheTokenRefusedAndKeepsTheSignInPage) {
+    for (const int status : {421, 401}) {
+        SCOPED_TRACE(status);
+        session = makeSession();
+        replies.clear();
+        lookup();
+        actor.runUntilIdle();
+        transport.answerLast(ScriptedCloudWebTransport::withStatus(
+            status, authenticationRequired(QStringLiteral("https://signin.example.test/again"))));
+        actor.runUntilIdle();
+        EXPECT_TRUE(session->tokenRefused());
+        EXPECT_EQ(session->signInURL(), QStringLiteral("https://signin.example.test/again"));
+        ASSERT_EQ(replies.size(), 1u);
+        EXPECT_EQ(replies[0].httpStatus, status);
+        ASSERT_TRUE(replies[0].error);
+        EXPECT_EQ(replies[0].error->code(), CloudError::notAuthenticated);
+    }
+}
+
+TEST_F(CloudWebSessionTest, OtherClientErrorsDoNotMarkTheTokenRefused) {
+    lookup();
+    actor.runUntilIdle();
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(
+        403, R"({"serverErrorCode":"ACCESS_DENIED","reason":"no"})"));
+    actor.runUntilIdle();
+    EXPECT_FALSE(session->tokenRefused());
+    EXPECT_EQ(session->signInURL(), std::nullopt);
+}
+
+TEST_F(CloudWebSessionTest, AdoptingATokenEndsTheRefusalAndTheNextCallCarriesIt) {
+    lookup();
+    actor.runUntilIdle();
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(
+        421, authenticationRequired(QStringLiteral("https://signin.example.test/"))));
+    actor.runUntilIdle();
+    ASSERT_TRUE(session->tokenRefused());
+
+    EXPECT_EQ(session->adoptToken(kSecondToken), Keychain::success);
+    EXPECT_FALSE(session->tokenRefused());
+    EXPECT_EQ(session->signInURL(), std::nullopt);
+    EXPECT_EQ(keychainToken(), kSecondToken);
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kSecondToken);
+}
+
+TEST_F(CloudWebSessionTest, ATokenTheKeychainRefusesIsNotAdopted) {
+    ASSERT_TRUE(session->hasToken());
+    keychain.failWith = Keychain::authorizationFailed;
+    EXPECT_EQ(session->adoptToken(kSecondToken), Keychain::authorizationFailed);
+    keychain.failWith.reset();
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kStoredToken);
+}
+
+TEST_F(CloudWebSessionTest, ForgettingTheTokenSignsOut) {
+    ASSERT_TRUE(session->hasToken());
+    EXPECT_EQ(session->forgetToken(), Keychain::success);
+    EXPECT_FALSE(session->hasToken());
+    EXPECT_EQ(keychainToken(), std::nullopt);
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), std::nullopt);
+
+    // Forgetting what is not there is no failure; a keychain that cannot be reached is.
+    EXPECT_EQ(session->forgetToken(), Keychain::success);
+    keychain.failWith = Keychain::notAvailable;
+    EXPECT_EQ(session->forgetToken(), Keychain::notAvailable);
+}
+
+// --- What a request looks like ------------------------------------------------------------
+
+TEST_F(CloudWebSessionTest, DatabaseAndDeviceCallsHaveTheirOwnAddresses) {
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.last().request.url.toString(QUrl::RemoveQuery),
+              QStringLiteral("https://cloud.example.test/database/1/iCloud.net.brontal.zorvik/"
+                             "development/private/records/lookup"));
+    answerLast({});
+
+    session->call(Api::device, "POST", QStringLiteral("tokens/create"),
+                  {{QStringLiteral("apnsEnvironment"), QStringLiteral("development")}},
+                  [](CloudWebReply) {});
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.last().request.url.toString(QUrl::RemoveQuery),
+              QStringLiteral("https://cloud.example.test/device/1/iCloud.net.brontal.zorvik/"
+                             "development/tokens/create"));
+}
+
+TEST_F(CloudWebSessionTest, TokensInTheQueryArePercentEncodedCompletely) {
+    lookup();
+    actor.runUntilIdle();
+    const QUrl& url = transport.last().request.url;
+    // What goes on the wire: "+" left as it is would reach the server as a space.
+    const QStringList items = url.query(QUrl::FullyEncoded).split(u'&');
+    EXPECT_EQ(items, (QStringList{QStringLiteral("ckAPIToken=api%2Ftoken%2B1%3D"),
+                                  QStringLiteral("ckWebAuthToken=stored%2Btoken%2F0%3D%3D")}));
+    EXPECT_TRUE(url.toEncoded().contains("ckWebAuthToken=stored%2Btoken%2F0%3D%3D"))
+        << url.toEncoded().toStdString();
+}
+
+TEST_F(CloudWebSessionTest, APostCarriesItsBodyAndAGetNone) {
+    lookup();
+    actor.runUntilIdle();
+    const Exchange& post = transport.last();
+    EXPECT_EQ(post.request.method, "POST");
+    EXPECT_EQ(post.request.body, R"({"records":[{"recordName":"r"}]})");
+    answerLast({});
+
+    session->call(Api::database, "GET", QStringLiteral("public/users/caller"),
+                  {{QStringLiteral("ignored"), true}}, [](CloudWebReply) {});
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.last().request.method, "GET");
+    EXPECT_TRUE(transport.last().request.body.isEmpty());
+}
+
+}  // namespace

@@ -122,7 +122,8 @@ void WebCourierPush::renewalDue() {
     }
 }
 
-Task<std::variant<WebCourierPush::Registration, CloudError>> WebCourierPush::registerToken() {
+Task<std::variant<WebCourierPush::Registration, CloudError>> WebCourierPush::registerToken(
+    std::shared_ptr<bool> alive) {
     using Result = std::variant<Registration, CloudError>;
     if (!session_.hasToken()) {
         co_return Result(
@@ -135,6 +136,10 @@ Task<std::variant<WebCourierPush::Registration, CloudError>> WebCourierPush::reg
                          environmentBody(session),
                          [done](CloudWebReply reply) { done.resume(std::move(reply)); });
         });
+    if (!*alive) {
+        // Unregistered meanwhile: a sign-out registers nothing more.
+        co_return Result(CloudError(20, QStringLiteral("push registration cancelled")));
+    }
     const auto token = CloudWebAnswers::courierToken(created);
     if (const auto* error = std::get_if<CloudError>(&token)) {
         co_return Result(*error);
@@ -178,7 +183,7 @@ Task<void> WebCourierPush::run(WebCourierPush* self, std::shared_ptr<bool> alive
     while (!stopped()) {
         if (!courier || self->renewalDue_) {
             self->renewalDue_ = false;
-            const auto registration = co_await self->registerToken();
+            const auto registration = co_await self->registerToken(alive);
             if (stopped()) {
                 co_return;
             }
@@ -193,6 +198,7 @@ Task<void> WebCourierPush::run(WebCourierPush* self, std::shared_ptr<bool> alive
                 continue;
             }
             const auto& made = std::get<Registration>(registration);
+            failures = 0;
             courier = made.courierURL;
             self->registered_ = true;
             const double margin = std::min(self->timing_.renewalMargin, made.lifetime / 10);

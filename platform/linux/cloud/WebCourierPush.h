@@ -58,7 +58,7 @@ public:
 private:
     struct Registration;
     static Task<void> run(WebCourierPush* self, std::shared_ptr<bool> alive);
-    Task<std::variant<Registration, CloudError>> registerToken();
+    Task<std::variant<Registration, CloudError>> registerToken(std::shared_ptr<bool> alive);
     Task<CloudWebResponse> poll(const QUrl& url);
     void report(const std::optional<QString>& failure);
     void renewalDue();

@@ -561,9 +561,10 @@ int PhoneTool::clear(const QStringList& arguments) {
         if (const auto problem = web->remove(kRecordName, existed)) {
             return fail(failed, *problem);
         }
-        io_.writeStderr(existed ? QStringLiteral("zorvik-phone: deleted the record %1\n").arg(kRecordName)
-                                : QStringLiteral("zorvik-phone: there was no record %1 to delete\n")
-                                      .arg(kRecordName));
+        io_.writeStderr(
+            existed ? QStringLiteral("zorvik-phone: deleted the record %1\n").arg(kRecordName)
+                    : QStringLiteral("zorvik-phone: there was no record %1 to delete\n")
+                          .arg(kRecordName));
         return ok;
     }
     const auto root = cloudDirectory(*line);

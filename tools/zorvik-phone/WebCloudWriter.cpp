@@ -75,8 +75,7 @@ struct Connection {
 
     // The service names its sign-in page; the page sends the browser on with the session.
     std::optional<QString> signIn() {
-        const CloudWebReply refused =
-            call("GET", QStringLiteral("public/users/caller"), {}, false);
+        const CloudWebReply refused = call("GET", QStringLiteral("public/users/caller"), {}, false);
         if (!refused.serverError || !refused.serverError->redirectURL) {
             return refused.error ? refused.error->localizedDescription()
                                  : QStringLiteral("the service offered no sign-in page");

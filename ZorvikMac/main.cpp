@@ -130,8 +130,7 @@ bool takeCloudOptions(QStringList& arguments, CloudOptions& options) {
         arguments.remove(index, 2);
         if (name == u"--cloud-url") {
             const QUrl url(value, QUrl::StrictMode);
-            if (!url.isValid() || (url.scheme() != u"https" && url.scheme() != u"http") ||
-                url.host().isEmpty()) {
+            if (!CloudWebConfiguration::isServiceURL(url)) {
                 std::fputs("ZorvikMac: --cloud-url needs an http or https URL\n", stderr);
                 return false;
             }

@@ -89,9 +89,8 @@ void checkReply(const CloudWebResponse& response, const CloudWebReply& reply) {
     if (reply.serverError) {
         fuzzRequire(!isSuccess(response.status), "a success read as the service's error");
         fuzzRequire(!reply.serverError->serverErrorCode.isEmpty(), "an error without a code");
-        fuzzRequire(reply.error && reply.error->code() ==
-                                       CloudWebErrors::codeFor(reply.serverError->serverErrorCode),
-                    "the error's code is not the one of the service's error");
+        fuzzRequire(reply.error && *reply.error == CloudWebErrors::fromServer(*reply.serverError),
+                    "the error is not the one of the service's error");
         fuzzRequire(reply.error->retryAfter() == reply.serverError->retryAfter,
                     "the service's wait was lost");
         if (const auto wait = reply.serverError->retryAfter) {
@@ -107,12 +106,18 @@ void checkReply(const CloudWebResponse& response, const CloudWebReply& reply) {
     }
 }
 
+// A call that failed gives back its own error, never a reading of its body.
+template <class Result>
+void requireOwnError(const CloudWebReply& reply, const Result& result) {
+    fuzzRequire(
+        std::holds_alternative<CloudError>(result) && std::get<CloudError>(result) == *reply.error,
+        "a failed call yields something other than its error");
+}
+
 void checkLookup(const CloudWebReply& reply) {
     const auto result = CloudWebAnswers::lookedUpRecord(reply, kRecordName);
     if (reply.error) {
-        fuzzRequire(std::holds_alternative<CloudError>(result) &&
-                        std::get<CloudError>(result) == *reply.error,
-                    "a failed call yields something other than its error");
+        requireOwnError(reply, result);
         return;
     }
     if (const auto* error = std::get_if<CloudError>(&result)) {
@@ -167,9 +172,7 @@ void checkSubscription(const CloudWebReply& reply) {
 void checkCourierToken(const CloudWebReply& reply) {
     const auto result = CloudWebAnswers::courierToken(reply);
     if (reply.error) {
-        fuzzRequire(std::holds_alternative<CloudError>(result) &&
-                        std::get<CloudError>(result) == *reply.error,
-                    "a failed call yields something other than its error");
+        requireOwnError(reply, result);
         return;
     }
     if (const auto* error = std::get_if<CloudError>(&result)) {

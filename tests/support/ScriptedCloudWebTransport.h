@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "CloudWebConfiguration.h"
 #include "CloudWebTransport.h"
 #include "MainActor.h"
 
@@ -147,3 +148,13 @@ private:
     MainActor& mainActor_;
     RequestId nextId_ = 1;
 };
+
+// A service that exists nowhere, for requests the scripted transport answers.
+inline CloudWebConfiguration scriptedServiceConfiguration(const QString& apiToken) {
+    CloudWebConfiguration configuration;
+    configuration.baseURL = QUrl(QStringLiteral("https://cloud.example.test"));
+    configuration.containerIdentifier = QStringLiteral("iCloud.net.brontal.zorvik");
+    configuration.environment = QStringLiteral("development");
+    configuration.apiToken = apiToken;
+    return configuration;
+}

@@ -20,15 +20,6 @@ using Exchange = ScriptedCloudWebTransport::Exchange;
 using Failure = CloudWebErrors::TransportFailure;
 using Transport = ScriptedCloudWebTransport;
 
-CloudWebConfiguration testConfiguration() {
-    CloudWebConfiguration configuration;
-    configuration.baseURL = QUrl(QStringLiteral("https://cloud.example.test"));
-    configuration.containerIdentifier = QStringLiteral("iCloud.net.brontal.zorvik");
-    configuration.environment = QStringLiteral("development");
-    configuration.apiToken = QStringLiteral("api-token");
-    return configuration;
-}
-
 QString courierAddress(const QString& token, std::optional<int> ttl) {
     QString address = QStringLiteral("https://courier.example.test:443/aps?tok=") + token;
     if (ttl) {
@@ -117,7 +108,8 @@ protected:
     FakeKeychain keychain;
     RecordingSystemLog systemLog;
     Transport transport{actor};
-    CloudWebSession session{actor, transport, keychain, systemLog, testConfiguration()};
+    CloudWebSession session{actor, transport, keychain, systemLog,
+                            scriptedServiceConfiguration(QStringLiteral("api-token"))};
     // A random source at the middle of its range makes the jitter factor exactly 1.
     WebCourierPush push{
         actor, session, transport, systemLog, WebCourierPush::Timing{}, [] { return 0.5; }};

@@ -414,8 +414,7 @@ std::optional<WebCloudWriter> PhoneTool::webCloud(const CommandLine& line, int& 
         return std::nullopt;
     }
     const QUrl parsed(*url, QUrl::StrictMode);
-    if (!parsed.isValid() || (parsed.scheme() != u"http" && parsed.scheme() != u"https") ||
-        parsed.host().isEmpty()) {
+    if (!CloudWebConfiguration::isServiceURL(parsed)) {
         problem = fail(badInput, QStringLiteral("--cloud-url needs an http or https URL"));
         return std::nullopt;
     }

@@ -2,11 +2,11 @@
 
 #include <QEventLoop>
 #include <QJsonArray>
-#include <QUrlQuery>
 
 #include "CloudRecordCoding.h"
 #include "CloudWebSession.h"
 #include "Keychain.h"
+#include "LoopbackSignIn.h"
 #include "QtCloudWebTransport.h"
 #include "QtMainActor.h"
 #include "SystemLog.h"
@@ -90,16 +90,12 @@ struct Connection {
             loop.quit();
         });
         loop.exec();
-        const QUrlQuery query(QUrl::fromEncoded(page.location));
-        QString token = query.queryItemValue(QStringLiteral("ckWebAuthToken"), QUrl::FullyDecoded);
-        if (token.isEmpty()) {
-            token = query.queryItemValue(QStringLiteral("ckSession"), QUrl::FullyDecoded);
-        }
+        const QByteArray token = LoopbackSignIn::sessionToken(QUrl::fromEncoded(page.location));
         if (token.isEmpty()) {
             return QStringLiteral("the sign-in page did not hand out a session (HTTP %1)")
                 .arg(page.status);
         }
-        session.adoptToken(token.toUtf8());
+        session.adoptToken(token);
         return std::nullopt;
     }
 

@@ -4,6 +4,7 @@
 #include <QUrlQuery>
 
 #include "CloudRecordCoding.h"
+#include "CloudWebConfiguration.h"
 #include "CloudWebErrors.h"
 #include "CloudWebSession.h"
 
@@ -127,9 +128,7 @@ std::variant<CourierToken, CloudError> courierToken(const CloudWebReply& reply) 
     }
     token.webcourierURL =
         QUrl(reply.body.value(QStringLiteral("webcourierURL")).toString(), QUrl::StrictMode);
-    const QString scheme = token.webcourierURL.scheme();
-    if (!token.webcourierURL.isValid() || token.webcourierURL.host().isEmpty() ||
-        (scheme != u"https" && scheme != u"http")) {
+    if (!CloudWebConfiguration::isServiceURL(token.webcourierURL)) {
         return malformed(call, QStringLiteral("has no usable webcourierURL"));
     }
     bool isNumber = false;

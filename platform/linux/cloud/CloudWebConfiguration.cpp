@@ -10,6 +10,11 @@ CloudWebConfiguration CloudWebConfiguration::fromBuild() {
     return configuration;
 }
 
+bool CloudWebConfiguration::isServiceURL(const QUrl& url) {
+    return url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http") &&
+           !url.host().isEmpty();
+}
+
 namespace {
 
 QUrl below(const QUrl& base, const QString& path) {

@@ -21,6 +21,9 @@ struct CloudWebConfiguration {
 
     static CloudWebConfiguration fromBuild();
 
+    // An address the client may call: a valid http or https URL with a host.
+    static bool isServiceURL(const QUrl& url);
+
     // False when the build has no API token: sign-in cannot work, so the embedded cloud stays.
     bool isUsable() const { return !apiToken.isEmpty() && baseURL.isValid(); }
 

@@ -2,6 +2,7 @@
 
 #include "CloudWebAnswers.h"
 #include "CloudWebSession.h"
+#include "MainActor.h"
 
 CloudWebContainer::CloudWebContainer(CloudWebSession& session, QString subscriptionStateFile)
     : session_(session), database_(session, std::move(subscriptionStateFile)) {}
@@ -9,10 +10,8 @@ CloudWebContainer::CloudWebContainer(CloudWebSession& session, QString subscript
 void CloudWebContainer::accountStatus(std::function<void(std::variant<int, CloudError>)> answer) {
     if (!session_.hasToken()) {
         restrictionReason_.reset();
-        // Through the session's queue, so the answer never comes inline.
-        session_.call(
-            CloudWebSession::Api::database, "GET", QStringLiteral("public/users/caller"), {},
-            [answer = std::move(answer)](const CloudWebReply&) { answer(noAccount); }, false);
+        // Nothing to ask the service; the answer still comes later, never inline.
+        session_.mainActor().post([answer = std::move(answer)] { answer(noAccount); });
         return;
     }
     session_.call(CloudWebSession::Api::database, "GET", QStringLiteral("public/users/caller"), {},

@@ -61,6 +61,15 @@ std::optional<double> retryAfterOf(const QJsonValue& value) {
     return seconds;
 }
 
+int codeFor(const QString& serverErrorCode) {
+    for (const KnownCode& known : kKnownCodes) {
+        if (serverErrorCode == QLatin1String(known.serverErrorCode)) {
+            return known.code;
+        }
+    }
+    return CloudError::internalError;
+}
+
 }  // namespace
 
 std::optional<ServerError> serverError(const QJsonObject& object) {
@@ -77,15 +86,6 @@ std::optional<ServerError> serverError(const QJsonObject& object) {
         error.redirectURL = redirect.toString();
     }
     return error;
-}
-
-int codeFor(const QString& serverErrorCode) {
-    for (const KnownCode& known : kKnownCodes) {
-        if (serverErrorCode == QLatin1String(known.serverErrorCode)) {
-            return known.code;
-        }
-    }
-    return CloudError::internalError;
 }
 
 CloudError fromServer(const ServerError& error) {
@@ -130,18 +130,6 @@ CloudError fromTransport(TransportFailure failure, const QString& detail) {
             return CloudError(CloudError::networkFailure, detail);
     }
     return CloudError(CloudError::networkFailure, detail);
-}
-
-bool isTransient(const CloudError& error) {
-    switch (error.code()) {
-        case CloudError::networkUnavailable:
-        case CloudError::networkFailure:
-        case CloudError::serviceUnavailable:
-        case CloudError::requestRateLimited:
-            return true;
-        default:
-            return false;
-    }
 }
 
 }  // namespace CloudWebErrors

@@ -27,10 +27,7 @@ struct ServerError {
 // The error an object carries, when it has a "serverErrorCode" string.
 std::optional<ServerError> serverError(const QJsonObject& object);
 
-// The cloud error code for a serverErrorCode; internalError for one we do not know.
-int codeFor(const QString& serverErrorCode);
-
-// A request the service answered with an error object.
+// A request the service answered with an error object; a code we do not know is internalError.
 CloudError fromServer(const ServerError& error);
 // A request the service answered with `httpStatus` and a body that is no error object (HTML
 // from a proxy, an empty body, a 405 from a wrong path).
@@ -48,8 +45,5 @@ enum class TransportFailure {
 };
 // `detail` is the transport's own text, kept for the diagnostics.
 CloudError fromTransport(TransportFailure failure, const QString& detail);
-
-// True for errors after which trying the same request again may succeed by itself.
-bool isTransient(const CloudError& error);
 
 }  // namespace CloudWebErrors

@@ -68,8 +68,6 @@ std::int32_t CloudWebSession::adoptToken(const QByteArray& token) {
     if (status == Keychain::success) {
         token_ = token;
         tokenLoaded_ = true;
-        tokenRefused_ = false;
-        signInURL_.reset();
     }
     return status;
 }
@@ -79,7 +77,6 @@ std::int32_t CloudWebSession::forgetToken() {
     if (status == Keychain::success || status == Keychain::itemNotFound) {
         token_.reset();
         tokenLoaded_ = true;
-        tokenRefused_ = false;
         return Keychain::success;
     }
     return status;
@@ -193,12 +190,5 @@ void CloudWebSession::finish(Call& call, CloudWebResponse response) {
     if (!response.failure && call.authenticated && !response.rotatedToken.isEmpty()) {
         keep(response.rotatedToken);
     }
-    CloudWebReply reply = readReply(response);
-    if (reply.serverError && reply.serverError->redirectURL) {
-        signInURL_ = reply.serverError->redirectURL;
-    }
-    if (call.authenticated && (reply.httpStatus == 421 || reply.httpStatus == 401)) {
-        tokenRefused_ = true;
-    }
-    call.answer(std::move(reply));
+    call.answer(readReply(response));
 }

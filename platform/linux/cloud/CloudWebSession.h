@@ -46,6 +46,7 @@ public:
     static Keychain::Query tokenQuery();
 
     const CloudWebConfiguration& configuration() const { return configuration_; }
+    MainActor& mainActor() const { return mainActor_; }
 
     // Sends `body` (nothing for a GET) to the service's `path` below the container, like
     // "private/records/lookup", after every call before it has answered. With `authenticated`
@@ -55,10 +56,6 @@ public:
 
     // Whether a session token is stored. Reads the keychain once; later answers come from memory.
     bool hasToken();
-    // True once the service refused the token (421 or 401); a new sign-in clears it.
-    bool tokenRefused() const { return tokenRefused_; }
-    // The sign-in page the service named in its last refusal.
-    const std::optional<QString>& signInURL() const { return signInURL_; }
 
     // Stores the token a sign-in brought back. Returns the keychain's status.
     std::int32_t adoptToken(const QByteArray& token);
@@ -89,7 +86,5 @@ private:
     // Read from the keychain on first use.
     std::optional<QByteArray> token_;
     bool tokenLoaded_ = false;
-    bool tokenRefused_ = false;
-    std::optional<QString> signInURL_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -118,13 +118,20 @@ LoopbackSignIn::Request LoopbackSignIn::parseRequest(const QByteArray& head) {
         return {true, QStringLiteral("the browser came back with %1 instead of GET")
                           .arg(QString::fromLatin1(parts[0].left(16)))};
     }
-    // "+" stays a plus: the token is base64, and a plus in it is never a space.
-    const QUrlQuery query(target);
+    const QByteArray token = sessionToken(target);
+    if (token.isEmpty()) {
+        return {true, QStringLiteral("the sign-in page sent no session")};
+    }
+    return {true, token};
+}
+
+QByteArray LoopbackSignIn::sessionToken(const QUrl& url) {
+    const QUrlQuery query(url);
     for (const auto* name : {"ckWebAuthToken", "ckSession"}) {
         const QString value = query.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded);
         if (!value.isEmpty()) {
-            return {true, value.toUtf8()};
+            return value.toUtf8();
         }
     }
-    return {true, QStringLiteral("the sign-in page sent no session")};
+    return {};
 }

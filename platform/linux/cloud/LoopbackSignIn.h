@@ -39,6 +39,9 @@ public:
     // Parses "GET /zorvik-signin?… HTTP/1.1\r\n…". Throws nothing; a malformed head is an
     // Outcome with the problem.
     static Request parseRequest(const QByteArray& head);
+    // The session an address hands over in ckWebAuthToken, or else in ckSession; empty when it
+    // has none. A "+" stays a plus: the token is base64, where a plus is never a space.
+    static QByteArray sessionToken(const QUrl& url);
 
 private:
     void accept();

@@ -148,7 +148,7 @@ void SwitchingCloud::useWeb(bool web) {
 }
 
 void SwitchingCloud::accountStatus(std::function<void(std::variant<int, CloudError>)> answer) {
-    // A session stored since (a sign-in in another copy) moves codes to the web.
+    // A session the keychain could not give at start (a locked keyring) is looked for again.
     if (!usingWeb_ && web_ != nullptr && web_->session().hasToken()) {
         useWeb(true);
     }

@@ -42,10 +42,6 @@ public:
     void signIn() override;
     void signOut() override;
 
-    bool usesWeb() const { return usingWeb_; }
-    // The port the sign-in listens on while one is under way.
-    quint16 signInPort() const { return signIn_.port(); }
-
 private:
     class Database;
     class Pushes;

@@ -63,28 +63,6 @@ TEST_F(PhoneToolIntegration, KeyInTheKeychainSealsAndOpensAcrossProcesses) {
         QString::fromUtf8("The operation couldn\u2019t be completed. (AesGcmError error 2.)"));
 }
 
-TEST_F(PhoneToolIntegration, ExportedKeyImportsBack) {
-    ASSERT_EQ(phone({"key", "generate"}).exitCode, 0);
-    const Outcome exported = phone({"key", "export"});
-    ASSERT_EQ(exported.exitCode, 0);
-    EXPECT_EQ(QByteArray::fromBase64(exported.out.trimmed()).size(), 32);
-    ASSERT_EQ(phone({"key", "delete"}).exitCode, 0);
-    EXPECT_EQ(phone({"key", "export"}).exitCode, 1);
-    ASSERT_EQ(phone({"key", "import"}, exported.out).exitCode, 0);
-    EXPECT_EQ(phone({"key", "export"}).out, exported.out);
-}
-
-TEST_F(PhoneToolIntegration, NoKeyYetIsBadInputForSealAndAnErrorForOpen) {
-    const Outcome sealed = phone({"seal", "--account", "A", "--code", "1", "--base64"});
-    EXPECT_EQ(sealed.exitCode, 2);
-    EXPECT_TRUE(sealed.out.isEmpty());
-    const Outcome opened = phone({"open"}, QByteArray("ZRVK\x01", 5) + QByteArray(40, 'x'));
-    EXPECT_EQ(opened.exitCode, 1);
-    EXPECT_EQ(QString::fromUtf8(opened.err.trimmed()),
-              QString::fromUtf8(
-                  "The operation couldn\u2019t be completed. (CloudSyncCrypto.Error error 1.)"));
-}
-
 TEST_F(PhoneToolIntegration, OpenedCodeIsSavedOwnerOnlyInTheSharedContainer) {
     ASSERT_EQ(phone({"key", "generate"}).exitCode, 0);
     const Outcome sealed = phone({"seal", "--account", "Bank", "--code", "7654321", "--base64"});

@@ -16,14 +16,10 @@
 #include "PopoverPresenter.h"
 #include "PopoverScreen.h"
 #include "PopoverView.h"
+#include "QStringPrinter.h"
 #include "QtPopover.h"
 #include "QtScreens.h"
 #include "SessionEnvironment.h"
-
-// Failure messages show Qt strings as text rather than bytes.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "ClipboardPublisher.h"
 #include "CodeReceiver.h"
@@ -22,24 +19,10 @@
 #include "QSettingsUserDefaults.h"
 #include "QtMainActor.h"
 #include "RecordingSystemLog.h"
+#include "SessionProcess.h"
 #include "TemporaryAppGroupContainers.h"
 
 namespace {
-
-// Runs the event loop until `done` holds, for at most `seconds`.
-bool runUntil(const std::function<bool()>& done, double seconds) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done()) {
-        if (elapsed.elapsed() > seconds * 1000) {
-            return false;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
 
 // The real cloud directory, the real phone tool and the real Qt main actor; the clipboard,
 // notification centre and identity store are recording fakes.
@@ -100,44 +83,46 @@ protected:
 TEST_F(ReceiverOnTheLocalCloud, ACodeSentByThePhoneArrivesByPushAndLeavesAtExpiry) {
     receiver->start();
     cloud.remoteNotifications().registerForRemoteNotifications();
-    ASSERT_TRUE(runUntil([&] { return receiver->probe().subscriptionSaved == true; }, 10));
+    ASSERT_TRUE(runEventsUntil([&] { return receiver->probe().subscriptionSaved == true; }, 10000));
     ASSERT_EQ(receiver->probe().pushRegistered, true);
-    ASSERT_TRUE(runUntil([&] { return receiver->info().lastFetchResult.has_value(); }, 10));
+    ASSERT_TRUE(
+        runEventsUntil([&] { return receiver->info().lastFetchResult.has_value(); }, 10000));
     EXPECT_EQ(receiver->info().lastFetchResult, "nothing pending");
     const int fetchesBefore = static_cast<int>(log.messages().count("fetch: nothing pending"));
 
     ASSERT_EQ(phone({"send", "--account", "Work", "--code", "482913", "--service", "github",
                      "--ttl", "3"}),
               0);
-    ASSERT_TRUE(runUntil([&] { return receiver->latest().has_value(); }, 10));
+    ASSERT_TRUE(runEventsUntil([&] { return receiver->latest().has_value(); }, 10000));
     EXPECT_TRUE(log.messages().contains("push received: subscription pending-code-changes"));
     EXPECT_EQ(receiver->latest()->code, "482913");
     EXPECT_EQ(store->load()->code, "482913");
     EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "482913");
     ASSERT_EQ(center.added.size(), 1u);
     EXPECT_EQ(center.added[0].content.body, QString::fromUtf8("482 913 \u00B7 from iPhone"));
-    ASSERT_TRUE(runUntil([&] { return identityStore.identities.size() == 1; }, 5));
+    ASSERT_TRUE(runEventsUntil([&] { return identityStore.identities.size() == 1; }, 5000));
     EXPECT_EQ(identityStore.identities[0].serviceIdentifier, "github.com");
     EXPECT_EQ(static_cast<int>(log.messages().count("fetch: nothing pending")), fetchesBefore)
         << "no poll happened in between";
 
-    ASSERT_TRUE(runUntil([&] { return !receiver->latest(); }, 10));
+    ASSERT_TRUE(runEventsUntil([&] { return !receiver->latest(); }, 10000));
     EXPECT_FALSE(QFile::exists(store->url()));
     EXPECT_TRUE(log.messages().contains("code expired"));
-    EXPECT_TRUE(runUntil([&] { return identityStore.identities.isEmpty(); }, 5));
+    EXPECT_TRUE(runEventsUntil([&] { return identityStore.identities.isEmpty(); }, 5000));
 }
 
 TEST_F(ReceiverOnTheLocalCloud, AMalformedRecordIsAnErrorNotNothingPending) {
     receiver->start();
-    ASSERT_TRUE(runUntil([&] { return receiver->info().lastFetchResult.has_value(); }, 10));
+    ASSERT_TRUE(
+        runEventsUntil([&] { return receiver->info().lastFetchResult.has_value(); }, 10000));
     QDir().mkpath(cloudDirectory + "/private/_defaultZone");
     QFile record(cloudDirectory + "/private/_defaultZone/pending-code.json");
     ASSERT_TRUE(record.open(QIODevice::WriteOnly));
     record.write("{\"recordName\": \"pending-code\", \"fields\": ");
     record.close();
     receiver->setPopoverVisible(true);  // fetches at once
-    ASSERT_TRUE(
-        runUntil([&] { return receiver->info().lastFetchResult->startsWith("error: "); }, 10))
+    ASSERT_TRUE(runEventsUntil(
+        [&] { return receiver->info().lastFetchResult->startsWith("error: "); }, 10000))
         << receiver->info().lastFetchResult->toStdString();
     EXPECT_TRUE(receiver->info().lastError.has_value());
     receiver->setPopoverVisible(false);

@@ -22,15 +22,13 @@
 #include <tuple>
 
 #include "LinuxStatusItem.h"
+#include "QStringPrinter.h"
 #include "SessionEnvironment.h"
 #include "SessionProcess.h"
 #include "StatusNotifierItem.h"
 #include "TrayIconStatusItem.h"
 
 // Readable failures: gtest finds these next to the Qt types.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 static void PrintTo(const QStringList& list, std::ostream* out) {
     *out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
 }
@@ -397,38 +395,15 @@ TEST_F(StatusNotifierItemOnSessionBus, GdbusReadsAndClicksTheItem) {
         EXPECT_TRUE(run.finished && run.exitCode == 0) << run.errors.toStdString();
         return QString::fromUtf8(run.output).trimmed();
     };
+    // The values and their types as GLib reads them; the Qt host above reads every property.
     const QStringList get = {"org.freedesktop.DBus.Properties.Get", kItemInterface};
-    EXPECT_EQ(gdbus(get + QStringList{"Id"}), "(<'net.brontal.zorvik'>,)");
-    EXPECT_EQ(gdbus(get + QStringList{"Status"}), "(<'Active'>,)");
     EXPECT_EQ(gdbus(get + QStringList{"WindowId"}), "(<0>,)");
     EXPECT_EQ(gdbus(get + QStringList{"XAyatanaLabel"}), "(<'123 456'>,)");
-    EXPECT_EQ(gdbus(get + QStringList{"XAyatanaLabelGuide"}), "(<'000 000'>,)");
     EXPECT_EQ(gdbus(get + QStringList{"Menu"}), "(<objectpath '/NO_DBUSMENU'>,)");
-    EXPECT_EQ(gdbus(get + QStringList{"XAyatanaOrderingIndex"}), "(<uint32 0>,)");
     EXPECT_EQ(gdbus(get + QStringList{"ToolTip"}),
               "(<('', @a(iiay) [], '" + kToolTip + "', '')>,)");
     EXPECT_EQ(gdbus({"org.kde.StatusNotifierItem.Activate", "0", "0"}), "()");
     EXPECT_EQ(anchors, QList<QPoint>{QPoint(0, 0)});
-}
-
-TEST_F(StatusNotifierItemOnSessionBus, KeepsTheValuesTheShellSet) {
-    const QImage image = filled(32, 32, kGold);
-    item->setImage(image, "Zorvik");
-    item->setAttributedTitle(title("123 456", Qt::darkGray));
-    item->setImagePosition(StatusItem::ImagePosition::imageLeading);
-    item->setImageHugsTitle(true);
-    item->setLength(StatusItem::variableLength);
-    item->setToolTip(kToolTip);
-    EXPECT_EQ(item->image(), image);
-    EXPECT_EQ(item->accessibilityDescription(), "Zorvik");
-    EXPECT_EQ(item->attributedTitle(), title("123 456", Qt::darkGray));
-    EXPECT_EQ(item->label(), "123 456");
-    EXPECT_EQ(item->labelGuide(), "000 000");
-    EXPECT_EQ(item->imagePosition(), StatusItem::ImagePosition::imageLeading);
-    EXPECT_TRUE(item->imageHugsTitle());
-    EXPECT_EQ(item->length(), StatusItem::variableLength);
-    EXPECT_EQ(item->toolTip(), kToolTip);
-    EXPECT_FALSE(item->hasAction());
 }
 
 TEST(StatusNotifierItemLabelGuide, KeepsBlanksAndTurnsEveryCharacterIntoOneZero) {

@@ -17,13 +17,9 @@
 #include <ostream>
 
 #include "LinuxWorkspace.h"
+#include "QStringPrinter.h"
 #include "QtMainActor.h"
 #include "SessionEnvironment.h"
-
-// Readable failures: gtest finds this next to QString.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 // logind's manager as far as the workspace asks it: which session a process or an id is in.
 class FakeLogin1Manager : public QObject, protected QDBusContext {

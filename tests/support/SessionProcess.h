@@ -19,7 +19,8 @@ inline void runEventsFor(int milliseconds) {
 }
 
 // Runs the event loop until `done` holds, asking every `pollMs`; false after `timeoutMs`.
-inline bool runEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 5) {
+inline bool runEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000,
+                           int pollMs = 5) {
     QElapsedTimer elapsed;
     elapsed.start();
     while (!done()) {

@@ -41,15 +41,6 @@ TEST(AutoFillModelHostTest, ReducesDomainsAndURLsToLowerCaseHosts) {
     EXPECT_EQ(host(" \t\r\n"), std::nullopt);
 }
 
-TEST_F(AutoFillModelTest, StartsInListModeWithNothingLoaded) {
-    EXPECT_EQ(model.mode(), AutoFillModel::Mode::list);
-    EXPECT_TRUE(model.serviceIdentifiers().isEmpty());
-    EXPECT_FALSE(model.latest());
-    EXPECT_FALSE(model.hasExpired());
-    EXPECT_FALSE(model.onFill || model.onCancel || model.onDone);
-    EXPECT_EQ(model.store(), store);
-}
-
 TEST_F(AutoFillModelTest, RefreshKeepsOnlyAValidCodeAndTellsAnExpiredOneApart) {
     model.refresh(kReceived);
     EXPECT_FALSE(model.latest());

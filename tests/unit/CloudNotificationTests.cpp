@@ -39,19 +39,6 @@ TEST(CloudNotification, AQueryPushGivesItsSubscriptionRecordAndReason) {
     EXPECT_EQ(notification->queryNotificationReason, 2);
 }
 
-TEST(CloudNotification, APushDecodedFromJsonReadsTheSame) {
-    const auto notification = CloudNotification::fromRemoteNotification(fromJson(R"(
-        {"aps":{"content-available":1},
-         "ck":{"ce":2,"cid":"iCloud.net.brontal.zorvik","ckuserid":"_b133e609",
-               "nid":"4a65fb63-98ea-4710-a41e-6d479c63aa41",
-               "qry":{"dbs":1,"fo":1,"rid":"pending-code","sid":"pending-code-changes",
-                      "zid":"_defaultZone","zoid":"_b133e609"}}})"));
-    ASSERT_TRUE(notification);
-    EXPECT_EQ(notification->subscriptionID, "pending-code-changes");
-    EXPECT_EQ(notification->recordName, "pending-code");
-    EXPECT_EQ(notification->queryNotificationReason, 1);
-}
-
 TEST(CloudNotification, TheReasonIsReadFromEveryNumberType) {
     for (const QVariant& reason : {QVariant(3), QVariant(3u), QVariant(qlonglong(3)),
                                    QVariant(qulonglong(3)), QVariant(3.0), QVariant(3.0f)}) {

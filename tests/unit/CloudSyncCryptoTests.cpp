@@ -43,13 +43,4 @@ TEST(LoadSyncKey, OtherStatusesAreKeychainErrorsWithTheStatusUnchanged) {
     EXPECT_NE(Error::keychain(-25300), Error::noKeyYet());
 }
 
-TEST(LoadSyncKey, ErrorTexts) {
-    EXPECT_EQ(Error::keychain(-25308).localizedDescription(),
-              QString::fromUtf8(
-                  "The operation couldn\u2019t be completed. (CloudSyncCrypto.Error error 0.)"));
-    EXPECT_EQ(Error::noKeyYet().localizedDescription(),
-              QString::fromUtf8(
-                  "The operation couldn\u2019t be completed. (CloudSyncCrypto.Error error 1.)"));
-}
-
 }  // namespace

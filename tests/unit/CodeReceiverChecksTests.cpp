@@ -278,8 +278,6 @@ TEST_F(CodeReceiverChecks, StartLogsAndPreviewOpeningStartsNoPoll) {
     receiver->setPopoverVisible(true);
     actor.runUntilIdle();
     EXPECT_EQ(receiver->pollTask(), TaskHandle());
-    receiver->setLayoutNote("below the icon, 420 pt");
-    EXPECT_EQ(receiver->info().layout, "below the icon, 420 pt");
 }
 
 TEST_F(CodeReceiverChecks, DiagnosticsUseTheCurrentPollIntervalAndGoOnTheClipboardAsPlainText) {

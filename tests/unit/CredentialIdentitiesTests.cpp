@@ -90,17 +90,4 @@ TEST_F(CredentialIdentitiesTest, StoreErrorsReachTheCaller) {
     EXPECT_TRUE(store.identities.isEmpty());
 }
 
-TEST_F(CredentialIdentitiesTest, IsAutoFillEnabledAsksTheStore) {
-    std::optional<bool> answer;
-    auto ask = [&]() -> Task<void> { answer = co_await identities.isAutoFillEnabled(); };
-    store.enabled = false;
-    actor.spawn(ask());
-    actor.runUntilIdle();
-    EXPECT_EQ(answer, false);
-    store.enabled = true;
-    actor.spawn(ask());
-    actor.runUntilIdle();
-    EXPECT_EQ(answer, true);
-}
-
 }  // namespace

@@ -147,7 +147,6 @@ TEST_F(CredentialProviderTest, TheViewIsTheFixedSizePanel) {
     ASSERT_NE(controller->view(), nullptr);
     EXPECT_EQ(controller->view()->size(), QSize(320, 230));
     EXPECT_EQ(controller->preferredContentSize(), QSize(320, 230));
-    EXPECT_EQ(CredentialProviderViewController::gold(), QColor::fromRgbF(0.83f, 0.66f, 0.20f));
 }
 
 }  // namespace

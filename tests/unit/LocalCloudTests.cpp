@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,40 +8,25 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "CloudRecordCoding.h"
+#include "FileMode.h"
 #include "LocalCloud.h"
 #include "QtMainActor.h"
 #include "RemoteNotifications.h"
+#include "SessionProcess.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 using Strings = std::vector<std::string>;
 
-// Runs the Qt event loop until `done()` holds, for at most `timeoutMs`. Answers `done()`.
-bool runEventLoopUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    for (QDeadlineTimer deadline(timeoutMs); !done() && !deadline.hasExpired();
-         QThread::msleep(1)) {
-        QCoreApplication::processEvents();
-    }
-    return done();
-}
-
 QByteArray recordFileContent(const QString& name, const QString& type, const QByteArray& blob) {
     return CloudRecordCoding::encodeRecordFile({name, type, {{"blob", blob}}});
-}
-
-int modeOf(const QString& path) {
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777)
-                                                                     : -1;
 }
 
 QVariantMap queryOf(const QVariantMap& push) {
@@ -87,7 +69,7 @@ protected:
         std::optional<Answer> answer;
         call([&](Answer result) { answer = std::move(result); });
         EXPECT_FALSE(answer) << "answered inline";
-        EXPECT_TRUE(runEventLoopUntil([&] { return answer.has_value(); }));
+        EXPECT_TRUE(runEventsUntil([&] { return answer.has_value(); }));
         return answer.value_or(CloudError(-1, "no answer"));
     }
     std::variant<CloudRecord, CloudError> fetch(const QString& name) {
@@ -107,7 +89,7 @@ protected:
     void registerForPushes() {
         cloud.remoteNotifications().registerForRemoteNotifications();
         EXPECT_EQ(registrations, 0) << "answered inline";
-        ASSERT_TRUE(runEventLoopUntil([this] { return registrations == 1; }));
+        ASSERT_TRUE(runEventsUntil([this] { return registrations == 1; }));
         ASSERT_TRUE(cloud.remoteNotifications().isRegisteredForRemoteNotifications());
     }
     void subscribeAndRegister() {
@@ -115,7 +97,7 @@ protected:
         registerForPushes();
     }
     bool waitForPushes(std::size_t count) {
-        return runEventLoopUntil([&] { return pushes.size() == count; });
+        return runEventsUntil([&] { return pushes.size() == count; });
     }
     // Pushes arrive in the order of the writes, so once the push of a marker record written last
     // is here, any push of an earlier write is too. Drops the marker's push.
@@ -126,7 +108,7 @@ protected:
         };
         writeAtomically("marker", recordFileContent("marker", "Marker", "m"));
         ASSERT_TRUE(
-            runEventLoopUntil([&] { return std::any_of(pushes.begin(), pushes.end(), isMarker); }));
+            runEventsUntil([&] { return std::any_of(pushes.begin(), pushes.end(), isMarker); }));
         pushes.erase(std::remove_if(pushes.begin(), pushes.end(), isMarker), pushes.end());
     }
     // "subscription reason record" of each push.
@@ -278,7 +260,7 @@ TEST_F(LocalCloudTest, RecordsWrittenTheWayZorvikPhoneWritesThemPushOncePerWrite
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(plain.left(10));
     file.flush();
-    runEventLoopUntil([] { return false; }, 50);
+    runEventsFor(50);
     file.write(plain.mid(10));
     file.close();
     writeMarkerAndWaitForItsPush();
@@ -294,7 +276,7 @@ TEST_F(LocalCloudTest, NothingPushesBeforeRegistrationAndRecordsFromBeforeCountA
     ASSERT_FALSE(save({"pending-code-changes", "PendingCode"}));
     QDir().mkpath(zone());
     writePendingCode("early");
-    runEventLoopUntil([] { return false; }, 50);
+    runEventsFor(50);
     EXPECT_TRUE(pushes.empty());
 
     registerForPushes();
@@ -348,7 +330,7 @@ TEST_F(LocalCloudTest, WatchingGoesOnWhenTheZoneDirectoryIsReplaced) {
     ASSERT_TRUE(waitForPushes(1));
     ASSERT_TRUE(QDir(zone()).removeRecursively());
     // The directory comes back as soon as the loss is noticed.
-    ASSERT_TRUE(runEventLoopUntil([&] { return QFileInfo(zone()).isDir(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return QFileInfo(zone()).isDir(); }));
     writePendingCode("2");
     ASSERT_TRUE(waitForPushes(2));
     EXPECT_EQ(queryOf(pushes[1]).value("fo"), 1);
@@ -357,7 +339,7 @@ TEST_F(LocalCloudTest, WatchingGoesOnWhenTheZoneDirectoryIsReplaced) {
 TEST_F(LocalCloudTest, RegistrationFailsWithTheSystemsMessageWhenNothingCanBeWatched) {
     writeFile(root, "a file where the cloud directory belongs");
     cloud.remoteNotifications().registerForRemoteNotifications();
-    ASSERT_TRUE(runEventLoopUntil([&] { return !registrationFailures.isEmpty(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return !registrationFailures.isEmpty(); }));
     EXPECT_EQ(registrations, 0);
     const QString& failure = registrationFailures.first();
     EXPECT_TRUE(failure.contains(root) && failure.contains("File exists")) << failure.toStdString();
@@ -376,7 +358,7 @@ TEST_F(LocalCloudTest, NoPushAfterTheCloudIsGone) {
     ASSERT_TRUE(waitForPushes(1));
     const int receivedBeforeReset = received;
     other.reset();
-    runEventLoopUntil([] { return false; }, 20);
+    runEventsFor(20);
     EXPECT_EQ(received, receivedBeforeReset) << "a push came from a destroyed cloud";
 }
 

@@ -107,13 +107,6 @@ TEST(MainActor, TimersFireInDeadlineOrderIncludingTimersMadeByTimers) {
     EXPECT_EQ(fired, expected);
 }
 
-TEST(MainActor, WallClockFollowsVirtualTime) {
-    ManualMainActor actor;
-    const Instant start = actor.now();
-    actor.advance(2.5);
-    EXPECT_DOUBLE_EQ(secondsBetween(start, actor.now()), 2.5);
-}
-
 TEST(MainActor, TaskHoldingAWeakOwnerDoesNothingOnceTheOwnerIsGone) {
     ManualMainActor actor;
     int ticks = 0;

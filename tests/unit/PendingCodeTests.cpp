@@ -184,13 +184,4 @@ TEST(PendingCodeDecoding, AccountIDMustBeACanonicalUuid) {
     }
 }
 
-TEST(PendingCodeErrors, DescribeThemselvesTheGenericWay) {
-    EXPECT_EQ(
-        PendingCodeError::notAPendingCode().localizedDescription(),
-        QString::fromUtf8("The operation couldn\u2019t be completed. (PendingCodeError error 2.)"));
-    EXPECT_EQ(
-        PendingCodeError::unsupportedVersion(7).localizedDescription(),
-        QString::fromUtf8("The operation couldn\u2019t be completed. (PendingCodeError error 0.)"));
-}
-
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +7,7 @@
 
 #include "CloudSyncCrypto.h"
 #include "FakeKeychain.h"
+#include "FileMode.h"
 #include "Iso8601.h"
 #include "LocalCloud.h"
 #include "PendingCode.h"
@@ -17,12 +17,6 @@ namespace {
 
 const Instant kNow = *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(400);
 const QByteArray kKey(32, 'k');
-
-int modeOf(const QString& path) {
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777)
-                                                                     : -1;
-}
 
 PendingCode openBlob(const std::optional<QByteArray>& blob) {
     return PendingCode::open(blob.value_or(QByteArray()), *SymmetricKey::fromBytes(kKey));

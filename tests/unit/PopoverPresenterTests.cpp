@@ -11,11 +11,7 @@
 #include "FakeScreens.h"
 #include "PopoverPresenter.h"
 #include "PopoverScreen.h"
-
-// Failure messages show Qt strings as text rather than bytes.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
+#include "QStringPrinter.h"
 
 namespace {
 
@@ -301,25 +297,20 @@ TEST_F(PopoverPresenterTest, ASecondSizeChangeWithinTheGuardDoesNotReShowAgain) 
     EXPECT_EQ(logSince(firstLine).size(), 1);
 }
 
-TEST_F(PopoverPresenterTest, AWindowAboveTheScreenCountsAsOverflowToo) {
+// A window above the usable area overflows too; fractions of a point are cut off.
+TEST_F(PopoverPresenterTest, TheNoteMeasuresTheWindowAgainstTheUsableAreaInWholePoints) {
     showAndSettle();
-    popover.pinnedFrame = QRectF(1630, 600, 340, 500);
-
-    presenter->checkPopoverLayout(false);
-
-    EXPECT_TRUE(presenter->layoutNote().endsWith(
-        QStringLiteral("; popover 340×500 y 600…1100, usable y 0…1050, overflow 20")));
-    EXPECT_EQ(popover.shows, 1);
-}
-
-TEST_F(PopoverPresenterTest, NumbersInTheNoteAreTruncatedTowardZero) {
-    showAndSettle();
-    popover.pinnedFrame = QRectF(1630.9, -0.5, 340.9, 600.9);
-
-    presenter->checkPopoverLayout(false);
-
-    EXPECT_TRUE(presenter->layoutNote().endsWith(
-        QStringLiteral("; popover 340×600 y 0…600, usable y 0…1050, overflow 0")));
+    const std::pair<QRectF, QString> cases[] = {
+        {{1630, 600, 340, 500}, "; popover 340×500 y 600…1100, usable y 0…1050, overflow 20"},
+        {{1630.9, -0.5, 340.9, 600.9}, "; popover 340×600 y 0…600, usable y 0…1050, overflow 0"},
+    };
+    for (const auto& [frame, note] : cases) {
+        popover.pinnedFrame = frame;
+        presenter->checkPopoverLayout(false);
+        EXPECT_TRUE(presenter->layoutNote().endsWith(note))
+            << presenter->layoutNote().toStdString();
+    }
+    EXPECT_EQ(popover.shows, 1) << "measuring alone never re-shows";
 }
 
 TEST_F(PopoverPresenterTest, NothingIsMeasuredWhileClosed) {

@@ -21,13 +21,9 @@
 #include "PopoverFooter.h"
 #include "PopoverScreen.h"
 #include "PopoverView.h"
+#include "QStringPrinter.h"
 #include "ReadinessMark.h"
 #include "SymbolView.h"
-
-// Failure messages show Qt strings as text rather than bytes.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -146,13 +142,10 @@ protected:
 
 // The header.
 
-TEST_F(PopoverViewTest, HeaderNamesTheProductInItsFontsAndColours) {
+TEST_F(PopoverViewTest, HeaderNamesTheProductInItsColours) {
     show();
     EXPECT_EQ(text(QStringLiteral("productName")), "Zorvik");
     EXPECT_EQ(text(QStringLiteral("platformName")), "for Mac");
-    EXPECT_EQ(child<QLabel>(QStringLiteral("productName"))->font().pixelSize(), 13);
-    EXPECT_EQ(child<QLabel>(QStringLiteral("productName"))->font().weight(), QFont::DemiBold);
-    EXPECT_EQ(child<QLabel>(QStringLiteral("platformName"))->font().weight(), QFont::Normal);
     EXPECT_EQ(textColor(QStringLiteral("platformName")), InterfaceStyle::secondary(palette()));
     const auto* lock = child<SymbolView>(QStringLiteral("lockSymbol"));
     EXPECT_EQ(lock->name(), "lock.fill");
@@ -194,13 +187,10 @@ TEST_F(PopoverViewTest, CardShowsTheCodeItsAccountDeviceAndTimeLeft) {
     EXPECT_EQ(copyTitle(), "Copy");
     EXPECT_TRUE(button(QStringLiteral("copyButton"))->isEnabled());
 
+    // Digits of one width, and the code can be selected by hand too.
     const auto* code = child<QLabel>(QStringLiteral("code"));
-    EXPECT_EQ(code->font().pixelSize(), 40);
-    EXPECT_EQ(code->font().weight(), QFont::Bold);
     EXPECT_TRUE(code->font().fixedPitch() || QFontInfo(code->font()).fixedPitch());
-    EXPECT_EQ(code->font().letterSpacing(), 2);
     EXPECT_TRUE(code->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_EQ(child<QLabel>(QStringLiteral("accountName"))->font().pixelSize(), 15);
 }
 
 TEST_F(PopoverViewTest, CountdownTicksOncePerSecondFromTheFirstDrawing) {
@@ -470,7 +460,6 @@ TEST_F(PopoverViewTest, CheckBoxesAreBoundBothWaysToTheSettings) {
         SCOPED_TRACE(each.objectName.toStdString());
         QCheckBox* box = checkBox(each.objectName);
         EXPECT_EQ(box->text(), each.title);
-        EXPECT_EQ(box->font().pixelSize(), 12);
         EXPECT_TRUE(box->isVisibleTo(view.get()));
         EXPECT_TRUE(box->isChecked());
 
@@ -516,8 +505,6 @@ TEST_F(PopoverViewTest, ARefusedLoginItemShowsItsErrorInOrangeWhileItLasts) {
     EXPECT_TRUE(showing(QStringLiteral("launchAtLoginError")));
     EXPECT_EQ(text(QStringLiteral("launchAtLoginError")), "Operation not permitted");
     EXPECT_EQ(textColor(QStringLiteral("launchAtLoginError")), InterfaceStyle::orange(palette()));
-    EXPECT_EQ(child<QLabel>(QStringLiteral("launchAtLoginError"))->font().pixelSize(),
-              InterfaceStyle::captionSize);
 
     loginItem.refuseWith.reset();
     checkBox(QStringLiteral("launchAtLogin"))->click();
@@ -533,7 +520,6 @@ TEST_F(PopoverViewTest, IntervalPickerOffersTheChoicesAndIsBoundBothWays) {
         titles.append(picker->itemText(i));
     }
     EXPECT_THAT(titles, ElementsAre("3 s", "5 s", "10 s", "30 s", "60 s"));
-    EXPECT_EQ(picker->width(), 70);
     EXPECT_EQ(text(QStringLiteral("pollIntervalLabel")), "Check iCloud every");
     EXPECT_EQ(picker->currentText(), "5 s");
 

@@ -1,27 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <vector>
 
 #include "QtMainActor.h"
+#include "SessionProcess.h"
 
 namespace {
-
-// Runs the Qt event loop until `done` turns true, for at most five seconds.
-void runEventLoopUntil(const bool& done) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done) {
-            loop.quit();
-        }
-    });
-    poll.start(1);
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 TEST(QtMainActor, PostedJobsRunInOrderFromTheEventLoop) {
     QtMainActor actor;
@@ -32,7 +17,7 @@ TEST(QtMainActor, PostedJobsRunInOrderFromTheEventLoop) {
     }
     actor.post([&] { done = true; });
     EXPECT_TRUE(order.empty());
-    runEventLoopUntil(done);
+    runEventsUntil([&] { return done; });
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
 }
 
@@ -47,7 +32,7 @@ TEST(QtMainActor, SleepReallyWakesOnTheBootTimeClock) {
         done = true;
     };
     actor.spawn(sleeper());
-    runEventLoopUntil(done);
+    runEventsUntil([&] { return done; });
     EXPECT_TRUE(done);
     EXPECT_GE(elapsed.elapsed(), 60);
 }
@@ -61,7 +46,7 @@ TEST(QtMainActor, EarlierTimerAddedLaterStillFiresFirst) {
         done = true;
     });
     actor.startTimer(0.01, [&] { order.push_back(1); });
-    runEventLoopUntil(done);
+    runEventsUntil([&] { return done; });
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
@@ -74,7 +59,7 @@ TEST(QtMainActor, CancelEndsALongSleepAtOnce) {
     };
     const TaskHandle handle = actor.spawn(sleeper());
     actor.post([handle] { handle.cancel(); });
-    runEventLoopUntil(done);
+    runEventsUntil([&] { return done; });
     EXPECT_TRUE(done);
 }
 
@@ -93,7 +78,7 @@ TEST(QtMainActor, DestroyingTheActorFreesSleepingTasks) {
     actor->spawn(sleeper());
     bool started = false;
     actor->post([&] { started = true; });
-    runEventLoopUntil(started);
+    runEventsUntil([&] { return started; });
     EXPECT_FALSE(frameDestroyed);
     actor.reset();
     EXPECT_TRUE(frameDestroyed);

@@ -16,14 +16,10 @@
 #include "CodeReceiverTestFixture.h"
 #include "FoldingBox.h"
 #include "InterfaceStyle.h"
+#include "QStringPrinter.h"
 #include "SetupChecklistView.h"
 #include "StatusDot.h"
 #include "ToggleSwitch.h"
-
-// Failure messages show Qt strings as text rather than bytes.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -32,8 +28,6 @@ using testing::ElementsAre;
 const QString kWelcome = QStringLiteral("Welcome \u2014 let's check this Mac");
 const QString kAutoFillDetail =
     QStringLiteral("In Safari, the code appears in the field as From Zorvik.");
-const QString kNotificationsDetail =
-    QStringLiteral("Allow Zorvik so a banner shows each code with a Copy button.");
 const QString kNotSignedInDetail =
     QStringLiteral("Sign in with the same Apple Account as your iPhone.");
 const QStringList kKinds{"cloud",         "syncKey",       "push",     "autoFill",
@@ -264,7 +258,6 @@ TEST_F(SetupChecklistViewTest, PendingRowsShowAnOrangeDotAndASpinnerOnlyWhenAske
     ASSERT_NE(mark("cloud"), nullptr);
     EXPECT_EQ(mark("cloud")->shape(), StatusDot::Shape::filled);
     EXPECT_EQ(mark("cloud")->color(), orange());
-    EXPECT_EQ(mark("cloud")->size(), QSize(9, 9));
     EXPECT_FALSE(spinnerShowing("cloud"));
 
     EXPECT_EQ(title("push"), "Registering\u2026");
@@ -297,25 +290,15 @@ TEST_F(SetupChecklistViewTest, OkAndFailedRowsShowAGreenCheckAndARedCross) {
     EXPECT_LE(check.bounds().top(), 3);
 }
 
+// Every row is drawn the same way; which row has which texts is the rows' own, tested there.
 TEST_F(SetupChecklistViewTest, FailedRowsExplainAndOfferTheirButton) {
     cloud.account = CloudContainer::noAccount;
-    center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::denied;
-    identityStore.enabled = false;
     runChecks();
     makeView();
     EXPECT_TRUE(detailShowing("cloud"));
     EXPECT_EQ(text(QStringLiteral("detail"), row("cloud")), kNotSignedInDetail);
     EXPECT_TRUE(showing(button("cloud"), row("cloud")));
     EXPECT_EQ(button("cloud")->text(), "Open iCloud settings");
-
-    EXPECT_EQ(title("notifications"), "Notifications: off");
-    EXPECT_EQ(text(QStringLiteral("detail"), row("notifications")), kNotificationsDetail);
-    EXPECT_TRUE(detailShowing("notifications"));
-    EXPECT_EQ(button("notifications")->text(), "Open Notification settings");
-
-    EXPECT_EQ(title("autoFill"), "AutoFill: off");
-    EXPECT_TRUE(detailShowing("autoFill"));
-    EXPECT_EQ(button("autoFill")->text(), "Turn on AutoFill");
 
     // Rows without an action or a detail show neither.
     EXPECT_FALSE(detailShowing("firstCode"));
@@ -363,7 +346,6 @@ TEST_F(SetupChecklistViewTest, LaunchAtLoginRowHasOnlyTheSwitchAndARingOrACheck)
     EXPECT_FALSE(toggle("launchAtLogin")->isChecked());
     ASSERT_NE(mark("launchAtLogin"), nullptr);
     EXPECT_EQ(mark("launchAtLogin")->shape(), StatusDot::Shape::ring);
-    EXPECT_EQ(mark("launchAtLogin")->lineWidth(), 1.5);
     QColor ring = InterfaceStyle::secondary(view->palette());
     ring.setAlphaF(0.5f);
     EXPECT_EQ(mark("launchAtLogin")->color(), ring);
@@ -380,7 +362,7 @@ TEST_F(SetupChecklistViewTest, LaunchAtLoginRowHasOnlyTheSwitchAndARingOrACheck)
     EXPECT_FALSE(showing(button("launchAtLogin"), row("launchAtLogin")));
 }
 
-TEST_F(SetupChecklistViewTest, TheSwitchAndTheSettingFollowEachOther) {
+TEST_F(SetupChecklistViewTest, TheSwitchAndTheSettingFollowEachOtherAndARefusalTurnsItBack) {
     makeView();
     ToggleSwitch* launch = toggle("launchAtLogin");
     launch->click();
@@ -393,15 +375,13 @@ TEST_F(SetupChecklistViewTest, TheSwitchAndTheSettingFollowEachOther) {
     EXPECT_EQ(loginItem.unregisterCalls, 1);
     settings.setLaunchAtLogin(true);
     EXPECT_TRUE(launch->isChecked());
-}
 
-TEST_F(SetupChecklistViewTest, TheSwitchFallsBackWhenTheSystemRefuses) {
-    makeView();
+    settings.setLaunchAtLogin(false);
     loginItem.refuseWith = QStringLiteral("Operation not permitted");
-    toggle("launchAtLogin")->click();
-    EXPECT_EQ(loginItem.registerCalls, 1);
+    launch->click();
+    EXPECT_EQ(loginItem.registerCalls, 3);
     EXPECT_FALSE(settings.launchAtLogin());
-    EXPECT_FALSE(toggle("launchAtLogin")->isChecked());
+    EXPECT_FALSE(launch->isChecked());
 }
 
 // Folding.

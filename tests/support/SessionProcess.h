@@ -39,11 +39,13 @@ struct ProcessRun {
     QByteArray errors;
 };
 
-// Runs `program` to its end with the event loop going; kills it after `timeoutMs`.
+// Runs `program` on `input` to its end with the event loop going; kills it after `timeoutMs`.
 inline ProcessRun runProcess(const QString& program, const QStringList& arguments,
-                             int timeoutMs = 5000) {
+                             int timeoutMs = 5000, const QByteArray& input = {}) {
     QProcess process;
     process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
     ProcessRun run;
     run.finished =
         runEventsUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs) &&

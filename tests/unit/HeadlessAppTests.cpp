@@ -66,11 +66,17 @@ TEST_F(HeadlessAppTest, AFailedPushRegistrationNamesThePushOnce) {
     EXPECT_EQ(app.receiver().probe().pushError, std::nullopt);
 }
 
-// Which pushes fetch is the receiver's, tested there; this is the shell's wiring.
-TEST_F(HeadlessAppTest, APushForOurSubscriptionReachesTheReceiverAndFetches) {
+TEST_F(HeadlessAppTest, APushForOurSubscriptionFetchesAndAnyOtherDoesNot) {
+    const auto push = [](const char* subscription) {
+        return QVariantMap{
+            {"ck", QVariantMap{{"qry", QVariantMap{{"sid", QString::fromLatin1(subscription)}}}}}};
+    };
     const int before = cloud.fetches;
-    remote.handlers.didReceive(
-        QVariantMap{{"ck", QVariantMap{{"qry", QVariantMap{{"sid", "pending-code-changes"}}}}}});
+    remote.handlers.didReceive(push("someone-else"));
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, before);
+
+    remote.handlers.didReceive(push("pending-code-changes"));
     actor.runUntilIdle();
     EXPECT_EQ(cloud.fetches, before + 1);
     EXPECT_TRUE(app.receiver().info().lastPushAt.has_value());

@@ -327,15 +327,11 @@ TEST(ReceivedTimeTest, OnlyTheTimeOnTheSameDayInTheGivenZoneElseTheDateToo) {
     }
 }
 
+// October is "Okt." in German.
 TEST(ReceivedTimeTest, MonthNamesAreEnglishWhateverTheLocale) {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const QString months = QStringLiteral("JanFebMarAprMayJunJulAugSepOctNovDec");
-    for (int month = 1; month <= 12; ++month) {
-        const QDateTime date(QDate(2024, month, 15), QTime(7, 5), kUtc);
-        const Instant at{std::chrono::milliseconds(date.toMSecsSinceEpoch())};
-        EXPECT_EQ(receivedTimeText(at, kNow, kUtc), months.mid(3 * (month - 1), 3) + " 15, 07:05");
-    }
+    EXPECT_EQ(receivedTimeText(instant("2024-10-15T07:05:00Z"), kNow, kUtc), "Oct 15, 07:05");
     QLocale::setDefault(saved);
 }
 

@@ -32,6 +32,7 @@
 #include <optional>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CloudRecord.h"
 #include "CloudSyncCrypto.h"
 #include "LocalCloud.h"
@@ -44,8 +45,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr double kStartTargetMs = 250;
 constexpr double kIdleMemoryTargetMiB = 40;
 constexpr double kIdleCpuTargetPercent = 0.1;
@@ -57,44 +56,8 @@ const auto kRecordName = QStringLiteral("pending-code");
 const auto kRecordType = QStringLiteral("PendingCode");
 const auto kAppGroup = QStringLiteral("K8QW41TR7N.net.brontal.zorvik.mac");
 
-double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
 double mib(std::int64_t kb) {
     return static_cast<double>(kb) / 1024.0;
-}
-
-void spin(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` passed; answers whether it holds.
-bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
-// SIGTERM, as a session's logout or a later copy sends it; waits for the copy to end.
-void stop(QProcess& app) {
-    if (app.state() == QProcess::NotRunning) {
-        return;
-    }
-    app.terminate();
-    if (!app.waitForFinished(5000)) {
-        app.kill();
-        app.waitForFinished(5000);
-    }
-    spin(200);  // the watcher drops the item, the session quietens
 }
 
 // A running copy of the application, stopped when it goes out of scope.
@@ -105,53 +68,6 @@ struct StopAndDelete {
     }
 };
 using RunningCopy = std::unique_ptr<QProcess, StopAndDelete>;
-
-struct Spread {
-    double median = 0;
-    double p90 = 0;
-    double min = 0;
-    double max = 0;
-};
-
-Spread spreadOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    if (n == 0) {
-        return {};
-    }
-    const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    // Nearest rank: the smallest value that at least 90 % of the values do not exceed.
-    const auto rank = static_cast<std::size_t>(std::ceil(0.9 * static_cast<double>(n)));
-    return {median, values[std::max<std::size_t>(rank, 1) - 1], values.front(), values.back()};
-}
-
-const char* verdict(bool met) {
-    return met ? "met" : "MISSED";
-}
-
-[[gnu::format(printf, 1, 2)]] void say(const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::fflush(stdout);
-}
-
-// The machine's one-minute load average: other work on it shows in every figure.
-QString loadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("?");
-    }
-    return QString::fromLatin1(file.readAll().split(' ').value(0));
-}
-
-bool isTmpfs(const QString& directory) {
-    struct statfs system {};
-    constexpr decltype(system.f_type) tmpfsMagic = 0x01021994;
-    return statfs(QFile::encodeName(directory).constData(), &system) == 0 &&
-           system.f_type == tmpfsMagic;
-}
 
 struct Options {
     QString app;

@@ -41,7 +41,9 @@ public:
     void write(LogLevel, const QString&, const QString&, const QString&) override {}
 };
 
-struct Connection {
+}  // namespace
+
+struct WebCloudWriter::Connection {
     QtMainActor actor;
     QtCloudWebTransport transport;
     MemoryKeychain keychain;
@@ -125,15 +127,28 @@ struct Connection {
     }
 };
 
-}  // namespace
-
 WebCloudWriter::WebCloudWriter(QUrl baseURL, QString apiToken)
     : baseURL_(std::move(baseURL)), apiToken_(std::move(apiToken)) {}
 
-std::optional<QString> WebCloudWriter::save(const CloudRecord& record) {
-    Connection connection(baseURL_, apiToken_);
-    if (auto problem = connection.signIn()) {
+WebCloudWriter::~WebCloudWriter() = default;
+WebCloudWriter::WebCloudWriter(WebCloudWriter&&) noexcept = default;
+WebCloudWriter& WebCloudWriter::operator=(WebCloudWriter&&) noexcept = default;
+
+std::optional<QString> WebCloudWriter::signIn() {
+    if (connection_) {
+        return std::nullopt;
+    }
+    auto connection = std::make_unique<Connection>(baseURL_, apiToken_);
+    if (auto problem = connection->signIn()) {
         return QStringLiteral("cannot sign in to %1: %2").arg(baseURL_.toString(), *problem);
+    }
+    connection_ = std::move(connection);
+    return std::nullopt;
+}
+
+std::optional<QString> WebCloudWriter::save(const CloudRecord& record) {
+    if (auto problem = signIn()) {
+        return problem;
     }
     QJsonObject wire;
     try {
@@ -141,16 +156,15 @@ std::optional<QString> WebCloudWriter::save(const CloudRecord& record) {
     } catch (const CloudError& error) {
         return error.localizedDescription();
     }
-    return connection.modify({{QStringLiteral("operationType"), QStringLiteral("forceReplace")},
-                              {QStringLiteral("record"), wire}});
+    return connection_->modify({{QStringLiteral("operationType"), QStringLiteral("forceReplace")},
+                                {QStringLiteral("record"), wire}});
 }
 
 std::optional<QString> WebCloudWriter::remove(const QString& recordName, bool& existed) {
-    Connection connection(baseURL_, apiToken_);
-    if (auto problem = connection.signIn()) {
-        return QStringLiteral("cannot sign in to %1: %2").arg(baseURL_.toString(), *problem);
+    if (auto problem = signIn()) {
+        return problem;
     }
-    return connection.modify(
+    return connection_->modify(
         {{QStringLiteral("operationType"), QStringLiteral("forceDelete")},
          {QStringLiteral("record"), QJsonObject{{QStringLiteral("recordName"), recordName}}}},
         &existed);

@@ -1,0 +1,98 @@
+#include "BenchSupport.h"
+
+#include <sys/statfs.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+void spin(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until `done` holds or `timeoutMs` passed; answers whether it holds.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+// SIGTERM, as a session's logout or a later copy sends it; waits for the copy to end.
+void stop(QProcess& app) {
+    if (app.state() == QProcess::NotRunning) {
+        return;
+    }
+    app.terminate();
+    if (!app.waitForFinished(5000)) {
+        app.kill();
+        app.waitForFinished(5000);
+    }
+    spin(200);  // the watcher drops the item, the session quietens
+}
+
+double percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    // Nearest rank: the smallest value that at least `fraction` of the values do not exceed.
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    return values[std::max<std::size_t>(rank, 1) - 1];
+}
+
+Spread spreadOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    if (n == 0) {
+        return {};
+    }
+    const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {median, percentile(values, 0.9), values.front(), values.back()};
+}
+
+const char* verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+void say(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
+// The machine's one-minute load average: other work on it shows in every figure.
+QString loadAverage() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("?");
+    }
+    return QString::fromLatin1(file.readAll().split(' ').value(0));
+}
+
+bool isTmpfs(const QString& directory) {
+    struct statfs system {};
+    constexpr decltype(system.f_type) tmpfsMagic = 0x01021994;
+    return statfs(QFile::encodeName(directory).constData(), &system) == 0 &&
+           system.f_type == tmpfsMagic;
+}

@@ -19,8 +19,8 @@ private:
     Kind kind_;
 };
 
-// AES-256-GCM in its combined form: 12-byte nonce, ciphertext, 16-byte tag; no additional
-// authenticated data. One implementation, bound at link time (it has no fake: tests use
+// AES-256-GCM in its combined form: 12-byte nonce, ciphertext, 16-byte tag; additional
+// authenticated data where given. One implementation, bound at link time (it has no fake: tests use
 // known-answer vectors).
 namespace AesGcm {
 constexpr qsizetype keySize = 32;
@@ -29,12 +29,16 @@ constexpr qsizetype tagSize = 16;
 
 // Seals with a fresh random nonce. Throws AesGcmError.
 QByteArray seal(QByteArrayView key, QByteArrayView plaintext);
-// Seals with the given nonce; for known-answer tests.
-QByteArray seal(QByteArrayView key, QByteArrayView nonce, QByteArrayView plaintext);
+// Seals with the given nonce, binding `aad` to the box.
+QByteArray seal(QByteArrayView key, QByteArrayView nonce, QByteArrayView plaintext,
+                QByteArrayView aad = {});
 // Opens a combined box. Throws AesGcmError: incorrectParameterSize for a box shorter than
-// nonce + tag, authenticationFailure for a wrong key or altered bytes.
-QByteArray open(QByteArrayView key, QByteArrayView combined);
+// nonce + tag, authenticationFailure for a wrong key, altered bytes or other `aad`.
+QByteArray open(QByteArrayView key, QByteArrayView combined, QByteArrayView aad = {});
 
 // Cryptographically secure random bytes.
 QByteArray randomBytes(qsizetype count);
+// Overwrites `secret` with zeros in a way the compiler does not leave out, then empties it.
+// Only the bytes of this one array: the caller holds the only copy of a secret.
+void scrub(QByteArray& secret);
 }  // namespace AesGcm

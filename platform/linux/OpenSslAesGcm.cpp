@@ -1,3 +1,4 @@
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -43,7 +44,8 @@ QByteArray seal(QByteArrayView key, QByteArrayView plaintext) {
     return seal(key, randomBytes(nonceSize), plaintext);
 }
 
-QByteArray seal(QByteArrayView key, QByteArrayView nonce, QByteArrayView plaintext) {
+QByteArray seal(QByteArrayView key, QByteArrayView nonce, QByteArrayView plaintext,
+                QByteArrayView aad) {
     if (key.size() != keySize) {
         throw AesGcmError(AesGcmError::Kind::incorrectKeySize);
     }
@@ -58,6 +60,10 @@ QByteArray seal(QByteArrayView key, QByteArrayView nonce, QByteArrayView plainte
     check(EVP_EncryptInit_ex(context.get(), nullptr, nullptr, bytes(key), bytes(nonce)));
     int written = 0;
     int total = 0;
+    if (!aad.isEmpty()) {
+        check(EVP_EncryptUpdate(context.get(), nullptr, &written, bytes(aad),
+                                static_cast<int>(aad.size())));
+    }
     if (!plaintext.isEmpty()) {
         check(EVP_EncryptUpdate(context.get(), bytes(combined) + nonceSize, &written,
                                 bytes(plaintext), static_cast<int>(plaintext.size())));
@@ -70,7 +76,7 @@ QByteArray seal(QByteArrayView key, QByteArrayView nonce, QByteArrayView plainte
     return combined;
 }
 
-QByteArray open(QByteArrayView key, QByteArrayView combined) {
+QByteArray open(QByteArrayView key, QByteArrayView combined, QByteArrayView aad) {
     if (key.size() != keySize) {
         throw AesGcmError(AesGcmError::Kind::incorrectKeySize);
     }
@@ -89,6 +95,10 @@ QByteArray open(QByteArrayView key, QByteArrayView combined) {
     check(EVP_DecryptInit_ex(context.get(), nullptr, nullptr, bytes(key), bytes(nonce)));
     int written = 0;
     int total = 0;
+    if (!aad.isEmpty()) {
+        check(EVP_DecryptUpdate(context.get(), nullptr, &written, bytes(aad),
+                                static_cast<int>(aad.size())));
+    }
     if (!ciphertext.isEmpty()) {
         check(EVP_DecryptUpdate(context.get(), bytes(plaintext), &written, bytes(ciphertext),
                                 static_cast<int>(ciphertext.size())));
@@ -108,6 +118,13 @@ QByteArray randomBytes(qsizetype count) {
         throw AesGcmError(AesGcmError::Kind::failure);
     }
     return random;
+}
+
+void scrub(QByteArray& secret) {
+    if (!secret.isEmpty()) {
+        OPENSSL_cleanse(secret.data(), static_cast<std::size_t>(secret.size()));
+    }
+    secret.clear();
 }
 
 }  // namespace AesGcm

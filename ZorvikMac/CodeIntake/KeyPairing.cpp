@@ -1,0 +1,162 @@
+#include "KeyPairing.h"
+
+#include <QPointer>
+#include <algorithm>
+
+#include "AesGcm.h"
+#include "CloudContainer.h"
+#include "CloudSyncCrypto.h"
+#include "Completion.h"
+#include "KeyHandoff.h"
+#include "Keychain.h"
+#include "MainActor.h"
+#include "PendingCode.h"
+#include "SyncKeyText.h"
+
+namespace {
+
+using RecordAnswer = std::variant<CloudRecord, CloudError>;
+
+Task<RecordAnswer> fetchRecord(MainActor& actor, CloudDatabase& database, QString name) {
+    co_return co_await waitForCompletion<RecordAnswer>(
+        actor, [&database, name](CompletionHandler<RecordAnswer> done) {
+            database.fetchRecord(name,
+                                 [done](RecordAnswer answer) { done.resume(std::move(answer)); });
+        });
+}
+
+}  // namespace
+
+KeyPairing::KeyPairing(MainActor& mainActor, CloudDatabase* database, Keychain& keychain,
+                       SystemLog& systemLog, QObject* parent)
+    : QObject(parent),
+      mainActor_(mainActor),
+      database_(database),
+      keychain_(keychain),
+      log_(systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("mac")) {}
+
+KeyPairing::~KeyPairing() {
+    lookups_.cancel();
+}
+
+QString KeyPairing::offerText() const {
+    return offer_ ? offer_->uri().text() : QString();
+}
+
+double KeyPairing::secondsLeft() const {
+    if (!offer_) {
+        return 0;
+    }
+    return std::max(0.0, secondsBetween(mainActor_.now(), offer_->expiresAt()));
+}
+
+void KeyPairing::start() {
+    lookups_.cancel();
+    offer_.reset();
+    offer_.emplace(PairingOffer::make(mainActor_.now()));
+    lastIgnored_.reset();
+    state_ = State::offering;
+    log_.info("pairing: offer open for %ld s", static_cast<long>(PairingOffer::lifetime));
+    lookups_ = mainActor_.spawn(lookUp(QPointer<KeyPairing>(this), mainActor_));
+    Q_EMIT stateChanged();
+}
+
+void KeyPairing::cancel() {
+    if (state_ == State::offering) {
+        log_.info("pairing: cancelled");
+        end(State::cancelled);
+    }
+}
+
+void KeyPairing::end(State state) {
+    lookups_.cancel();
+    lookups_ = TaskHandle();
+    // Scrubbed by its destructor.
+    offer_.reset();
+    lastIgnored_.reset();
+    state_ = state;
+    Q_EMIT stateChanged();
+}
+
+bool KeyPairing::store(const SymmetricKey& key) {
+    const std::int32_t status = keychain_.store(CloudSyncCrypto::syncKeyQuery(), key.bytes());
+    if (status != Keychain::success) {
+        log_.error("pairing: the keychain did not take the key (keychain error %ld)", status);
+        return false;
+    }
+    if (keyStored) {
+        keyStored();
+    }
+    return true;
+}
+
+Task<void> KeyPairing::lookUp(QPointer<KeyPairing> self, MainActor& actor) {
+    while (self && self->state_ == State::offering) {
+        if (self->secondsLeft() <= 0) {
+            self->log_.info("pairing: the offer ended unanswered");
+            self->end(State::expired);
+            co_return;
+        }
+        if (self->database_ != nullptr) {
+            const RecordAnswer answer = co_await fetchRecord(
+                actor, *self->database_, QString::fromLatin1(KeyHandoff::recordName));
+            const bool cancelled = co_await isCancelled();
+            if (!self || cancelled || self->state_ != State::offering) {
+                co_return;
+            }
+            if (const auto* record = std::get_if<CloudRecord>(&answer)) {
+                const auto opened = KeyHandoff::open(*record, *self->offer_, actor.now());
+                if (const auto* key = std::get_if<SymmetricKey>(&opened)) {
+                    if (self->store(*key)) {
+                        self->log_.info("pairing: key received from the phone and stored");
+                        self->end(State::paired);
+                        co_return;
+                    }
+                } else if (self->lastIgnored_ != *record) {
+                    self->lastIgnored_ = *record;
+                    self->log_.info("pairing: ignored %{public}s",
+                                    KeyHandoff::describe(std::get<KeyHandoff::Rejection>(opened)));
+                }
+            }
+        }
+        co_await actor.sleep(std::min(lookupInterval, self ? self->secondsLeft() : 0.0));
+    }
+}
+
+Task<std::optional<QString>> KeyPairing::enterKey(QString text) {
+    auto parsed = SyncKeyText::parse(text);
+    if (const auto* problem = std::get_if<QString>(&parsed)) {
+        co_return *problem;
+    }
+    const SymmetricKey key = std::get<SymmetricKey>(parsed);
+    if (database_ != nullptr) {
+        QPointer<KeyPairing> self(this);
+        const RecordAnswer answer =
+            co_await fetchRecord(mainActor_, *database_, QStringLiteral("pending-code"));
+        if (!self) {
+            co_return std::nullopt;
+        }
+        // A code waiting tells whether this is the phone's key; with none waiting there is
+        // nothing to check against.
+        if (const auto* record = std::get_if<CloudRecord>(&answer)) {
+            if (const auto blob = record->field<QByteArray>(QStringLiteral("blob"))) {
+                try {
+                    (void)PendingCode::open(*blob, key);
+                } catch (const AesGcmError&) {
+                    co_return QStringLiteral(
+                        "This key does not open the code waiting in your cloud");
+                } catch (const Error&) {
+                    // It opened, but holds no code we can read: the key is right.
+                }
+            }
+        }
+    }
+    if (!store(key)) {
+        co_return QStringLiteral("The keychain did not take the key.");
+    }
+    log_.info("pairing: key entered by hand and stored");
+    if (state_ == State::offering) {
+        end(State::paired);
+    }
+    co_return std::nullopt;
+}

@@ -1,6 +1,7 @@
 // ZorvikMac: builds the Linux platform and hands it to the application.
 #include <QApplication>
 #include <QDBusConnection>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 
@@ -14,6 +15,8 @@
 #include "HeadlessApp.h"
 #include "JournalSystemLog.h"
 #include "KernelBundleInfo.h"
+#include "KeyAgreement.h"
+#include "KeyPairing.h"
 #include "LinuxAutoFillSettings.h"
 #include "LinuxStatusItem.h"
 #include "LinuxWorkspace.h"
@@ -23,6 +26,7 @@
 #include "Platform.h"
 #include "ProcRunningApplications.h"
 #include "QSettingsUserDefaults.h"
+#include "QrCode.h"
 #include "QtCloudWebTransport.h"
 #include "QtMainActor.h"
 #include "QtPasteboard.h"
@@ -40,6 +44,7 @@ namespace {
 
 const char* const kUsage = R"(Usage: ZorvikMac [--headless] [--log-to-stderr] [--embedded-cloud]
                  [--sign-in | --sign-out]
+       ZorvikMac --pair [--log-to-stderr] [--embedded-cloud]
 
 Receives one-time codes from your phone through your cloud database and publishes each one:
 the tray item's title and popover, latest-code.json for the AutoFill helper, the clipboard
@@ -53,6 +58,11 @@ identities of the code's service. A copy started later takes over from one alrea
   --sign-in         start signing in to iCloud at once: the sign-in page opens in the browser
                     (its address is also logged) and comes back to this computer
   --sign-out        forget the iCloud session first; codes come through the embedded cloud
+  --pair            take the sync key from your iPhone: prints a code to scan in Zorvik on the
+                    iPhone and waits (10 minutes at most, Ctrl+C ends it sooner) until the key
+                    has come through the cloud and is stored in the keychain; exits 0 then, 1
+                    otherwise. Needs no display and leaves a running copy alone, which uses the
+                    new key from its next fetch on
   --version         print the version
   -h, --help        show this text
 

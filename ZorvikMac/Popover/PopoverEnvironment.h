@@ -4,6 +4,7 @@
 
 class AutoFillSettings;
 class CloudAccountSignIn;
+class KeyPairing;
 class MainActor;
 class SystemLog;
 class Workspace;
@@ -19,4 +20,6 @@ struct PopoverEnvironment {
     QTimeZone timeZone = QTimeZone::systemTimeZone();
     // Signing in to the cloud's web service; absent where the desktop has its own account.
     CloudAccountSignIn* cloudSignIn = nullptr;
+    // Receiving the sync key from the phone; absent where the keychain brings it.
+    KeyPairing* keyPairing = nullptr;
 };

@@ -12,6 +12,7 @@
 #include "CodeReceiver.h"
 #include "InterfaceStyle.h"
 #include "MacSettings.h"
+#include "PairingView.h"
 #include "PopoverDivider.h"
 #include "PopoverFooter.h"
 #include "PopoverLook.h"
@@ -140,6 +141,10 @@ QWidget* PopoverView::buildScrollContent(CodeReceiver& receiver, MacSettings& se
     padded->setContentsMargins(16, 12, 16, 12);
     padded->addWidget(new SetupChecklistView(receiver, settings, environment_, checklistPadding));
 
+    if (environment_.keyPairing != nullptr) {
+        column->addWidget(
+            new PairingView(*environment_.keyPairing, environment_.mainActor, content));
+    }
     column->addWidget(checklistPadding);
     column->addWidget(new PopoverDivider(content));
     column->addWidget(codeArea_ = new CodeArea(receiver, environment_.mainActor, content));

@@ -1,6 +1,7 @@
 #include "SetupActions.h"
 
 #include "CloudContainer.h"
+#include "KeyPairing.h"
 #include "Logger.h"
 #include "MacSettings.h"
 #include "Workspace.h"
@@ -16,9 +17,10 @@ void openSettings(Workspace& workspace, const char* url) {
 
 }  // namespace
 
-void performSetupAction(SetupRow::Action action, MacSettings& settings, Workspace& workspace,
-                        AutoFillSettings& autoFillSettings, CloudAccountSignIn* cloudSignIn,
-                        const Logger& logger) {
+void performSetupAction(SetupRow::Action action, MacSettings& settings,
+                        const PopoverEnvironment& environment, const Logger& logger) {
+    Workspace& workspace = environment.workspace;
+    CloudAccountSignIn* cloudSignIn = environment.cloudSignIn;
     switch (action) {
         case SetupRow::Action::openICloudSettings:
             openSettings(workspace, Workspace::iCloudSettingsURL);
@@ -27,7 +29,7 @@ void performSetupAction(SetupRow::Action action, MacSettings& settings, Workspac
             openSettings(workspace, Workspace::notificationSettingsURL);
             break;
         case SetupRow::Action::turnOnAutoFill:
-            autoFillSettings.openCredentialProviderAppSettings();
+            environment.autoFillSettings.openCredentialProviderAppSettings();
             break;
         case SetupRow::Action::toggleLaunchAtLogin:
             settings.setLaunchAtLogin(!settings.launchAtLogin());
@@ -42,6 +44,13 @@ void performSetupAction(SetupRow::Action action, MacSettings& settings, Workspac
         case SetupRow::Action::signOutOfICloud:
             if (cloudSignIn != nullptr) {
                 cloudSignIn->signOut();
+            }
+            break;
+        case SetupRow::Action::pairWithIPhone:
+            if (environment.keyPairing != nullptr) {
+                environment.keyPairing->start();
+            } else {
+                openSettings(workspace, Workspace::iCloudSettingsURL);
             }
             break;
     }

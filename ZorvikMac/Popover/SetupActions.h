@@ -1,17 +1,14 @@
 #pragma once
 
+#include "PopoverEnvironment.h"
 #include "SetupRow.h"
 
-class AutoFillSettings;
-class CloudAccountSignIn;
 class Logger;
 class MacSettings;
-class Workspace;
 
 // Carries out the action behind a checklist row's button: opens the matching settings, where a
 // settings pane cannot be opened the settings application itself, or flips the login item. The
-// outcome is only logged; nothing is reported to the user. `cloudSignIn` is absent where the
-// desktop has its own cloud account.
-void performSetupAction(SetupRow::Action action, MacSettings& settings, Workspace& workspace,
-                        AutoFillSettings& autoFillSettings, CloudAccountSignIn* cloudSignIn,
-                        const Logger& logger);
+// outcome is only logged; nothing is reported to the user. Signing in and pairing use the
+// environment's services where the desktop has them, else the settings.
+void performSetupAction(SetupRow::Action action, MacSettings& settings,
+                        const PopoverEnvironment& environment, const Logger& logger);

@@ -507,8 +507,7 @@ Task<void> SetupChecklistView::runChecks(QPointer<CodeReceiver> receiver) {
 }
 
 void SetupChecklistView::perform(SetupRow::Action action) {
-    performSetupAction(action, settings_, environment_.workspace, environment_.autoFillSettings,
-                       environment_.cloudSignIn, logger_);
+    performSetupAction(action, settings_, environment_, logger_);
 }
 
 void SetupChecklistView::flipLaunchAtLogin(bool on) {

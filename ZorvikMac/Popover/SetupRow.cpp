@@ -19,9 +19,11 @@ const auto kEmbeddedDetail = QStringLiteral(
     "iPhone's.");
 const auto kEmbeddedOnlyDetail =
     QStringLiteral("Codes come only from zorvik-phone on this computer.");
+// This desktop has no synchronised keychain: the key comes by pairing with the phone.
 const auto kKeychainDetail = QStringLiteral(
-    "Waiting for the key: turn on iCloud → Passwords & Keychain on this Mac and on the iPhone; "
-    "it can take a few minutes.");
+    "Waiting for the key: pair with your iPhone. In Zorvik on the iPhone, scan the code this "
+    "shows, and the key comes through iCloud.");
+const auto kPair = QStringLiteral("Pair with iPhone…");
 const auto kPollingDetail =
     QStringLiteral("Codes still arrive by polling while the popover is open.");
 const auto kAutoFillDetail =
@@ -113,12 +115,12 @@ SetupRow syncKeyRow(const SyncKeyState& syncKey) {
                 withAction(withDetail(row(Kind::syncKey, State::pending,
                                           QStringLiteral("iCloud Keychain: waiting for the key")),
                                       kKeychainDetail),
-                           Action::openICloudSettings, kOpenICloudSettings));
+                           Action::pairWithIPhone, kPair));
         case SyncKeyState::Kind::error:
             return withAction(withDetail(row(Kind::syncKey, State::failed,
                                              QStringLiteral("iCloud Keychain: ") + syncKey.message),
                                          kKeychainDetail),
-                              Action::openICloudSettings, kOpenICloudSettings);
+                              Action::pairWithIPhone, kPair);
     }
     Q_UNREACHABLE();
 }
@@ -279,6 +281,8 @@ QString caseName(SetupRow::Action action) {
             return QStringLiteral("signInToICloud");
         case Action::signOutOfICloud:
             return QStringLiteral("signOutOfICloud");
+        case Action::pairWithIPhone:
+            return QStringLiteral("pairWithIPhone");
     }
     Q_UNREACHABLE();
 }

@@ -21,6 +21,7 @@ struct SetupRow {
         toggleLaunchAtLogin,
         signInToICloud,
         signOutOfICloud,
+        pairWithIPhone,
     };
 
     Kind kind = Kind::cloud;

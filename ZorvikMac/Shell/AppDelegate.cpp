@@ -63,8 +63,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         },
         shell_.terminate,
         PopoverEnvironment{platform_.mainActor, platform_.workspace, platform_.autoFillSettings,
-                           platform_.systemLog, QTimeZone::systemTimeZone(),
-                           platform_.cloudSignIn});
+                           platform_.systemLog, QTimeZone::systemTimeZone(), platform_.cloudSignIn,
+                           &app_->keyPairing()});
     popoverPresenter_->setContentView(popoverView_.get());
 
     // Notifications, push registration and the receiver's start.

@@ -6,6 +6,7 @@
 #include "CloudContainer.h"
 #include "CodeReceiver.h"
 #include "CredentialIdentities.h"
+#include "KeyPairing.h"
 #include "MacSettings.h"
 #include "MainActor.h"
 #include "Notifier.h"
@@ -50,6 +51,9 @@ HeadlessApp::HeadlessApp(const Platform& platform, const BundleInfo& bundle) : p
     receiver_ = std::make_unique<CodeReceiver>(*settings_,
                                                LatestCodeStore::make(platform_.appGroupContainers),
                                                false, platform_.userDefaults, receiverServices);
+    keyPairing_ = std::make_unique<KeyPairing>(platform_.mainActor,
+                                               &platform_.cloudContainer.privateCloudDatabase(),
+                                               platform_.keychain, platform_.systemLog);
 }
 
 HeadlessApp::~HeadlessApp() {
@@ -67,6 +71,11 @@ void HeadlessApp::launch() {
         [receiver](const QVariantMap& userInfo) { receiver->handleRemoteNotification(userInfo); },
     });
     platform_.remoteNotifications.registerForRemoteNotifications();
+    // A key from the phone opens the code that waits for it, without a restart.
+    keyPairing_->keyStored = [receiver = QPointer<CodeReceiver>(receiver),
+                              &actor = platform_.mainActor] {
+        actor.spawn(recheckAndFetch(receiver, actor));
+    };
     if (platform_.cloudSignIn != nullptr) {
         // A sign-in or sign-out changes where codes come from: check at once and fetch.
         platform_.cloudSignIn->accountChanged = [receiver = QPointer<CodeReceiver>(receiver),

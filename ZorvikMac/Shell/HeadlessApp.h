@@ -9,6 +9,7 @@
 class ClipboardPublisher;
 class CodeReceiver;
 class CredentialIdentities;
+class KeyPairing;
 class MacSettings;
 class Notifier;
 struct BundleInfo;
@@ -31,6 +32,8 @@ public:
 
     CodeReceiver& receiver() { return *receiver_; }
     MacSettings& settings() { return *settings_; }
+    // Receiving the sync key from the phone.
+    KeyPairing& keyPairing() { return *keyPairing_; }
 
 private:
     Platform platform_;
@@ -39,5 +42,6 @@ private:
     std::unique_ptr<Notifier> notifier_;
     std::unique_ptr<CredentialIdentities> identities_;
     std::unique_ptr<CodeReceiver> receiver_;
+    std::unique_ptr<KeyPairing> keyPairing_;
     bool terminated_ = false;
 };

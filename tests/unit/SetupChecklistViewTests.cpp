@@ -333,7 +333,7 @@ TEST_F(SetupChecklistViewTest, TheWaitingKeyRowKeepsItsSpinnerDetailAndButton) {
     EXPECT_EQ(title("syncKey"), "iCloud Keychain: waiting for the key");
     EXPECT_TRUE(spinnerShowing("syncKey"));
     EXPECT_TRUE(detailShowing("syncKey"));
-    EXPECT_EQ(button("syncKey")->text(), "Open iCloud settings");
+    EXPECT_EQ(button("syncKey")->text(), "Pair with iPhone\u2026");
 }
 
 // The login item.

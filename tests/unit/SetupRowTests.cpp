@@ -37,8 +37,9 @@ using Action = SetupRow::Action;
 
 const QString kOpenICloud = QStringLiteral("Open iCloud settings");
 const QString kKeychainDetail = QStringLiteral(
-    "Waiting for the key: turn on iCloud \u2192 Passwords & Keychain on this Mac and on the "
-    "iPhone; it can take a few minutes.");
+    "Waiting for the key: pair with your iPhone. In Zorvik on the iPhone, scan the code this "
+    "shows, and the key comes through iCloud.");
+const QString kPair = QStringLiteral("Pair with iPhone\u2026");
 const QString kPollingDetail =
     QStringLiteral("Codes still arrive by polling while the popover is open.");
 const QString kAutoFillDetail =
@@ -136,7 +137,7 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
          {cloudFailed("iCloud: not signed in",
                       "Sign in with the same Apple Account as your iPhone."),
           spinning(row(Kind::syncKey, State::pending, "iCloud Keychain: waiting for the key",
-                       kKeychainDetail, Action::openICloudSettings, kOpenICloud)),
+                       kKeychainDetail, Action::pairWithIPhone, kPair)),
           registering,
           row(Kind::autoFill, State::failed, "AutoFill: off", kAutoFillDetail,
               Action::turnOnAutoFill, "Turn on AutoFill"),
@@ -153,7 +154,7 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
          {cloudFailed("iCloud: restricted",
                       "Parental controls or a profile block iCloud for this app."),
           row(Kind::syncKey, State::failed, "iCloud Keychain: keyring is locked", kKeychainDetail,
-              Action::openICloudSettings, kOpenICloud),
+              Action::pairWithIPhone, kPair),
           pushFailed("Subscription: Quota exceeded"),
           row(Kind::notifications, State::failed, "Notifications: off",
               "Allow Zorvik so a banner shows each code with a Copy button.",
@@ -348,7 +349,10 @@ TEST(SetupRowKindTest, KindsReadBackOnlyFromTheirOwnRawValues) {
 class SetupActionTest : public testing::Test {
 protected:
     void perform(Action action) {
-        performSetupAction(action, settings, workspace, autoFill, cloudSignIn, logger);
+        performSetupAction(
+            action, settings,
+            PopoverEnvironment{mainActor, workspace, autoFill, log, QTimeZone::utc(), cloudSignIn},
+            logger);
     }
 
     // Counts what the sign-in actions ask for.

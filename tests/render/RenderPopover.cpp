@@ -17,6 +17,7 @@
 #include "FakeRemoteNotifications.h"
 #include "FakeUserNotificationCenter.h"
 #include "FakeWorkspace.h"
+#include "KeyPairing.h"
 #include "MacSettings.h"
 #include "ManualMainActor.h"
 #include "Notifier.h"
@@ -41,6 +42,8 @@ struct PopoverState {
     bool copied = false;
     bool diagnosticsCopied = false;
     std::optional<QString> loginItemRefusal;
+    // No key on this desktop yet, and an offer to receive it open.
+    bool pairing = false;
 };
 
 BundleInfo bundle() {
@@ -55,8 +58,10 @@ BundleInfo bundle() {
 class PopoverScene final : public SceneContent {
 public:
     explicit PopoverScene(const PopoverState& state) : state_(state) {
-        keychain_.items.insert({"net.brontal.zorvik.sync", "sync-key"},
-                               QByteArray("0123456789abcdef0123456789abcdef"));
+        if (!state.pairing) {
+            keychain_.items.insert({"net.brontal.zorvik.sync", "sync-key"},
+                                   QByteArray("0123456789abcdef0123456789abcdef"));
+        }
         remote_.registered = true;
         center_.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
         identityStore_.enabled = state.autoFill;
@@ -86,9 +91,13 @@ public:
             actor_.runUntilIdle();
             actor_.setWallClock(shownAt);
         }
+        if (state.pairing) {
+            pairing_.start();
+        }
         view_ = new PopoverView(
             receiver_, settings_, screen_, [](double, double) {}, [] {},
-            PopoverEnvironment{actor_, workspace_, autoFillSettings_, log_, QTimeZone::utc()});
+            PopoverEnvironment{actor_, workspace_, autoFillSettings_, log_, QTimeZone::utc(),
+                               nullptr, &pairing_});
     }
 
     // A view that no frame took (the one measured for the frame's size) goes before the
@@ -139,6 +148,7 @@ private:
                             &notifier_, &identities_, bundle(), QTimeZone::utc()}};
     PopoverScreen screen_;
     FakeAutoFillSettings autoFillSettings_;
+    KeyPairing pairing_{actor_, &cloud_.privateCloudDatabase(), keychain_, log_};
     QPointer<PopoverView> view_;
 };
 
@@ -175,6 +185,11 @@ std::vector<Scene> scenes() {
     PopoverState copied = code;
     copied.copied = true;
 
+    PopoverState pairing;
+    pairing.checked = true;
+    pairing.firstRun = false;
+    pairing.pairing = true;
+
     PopoverState diagnostics = ready;
     diagnostics.diagnosticsCopied = true;
     diagnostics.loginItemRefusal = QStringLiteral("The login item could not be added.");
@@ -188,6 +203,7 @@ std::vector<Scene> scenes() {
         popoverScene(QStringLiteral("expired"), expired),
         popoverScene(QStringLiteral("just-copied"), copied),
         popoverScene(QStringLiteral("diagnostics-copied"), diagnostics),
+        popoverScene(QStringLiteral("pairing"), pairing),
     };
 }
 
@@ -196,8 +212,10 @@ std::vector<Scene> scenes() {
 int main(int argc, char** argv) {
     return runRenderTool(
         argc, argv, QStringLiteral("zorvik-render-popover"),
-        QStringLiteral("Draws the popover's content in its states: first run, needs setup, ready "
-                       "and folded, a code with 42 s left, a code under 15 s, an expired code, "
-                       "just copied, and diagnostics copied (with a login-item error)."),
+        QStringLiteral(
+            "Draws the popover's content in its states: first run, needs setup, ready "
+            "and folded, a code with 42 s left, a code under 15 s, an expired code, "
+            "just copied, diagnostics copied (with a login-item error), and pairing with the "
+            "iPhone."),
         scenes);
 }

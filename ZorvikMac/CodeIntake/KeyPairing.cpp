@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <algorithm>
+#include <utility>
 
 #include "AesGcm.h"
 #include "CloudContainer.h"
@@ -37,6 +38,9 @@ KeyPairing::KeyPairing(MainActor& mainActor, CloudDatabase* database, Keychain& 
 
 KeyPairing::~KeyPairing() {
     lookups_.cancel();
+    if (expiryTimer_) {
+        mainActor_.stopTimer(*expiryTimer_);
+    }
 }
 
 QString KeyPairing::offerText() const {
@@ -52,11 +56,18 @@ double KeyPairing::secondsLeft() const {
 
 void KeyPairing::start() {
     lookups_.cancel();
+    if (expiryTimer_) {
+        mainActor_.stopTimer(*std::exchange(expiryTimer_, std::nullopt));
+    }
     offer_.reset();
     offer_.emplace(PairingOffer::make(mainActor_.now()));
     lastIgnored_.reset();
     state_ = State::offering;
     log_.info("pairing: offer open for %ld s", static_cast<long>(PairingOffer::lifetime));
+    expiryTimer_ = mainActor_.startTimer(PairingOffer::lifetime, [this] {
+        expiryTimer_.reset();
+        expire();
+    });
     lookups_ = mainActor_.spawn(lookUp(QPointer<KeyPairing>(this), mainActor_));
     Q_EMIT stateChanged();
 }
@@ -68,9 +79,19 @@ void KeyPairing::cancel() {
     }
 }
 
+void KeyPairing::expire() {
+    if (state_ == State::offering) {
+        log_.info("pairing: the offer ended unanswered");
+        end(State::expired);
+    }
+}
+
 void KeyPairing::end(State state) {
     lookups_.cancel();
     lookups_ = TaskHandle();
+    if (expiryTimer_) {
+        mainActor_.stopTimer(*std::exchange(expiryTimer_, std::nullopt));
+    }
     // Scrubbed by its destructor.
     offer_.reset();
     lastIgnored_.reset();
@@ -93,8 +114,7 @@ bool KeyPairing::store(const SymmetricKey& key) {
 Task<void> KeyPairing::lookUp(QPointer<KeyPairing> self, MainActor& actor) {
     while (self && self->state_ == State::offering) {
         if (self->secondsLeft() <= 0) {
-            self->log_.info("pairing: the offer ended unanswered");
-            self->end(State::expired);
+            self->expire();
             co_return;
         }
         if (self->database_ != nullptr) {
@@ -102,6 +122,11 @@ Task<void> KeyPairing::lookUp(QPointer<KeyPairing> self, MainActor& actor) {
                 actor, *self->database_, QString::fromLatin1(KeyHandoff::recordName));
             const bool cancelled = co_await isCancelled();
             if (!self || cancelled || self->state_ != State::offering) {
+                co_return;
+            }
+            // An answer that took until after the offer's end comes too late.
+            if (self->secondsLeft() <= 0) {
+                self->expire();
                 co_return;
             }
             if (const auto* record = std::get_if<CloudRecord>(&answer)) {

@@ -8,13 +8,13 @@
 
 #include "CloudRecord.h"
 #include "Logger.h"
+#include "MainActor.h"
 #include "PairingOffer.h"
 #include "SymmetricKey.h"
 #include "Task.h"
 
 class CloudDatabase;
 class Keychain;
-class MainActor;
 
 // Receives the sync key from the phone. While an offer is open (10 minutes at most), the record
 // "key-handoff" is looked up every 2 seconds; one that answers the offer gives the sync key,
@@ -56,6 +56,7 @@ Q_SIGNALS:
 
 private:
     static Task<void> lookUp(QPointer<KeyPairing> self, MainActor& actor);
+    void expire();
     void end(State state);
     bool store(const SymmetricKey& key);
 
@@ -66,6 +67,8 @@ private:
     State state_ = State::idle;
     std::optional<PairingOffer> offer_;
     TaskHandle lookups_;
+    // Ends the offer when its time is up, also while a look-up is still waiting for its answer.
+    std::optional<MainActor::TimerId> expiryTimer_;
     // The last record ignored, so the same one is logged once, not every 2 seconds.
     std::optional<CloudRecord> lastIgnored_;
 };

@@ -37,6 +37,7 @@ QString PairingURI::text() const {
 std::variant<PairingURI, QString> PairingURI::parse(const QString& text) {
     const QUrl url(text.trimmed(), QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != u"zorvik" || url.host() != u"pair" ||
+        !url.userInfo().isEmpty() || url.port() != -1 || url.hasFragment() ||
         !(url.path().isEmpty() || url.path() == u"/")) {
         return QStringLiteral("not a Zorvik pairing code");
     }

@@ -16,6 +16,15 @@ std::variant<SymmetricKey, QString> parse(const QString& text) {
     if (hex.match(compact).hasMatch()) {
         return *SymmetricKey::fromBytes(QByteArray::fromHex(compact.toLatin1()));
     }
+    // Only hex digits, but not 64 of them: say so rather than count it as base64. 43 is the one
+    // length at which such text can still be 32 bytes of base64.
+    static const QRegularExpression hexDigits(QStringLiteral("^[0-9A-Fa-f]+$"));
+    if (compact.size() != 43 && hexDigits.match(compact).hasMatch()) {
+        return QStringLiteral(
+                   "This is %1 hexadecimal digits; a sync key is 64 of them, or 32 bytes of "
+                   "base64.")
+            .arg(compact.size());
+    }
     static const QRegularExpression base64(QStringLiteral("^[A-Za-z0-9+/_-]+={0,2}$"));
     const bool urlSafe = compact.contains(u'-') || compact.contains(u'_');
     if (!base64.match(compact).hasMatch() ||

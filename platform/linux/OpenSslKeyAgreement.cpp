@@ -111,7 +111,11 @@ QByteArray hkdfSha256(QByteArrayView inputKey, QByteArrayView salt, QByteArrayVi
     }
     check(EVP_PKEY_derive_init(context.get()));
     check(EVP_PKEY_CTX_set_hkdf_md(context.get(), EVP_sha256()));
-    check(EVP_PKEY_CTX_set1_hkdf_salt(context.get(), bytes(salt), int(salt.size())));
+    // No salt is a salt of zeros (RFC 5869). OpenSSL refuses a salt without a pointer, as an
+    // empty view has, and derives the same when none is set.
+    if (!salt.isEmpty()) {
+        check(EVP_PKEY_CTX_set1_hkdf_salt(context.get(), bytes(salt), int(salt.size())));
+    }
     check(EVP_PKEY_CTX_set1_hkdf_key(context.get(), bytes(inputKey), int(inputKey.size())));
     check(EVP_PKEY_CTX_add1_hkdf_info(context.get(), bytes(info), int(info.size())));
     QByteArray out(length, Qt::Uninitialized);

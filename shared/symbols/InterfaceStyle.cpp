@@ -69,6 +69,10 @@ QFont systemFont(int pixelSize, QFont::Weight weight) {
 
 QFont monospacedFont(int pixelSize, QFont::Weight weight) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // The system's "monospace" may name a face that does not say it is fixed-pitch (Noto Sans
+    // Mono); asking for fixed pitch makes the match prefer one that does.
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;

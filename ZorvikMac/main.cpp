@@ -15,7 +15,7 @@
 #include "HeadlessApp.h"
 #include "JournalSystemLog.h"
 #include "KernelBundleInfo.h"
-#include "KeyAgreement.h"
+#include "KeyHandoff.h"
 #include "KeyPairing.h"
 #include "LinuxAutoFillSettings.h"
 #include "LinuxStatusItem.h"
@@ -160,6 +160,206 @@ bool takeCloudOptions(QStringList& arguments, CloudOptions& options) {
     return true;
 }
 
+// The web service's address, token and sign-in port: the build's, or the developer's options.
+CloudWebConfiguration webConfiguration(const CloudOptions& options) {
+    CloudWebConfiguration configuration = CloudWebConfiguration::fromBuild();
+    if (options.url) {
+        configuration.baseURL = QUrl(*options.url);
+    }
+    if (options.apiToken) {
+        configuration.apiToken = *options.apiToken;
+    }
+    if (options.signInPort) {
+        configuration.signInPort = *options.signInPort;
+    }
+    return configuration;
+}
+
+// The cloud as the app and --pair both use it: the web service once a session is stored, the
+// embedded cloud otherwise (or always, with --embedded-cloud).
+struct Clouds {
+    Clouds(MainActor& mainActor, SystemLog& systemLog, Keychain& keychain,
+           CloudWebConfiguration configuration, bool embeddedOnly)
+        : embedded(mainActor, LocalCloud::standardRootDirectory()),
+          workspace(mainActor),
+          webSession(mainActor, webTransport, keychain, systemLog, std::move(configuration)),
+          webCloud(webSession, CloudWebDatabase::standardStateFile()),
+          webPush(mainActor, webSession, webTransport, systemLog),
+          cloud(mainActor, workspace, systemLog, embedded,
+                webSession.configuration().isUsable() ? &webCloud : nullptr,
+                webSession.configuration().isUsable() ? &webPush : nullptr, {embeddedOnly, 600}) {}
+
+    LocalCloud embedded;
+    LinuxWorkspace workspace;
+    QtCloudWebTransport webTransport;
+    CloudWebSession webSession;
+    CloudWebContainer webCloud;
+    WebCourierPush webPush;
+    SwitchingCloud cloud;
+};
+
+// The log while --pair waits at a terminal. Every line goes to the journal as usual, but the
+// terminal shows the code to scan, so it gets only what the user must know: errors (the
+// keychain refusing the key, say) and the hand-offs that were turned down for this offer (a
+// seal that does not open, a stale record), lest the user wait out the 10 minutes for nothing.
+// A hand-off for another pairing is left out: a finished pairing leaves its record in the cloud,
+// and it would show at the start of every later one. With --log-to-stderr the journal's own echo
+// shows every line instead.
+class PairingLog final : public SystemLog {
+public:
+    PairingLog(SystemLog& journal, bool journalEchoes)
+        : journal_(journal), journalEchoes_(journalEchoes) {}
+
+    void write(LogLevel level, const QString& subsystem, const QString& category,
+               const QString& message) override {
+        journal_.write(level, subsystem, category, message);
+        if (journalEchoes_ || message == otherPairing_) {
+            return;
+        }
+        if (level == LogLevel::error || message.startsWith(u"pairing: ignored")) {
+            std::fprintf(stderr, "ZorvikMac: %s\n", message.toUtf8().constData());
+        }
+    }
+
+private:
+    SystemLog& journal_;
+    bool journalEchoes_;
+    // The line KeyPairing writes for a record of another offer.
+    const QString otherPairing_ = QStringLiteral("pairing: ignored ") +
+                                  KeyHandoff::describe(KeyHandoff::Rejection::otherPairing);
+};
+
+// Modules of light margin around the code; scanners want some, and a terminal has few lines.
+constexpr int kQuietZone = 2;
+
+// The QR code as terminal text, two module rows to a line. Light modules and the margin are
+// drawn ("█", "▀", "▄") and dark ones left blank, the usual way for terminals: the code reads
+// dark on light in a light-on-dark terminal, and a dark-on-light terminal shows it inverted,
+// which phone cameras read as well. With an odd number of rows, the last line's lower half is
+// the terminal's own background.
+QByteArray terminalPicture(const QrCode& code) {
+    const int side = code.size + 2 * kQuietZone;
+    const auto isLight = [&code, side](int x, int y) {
+        if (y >= side) {
+            return false;
+        }
+        const int column = x - kQuietZone;
+        const int row = y - kQuietZone;
+        if (column < 0 || row < 0 || column >= code.size || row >= code.size) {
+            return true;
+        }
+        return !code.isDark(column, row);
+    };
+    QString text;
+    for (int y = 0; y < side; y += 2) {
+        for (int x = 0; x < side; ++x) {
+            const bool upper = isLight(x, y);
+            const bool lower = isLight(x, y + 1);
+            text += upper ? (lower ? u'\u2588' : u'\u2580') : (lower ? u'\u2584' : u' ');
+        }
+        text += u'\n';
+    }
+    return text.toUtf8();
+}
+
+// --pair: one offer, shown as a code to scan and as its text, until the phone's hand-off is
+// stored (exit 0), the offer ends or a signal cancels it (exit 1). The running copy, if any,
+// is left alone: it reads the keychain at every fetch, so it opens codes with the new key
+// without being told.
+int pairAtTerminal(MainActor& mainActor, SystemLog& systemLog, Keychain& keychain, Clouds& clouds) {
+    KeyPairing pairing(mainActor, &clouds.cloud.privateCloudDatabase(), keychain, systemLog);
+    bool stored = false;
+    pairing.keyStored = [&stored] { stored = true; };
+    QObject::connect(&pairing, &KeyPairing::stateChanged, [&pairing, &stored] {
+        switch (pairing.state()) {
+            case KeyPairing::State::paired:
+                if (stored) {
+                    std::puts("The sync key from your iPhone is stored.");
+                    std::fflush(stdout);
+                    QCoreApplication::exit(0);
+                } else {
+                    std::fputs("ZorvikMac: pairing ended without storing a key\n", stderr);
+                    QCoreApplication::exit(1);
+                }
+                break;
+            case KeyPairing::State::expired:
+                std::fprintf(stderr,
+                             "ZorvikMac: the pairing code was not answered within %ld minutes "
+                             "and has ended; the sync key is unchanged\n",
+                             static_cast<long>(PairingOffer::lifetime / 60));
+                QCoreApplication::exit(1);
+                break;
+            case KeyPairing::State::cancelled:
+                QCoreApplication::exit(1);
+                break;
+            case KeyPairing::State::idle:
+            case KeyPairing::State::offering:
+                break;
+        }
+    });
+    // Ctrl+C, `kill` or the terminal closing: the offer ends and its private key is scrubbed.
+    UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP}, [&pairing](int signal) {
+        if (pairing.state() != KeyPairing::State::offering) {
+            return;  // already ending, perhaps with the key stored
+        }
+        std::fprintf(stderr, "ZorvikMac: pairing cancelled by %s; the sync key is unchanged\n",
+                     signalName(signal).toLatin1().constData());
+        pairing.cancel();
+    });
+    try {
+        pairing.start();
+    } catch (const Error& error) {
+        std::fprintf(stderr, "ZorvikMac: no pairing code could be made: %s\n",
+                     error.localizedDescription().toUtf8().constData());
+        return 1;
+    }
+
+    const QByteArray uri = pairing.offerText().toUtf8();
+    const QrCode code = QrCode::encode(uri);
+    if (code.size > 0) {
+        std::fputs(terminalPicture(code).constData(), stdout);
+    } else {
+        std::fputs("ZorvikMac: the code could not be drawn; the iPhone can take its text\n",
+                   stderr);
+    }
+    const CloudBackendInfo backend = clouds.cloud.backendInfo();
+    std::printf(
+        "\n%s\n\nScan this code in Zorvik on your iPhone to send this computer your sync key.\n"
+        "It stays open for %ld minutes; Ctrl+C ends it sooner.\nWaiting for the key through "
+        "%s%s.\n",
+        uri.constData(), std::lround(pairing.secondsLeft() / 60),
+        backend.kind == CloudBackendInfo::Kind::embedded ? "the " : "",
+        backend.description.toUtf8().constData());
+    std::fflush(stdout);
+
+    // A cloud that cannot answer would leave the user waiting for nothing: say so at once. The
+    // lookups go on all the same, as the cloud may come back.
+    const auto alive = std::make_shared<bool>(true);
+    clouds.cloud.accountStatus(
+        [weak = std::weak_ptr<bool>(alive)](std::variant<int, CloudError> answer) {
+            if (weak.expired()) {
+                return;
+            }
+            if (const auto* error = std::get_if<CloudError>(&answer)) {
+                std::fprintf(stderr, "ZorvikMac: the cloud did not answer: %s\n",
+                             error->localizedDescription().toUtf8().constData());
+            } else if (std::get<int>(answer) == CloudContainer::noAccount) {
+                std::fputs(
+                    "ZorvikMac: the cloud says no one is signed in, so the key cannot come through "
+                    "it; sign in with ZorvikMac --sign-in and pair again\n",
+                    stderr);
+            } else if (std::get<int>(answer) != CloudContainer::available) {
+                std::fprintf(stderr, "ZorvikMac: the cloud account is not available (status %d)\n",
+                             std::get<int>(answer));
+            }
+        });
+
+    const int status = QCoreApplication::exec();
+    // The last lookup's answer holds the web session's next token.
+    clouds.webSession.finishCallsUnderWay(2);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,17 +380,22 @@ int main(int argc, char** argv) {
     if (!takeCloudOptions(arguments, cloudOptions)) {
         return 2;
     }
-    const QStringList ours{QStringLiteral("--headless"), QStringLiteral("--log-to-stderr"),
+    const QStringList ours{QStringLiteral("--headless"),       QStringLiteral("--log-to-stderr"),
                            QStringLiteral("--embedded-cloud"), QStringLiteral("--sign-in"),
-                           QStringLiteral("--sign-out")};
+                           QStringLiteral("--sign-out"),       QStringLiteral("--pair")};
     const bool headless = arguments.contains(ours[0]);
     const bool logToStderr = arguments.contains(ours[1]);
     const bool embeddedOnly = arguments.contains(ours[2]);
     const bool signIn = arguments.contains(ours[3]);
     const bool signOut = arguments.contains(ours[4]);
+    const bool pair = arguments.contains(ours[5]);
     if (signIn && (signOut || embeddedOnly)) {
         std::fputs("ZorvikMac: --sign-in goes with neither --sign-out nor --embedded-cloud\n",
                    stderr);
+        return 2;
+    }
+    if (pair && (signIn || signOut)) {
+        std::fputs("ZorvikMac: --pair goes with neither --sign-in nor --sign-out\n", stderr);
         return 2;
     }
     const auto refuse = [](const QString& argument) {
@@ -203,7 +408,10 @@ int main(int argc, char** argv) {
     const QByteArray platformAsked = qgetenv("QT_QPA_PLATFORM");
     // Set when the toolkit may end up offscreen although a display was meant.
     bool mayFallBack = false;
-    if (!hasDisplay()) {
+    if (pair) {
+        // Pairing shows nothing but text, so it runs the same with a display or without.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else if (!hasDisplay()) {
         if (!headless) {
             std::fputs(
                 "ZorvikMac: no display for the tray item (DISPLAY and WAYLAND_DISPLAY are "
@@ -257,6 +465,16 @@ int main(int argc, char** argv) {
     // Lets the desktop match our windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("net.brontal.zorvik"));
 
+    if (pair) {
+        // Only what the pairing needs: no clipboard, receiver, take-over or tray.
+        QtMainActor mainActor;
+        JournalSystemLog journal(QStringLiteral("ZorvikMac"), logToStderr);
+        PairingLog systemLog(journal, logToStderr);
+        SecretServiceKeychain keychain;
+        Clouds clouds(mainActor, systemLog, keychain, webConfiguration(cloudOptions), embeddedOnly);
+        return pairAtTerminal(mainActor, systemLog, keychain, clouds);
+    }
+
     // The clipboard before the main actor, so the actor and its pending clear go first.
     QtPasteboard pasteboard;
     QtMainActor mainActor;
@@ -272,26 +490,9 @@ int main(int argc, char** argv) {
         mainActor,
         containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier)),
         NativeMessagingHosts::perUserDirectories());
-    LocalCloud embeddedCloud(mainActor, LocalCloud::standardRootDirectory());
-    LinuxWorkspace workspace(mainActor);
-    CloudWebConfiguration webConfiguration = CloudWebConfiguration::fromBuild();
-    if (cloudOptions.url) {
-        webConfiguration.baseURL = QUrl(*cloudOptions.url);
-    }
-    if (cloudOptions.apiToken) {
-        webConfiguration.apiToken = *cloudOptions.apiToken;
-    }
-    if (cloudOptions.signInPort) {
-        webConfiguration.signInPort = *cloudOptions.signInPort;
-    }
-    QtCloudWebTransport webTransport;
-    CloudWebSession webSession(mainActor, webTransport, keychain, systemLog, webConfiguration);
-    CloudWebContainer webCloud(webSession, CloudWebDatabase::standardStateFile());
-    WebCourierPush webPush(mainActor, webSession, webTransport, systemLog);
-    const bool webUsable = webConfiguration.isUsable();
-    SwitchingCloud cloud(mainActor, workspace, systemLog, embeddedCloud,
-                         webUsable ? &webCloud : nullptr, webUsable ? &webPush : nullptr,
-                         {embeddedOnly, 600});
+    Clouds clouds(mainActor, systemLog, keychain, webConfiguration(cloudOptions), embeddedOnly);
+    SwitchingCloud& cloud = clouds.cloud;
+    CloudWebSession& webSession = clouds.webSession;
     // After the launch, so that an older copy has been asked to quit first.
     const auto changeAccount = [&cloud, signIn, signOut] {
         if (signOut) {
@@ -303,7 +504,7 @@ int main(int argc, char** argv) {
     };
     const QString applicationDirectory = QCoreApplication::applicationDirPath();
     LinuxAutoFillSettings autoFillSettings(
-        workspace, systemLog,
+        clouds.workspace, systemLog,
         LinuxAutoFillSettings::locateHost(applicationDirectory,
                                           QStringLiteral(ZORVIK_AUTOFILL_HOST_PATH)),
         LinuxAutoFillSettings::locateExtension(applicationDirectory,
@@ -321,7 +522,7 @@ int main(int argc, char** argv) {
                             identityStore,
                             cloud,
                             cloud.remoteNotifications(),
-                            workspace,
+                            clouds.workspace,
                             autoFillSettings,
                             &cloud};
     const BundleInfo bundle =

@@ -8,8 +8,11 @@
 #include "CloudWebConfiguration.h"
 #include "CommandLine.h"
 #include "Iso8601.h"
+#include "KeyAgreement.h"
+#include "KeyHandoff.h"
 #include "Keychain.h"
 #include "LocalCloud.h"
+#include "PairingOffer.h"
 #include "PendingCode.h"
 #include "WebCloudWriter.h"
 
@@ -30,6 +33,7 @@ Commands:
   clear                    delete the cloud record pending-code
   account STATUS           set the cloud account status the desktop sees
   show                     print the cloud record, the subscriptions and the account status
+  pair URI                 answer the desktop's pairing code: hand it the sync key
 
 Run 'zorvik-phone COMMAND --help' for the options of a command. The cloud is the embedded
 one, a directory (default: $XDG_DATA_HOME/net.brontal.zorvik/cloud/iCloud.net.brontal.zorvik).
@@ -119,7 +123,26 @@ something there cannot be read (and says what).
   --cloud-dir DIR   the cloud's directory (default: the desktop's)
 )";
 
+const char* const kPairUsage = R"(Usage: zorvik-phone pair URI [OPTIONS]
+
+Answers the pairing code that 'ZorvikMac --pair' shows, as the phone does when it scans it:
+seals the sync key to the desktop's public key in URI (zorvik://pair?v=1&id=…&pk=…) and saves
+it in the cloud's private database as the record "key-handoff" (type KeyHandoff), replacing any
+earlier one. Only the desktop that shows the code can open it.
+  --key-file PATH         hand over the key (exactly 32 raw bytes) in PATH instead of the
+                          keychain's
+  --expires-in SECONDS    how long the record may be taken (default 300, at most 600)
+  --cloud-dir DIR         the cloud's directory (default: the desktop's)
+  --cloud-url URL         write through the cloud's web service at URL instead (a test double
+                          on this computer: the tool signs in by following its sign-in page)
+  --cloud-api-token TOK   the container's API token for --cloud-url (default: the build's)
+)";
+
 constexpr double kDefaultLifetime = 90;
+// How long a hand-off record may be taken: the desktop's offer lasts 10 minutes at most, so a
+// record meant to outlive it would only wait in the cloud for nobody.
+constexpr double kDefaultHandoffLifetime = 300;
+constexpr double kLongestHandoffLifetime = 600;
 
 const QString kRecordName = QStringLiteral("pending-code");
 const QString kRecordType = QStringLiteral("PendingCode");
@@ -203,6 +226,9 @@ int PhoneTool::run(const QStringList& arguments) {
     }
     if (command == u"show") {
         return show(rest);
+    }
+    if (command == u"pair") {
+        return pair(rest);
     }
     return fail(badInput, QStringLiteral("unknown command '%1' (see --help)").arg(command));
 }
@@ -782,4 +808,85 @@ int PhoneTool::open(const QStringList& arguments) {
         io_.writeStderr(openError.localizedDescription() + u'\n');
         return failed;
     }
+}
+
+int PhoneTool::pair(const QStringList& arguments) {
+    if (wantsHelp(arguments)) {
+        io_.writeStdout(kPairUsage);
+        return ok;
+    }
+    QString error;
+    const auto line = CommandLine::parse(
+        arguments,
+        {QStringLiteral("key-file"), QStringLiteral("expires-in"), QStringLiteral("cloud-dir"),
+         QStringLiteral("cloud-url"), QStringLiteral("cloud-api-token")},
+        {}, error);
+    if (!line) {
+        return fail(badInput, error);
+    }
+    if (line->positional().size() != 1) {
+        return fail(badInput, QStringLiteral("pair needs one URI, the text of the desktop's "
+                                             "pairing code"));
+    }
+    const auto parsed = PairingURI::parse(line->positional().first());
+    if (const auto* problem = std::get_if<QString>(&parsed)) {
+        return fail(badInput, *problem);
+    }
+    const PairingURI& uri = std::get<PairingURI>(parsed);
+
+    double lifetime = kDefaultHandoffLifetime;
+    if (const auto given = line->value(QStringLiteral("expires-in"))) {
+        bool isNumber = false;
+        lifetime = given->toDouble(&isNumber);
+        if (!isNumber || !std::isfinite(lifetime) || lifetime <= 0 ||
+            lifetime > kLongestHandoffLifetime) {
+            return fail(badInput,
+                        QStringLiteral("--expires-in must be a number of seconds above 0 and at "
+                                       "most %1")
+                            .arg(kLongestHandoffLifetime));
+        }
+    }
+    int webProblem = ok;
+    auto web = webCloud(*line, webProblem);
+    if (webProblem != ok) {
+        return webProblem;
+    }
+    const auto root = web ? std::optional<QString>(QString()) : cloudDirectory(*line);
+    if (!root) {
+        return badInput;
+    }
+    const KeySource source = readKey(line->value(QStringLiteral("key-file")), keychain_);
+    if (!source.key) {
+        return fail(source.exitCode, source.problem);
+    }
+
+    const Instant expiresAt = addingSeconds(now_(), lifetime);
+    CloudRecord record;
+    try {
+        record = KeyHandoff::seal(*source.key, uri, expiresAt);
+    } catch (const KeyAgreementError& agreementError) {
+        // A key of small order, such as all zeros, agrees on nothing: the URI is at fault.
+        if (agreementError.kind() == KeyAgreementError::Kind::weakPublicKey) {
+            return fail(badInput,
+                        QStringLiteral("the pairing code's pk is not a usable public key"));
+        }
+        return fail(failed, agreementError.localizedDescription());
+    } catch (const Error& sealError) {
+        return fail(failed, sealError.localizedDescription());
+    }
+    if (web) {
+        if (const auto problem = web->save(record)) {
+            return fail(failed, *problem);
+        }
+    } else {
+        try {
+            LocalCloudDatabase::writeRecord(LocalCloud::privateDatabaseDirectory(*root), record);
+        } catch (const CloudError& writeError) {
+            return fail(failed, writeError.localizedDescription());
+        }
+    }
+    io_.writeStderr(QStringLiteral("zorvik-phone: saved the record %1 (expires %2) in %3\n")
+                        .arg(record.recordName, Iso8601::format(expiresAt).value_or(QString()),
+                             web ? *line->value(QStringLiteral("cloud-url")) : *root));
+    return ok;
 }

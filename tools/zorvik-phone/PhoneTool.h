@@ -16,7 +16,8 @@ struct PendingCode;
 
 // The phone's side of Zorvik on the command line: it holds the sync key in the keychain, seals
 // codes the way the phone does and writes them into the embedded cloud's private database, where
-// the desktop finds them. `run` never exits the process, so tests drive it whole.
+// the desktop finds them, and answers the desktop's pairing code with the sync key. `run` never
+// exits the process, so tests drive it whole.
 class PhoneTool {
 public:
     struct Io {
@@ -44,6 +45,7 @@ private:
     int clear(const QStringList& arguments);
     int account(const QStringList& arguments);
     int show(const QStringList& arguments);
+    int pair(const QStringList& arguments);
 
     // The code the seal options describe; an exit code (after saying why) when they do not fit.
     int readPendingCode(const QString& command, const CommandLine& line, PendingCode& pending);

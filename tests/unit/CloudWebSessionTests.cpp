@@ -411,3 +411,58 @@ TEST_F(CloudWebSessionTest, APostCarriesItsBodyAndAGetNone) {
 }
 
 }  // namespace
+
+// --- Another process of the same user ----------------------------------------------------
+
+namespace {
+
+QByteArray refusal() {
+    return R"({"serverErrorCode":"AUTHENTICATION_REQUIRED","reason":"spent",)"
+           R"("redirectURL":"https://signin.example.test/"})";
+}
+
+}  // namespace
+
+TEST_F(CloudWebSessionTest, ARefusalTriesOnceMoreWithTheTokenAnotherProcessStored) {
+    lookup();
+    actor.runUntilIdle();
+    // Meanwhile another process spent the shared token and stored its successor.
+    keychain.items.insert(tokenKey(), kSecondToken);
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(421, refusal()));
+    actor.runUntilIdle();
+
+    ASSERT_EQ(transport.sentCount(), 2u) << "the same call leaves again";
+    EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kSecondToken}));
+    EXPECT_EQ(transport.exchanges[1].request.body, transport.exchanges[0].request.body);
+    EXPECT_TRUE(transport.exchanges[1].pathEndsWith(QStringLiteral("records/lookup")));
+    EXPECT_TRUE(replies.empty()) << "the caller hears only how the second try ends";
+    answerLast(kThirdToken);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_FALSE(replies[0].error);
+    EXPECT_EQ(keychainToken(), kThirdToken);
+}
+
+TEST_F(CloudWebSessionTest, ARefusalIsAnsweredWhenTheKeychainHasNothingNewerOrTheRetryFailsToo) {
+    // The keychain still holds the refused token: nothing to try.
+    lookup();
+    actor.runUntilIdle();
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(401, refusal()));
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.sentCount(), 1u);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].httpStatus, 401);
+
+    // A newer token that is refused as well: one more try, never a loop.
+    keychain.items.insert(tokenKey(), kSecondToken);
+    lookup();
+    actor.runUntilIdle();
+    keychain.items.insert(tokenKey(), kThirdToken);
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(421, refusal()));
+    actor.runUntilIdle();
+    keychain.items.insert(tokenKey(), kFourthToken);
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(421, refusal()));
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.sentCount(), 3u);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[1].httpStatus, 421);
+}

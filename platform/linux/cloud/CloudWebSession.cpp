@@ -24,6 +24,9 @@ struct CloudWebSession::Call {
     QJsonObject body;
     std::function<void(CloudWebReply)> answer;
     bool authenticated;
+    // The token the call left with, and whether it is already the second try.
+    std::optional<QByteArray> sentToken = std::nullopt;
+    bool retried = false;
 };
 
 CloudWebSession::CloudWebSession(MainActor& mainActor, CloudWebTransport& transport,
@@ -102,8 +105,10 @@ void CloudWebSession::startNext() {
     QUrl url = next.api == Api::database ? configuration_.databaseURL(next.path)
                                          : configuration_.deviceURL(next.path);
     QByteArray query = "ckAPIToken=" + queryValue(configuration_.apiToken.toUtf8());
+    next.sentToken.reset();
     if (next.authenticated && hasToken()) {
         query += "&ckWebAuthToken=" + queryValue(*token_);
+        next.sentToken = token_;
     }
     url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
 
@@ -120,11 +125,33 @@ void CloudWebSession::startNext() {
                         }
                         std::unique_ptr<Call> done = std::move(queue_.front());
                         queue_.pop_front();
+                        if (takeNewerStoredToken(*done, response)) {
+                            done->retried = true;
+                            queue_.push_front(std::move(done));
+                            startNext();
+                            return;
+                        }
                         finish(*done, std::move(response));
                         // The answer's callback may have queued the next call already; it leaves
                         // from the queue, after the token of this answer is safe.
                         startNext();
                     });
+}
+
+bool CloudWebSession::takeNewerStoredToken(const Call& call, const CloudWebResponse& response) {
+    if (call.retried || !call.sentToken || response.failure ||
+        (response.status != 421 && response.status != 401)) {
+        return false;
+    }
+    // Another process of this user (ZorvikMac --pair, a newer copy) used the session meanwhile
+    // and stored the token its answer gave; the refused one was spent there.
+    const Keychain::Result stored = keychain_.copyMatching(tokenQuery());
+    if (stored.status != Keychain::success || !stored.data || stored.data->isEmpty() ||
+        *stored.data == *call.sentToken) {
+        return false;
+    }
+    token_ = *stored.data;
+    return true;
 }
 
 void CloudWebSession::keep(const QByteArray& token) {

@@ -75,6 +75,9 @@ private:
     void startNext();
     void finish(Call& call, CloudWebResponse response);
     void keep(const QByteArray& token);
+    // After a refusal of the token sent: true when the keychain holds another one, which is
+    // then taken for one more try of the call.
+    bool takeNewerStoredToken(const Call& call, const CloudWebResponse& response);
 
     MainActor& mainActor_;
     CloudWebTransport& transport_;

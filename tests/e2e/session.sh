@@ -33,9 +33,17 @@ within() {
 # Where the app publishes the latest code.
 e2e_shared_dir=${XDG_RUNTIME_DIR:-}/app/K8QW41TR7N.net.brontal.zorvik.mac
 
-# No record, no published code, no key, no notification left over. $1 is zorvik-phone.
+# Where the embedded cloud keeps its records.
+e2e_cloud_zone=${XDG_DATA_HOME:-$HOME/.local/share}/net.brontal.zorvik/cloud/iCloud.net.brontal.zorvik/private/_defaultZone
+
+# The scripts play the browser themselves; a sign-in page the app opens goes nowhere.
+export BROWSER=true
+
+# No record (a code or a key hand-off), no published code, no key, no notification left over.
+# $1 is zorvik-phone.
 e2e_reset_session() {
     "$1" clear 2>/dev/null || true
+    rm -f "$e2e_cloud_zone/key-handoff.json"
     rm -f "$e2e_shared_dir"/latest-code.*
     "$1" key delete 2>/dev/null || true
     dunstctl close-all 2>/dev/null || true

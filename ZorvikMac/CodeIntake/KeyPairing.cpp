@@ -62,6 +62,7 @@ void KeyPairing::start() {
     offer_.reset();
     offer_.emplace(PairingOffer::make(mainActor_.now()));
     lastIgnored_.reset();
+    lastLookupError_.reset();
     state_ = State::offering;
     log_.info("pairing: offer open for %ld s", static_cast<long>(PairingOffer::lifetime));
     expiryTimer_ = mainActor_.startTimer(PairingOffer::lifetime, [this] {
@@ -95,6 +96,7 @@ void KeyPairing::end(State state) {
     // Scrubbed by its destructor.
     offer_.reset();
     lastIgnored_.reset();
+    lastLookupError_.reset();
     state_ = state;
     Q_EMIT stateChanged();
 }
@@ -142,6 +144,14 @@ Task<void> KeyPairing::lookUp(QPointer<KeyPairing> self, MainActor& actor) {
                     self->log_.info("pairing: ignored %{public}s",
                                     KeyHandoff::describe(std::get<KeyHandoff::Rejection>(opened)));
                 }
+                self->lastLookupError_.reset();
+            } else if (const auto& error = std::get<CloudError>(answer);
+                       error.code() != CloudError::unknownItem &&
+                       self->lastLookupError_ != error.localizedDescription()) {
+                // A cloud that cannot be asked is said once, not every 2 seconds.
+                self->lastLookupError_ = error.localizedDescription();
+                self->log_.error("pairing: cannot look for the hand-off: %{public}s",
+                                 *self->lastLookupError_);
             }
         }
         co_await actor.sleep(std::min(lookupInterval, self ? self->secondsLeft() : 0.0));

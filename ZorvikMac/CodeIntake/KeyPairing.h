@@ -71,4 +71,7 @@ private:
     std::optional<MainActor::TimerId> expiryTimer_;
     // The last record ignored, so the same one is logged once, not every 2 seconds.
     std::optional<CloudRecord> lastIgnored_;
+    // The last failure of a lookup, said once until a lookup finds a record (a flaky link that
+    // fails between "no record" answers is not said every 2 seconds).
+    std::optional<QString> lastLookupError_;
 };

@@ -740,6 +740,28 @@ TEST_F(KeyPairingTest, AKeychainThatRefusesIsTriedAgainAtTheNextLookup) {
     expectKeyNotLogged(syncKey.bytes());
 }
 
+TEST_F(KeyPairingTest, ACloudThatCannotBeAskedIsLoggedOnceUntilARecordComes) {
+    cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
+    pairing->start();
+    actor.runUntilIdle();
+    actor.advance(10);
+    EXPECT_EQ(logLinesWith("cannot look for the hand-off").size(), 1);
+    EXPECT_EQ(pairing->state(), KeyPairing::State::offering) << "a failed lookup ends nothing";
+
+    // No record at all is the ordinary answer while the phone has not answered: nothing to say.
+    cloud.fetchError.reset();
+    actor.advance(10);
+    cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
+    actor.advance(10);
+    EXPECT_EQ(logLinesWith("cannot look for the hand-off").size(), 1)
+        << "a no-record answer in between does not say it again";
+    cloud.record = answer(SymmetricKey::random(), -1);
+    actor.advance(2);
+    cloud.record.reset();
+    actor.advance(2);
+    EXPECT_EQ(logLinesWith("cannot look for the hand-off").size(), 2);
+}
+
 TEST_F(KeyPairingTest, EachIgnoredRecordIsLoggedOnceSayingWhy) {
     const SymmetricKey syncKey = SymmetricKey::random();
     const PairingOffer elsewhere = PairingOffer::make(actor.now());

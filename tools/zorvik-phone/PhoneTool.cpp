@@ -454,6 +454,42 @@ std::optional<WebCloudWriter> PhoneTool::webCloud(const CommandLine& line, int& 
     return WebCloudWriter(parsed, token);
 }
 
+std::optional<PhoneTool::RecordDestination> PhoneTool::recordDestination(const CommandLine& line,
+                                                                         int& problem) {
+    RecordDestination destination;
+    destination.web = webCloud(line, problem);
+    if (problem != ok) {
+        return std::nullopt;
+    }
+    if (destination.web) {
+        destination.where = *line.value(QStringLiteral("cloud-url"));
+        return destination;
+    }
+    const auto root = cloudDirectory(line);
+    if (!root) {
+        problem = badInput;
+        return std::nullopt;
+    }
+    destination.where = *root;
+    return destination;
+}
+
+int PhoneTool::saveRecord(RecordDestination& destination, const CloudRecord& record) {
+    if (destination.web) {
+        if (const auto problem = destination.web->save(record)) {
+            return fail(failed, *problem);
+        }
+        return ok;
+    }
+    try {
+        LocalCloudDatabase::writeRecord(LocalCloud::privateDatabaseDirectory(destination.where),
+                                        record);
+    } catch (const CloudError& writeError) {
+        return fail(failed, writeError.localizedDescription());
+    }
+    return ok;
+}
+
 std::optional<QString> PhoneTool::cloudDirectory(const CommandLine& line) {
     if (const auto given = line.value(QStringLiteral("cloud-dir"))) {
         if (given->isEmpty()) {
@@ -520,14 +556,10 @@ int PhoneTool::send(const QStringList& arguments) {
         problem != ok) {
         return problem;
     }
-    int webProblem = ok;
-    auto web = webCloud(*line, webProblem);
-    if (webProblem != ok) {
-        return webProblem;
-    }
-    const auto root = web ? std::optional<QString>(QString()) : cloudDirectory(*line);
-    if (!root) {
-        return badInput;
+    int problem = ok;
+    auto destination = recordDestination(*line, problem);
+    if (!destination) {
+        return problem;
     }
     const KeySource source = readKey(line->value(QStringLiteral("key-file")), keychain_);
     if (!source.key) {
@@ -544,23 +576,15 @@ int PhoneTool::send(const QStringList& arguments) {
     if (withExpiry) {
         record.fields.insert(QStringLiteral("expiresAt"), pending.expiresAt);
     }
-    if (web) {
-        if (const auto problem = web->save(record)) {
-            return fail(failed, *problem);
-        }
-    } else {
-        try {
-            LocalCloudDatabase::writeRecord(LocalCloud::privateDatabaseDirectory(*root), record);
-        } catch (const CloudError& writeError) {
-            return fail(failed, writeError.localizedDescription());
-        }
+    if (const int saved = saveRecord(*destination, record); saved != ok) {
+        return saved;
     }
     io_.writeStderr(QStringLiteral("zorvik-phone: saved the record %1 (%2) in %3\n")
                         .arg(kRecordName,
                              withExpiry
                                  ? QStringLiteral("expires ") + *Iso8601::format(pending.expiresAt)
                                  : QStringLiteral("no expiresAt field"),
-                             web ? *line->value(QStringLiteral("cloud-url")) : *root));
+                             destination->where));
     return ok;
 }
 
@@ -846,14 +870,10 @@ int PhoneTool::pair(const QStringList& arguments) {
                             .arg(kLongestHandoffLifetime));
         }
     }
-    int webProblem = ok;
-    auto web = webCloud(*line, webProblem);
-    if (webProblem != ok) {
-        return webProblem;
-    }
-    const auto root = web ? std::optional<QString>(QString()) : cloudDirectory(*line);
-    if (!root) {
-        return badInput;
+    int problem = ok;
+    auto destination = recordDestination(*line, problem);
+    if (!destination) {
+        return problem;
     }
     const KeySource source = readKey(line->value(QStringLiteral("key-file")), keychain_);
     if (!source.key) {
@@ -874,19 +894,11 @@ int PhoneTool::pair(const QStringList& arguments) {
     } catch (const Error& sealError) {
         return fail(failed, sealError.localizedDescription());
     }
-    if (web) {
-        if (const auto problem = web->save(record)) {
-            return fail(failed, *problem);
-        }
-    } else {
-        try {
-            LocalCloudDatabase::writeRecord(LocalCloud::privateDatabaseDirectory(*root), record);
-        } catch (const CloudError& writeError) {
-            return fail(failed, writeError.localizedDescription());
-        }
+    if (const int saved = saveRecord(*destination, record); saved != ok) {
+        return saved;
     }
     io_.writeStderr(QStringLiteral("zorvik-phone: saved the record %1 (expires %2) in %3\n")
                         .arg(record.recordName, Iso8601::format(expiresAt).value_or(QString()),
-                             web ? *line->value(QStringLiteral("cloud-url")) : *root));
+                             destination->where));
     return ok;
 }

@@ -11,6 +11,7 @@
 #include "WebCloudWriter.h"
 
 class CommandLine;
+struct CloudRecord;
 class Keychain;
 struct PendingCode;
 
@@ -54,6 +55,16 @@ private:
     // The web service of --cloud-url, if given; `problem` is an exit code (after saying why)
     // when the options do not fit.
     std::optional<WebCloudWriter> webCloud(const CommandLine& line, int& problem);
+    // Where a command's record goes: the web service of --cloud-url, else the cloud directory
+    // (`where` names either for the user).
+    struct RecordDestination {
+        std::optional<WebCloudWriter> web;
+        QString where;
+    };
+    // Nothing, with `problem` the exit code (after saying why), when the options do not fit.
+    std::optional<RecordDestination> recordDestination(const CommandLine& line, int& problem);
+    // Saves `record` there; ok, or the exit code after saying why not.
+    int saveRecord(RecordDestination& destination, const CloudRecord& record);
 
     int fail(int code, const QString& message);
     // The options of a subcommand that takes no other arguments; reports bad input itself.

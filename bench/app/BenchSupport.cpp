@@ -6,11 +6,15 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTimer>
+#include <QUuid>
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+
+#include "PendingCode.h"
 
 double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
@@ -95,4 +99,24 @@ bool isTmpfs(const QString& directory) {
     constexpr decltype(system.f_type) tmpfsMagic = 0x01021994;
     return statfs(QFile::encodeName(directory).constData(), &system) == 0 &&
            system.f_type == tmpfsMagic;
+}
+
+QString newCode(const QString& previous) {
+    QString code;
+    do {
+        code = QString::number(QRandomGenerator::global()->bounded(100000, 1000000));
+    } while (code == previous);
+    return code;
+}
+
+CloudRecord sealedCodeRecord(const SymmetricKey& key, const QString& code) {
+    const auto issued = std::chrono::floor<std::chrono::seconds>(
+        std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now()));
+    const PendingCode pending{
+        QUuid::createUuid(),        QStringLiteral("Bench"), QStringLiteral("github"), code, issued,
+        addingSeconds(issued, 600), QStringLiteral("bench")};
+    CloudRecord record{QStringLiteral("pending-code"), QStringLiteral("PendingCode"), {}};
+    record.fields.insert(QStringLiteral("blob"), pending.seal(key));
+    record.fields.insert(QStringLiteral("expiresAt"), pending.expiresAt);
+    return record;
 }

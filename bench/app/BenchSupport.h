@@ -6,6 +6,9 @@
 #include <functional>
 #include <vector>
 
+#include "CloudRecord.h"
+#include "SymmetricKey.h"
+
 // What the end-to-end benchmarks share: timing, waiting on the event loop, spreads of figures
 // and the lines they print.
 
@@ -36,3 +39,9 @@ const char* verdict(bool met);
 // The machine's one-minute load average: other work on it shows in every figure.
 QString loadAverage();
 bool isTmpfs(const QString& directory);
+
+// A six-digit code unlike `previous`.
+QString newCode(const QString& previous);
+// The record "pending-code" a phone saves for `code`, sealed with `key`, issued now and valid for
+// 10 minutes.
+CloudRecord sealedCodeRecord(const SymmetricKey& key, const QString& code);

@@ -21,7 +21,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUuid>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -37,7 +36,6 @@
 #include "CloudSyncCrypto.h"
 #include "LocalCloud.h"
 #include "LocalCloudDatabase.h"
-#include "PendingCode.h"
 #include "ProcessFigures.h"
 #include "RecordWatch.h"
 #include "SecretServiceKeychain.h"
@@ -53,7 +51,6 @@ constexpr int kRegistrationTimeoutMs = 10000;
 constexpr int kLabelTimeoutMs = 5000;
 
 const auto kRecordName = QStringLiteral("pending-code");
-const auto kRecordType = QStringLiteral("PendingCode");
 const auto kAppGroup = QStringLiteral("K8QW41TR7N.net.brontal.zorvik.mac");
 
 double mib(std::int64_t kb) {
@@ -340,19 +337,7 @@ public:
         std::vector<double> writeCall;
         for (int n = 0; n < options_.sends; ++n) {
             const QString code = newCode();
-            const auto issued = std::chrono::floor<std::chrono::seconds>(
-                std::chrono::time_point_cast<std::chrono::microseconds>(
-                    std::chrono::system_clock::now()));
-            const PendingCode pending{QUuid::createUuid(),
-                                      QStringLiteral("Bench"),
-                                      QStringLiteral("github"),
-                                      code,
-                                      issued,
-                                      addingSeconds(issued, 600),
-                                      QStringLiteral("bench")};
-            CloudRecord record{kRecordName, kRecordType, {}};
-            record.fields.insert(QStringLiteral("blob"), pending.seal(*key));
-            record.fields.insert(QStringLiteral("expiresAt"), pending.expiresAt);
+            const CloudRecord record = sealedCodeRecord(*key, code);
             const Clock::time_point writing = Clock::now();
             LocalCloudDatabase::writeRecord(
                 LocalCloud::privateDatabaseDirectory(LocalCloud::standardRootDirectory()), record);
@@ -458,12 +443,8 @@ private:
 
     // A six-digit code unlike the one before.
     QString newCode() {
-        QString code;
-        do {
-            code = QString::number(QRandomGenerator::global()->bounded(100000, 1000000));
-        } while (code == lastCode_);
-        lastCode_ = code;
-        return code;
+        lastCode_ = ::newCode(lastCode_);
+        return lastCode_;
     }
 
     // Codes come from a person: not back to back.

@@ -19,13 +19,11 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QUuid>
 #include <optional>
 
 #include "BenchSupport.h"
 #include "CloudRecord.h"
 #include "CloudSyncCrypto.h"
-#include "PendingCode.h"
 #include "ProcessFigures.h"
 #include "RecordWatch.h"
 #include "SecretServiceKeychain.h"
@@ -55,10 +53,6 @@ quint16 freePort() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
-}
-
-QString newCode() {
-    return QString::number(100000 + QRandomGenerator::global()->bounded(900000));
 }
 
 class Bench {
@@ -126,9 +120,10 @@ public:
         const int pushesBefore = countInLog("push received: subscription pending-code-changes");
         std::vector<double> arrived;
         std::vector<double> answered;
+        QString code;
         for (int n = 0; n < options_.codes; ++n) {
-            const QString code = newCode();
-            const CloudRecord record = recordFor(code);
+            code = newCode(code);
+            const CloudRecord record = sealedCodeRecord(*key_, code);
             const Clock::time_point writing = Clock::now();
             if (const auto problem = writer.save(record)) {
                 say("bench_web_push: writing code %d: %s\n", n, qPrintable(*problem));
@@ -284,23 +279,6 @@ private:
             }
         }
         return false;
-    }
-
-    CloudRecord recordFor(const QString& code) const {
-        const auto issued = std::chrono::floor<std::chrono::seconds>(
-            std::chrono::time_point_cast<std::chrono::microseconds>(
-                std::chrono::system_clock::now()));
-        const PendingCode pending{QUuid::createUuid(),
-                                  QStringLiteral("Bench"),
-                                  QStringLiteral("github"),
-                                  code,
-                                  issued,
-                                  addingSeconds(issued, 600),
-                                  QStringLiteral("bench")};
-        CloudRecord record{QStringLiteral("pending-code"), QStringLiteral("PendingCode"), {}};
-        record.fields.insert(QStringLiteral("blob"), pending.seal(*key_));
-        record.fields.insert(QStringLiteral("expiresAt"), pending.expiresAt);
-        return record;
     }
 
     bool latestHolds(const QString& code) const {

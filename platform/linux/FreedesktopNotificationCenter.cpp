@@ -82,8 +82,12 @@ void FreedesktopNotificationCenter::askServer(std::function<void(bool answers)> 
     auto* watcher = new QDBusPendingCallWatcher(
         bus_.asyncCall(call(QStringLiteral("GetCapabilities")), kQuestionTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [answer = std::move(answer)](QDBusPendingCallWatcher* finished) {
+            [this, answer = std::move(answer)](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
+                const QDBusPendingReply<QStringList> reply = *finished;
+                if (!reply.isError()) {
+                    bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+                }
                 answer(!finished->isError());
             });
 }
@@ -102,6 +106,16 @@ void FreedesktopNotificationCenter::add(const Request& request) {
 void FreedesktopNotificationCenter::notify(const Request& request) {
     Entry& entry = entries_[request.identifier];
     entry.notifying = true;
+    if (!bodyMarkup_) {
+        // How the body must be written depends on the server; ask it first, once.
+        askServer([this, request](bool) { send(request); });
+        return;
+    }
+    send(request);
+}
+
+void FreedesktopNotificationCenter::send(const Request& request) {
+    Entry& entry = entries_[request.identifier];
 
     QStringList actions{QString::fromLatin1(defaultActionIdentifier), QString()};
     const auto category = categories_.constFind(request.content.categoryIdentifier);
@@ -120,8 +134,12 @@ void FreedesktopNotificationCenter::notify(const Request& request) {
     }
 
     QDBusMessage message = call(QStringLiteral("Notify"));
+    // A server that reads markup in the body would take "Tom & Jerry <3" for broken markup; the
+    // summary is never markup.
+    const QString body =
+        bodyMarkup_.value_or(false) ? request.content.body.toHtmlEscaped() : request.content.body;
     message << QStringLiteral("Zorvik") << entry.serverId << QString() << request.content.title
-            << request.content.body << actions << hints << -1;
+            << body << actions << hints << -1;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, request](QDBusPendingCallWatcher* finished) {

@@ -43,6 +43,7 @@ private:
     };
 
     void notify(const Request& request);
+    void send(const Request& request);
     void notified(const Request& request, std::optional<uint> serverId);
     void close(uint serverId);
     // Whether a notification server answers GetCapabilities.
@@ -54,4 +55,6 @@ private:
     QHash<QString, Entry> entries_;
     // The requests on show by server id, for the user's responses.
     QHash<uint, Request> shown_;
+    // Whether the server reads markup in the body ("body-markup"); unknown until it is asked.
+    std::optional<bool> bodyMarkup_;
 };

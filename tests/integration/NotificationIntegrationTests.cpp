@@ -5,6 +5,9 @@
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -262,3 +265,91 @@ TEST(NotificationWithoutServer, StateIsOffAndAuthorizationIsNotGranted) {
 }
 
 }  // namespace
+
+namespace {
+
+// A server that reads markup in the body: the test runs itself again on a bus of its own, with
+// a dunst set to full markup, as dunst's own default configuration has it.
+constexpr auto kMarkupBusMarker = "ZORVIK_NOTIFICATION_TEST_MARKUP_BUS";
+
+// The bodies dunst keeps in its history, newest first.
+QStringList historyBodies() {
+    dunstctl({"close-all"});
+    QStringList bodies;
+    const QJsonArray shown =
+        QJsonDocument::fromJson(dunstctl({"history"})).object()["data"].toArray()[0].toArray();
+    for (const QJsonValue& notification : shown) {
+        bodies.append(notification["body"]["data"].toString());
+    }
+    return bodies;
+}
+
+void checkMarkupEscaped(const QString& dunstErrors) {
+    QtMainActor actor;
+    FakePasteboard pasteboard;
+    ClipboardPublisher clipboard{pasteboard, actor};
+    FreedesktopNotificationCenter center;
+    Notifier notifier{center, actor, clipboard};
+    notifier.setUp();
+    ASSERT_TRUE(runEventsUntil([&] { return notifier.authorized; }, 5000));
+    const Instant at = actor.now();
+    notifier.post(
+        {"Tom & Jerry <3", "github", "482913", "Tom & Jerry <3", at, at, addingSeconds(at, 60)});
+    ASSERT_TRUE(untilDisplayed(1));
+    const QStringList bodies = historyBodies();
+    ASSERT_EQ(bodies.size(), 1);
+    EXPECT_TRUE(bodies[0].contains("Tom &amp; Jerry &lt;3")) << bodies[0].toStdString();
+    QFile errors(dunstErrors);
+    ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(errors.readAll().contains("Unable to parse markup"));
+}
+
+}  // namespace
+
+TEST_F(NotificationIntegration, ABodyGoesOutAsPlainTextToAServerWithoutMarkup) {
+    const Instant at = actor.now();
+    notifier->post(
+        {"Tom & Jerry <3", "github", "482913", "Tom & Jerry <3", at, at, addingSeconds(at, 60)});
+    ASSERT_TRUE(untilDisplayed(1));
+    const QStringList bodies = historyBodies();
+    ASSERT_FALSE(bodies.isEmpty());
+    EXPECT_TRUE(bodies[0].contains("from Tom & Jerry <3")) << bodies[0].toStdString();
+}
+
+TEST(NotificationWithMarkup, TheBodyIsEscapedForAServerThatReadsMarkup) {
+    REQUIRE_DESKTOP_SESSION();
+    if (qEnvironmentVariableIsSet(kMarkupBusMarker)) {
+        QProcess dunst;
+        QTemporaryDir directory;
+        QFile config(directory.filePath("dunstrc"));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write("[global]\n    markup = full\n");
+        config.close();
+        dunst.setStandardErrorFile(directory.filePath("dunst.err"));
+        dunst.start("dunst", {"-config", config.fileName()});
+        ASSERT_TRUE(runEventsUntil(
+            [] {
+                return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                    QStringLiteral("org.freedesktop.Notifications"));
+            },
+            10000));
+        checkMarkupEscaped(directory.filePath("dunst.err"));
+        dunst.terminate();
+        dunst.waitForFinished(3000);
+        return;
+    }
+    QTemporaryDir directory;
+    const QString config = writePrivateBusConfig(directory.path());
+    QProcess child;
+    qputenv(kMarkupBusMarker, "1");  // for the child only
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(
+        "dbus-run-session",
+        {"--config-file=" + config, "--", QCoreApplication::applicationFilePath(),
+         "--gtest_filter=NotificationWithMarkup.TheBodyIsEscapedForAServerThatReadsMarkup"});
+    qunsetenv(kMarkupBusMarker);
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+}

@@ -6,8 +6,16 @@
 
 #include <cstdio>
 
-JournalSystemLog::JournalSystemLog(QString identifier, bool alsoToStderr)
-    : identifier_(identifier.toUtf8()), alsoToStderr_(alsoToStderr) {}
+JournalSystemLog::JournalSystemLog(QString identifier, bool alsoToStderr, Journal journal)
+    : identifier_(identifier.toUtf8()), alsoToStderr_(alsoToStderr), journal_(std::move(journal)) {}
+
+bool JournalSystemLog::sendToJournal(const Entry& entry) {
+    const int priority = entry.level == LogLevel::error ? LOG_ERR : LOG_INFO;
+    return sd_journal_send("MESSAGE=%s", entry.message.constData(), "PRIORITY=%i", priority,
+                           "SYSLOG_IDENTIFIER=%s", entry.identifier.constData(),
+                           "ZORVIK_SUBSYSTEM=%s", entry.subsystem.constData(), "ZORVIK_CATEGORY=%s",
+                           entry.category.constData(), nullptr) >= 0;
+}
 
 bool JournalSystemLog::stderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
@@ -15,16 +23,11 @@ bool JournalSystemLog::stderrIsTerminal() {
 
 void JournalSystemLog::write(LogLevel level, const QString& subsystem, const QString& category,
                              const QString& message) {
-    const QByteArray text = message.toUtf8();
-    const QByteArray subsystemText = subsystem.toUtf8();
-    const QByteArray categoryText = category.toUtf8();
-    const int priority = level == LogLevel::error ? LOG_ERR : LOG_INFO;
-    sd_journal_send("MESSAGE=%s", text.constData(), "PRIORITY=%i", priority, "SYSLOG_IDENTIFIER=%s",
-                    identifier_.constData(), "ZORVIK_SUBSYSTEM=%s", subsystemText.constData(),
-                    "ZORVIK_CATEGORY=%s", categoryText.constData(), nullptr);
-    if (alsoToStderr_ || category == QLatin1String(shellLogCategory)) {
+    const Entry entry{level, identifier_, subsystem.toUtf8(), category.toUtf8(), message.toUtf8()};
+    const bool journaled = journal_(entry);
+    if (!journaled || alsoToStderr_ || category == QLatin1String(shellLogCategory)) {
         std::fprintf(stderr, "%s [%s] %s:%s %s\n", identifier_.constData(),
-                     level == LogLevel::error ? "error" : "info", subsystemText.constData(),
-                     categoryText.constData(), text.constData());
+                     level == LogLevel::error ? "error" : "info", entry.subsystem.constData(),
+                     entry.category.constData(), entry.message.constData());
     }
 }

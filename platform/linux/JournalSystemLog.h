@@ -1,13 +1,30 @@
 #pragma once
 
+#include <QByteArray>
+#include <functional>
+
 #include "SystemLog.h"
 
 // The system log on journald, with the subsystem and category as their own fields. Lines also
 // go to stderr when asked (a terminal, or a headless run); the shell's own lines ("Zorvik: …",
-// category "shell") always do, as a program's messages to whoever started it.
+// category "shell") always do, as a program's messages to whoever started it. Where no journal
+// takes them (no systemd, a container), every line goes to stderr rather than nowhere.
 class JournalSystemLog final : public SystemLog {
 public:
-    JournalSystemLog(QString identifier, bool alsoToStderr);
+    // One line as the journal gets it; false when no journal took it.
+    struct Entry {
+        LogLevel level;
+        QByteArray identifier;
+        QByteArray subsystem;
+        QByteArray category;
+        QByteArray message;
+    };
+    using Journal = std::function<bool(const Entry&)>;
+
+    JournalSystemLog(QString identifier, bool alsoToStderr, Journal journal = sendToJournal);
+
+    // The system's journal through its socket.
+    static bool sendToJournal(const Entry& entry);
 
     // Whether stderr is a terminal, the usual reason to echo lines there.
     static bool stderrIsTerminal();
@@ -18,6 +35,7 @@ public:
 private:
     QByteArray identifier_;
     bool alsoToStderr_;
+    Journal journal_;
 };
 
 // The category whose lines always reach stderr.

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryFile>
 #include <cstdio>
+#include <vector>
 
 #include "JournalSystemLog.h"
 #include "KernelBundleInfo.h"
@@ -40,20 +41,46 @@ private:
     int saved_ = -1;
 };
 
+// A journal that takes every line, and records them.
+struct TakingJournal {
+    std::vector<JournalSystemLog::Entry>* taken;
+    bool operator()(const JournalSystemLog::Entry& entry) const {
+        taken->push_back(entry);
+        return true;
+    }
+};
+
 TEST(JournalSystemLog, EchoesLinesToStderrWhenAskedAndTheShellsAlways) {
+    std::vector<JournalSystemLog::Entry> taken;
     CapturedStderr echoed;
-    JournalSystemLog("ZorvikMac", true)
+    JournalSystemLog("ZorvikMac", true, TakingJournal{&taken})
         .write(LogLevel::info, "net.brontal.zorvik", "mac", "fetch: nothing pending");
-    JournalSystemLog("ZorvikMac", true)
+    JournalSystemLog("ZorvikMac", true, TakingJournal{&taken})
         .write(LogLevel::error, "net.brontal.zorvik", "mac", "fetch failed: no network");
-    JournalSystemLog("ZorvikMac", false)
+    JournalSystemLog("ZorvikMac", false, TakingJournal{&taken})
         .write(LogLevel::info, "net.brontal.zorvik", "mac", "not echoed");
-    JournalSystemLog("ZorvikMac", false)
+    JournalSystemLog("ZorvikMac", false, TakingJournal{&taken})
         .write(LogLevel::info, "net.brontal.zorvik", "shell", "Zorvik: always echoed");
+    ASSERT_EQ(taken.size(), 4u);
+    EXPECT_EQ(taken[1].level, LogLevel::error);
+    EXPECT_EQ(taken[2].message, "not echoed");
+    EXPECT_EQ(taken[2].category, "mac");
     EXPECT_EQ(echoed.text(),
               "ZorvikMac [info] net.brontal.zorvik:mac fetch: nothing pending\n"
               "ZorvikMac [error] net.brontal.zorvik:mac fetch failed: no network\n"
               "ZorvikMac [info] net.brontal.zorvik:shell Zorvik: always echoed\n");
+}
+
+TEST(JournalSystemLog, WithoutAJournalEveryLineGoesToStderr) {
+    CapturedStderr echoed;
+    const auto noJournal = [](const JournalSystemLog::Entry&) { return false; };
+    JournalSystemLog("ZorvikMac", false, noJournal)
+        .write(LogLevel::info, "net.brontal.zorvik", "mac", "fetch: nothing pending");
+    JournalSystemLog("ZorvikMac", false, noJournal)
+        .write(LogLevel::error, "net.brontal.zorvik", "cloud", "push courier answered HTTP 503");
+    EXPECT_EQ(echoed.text(),
+              "ZorvikMac [info] net.brontal.zorvik:mac fetch: nothing pending\n"
+              "ZorvikMac [error] net.brontal.zorvik:cloud push courier answered HTTP 503\n");
 }
 
 TEST(KernelBundleInfo, SystemVersionIsMajorMinorPatchOfTheRelease) {

@@ -40,20 +40,30 @@ QString LoopbackSignIn::listen(quint16 port, double timeoutSeconds,
             .arg(server_.errorString());
     }
     done_ = std::move(done);
-    auto* timer = new QTimer;
+    // A child of the server, so it goes with this object whatever happens.
+    auto* timer = new QTimer(&server_);
     timer->setSingleShot(true);
     QObject::connect(timer, &QTimer::timeout, timer, [this] {
         finish(QStringLiteral("the sign-in did not come back from the browser in time"));
     });
     timer->start(int(std::lround(timeoutSeconds * 1000)));
-    timer_.reset(timer);
+    timer_ = timer;
     return {};
 }
 
 void LoopbackSignIn::stop() {
     server_.close();
-    timer_.reset();
+    dropTimer();
     done_ = nullptr;
+}
+
+void LoopbackSignIn::dropTimer() {
+    // Later: the timer may be the one whose timeout is running now.
+    if (timer_) {
+        timer_->stop();
+        timer_->deleteLater();
+        timer_ = nullptr;
+    }
 }
 
 void LoopbackSignIn::accept() {
@@ -97,7 +107,7 @@ void LoopbackSignIn::read(QTcpSocket* socket) {
 void LoopbackSignIn::finish(Outcome outcome) {
     auto done = std::exchange(done_, nullptr);
     server_.close();
-    timer_.reset();
+    dropTimer();
     if (done) {
         done(std::move(outcome));
     }

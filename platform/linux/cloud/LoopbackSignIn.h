@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 #include <functional>
-#include <memory>
 #include <variant>
 
 class QTcpSocket;
@@ -47,8 +48,9 @@ private:
     void accept();
     void read(QTcpSocket* socket);
     void finish(Outcome outcome);
+    void dropTimer();
 
     QTcpServer server_;
     std::function<void(Outcome)> done_;
-    std::unique_ptr<QObject> timer_;
+    QPointer<QTimer> timer_;
 };

@@ -15,7 +15,6 @@
 #include "HeadlessApp.h"
 #include "JournalSystemLog.h"
 #include "KernelBundleInfo.h"
-#include "KeyHandoff.h"
 #include "KeyPairing.h"
 #include "LinuxAutoFillSettings.h"
 #include "LinuxStatusItem.h"
@@ -23,6 +22,7 @@
 #include "LocalCloud.h"
 #include "Logger.h"
 #include "NativeMessagingHosts.h"
+#include "PairingTerminal.h"
 #include "Platform.h"
 #include "ProcRunningApplications.h"
 #include "QSettingsUserDefaults.h"
@@ -198,70 +198,6 @@ struct Clouds {
     SwitchingCloud cloud;
 };
 
-// The log while --pair waits at a terminal. Every line goes to the journal as usual, but the
-// terminal shows the code to scan, so it gets only what the user must know: errors (the
-// keychain refusing the key, say) and the hand-offs that were turned down for this offer (a
-// seal that does not open, a stale record), lest the user wait out the 10 minutes for nothing.
-// A hand-off for another pairing is left out: a finished pairing leaves its record in the cloud,
-// and it would show at the start of every later one. With --log-to-stderr the journal's own echo
-// shows every line instead.
-class PairingLog final : public SystemLog {
-public:
-    PairingLog(SystemLog& journal, bool journalEchoes)
-        : journal_(journal), journalEchoes_(journalEchoes) {}
-
-    void write(LogLevel level, const QString& subsystem, const QString& category,
-               const QString& message) override {
-        journal_.write(level, subsystem, category, message);
-        if (journalEchoes_ || message == otherPairing_) {
-            return;
-        }
-        if (level == LogLevel::error || message.startsWith(u"pairing: ignored")) {
-            std::fprintf(stderr, "ZorvikMac: %s\n", message.toUtf8().constData());
-        }
-    }
-
-private:
-    SystemLog& journal_;
-    bool journalEchoes_;
-    // The line KeyPairing writes for a record of another offer.
-    const QString otherPairing_ = QStringLiteral("pairing: ignored ") +
-                                  KeyHandoff::describe(KeyHandoff::Rejection::otherPairing);
-};
-
-// Modules of light margin around the code; scanners want some, and a terminal has few lines.
-constexpr int kQuietZone = 2;
-
-// The QR code as terminal text, two module rows to a line. Light modules and the margin are
-// drawn ("█", "▀", "▄") and dark ones left blank, the usual way for terminals: the code reads
-// dark on light in a light-on-dark terminal, and a dark-on-light terminal shows it inverted,
-// which phone cameras read as well. With an odd number of rows, the last line's lower half is
-// the terminal's own background.
-QByteArray terminalPicture(const QrCode& code) {
-    const int side = code.size + 2 * kQuietZone;
-    const auto isLight = [&code, side](int x, int y) {
-        if (y >= side) {
-            return false;
-        }
-        const int column = x - kQuietZone;
-        const int row = y - kQuietZone;
-        if (column < 0 || row < 0 || column >= code.size || row >= code.size) {
-            return true;
-        }
-        return !code.isDark(column, row);
-    };
-    QString text;
-    for (int y = 0; y < side; y += 2) {
-        for (int x = 0; x < side; ++x) {
-            const bool upper = isLight(x, y);
-            const bool lower = isLight(x, y + 1);
-            text += upper ? (lower ? u'\u2588' : u'\u2580') : (lower ? u'\u2584' : u' ');
-        }
-        text += u'\n';
-    }
-    return text.toUtf8();
-}
-
 // --pair: one offer, shown as a code to scan and as its text, until the phone's hand-off is
 // stored (exit 0), the offer ends or a signal cancels it (exit 1). The running copy, if any,
 // is left alone: it reads the keychain at every fetch, so it opens codes with the new key
@@ -317,7 +253,7 @@ int pairAtTerminal(MainActor& mainActor, SystemLog& systemLog, Keychain& keychai
     const QByteArray uri = pairing.offerText().toUtf8();
     const QrCode code = QrCode::encode(uri);
     if (code.size > 0) {
-        std::fputs(terminalPicture(code).constData(), stdout);
+        std::fputs(PairingTerminal::picture(code).constData(), stdout);
     } else {
         std::fputs("ZorvikMac: the code could not be drawn; the iPhone can take its text\n",
                    stderr);
@@ -469,7 +405,7 @@ int main(int argc, char** argv) {
         // Only what the pairing needs: no clipboard, receiver, take-over or tray.
         QtMainActor mainActor;
         JournalSystemLog journal(QStringLiteral("ZorvikMac"), logToStderr);
-        PairingLog systemLog(journal, logToStderr);
+        PairingTerminal::Log systemLog(journal, logToStderr);
         SecretServiceKeychain keychain;
         Clouds clouds(mainActor, systemLog, keychain, webConfiguration(cloudOptions), embeddedOnly);
         return pairAtTerminal(mainActor, systemLog, keychain, clouds);

@@ -35,6 +35,7 @@
 #include "SecretServiceKeychain.h"
 #include "SwitchingCloud.h"
 #include "TakeOver.h"
+#include "ToolkitPlatform.h"
 #include "UnixSignalNotifier.h"
 #include "WebCourierPush.h"
 #include "XdgAppGroupContainers.h"
@@ -80,29 +81,6 @@ Log lines go to the journal (and to stderr when it is a terminal, with --headles
 --log-to-stderr).
 Without a display, --headless still runs; the clipboard is then the process's own.
 )";
-
-bool isOffscreen(const QByteArray& platform) {
-    return platform.startsWith("offscreen") || platform.startsWith("minimal");
-}
-
-// True when a windowing system is named in the environment the toolkit reads.
-bool hasDisplay() {
-    return isOffscreen(qgetenv("QT_QPA_PLATFORM")) || !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// The platforms the toolkit tries in order: the one asked for, or the one it would pick itself
-// (Wayland in a Wayland session, else X11), then offscreen.
-QByteArray withOffscreenFallback(const QByteArray& requested) {
-    if (!requested.isEmpty()) {
-        return requested + ";offscreen";
-    }
-    if (qgetenv("XDG_SESSION_TYPE") == "wayland" &&
-        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        return "wayland;xcb;offscreen";
-    }
-    return "xcb;offscreen";
-}
 
 QString signalName(int signal) {
     switch (signal) {
@@ -342,27 +320,20 @@ int main(int argc, char** argv) {
     };
     const bool platformWasSet = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     const QByteArray platformAsked = qgetenv("QT_QPA_PLATFORM");
-    // Set when the toolkit may end up offscreen although a display was meant.
-    bool mayFallBack = false;
-    if (pair) {
-        // Pairing shows nothing but text, so it runs the same with a display or without.
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    } else if (!hasDisplay()) {
-        if (!headless) {
-            std::fputs(
-                "ZorvikMac: no display for the tray item (DISPLAY and WAYLAND_DISPLAY are "
-                "unset); run ZorvikMac --headless to receive codes without one\n",
-                stderr);
-            return 1;
-        }
-        // A server without a desktop: codes still reach the shared file, the notifications
-        // and this process's own clipboard.
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    } else if (!isOffscreen(platformAsked) && !arguments.contains(QStringLiteral("-platform"))) {
-        // A display that is named but cannot be reached (say, after an ssh session ended)
-        // must not abort the toolkit: it falls back to offscreen, and we decide below.
-        qputenv("QT_QPA_PLATFORM", withOffscreenFallback(platformAsked));
-        mayFallBack = true;
+    const ToolkitPlatform toolkitPlatform = ToolkitPlatform::choose(
+        ToolkitPlatform::Environment::current(arguments.contains(QStringLiteral("-platform"))),
+        pair       ? ToolkitPlatform::Use::terminal
+        : headless ? ToolkitPlatform::Use::headless
+                   : ToolkitPlatform::Use::tray);
+    if (toolkitPlatform.noDisplay) {
+        std::fputs(
+            "ZorvikMac: no display for the tray item (DISPLAY and WAYLAND_DISPLAY are "
+            "unset); run ZorvikMac --headless to receive codes without one\n",
+            stderr);
+        return 1;
+    }
+    if (!toolkitPlatform.platforms.isEmpty()) {
+        qputenv("QT_QPA_PLATFORM", toolkitPlatform.platforms);
     }
 
     QApplication application(argc, argv);
@@ -387,7 +358,8 @@ int main(int argc, char** argv) {
             return refuse(argument);
         }
     }
-    if (mayFallBack && !headless && isOffscreen(QGuiApplication::platformName().toUtf8())) {
+    if (toolkitPlatform.mayFallBack && !headless &&
+        ToolkitPlatform::isOffscreen(QGuiApplication::platformName().toUtf8())) {
         std::fputs(
             "ZorvikMac: the display cannot be opened for the tray item; run ZorvikMac "
             "--headless to receive codes without one\n",
@@ -472,6 +444,13 @@ int main(int argc, char** argv) {
         shellLog.info("Zorvik: quitting on %{public}s", signalName(signal));
         QCoreApplication::quit();
     });
+    if (toolkitPlatform.xwayland && QGuiApplication::platformName() == u"xcb") {
+        shellLog.info(
+            "Zorvik: running on XWayland (DISPLAY %{public}s) beside the Wayland display "
+            "%{public}s, where the clipboard and the popover work; QT_QPA_PLATFORM=wayland "
+            "overrides this",
+            qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"));
+    }
 
     DBusDistributedNotificationCenter notices(mainActor, QDBusConnection::sessionBus());
     ProcRunningApplications runningApplications;

@@ -10,6 +10,7 @@
 #include "CredentialIdentities.h"
 #include "DiagnosticsReport.h"
 #include "ErrorText.h"
+#include "Keychain.h"
 #include "MacSettings.h"
 #include "MainActor.h"
 #include "Notifier.h"
@@ -221,22 +222,22 @@ Task<void> CodeReceiver::fetch() {
         if (expiresAt && *expiresAt <= now) {
             changeInfo(
                 [](DiagnosticsInfo& info) { info.lastFetchResult = "record present but expired"; });
-            log_.info("fetch: expired record");
+            routineLog_.write(LogLevel::debug, QStringLiteral("fetch step"),
+                              "fetch: expired record");
         } else if (!blob) {
             changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "record without blob"; });
         } else {
             const SymmetricKey key = CloudSyncCrypto::loadSyncKey(services_.keychain);
-            changeProbe([](SetupProbe& probe) {
-                probe.syncKey = {SyncKeyState::Kind::received, {}};
-            });
+            noteSyncKey({SyncKeyState::Kind::received, {}});
             const PendingCode code = PendingCode::open(*blob, key);
             if (now < code.expiresAt && !code.code.isEmpty()) {
                 changeInfo([&](DiagnosticsInfo& info) {
                     info.lastFetchResult =
                         "code for " + code.accountName + " from " + code.fromDevice;
                 });
-                log_.info("fetch: valid code for %{public}s from %{public}s", code.accountName,
-                          code.fromDevice);
+                routineLog_.write(LogLevel::debug, QStringLiteral("fetch step"),
+                                  "fetch: valid code for %{public}s from %{public}s",
+                                  code.accountName, code.fromDevice);
                 deliver(code, now);
             } else {
                 changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "code expired"; });
@@ -250,13 +251,18 @@ Task<void> CodeReceiver::fetch() {
         }
     } catch (const CloudSyncCrypto::Error& error) {
         if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
-            changeProbe([](SetupProbe& probe) {
-                probe.syncKey = {SyncKeyState::Kind::waiting, {}};
-            });
+            noteSyncKey({SyncKeyState::Kind::waiting, {}});
             changeInfo([](DiagnosticsInfo& info) {
                 info.lastFetchResult = "record present, no sync key yet";
             });
-            log_.info("fetch: record present but no sync key");
+            routineLog_.write(LogLevel::debug, QStringLiteral("fetch step"),
+                              "fetch: record present but no sync key");
+        } else if (error.status() == Keychain::interactionNotAllowed) {
+            // Not a failure of this fetch: the codes wait for the user to unlock the keyring.
+            noteSyncKey({SyncKeyState::Kind::locked, {}});
+            changeInfo([](DiagnosticsInfo& info) {
+                info.lastFetchResult = "record present, keyring locked";
+            });
         } else {
             failure = std::current_exception();
         }
@@ -269,11 +275,16 @@ Task<void> CodeReceiver::fetch() {
             info.lastFetchResult = "error: " + text;
             info.lastError = text;
         });
-        log_.error("fetch failed: %{public}s", text);
+        // A failure that repeats at every poll (no network) is one line until it changes.
+        routineLog_.write(LogLevel::error, QStringLiteral("fetch failure"),
+                          "fetch failed: %{public}s", text);
+    } else {
+        routineLog_.forget(QStringLiteral("fetch failure"));
     }
     fetching_ = false;
     changeInfo([&](DiagnosticsInfo& info) { info.lastFetchAt = mainActor.now(); });
-    log_.info("fetch: %{public}s", orQuestionMark(info_.lastFetchResult));
+    routineLog_.write(LogLevel::debug, QStringLiteral("fetch result"), "fetch: %{public}s",
+                      orQuestionMark(info_.lastFetchResult));
 }
 
 void CodeReceiver::deliver(const PendingCode& code, Instant now) {
@@ -405,8 +416,9 @@ Task<void> CodeReceiver::runChecks() {
     changeInfo([&](DiagnosticsInfo& info) { info.checkedAt = now; });
     const QList<SetupRow> rows = setupRows(probe_, now, services_.timeZone);
     for (const SetupRow& row : rows) {
-        log_.info("check %{public}s: %{public}s \u2014 %{public}s", rawValue(row.kind),
-                  caseName(row.state), row.title);
+        routineLog_.write(LogLevel::debug, QStringLiteral("check ") + rawValue(row.kind),
+                          "check %{public}s: %{public}s \u2014 %{public}s", rawValue(row.kind),
+                          caseName(row.state), row.title);
     }
     scheduleRecheck(needsAttention(rows));
     checking_ = false;
@@ -459,13 +471,57 @@ void CodeReceiver::checkKeychain() {
         CloudSyncCrypto::loadSyncKey(services_.keychain);
         state = {SyncKeyState::Kind::received, {}};
     } catch (const CloudSyncCrypto::Error& error) {
-        state = error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet
-                    ? SyncKeyState{SyncKeyState::Kind::waiting, {}}
-                    : SyncKeyState::error("keychain error " + QString::number(error.status()));
+        if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
+            state = {SyncKeyState::Kind::waiting, {}};
+        } else if (error.status() == Keychain::interactionNotAllowed) {
+            state = {SyncKeyState::Kind::locked, {}};
+        } else {
+            state = SyncKeyState::error("keychain error " + QString::number(error.status()));
+        }
     } catch (const Error& error) {
         state = SyncKeyState::error(error.localizedDescription());
     }
+    noteSyncKey(state);
+}
+
+void CodeReceiver::noteSyncKey(const SyncKeyState& state) {
+    const bool wasLocked = probe_.syncKey.kind == SyncKeyState::Kind::locked;
+    const bool locked = state.kind == SyncKeyState::Kind::locked;
     changeProbe([&](SetupProbe& probe) { probe.syncKey = state; });
+    if (locked && !wasLocked) {
+        log_.info("keyring locked: codes wait until it is unlocked");
+    } else if (wasLocked && !locked) {
+        log_.info("keyring unlocked");
+    }
+}
+
+void CodeReceiver::unlockKeychain() {
+    services_.mainActor.spawn(unlockThenFetch(QPointer<CodeReceiver>(this)));
+}
+
+// The keyring's answer may take as long as the user spends on its password prompt.
+Task<void> CodeReceiver::unlockThenFetch(QPointer<CodeReceiver> receiver) {
+    if (!receiver) {
+        co_return;
+    }
+    Keychain& keychain = receiver->services_.keychain;
+    const std::int32_t status = co_await waitForCompletion<std::int32_t>(
+        receiver->services_.mainActor, [&keychain](CompletionHandler<std::int32_t> done) {
+            keychain.unlock(CloudSyncCrypto::syncKeyQuery(),
+                            [done](std::int32_t answer) mutable { done.resume(answer); });
+        });
+    if (!receiver) {
+        co_return;
+    }
+    if (status == Keychain::userCanceled) {
+        receiver->log_.info("keyring: unlocking cancelled");
+    } else if (status != Keychain::success) {
+        receiver->log_.error("keyring: cannot unlock (keychain error %ld)", status);
+    }
+    co_await receiver->runChecks();
+    if (receiver) {
+        co_await receiver->fetch();
+    }
 }
 
 Task<void> CodeReceiver::ensureSubscription() {
@@ -489,7 +545,7 @@ Task<void> CodeReceiver::ensureSubscription() {
             probe.subscriptionSaved = true;
             probe.subscriptionError.reset();
         });
-        log_.info("subscription saved");
+        routineLog_.write(LogLevel::info, QStringLiteral("subscription"), "subscription saved");
         co_return;
     }
     const QString text = errorText(std::make_exception_ptr(*failure));
@@ -498,7 +554,8 @@ Task<void> CodeReceiver::ensureSubscription() {
         probe.subscriptionError = text;
     });
     changeInfo([&](DiagnosticsInfo& info) { info.lastError = "Subscription: " + text; });
-    log_.error("subscription failed: %{public}s", text);
+    routineLog_.write(LogLevel::error, QStringLiteral("subscription"),
+                      "subscription failed: %{public}s", text);
 }
 
 void CodeReceiver::scheduleRecheck(bool needs) {

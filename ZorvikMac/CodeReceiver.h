@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QTimeZone>
 #include <QVariantMap>
 #include <functional>
@@ -12,7 +13,9 @@
 #include "LatestCode.h"
 #include "LatestCodeStore.h"
 #include "Logger.h"
+#include "OnChangeLogger.h"
 #include "SetupProbe.h"
+#include "SyncKeyState.h"
 #include "Task.h"
 #include "Workspace.h"
 
@@ -103,6 +106,9 @@ public:
     QString diagnosticsSnapshot() const;
     // Puts the report on the clipboard as plain text (not concealed: it holds no secret).
     void copyDiagnostics();
+    // Asks the keyring to unlock (it may show its password prompt), then checks and fetches
+    // again, so codes flow without a restart.
+    void unlockKeychain();
 
     void setPopoverVisible(bool visible);
     void setPushRegistration(bool success, std::optional<QString> error);
@@ -123,6 +129,10 @@ private:
     void deliver(const PendingCode& code, Instant now);
     Task<void> checkAccount();
     void checkKeychain();
+    // The sync key's state after a read of the keychain; one log line when the keyring becomes
+    // locked or unlocked, none while it stays so.
+    void noteSyncKey(const SyncKeyState& state);
+    static Task<void> unlockThenFetch(QPointer<CodeReceiver> receiver);
     Task<void> ensureSubscription();
     void scheduleRecheck(bool needs);
     void updateAttention();
@@ -141,6 +151,8 @@ private:
     UserDefaults& defaults_;
     Services services_;
     Logger log_;
+    // Routine lines (each fetch, each check) go here, so a state that holds is logged once.
+    OnChangeLogger routineLog_{log_};
     CloudDatabase* database_ = nullptr;
 
     std::optional<LatestCode> latest_;

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
-// The user's keychain, answering with the keychain's own numeric statuses. It never shows an
-// unlock prompt: a locked keyring is reported, not opened.
+// The user's keychain, answering with the keychain's own numeric statuses. Reading and writing
+// never show an unlock prompt: a locked keyring is reported, not opened. Only `unlock`, which
+// the user asks for, may bring up the keyring's own prompt.
 class Keychain {
 public:
     enum Status : std::int32_t {
@@ -16,6 +18,7 @@ public:
         interactionNotAllowed = -25308,  // the keyring is locked
         notAvailable = -25291,           // no keychain service is reachable
         authorizationFailed = -25293,    // access denied
+        userCanceled = -128,             // the user dismissed the unlock prompt
         otherFailure = -2070,
     };
 
@@ -44,4 +47,11 @@ public:
     // data or the new, never none.
     virtual std::int32_t store(const Query& query, const QByteArray& data) = 0;
     virtual std::int32_t remove(const Query& query) = 0;
+    // Asks the keyring holding the items of `query` (the default keyring when there are none) to
+    // unlock, with whatever prompt it shows; answers success once they can be read. The answer
+    // may take as long as the user does. A keychain that is never locked answers at once.
+    virtual void unlock(const Query& query, std::function<void(std::int32_t status)> done) {
+        (void)query;
+        done(success);
+    }
 };

@@ -67,3 +67,7 @@ void Logger::write(LogLevel level, const char* format,
                    const std::vector<LogArgument>& arguments) const {
     log_.write(level, subsystem_, category_, renderLogFormat(QString::fromUtf8(format), arguments));
 }
+
+void Logger::writeLine(LogLevel level, const QString& line) const {
+    log_.write(level, subsystem_, category_, line);
+}

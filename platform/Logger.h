@@ -24,6 +24,10 @@ public:
         : log_(log), subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
     template <class... Args>
+    void debug(const char* format, const Args&... arguments) const {
+        write(LogLevel::debug, format, {toArgument(arguments)...});
+    }
+    template <class... Args>
     void info(const char* format, const Args&... arguments) const {
         write(LogLevel::info, format, {toArgument(arguments)...});
     }
@@ -31,6 +35,14 @@ public:
     void error(const char* format, const Args&... arguments) const {
         write(LogLevel::error, format, {toArgument(arguments)...});
     }
+
+    // The line `format` renders to with these arguments, as it would be written.
+    template <class... Args>
+    static QString render(const char* format, const Args&... arguments) {
+        return renderLogFormat(QString::fromUtf8(format), {toArgument(arguments)...});
+    }
+    // Writes a line rendered before.
+    void writeLine(LogLevel level, const QString& line) const;
 
 private:
     static LogArgument toArgument(const QString& text) { return text; }

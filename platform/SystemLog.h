@@ -2,7 +2,9 @@
 
 #include <QString>
 
-enum class LogLevel { info, error };
+// Debug is for routine lines (each fetch, each check), kept out of what `journalctl -p info`
+// shows; info for events and changes of state; error for failures.
+enum class LogLevel { debug, info, error };
 
 // The system log: each line carries the subsystem and category of its writer. Lines are plain
 // rendered text; nothing secret may ever be passed in.

@@ -53,6 +53,9 @@ void performSetupAction(SetupRow::Action action, MacSettings& settings,
                 openSettings(workspace, Workspace::iCloudSettingsURL);
             }
             break;
+        case SetupRow::Action::unlockKeyring:
+            // The receiver unlocks, as it reads the key again once the keyring is open.
+            break;
     }
     logger.info("setup action %{public}s", caseName(action));
 }

@@ -507,6 +507,9 @@ Task<void> SetupChecklistView::runChecks(QPointer<CodeReceiver> receiver) {
 }
 
 void SetupChecklistView::perform(SetupRow::Action action) {
+    if (action == SetupRow::Action::unlockKeyring) {
+        receiver_.unlockKeychain();
+    }
     performSetupAction(action, settings_, environment_, logger_);
 }
 

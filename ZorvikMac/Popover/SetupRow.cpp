@@ -24,6 +24,9 @@ const auto kKeychainDetail = QStringLiteral(
     "Waiting for the key: pair with your iPhone. In Zorvik on the iPhone, scan the code this "
     "shows, and the key comes through iCloud.");
 const auto kPair = QStringLiteral("Pair with iPhone…");
+const auto kLockedDetail = QStringLiteral(
+    "Your keyring is locked, so the key from your iPhone cannot be read and codes wait. Unlock "
+    "it with your login password.");
 const auto kPollingDetail =
     QStringLiteral("Codes still arrive by polling while the popover is open.");
 const auto kAutoFillDetail =
@@ -116,6 +119,11 @@ SetupRow syncKeyRow(const SyncKeyState& syncKey) {
                                           QStringLiteral("iCloud Keychain: waiting for the key")),
                                       kKeychainDetail),
                            Action::pairWithIPhone, kPair));
+        case SyncKeyState::Kind::locked:
+            return withAction(
+                withDetail(row(Kind::syncKey, State::failed, QStringLiteral("Keyring locked")),
+                           kLockedDetail),
+                Action::unlockKeyring, QStringLiteral("Unlock"));
         case SyncKeyState::Kind::error:
             return withAction(withDetail(row(Kind::syncKey, State::failed,
                                              QStringLiteral("iCloud Keychain: ") + syncKey.message),
@@ -283,6 +291,8 @@ QString caseName(SetupRow::Action action) {
             return QStringLiteral("signOutOfICloud");
         case Action::pairWithIPhone:
             return QStringLiteral("pairWithIPhone");
+        case Action::unlockKeyring:
+            return QStringLiteral("unlockKeyring");
     }
     Q_UNREACHABLE();
 }

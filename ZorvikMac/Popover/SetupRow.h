@@ -22,6 +22,7 @@ struct SetupRow {
         signInToICloud,
         signOutOfICloud,
         pairWithIPhone,
+        unlockKeyring,
     };
 
     Kind kind = Kind::cloud;

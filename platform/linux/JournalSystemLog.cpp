@@ -6,11 +6,29 @@
 
 #include <cstdio>
 
+namespace {
+
+const char* levelName(LogLevel level) {
+    switch (level) {
+        case LogLevel::debug:
+            return "debug";
+        case LogLevel::info:
+            return "info";
+        case LogLevel::error:
+            return "error";
+    }
+    return "info";
+}
+
+}  // namespace
+
 JournalSystemLog::JournalSystemLog(QString identifier, bool alsoToStderr, Journal journal)
     : identifier_(identifier.toUtf8()), alsoToStderr_(alsoToStderr), journal_(std::move(journal)) {}
 
 bool JournalSystemLog::sendToJournal(const Entry& entry) {
-    const int priority = entry.level == LogLevel::error ? LOG_ERR : LOG_INFO;
+    const int priority = entry.level == LogLevel::error   ? LOG_ERR
+                         : entry.level == LogLevel::debug ? LOG_DEBUG
+                                                          : LOG_INFO;
     return sd_journal_send("MESSAGE=%s", entry.message.constData(), "PRIORITY=%i", priority,
                            "SYSLOG_IDENTIFIER=%s", entry.identifier.constData(),
                            "ZORVIK_SUBSYSTEM=%s", entry.subsystem.constData(), "ZORVIK_CATEGORY=%s",
@@ -26,8 +44,8 @@ void JournalSystemLog::write(LogLevel level, const QString& subsystem, const QSt
     const Entry entry{level, identifier_, subsystem.toUtf8(), category.toUtf8(), message.toUtf8()};
     const bool journaled = journal_(entry);
     if (!journaled || alsoToStderr_ || category == QLatin1String(shellLogCategory)) {
-        std::fprintf(stderr, "%s [%s] %s:%s %s\n", identifier_.constData(),
-                     level == LogLevel::error ? "error" : "info", entry.subsystem.constData(),
-                     entry.category.constData(), entry.message.constData());
+        std::fprintf(stderr, "%s [%s] %s:%s %s\n", identifier_.constData(), levelName(level),
+                     entry.subsystem.constData(), entry.category.constData(),
+                     entry.message.constData());
     }
 }

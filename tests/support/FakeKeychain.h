@@ -7,7 +7,8 @@
 #include "Keychain.h"
 
 // An in-memory keychain. `failWith` makes every call answer that status, as a locked or
-// unreachable keychain would.
+// unreachable keychain would. `unlock` answers `unlockAnswer` and, when that is success, ends a
+// locked `failWith`, as the keyring's prompt would.
 class FakeKeychain final : public Keychain {
 public:
     Result copyMatching(const Query& query) override {
@@ -47,6 +48,15 @@ public:
         return items.remove(keyOf(query)) ? success : itemNotFound;
     }
 
+    void unlock(const Query& query, std::function<void(std::int32_t)> done) override {
+        ++unlocks;
+        lastQuery = query;
+        if (unlockAnswer == success && failWith == interactionNotAllowed) {
+            failWith.reset();
+        }
+        done(unlockAnswer);
+    }
+
     static QPair<QString, QString> keyOf(const Query& query) {
         return {query.service, query.account};
     }
@@ -54,6 +64,8 @@ public:
     QHash<QPair<QString, QString>, QByteArray> items;
     std::optional<std::int32_t> failWith;
     std::optional<Query> lastQuery;
+    std::int32_t unlockAnswer = success;
+    int unlocks = 0;
     int lookups = 0;
     int stores = 0;
 };

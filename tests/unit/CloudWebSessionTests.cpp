@@ -276,6 +276,8 @@ TEST_F(CloudWebSessionTest, NoLogLineNamesAToken) {
     // Every path that logs: a locked read, a refused store, a refusal by the service.
     keychain.failWith = Keychain::interactionNotAllowed;
     EXPECT_FALSE(session->hasToken());
+    EXPECT_FALSE(session->hasToken());
+    EXPECT_EQ(systemLog.lines.size(), 1u) << "a keyring that stays locked is one line";
     keychain.failWith.reset();
     lookup();
     actor.runUntilIdle();

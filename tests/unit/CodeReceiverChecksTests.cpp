@@ -41,6 +41,41 @@ TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
             "check firstCode: pending \u2014 Waiting for your first code \u2014 tap any account in "
             "Zorvik on your iPhone"}));
     EXPECT_FALSE(receiver->isChecking());
+    // Only the rows whose text changed are logged by the next run.
+    putRecord(code());
+    actor.spawn(receiver->fetch());
+    actor.runUntilIdle();
+    const auto beforeSecond = log.lines.size();
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    const QStringList second = logSince(beforeSecond);
+    ASSERT_EQ(second.size(), 1) << second.join(u'\n').toStdString();
+    EXPECT_TRUE(second[0].startsWith(u"check firstCode: ok \u2014 Received Work at "));
+}
+
+// The journal keeps what an idle desktop app writes all day: routine fetches and checks go at
+// debug level and only when they change, whether nothing is pending, a code is held, or the
+// checklist keeps asking for attention (AutoFill off).
+TEST_F(CodeReceiverChecks, AnIdleHourWritesAtMostFiveLinesAtInfoOrAbove) {
+    makeEverythingReady(remote, center);
+    for (const bool withCode : {false, true}) {
+        identityStore.enabled = false;
+        make().start();
+        if (withCode) {
+            putRecord(code("123456", 1800));
+        }
+        actor.advance(3600);
+        int loud = 0;
+        for (const auto& line : log.lines) {
+            loud += line.level == LogLevel::debug ? 0 : 1;
+        }
+        EXPECT_LE(loud, 5) << "with a code: " << withCode << "\n"
+                           << logSince(0).join(u'\n').toStdString();
+        EXPECT_GT(cloud.fetches, 600) << "the hour was really polled";
+        receiver.reset();
+        log.lines.clear();
+        cloud.fetches = 0;
+    }
 }
 
 // The login row carries its own switch, so its title follows the switch at once.
@@ -81,7 +116,9 @@ TEST_F(CodeReceiverChecks, KeychainStatesShowInTheProbe) {
         return receiver->probe().syncKey;
     };
     keychain.failWith = -25308;
-    EXPECT_EQ(keyAfter(), SyncKeyState::error("keychain error -25308"));
+    EXPECT_EQ(keyAfter().kind, SyncKeyState::Kind::locked);
+    keychain.failWith = -25293;
+    EXPECT_EQ(keyAfter(), SyncKeyState::error("keychain error -25293"));
     keychain.failWith.reset();
     keychain.items.clear();
     EXPECT_EQ(keyAfter().kind, SyncKeyState::Kind::waiting);

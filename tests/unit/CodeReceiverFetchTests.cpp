@@ -3,6 +3,7 @@
 #include "CodeReceiverTestFixture.h"
 #include "ErrorText.h"
 #include "PendingCodeError.h"
+#include "SetupRow.h"
 
 namespace {
 
@@ -78,8 +79,8 @@ TEST_F(CodeReceiverFetch, TheSameRecordTwicePublishesOnce) {
     EXPECT_EQ(pasteboard.count, copies);
     EXPECT_EQ(center.added.size(), 1u);
     EXPECT_EQ(identityStore.replaceCalls, 1);
-    EXPECT_EQ(logSince(before), (QStringList{"fetch: valid code for Work from iPhone",
-                                             "fetch: code for Work from iPhone"}));
+    EXPECT_EQ(receiver->info().lastFetchResult, "code for Work from iPhone");
+    EXPECT_EQ(logSince(before), QStringList()) << "a fetch that changes nothing logs nothing";
 }
 
 TEST_F(CodeReceiverFetch, OutcomesThatPublishNothing) {
@@ -102,14 +103,15 @@ TEST_F(CodeReceiverFetch, OutcomesThatPublishNothing) {
     cloud.record =
         CloudRecord{"pending-code", "PendingCode", {{"expiresAt", addingSeconds(actor.now(), 60)}}};
     expect("record without blob", {"fetch: record without blob"});
+    // The same outcome again is not logged again.
     cloud.record->fields.insert("blob", QString("not bytes"));
-    expect("record without blob", {"fetch: record without blob"});
+    expect("record without blob", {});
 
     // Without the plain field the payload's own expiry decides; equal to now is expired too.
     putRecord(expired, false);
     expect("code expired", {"fetch: code expired"});
     putRecord(code("", 60));
-    expect("code expired", {"fetch: code expired"});
+    expect("code expired", {});
     EXPECT_FALSE(receiver->info().lastError);
 }
 
@@ -144,12 +146,22 @@ TEST_F(CodeReceiverFetch, FailuresBecomeErrorTextsAndOneErrorLine) {
         EXPECT_EQ(log.lines[before].level, LogLevel::error);
         EXPECT_EQ(log.lines[before].message, "fetch failed: " + text);
         EXPECT_EQ(log.lines[before + 1].message, "fetch: error: " + text);
+        EXPECT_EQ(log.lines[before + 1].level, LogLevel::debug);
     };
+    cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
+    expectError("no network");
+    // A failure that lasts (the network stays down) is one line, not one per poll...
+    const auto before = log.lines.size();
+    fetchNow();
+    EXPECT_EQ(log.lines.size(), before);
+    // ...and the same failure after a good fetch is news again.
+    cloud.fetchError.reset();
+    fetchNow();
     cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
     expectError("no network");
     cloud.fetchError.reset();
 
-    keychain.failWith = -25308;
+    keychain.failWith = Keychain::authorizationFailed;
     putRecord(code());
     expectError(QString::fromUtf8(
         "The operation couldn\u2019t be completed. (CloudSyncCrypto.Error error 0.)"));
@@ -161,6 +173,51 @@ TEST_F(CodeReceiverFetch, FailuresBecomeErrorTextsAndOneErrorLine) {
     expectError(
         QString::fromUtf8("The operation couldn\u2019t be completed. (PendingCodeError error 0.)"));
     EXPECT_FALSE(receiver->latest());
+}
+
+// A locked keyring (automatic login) is a state the user can end, not a failure of every fetch.
+TEST_F(CodeReceiverFetch, ALockedKeyringWaitsQuietlyAndCodesFlowOnceUnlocked) {
+    make();
+    keychain.failWith = Keychain::interactionNotAllowed;
+    putRecord(code());
+    const auto before = log.lines.size();
+    for (int i = 0; i < 5; ++i) {
+        fetchNow();
+    }
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::locked);
+    EXPECT_EQ(receiver->info().lastFetchResult, "record present, keyring locked");
+    EXPECT_FALSE(receiver->info().lastError);
+    EXPECT_FALSE(receiver->latest());
+    EXPECT_EQ(logSince(before), (QStringList{"keyring locked: codes wait until it is unlocked",
+                                             "fetch: record present, keyring locked"}));
+    EXPECT_EQ(log.lines[before].level, LogLevel::info);
+
+    const SetupRow row = setupRows(receiver->probe(), actor.now(), QTimeZone::utc())[1];
+    EXPECT_EQ(row.state, SetupRow::State::failed);
+    EXPECT_EQ(row.title, "Keyring locked");
+    EXPECT_EQ(row.action, SetupRow::Action::unlockKeyring);
+    EXPECT_EQ(row.buttonTitle, "Unlock");
+
+    // The user dismisses the prompt: still locked, one line saying so.
+    keychain.unlockAnswer = Keychain::userCanceled;
+    receiver->unlockKeychain();
+    actor.runUntilIdle();
+    EXPECT_EQ(keychain.lastQuery->service, "net.brontal.zorvik.sync");
+    EXPECT_FALSE(receiver->latest());
+    EXPECT_TRUE(logSince(before).contains("keyring: unlocking cancelled"));
+
+    // Unlocked: the code is read and published at once, without waiting for the next poll.
+    keychain.unlockAnswer = Keychain::success;
+    receiver->unlockKeychain();
+    actor.runUntilIdle();
+    EXPECT_EQ(keychain.unlocks, 2);
+    ASSERT_TRUE(receiver->latest());
+    EXPECT_EQ(receiver->latest()->code, "123456");
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
+    EXPECT_TRUE(logSince(before).contains("keyring unlocked"));
+    for (const auto& line : log.lines) {
+        EXPECT_NE(line.level, LogLevel::error) << line.message.toStdString();
+    }
 }
 
 TEST_F(CodeReceiverFetch, AFetchAskedForWhileOneWaitsIsDroppedSilently) {

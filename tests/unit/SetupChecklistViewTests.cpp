@@ -336,6 +336,22 @@ TEST_F(SetupChecklistViewTest, TheWaitingKeyRowKeepsItsSpinnerDetailAndButton) {
     EXPECT_EQ(button("syncKey")->text(), "Pair with iPhone\u2026");
 }
 
+// Its button is the one place the keyring's password prompt is asked for: the user pressed it.
+TEST_F(SetupChecklistViewTest, ALockedKeyringRowOffersUnlockAndItsButtonUnlocks) {
+    keychain.failWith = Keychain::interactionNotAllowed;
+    runChecks();
+    makeView();
+    EXPECT_EQ(title("syncKey"), "Keyring locked");
+    EXPECT_TRUE(detailShowing("syncKey"));
+    EXPECT_EQ(keychain.unlocks, 0) << "nothing prompts before the user asks";
+    EXPECT_EQ(button("syncKey")->text(), "Unlock");
+    button("syncKey")->click();
+    actor.runUntilIdle();
+    EXPECT_EQ(keychain.unlocks, 1);
+    EXPECT_EQ(title("syncKey"), "Key received from your iPhone");
+    EXPECT_TRUE(logSince(0).contains("keyring unlocked"));
+}
+
 // The login item.
 
 TEST_F(SetupChecklistViewTest, LaunchAtLoginRowHasOnlyTheSwitchAndARingOrACheck) {

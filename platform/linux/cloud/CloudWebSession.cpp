@@ -57,10 +57,12 @@ bool CloudWebSession::hasToken() {
             token_ = *result.data;
         } else if (result.status != Keychain::itemNotFound && result.status != Keychain::success) {
             // A locked keyring: ask again next time rather than deciding there is no session.
-            log_.error("cannot read the iCloud session from the keychain (status %ld)",
-                       result.status);
+            readFailureLog_.write(LogLevel::error, QStringLiteral("read"),
+                                  "cannot read the iCloud session from the keychain (status %ld)",
+                                  result.status);
             return false;
         }
+        readFailureLog_.forget(QStringLiteral("read"));
         tokenLoaded_ = true;
     }
     return token_.has_value();

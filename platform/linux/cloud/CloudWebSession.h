@@ -12,6 +12,7 @@
 #include "CloudWebTransport.h"
 #include "Keychain.h"
 #include "Logger.h"
+#include "OnChangeLogger.h"
 
 class MainActor;
 
@@ -83,6 +84,8 @@ private:
     CloudWebTransport& transport_;
     Keychain& keychain_;
     Logger log_;
+    // A keyring that stays locked is one line, not one per call.
+    OnChangeLogger readFailureLog_{log_};
     CloudWebConfiguration configuration_;
     std::deque<std::unique_ptr<Call>> queue_;
     bool busy_ = false;

@@ -2,7 +2,11 @@
 
 #include <libsecret/secret.h>
 
+#include <QDBusConnection>
+
 #include <memory>
+
+#include "SecretServiceUnlock.h"
 
 namespace {
 
@@ -200,4 +204,8 @@ std::int32_t SecretServiceKeychain::remove(const Query& query) {
         return statusFor(error.get());
     }
     return removed ? success : itemNotFound;
+}
+
+void SecretServiceKeychain::unlock(const Query& query, std::function<void(std::int32_t)> done) {
+    SecretServiceUnlock::start(QDBusConnection::sessionBus(), query, std::move(done));
 }

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# End to end inside the private desktop session, with the keyring locked as an automatic login
+# leaves it: ZorvikMac --headless says so once in plain words (the checklist's sync-key row reads
+# "Keyring locked"), with no error line per poll; once the user unlocks the keyring in another
+# application through the keyring's own password prompt, the waiting code reaches
+# latest-code.json without a restart.
+set -euo pipefail
+
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session locked-keyring.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
+export QT_QPA_PLATFORM=xcb
+XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" locked-config.XXXXXX)
+export XDG_CONFIG_HOME
+latest=$e2e_shared_dir/latest-code.json
+work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" locked-keyring.XXXXXX)
+log=$work/app.log
+app=""
+lookup=""
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- app log"
+    cat "$log"
+    exit 1
+}
+secrets() {
+    gdbus call --session -d org.freedesktop.secrets "$@"
+}
+default_collection() {
+    secrets -o /org/freedesktop/secrets -m org.freedesktop.Secret.Service.ReadAlias default |
+        grep -o "/org/freedesktop/secrets/collection/[A-Za-z0-9_]*"
+}
+collection_locked() {
+    [[ $(secrets -o "$(default_collection)" -m org.freedesktop.DBus.Properties.Get \
+        org.freedesktop.Secret.Collection Locked) == "(<true>,)" ]]
+}
+# The keyring's prompt, answered as the user would; a second try is harmless once it is open.
+unlock_through_the_prompt() {
+    secret-tool lookup service net.brontal.zorvik.sync account sync-key >/dev/null 2>&1 &
+    lookup=$!
+    within 10 bash -c 'xdotool search --onlyvisible --name "Unlock Login Keyring" >/dev/null' ||
+        fail "the keyring's prompt did not show"
+    sleep 0.3 # it takes the keyboard once it is drawn
+    xdotool type --delay 10 "$(cat "$ZORVIK_SESSION_DIR/keyring-password")"
+    xdotool key Return
+    within 10 bash -c '! kill -0 '"$lookup"' 2>/dev/null' || fail "the prompt did not finish"
+}
+cleanup() {
+    if [[ -n $app ]]; then kill "$app" 2>/dev/null && wait "$app" 2>/dev/null || true; fi
+    if [[ -n $lookup ]]; then kill "$lookup" 2>/dev/null || true; fi
+    # The next tests expect the keyring open.
+    if collection_locked 2>/dev/null; then
+        unlock_through_the_prompt || true
+    fi
+    e2e_reset_session "$phone"
+}
+trap cleanup EXIT
+
+e2e_reset_session "$phone"
+"$phone" key generate --force 2>/dev/null
+"$phone" key export | base64 -d >"$work/key"
+secrets -o /org/freedesktop/secrets -m org.freedesktop.Secret.Service.Lock \
+    "['$(default_collection)']" >/dev/null
+collection_locked || fail "the keyring did not lock"
+# The phone has the key; only this desktop's copy is behind the lock.
+"$phone" send --key-file "$work/key" --account "Work GitHub" --service github --code 271828 \
+    --ttl 120 2>/dev/null
+
+"$app_binary" --headless >"$log" 2>&1 &
+app=$!
+within 15 grep -qF "keyring locked: codes wait until it is unlocked" "$log" ||
+    fail "the app did not say that the keyring is locked"
+within 15 grep -qF "check syncKey: failed — Keyring locked" "$log" ||
+    fail "the sync-key row does not read Keyring locked"
+echo "ok: the locked keyring is told once, in plain words"
+
+# Two more background polls (every 5 s) while locked: no new line, no error.
+sleep 11
+[[ $(grep -cF "keyring locked: codes wait" "$log") == 1 ]] || fail "the locked keyring was told more than once"
+grep -qE "\[error\]|fetch failed|-25308" "$log" && fail "a locked keyring was logged as an error"
+[[ -e $latest ]] && fail "a code was published without the key"
+echo "ok: polling stays quiet while the keyring is locked"
+
+unlock_through_the_prompt
+collection_locked && fail "the keyring is still locked"
+within 10 grep -q '"code":"271828"' "$latest" 2>/dev/null ||
+    fail "the waiting code did not reach latest-code.json after the unlock"
+grep -qF "keyring unlocked" "$log" || fail "the unlock was not logged"
+kill -0 "$app" || fail "the app is gone"
+echo "ok: unlocked in another application, the code flows without a restart"
+grep -qF 271828 "$log" && fail "the code reached a log line"
+echo "ok: the code never reached the log"

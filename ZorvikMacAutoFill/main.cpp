@@ -10,6 +10,7 @@
 #include "AutoFillHost.h"
 #include "ConnectedBrowsers.h"
 #include "CredentialIdentitiesFile.h"
+#include "HeldCodeIdentities.h"
 #include "LatestCodeStore.h"
 #include "NativeMessagingHostInstaller.h"
 #include "NativeMessagingHosts.h"
@@ -145,15 +146,22 @@ int main(int argc, char** argv) {
         return mainActor.get();
     };
 
-    // The extension counts as connected once it has sent a real request, not when merely started.
+    // The extension counts as connected once it has sent a real request, not when merely
+    // started. This runs before the request is answered, so a browser's very first request
+    // already finds the identities of a code that arrived before it.
+    const std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
     const auto connected = [&] {
+        const QString records = ConnectedBrowsers::standardDirectory();
         if (container) {
-            ConnectedBrowsers::record(*container, *family, wallClock());
+            ConnectedBrowsers::adoptEarlierRecord(*container, records);
+        }
+        if (ConnectedBrowsers::record(records, *family, wallClock()) && store && identitiesPath) {
+            HeldCodeIdentities::publish([&] { return store->load(); }, *identitiesPath,
+                                        wallClock());
         }
     };
     StdioChannel channel;
-    AutoFillHost host({channel, LatestCodeStore::make(containers), identitiesPath, wallClock,
-                       startInterface, connected});
+    AutoFillHost host({channel, store, identitiesPath, wallClock, startInterface, connected});
     const int status = host.run();
     mainActor.reset();
     return status;

@@ -4,12 +4,7 @@
 
 QList<CredentialIdentityStore::Identity> CredentialIdentities::makeIdentities(
     const LatestCode& code) {
-    const QString label = code.accountName + QStringLiteral(" \u00B7 from ") + code.fromDevice;
-    QList<CredentialIdentityStore::Identity> identities;
-    for (const QString& domain : code.domains()) {
-        identities.append({domain, label, QString::fromLatin1(recordIdentifier)});
-    }
-    return identities;
+    return LatestCodeIdentities::make(code);
 }
 
 Task<bool> CredentialIdentities::isAutoFillEnabled() {

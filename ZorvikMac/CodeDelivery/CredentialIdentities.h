@@ -5,6 +5,7 @@
 #include "CredentialIdentityStore.h"
 #include "Error.h"
 #include "LatestCode.h"
+#include "LatestCodeIdentities.h"
 #include "Task.h"
 
 class MainActor;
@@ -23,12 +24,12 @@ private:
 // offers the code on those sites. They carry no secret.
 class CredentialIdentities {
 public:
-    static constexpr auto recordIdentifier = "latest-code";
+    static constexpr auto recordIdentifier = LatestCodeIdentities::recordIdentifier;
 
     CredentialIdentities(CredentialIdentityStore& store, MainActor& mainActor)
         : store_(store), mainActor_(mainActor) {}
 
-    // Label "<account> · from <device>", one identity per domain, in the table's order.
+    // See LatestCodeIdentities.
     static QList<CredentialIdentityStore::Identity> makeIdentities(const LatestCode& code);
 
     Task<bool> isAutoFillEnabled();

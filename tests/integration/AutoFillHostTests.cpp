@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "CredentialIdentitiesFile.h"
+#include "FileMode.h"
 #include "FrameReader.h"
 #include "Iso8601.h"
 #include "LatestCodeStore.h"
@@ -58,6 +59,9 @@ protected:
     QString container() const {
         return QDir(runtime()).filePath(QStringLiteral("app/") + LatestCodeStore::groupIdentifier);
     }
+    QString identitiesFile() const { return container() + "/credential-identities.json"; }
+    // The record of connected browsers, which must outlive the container.
+    QString records() const { return home.filePath(".local/share/net.brontal.zorvik"); }
     LatestCodeStore store() const { return LatestCodeStore(container() + "/latest-code.json"); }
     void saveCode(double secondsLeft) {
         const Instant now = std::chrono::time_point_cast<std::chrono::microseconds>(
@@ -70,6 +74,7 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", home.path());
         environment.insert("XDG_CONFIG_HOME", home.filePath(".config"));
+        environment.insert("XDG_DATA_HOME", home.filePath(".local/share"));
         environment.insert("XDG_RUNTIME_DIR", runtime());
         // Without a display the panel cannot be shown.
         environment.remove("DISPLAY");
@@ -175,7 +180,7 @@ TEST_F(AutoFillHostTest, AnswersTheIdentitiesOfThePagesHostFromTheStore) {
         << "no file yet";
 
     QDir().mkpath(container());
-    QFile file(container() + "/credential-identities.json");
+    QFile file(identitiesFile());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(CredentialIdentitiesFile::encode(
         {{"github.com", "Work GitHub", "latest-code"}, {"example.com", "Mail", "latest-code"}}));
@@ -250,19 +255,44 @@ TEST_F(AutoFillHostTest, ServesOnlyOurExtensionAndRecordsWhichBrowserConnected) 
         EXPECT_TRUE(refused.answers.isEmpty());
         EXPECT_TRUE(refused.errors.contains("only the Zorvik AutoFill extension"));
     }
-    EXPECT_FALSE(QFile::exists(container() + "/connected-browsers.json"));
+    const QString record = records() + "/connected-browsers.json";
+    EXPECT_FALSE(QFile::exists(record));
     runHost(encodeFrame("not a request"), {kOrigin});
-    EXPECT_FALSE(QFile::exists(container() + "/connected-browsers.json"))
+    EXPECT_FALSE(QFile::exists(record))
         << "only a well-formed request shows the extension is there";
 
     EXPECT_EQ(runHost(input, {kOrigin}).answers.size(), 1);
     EXPECT_EQ(runHost(input, {home.filePath("manifest.json"), "autofill@zorvik.brontal.net"})
                   .answers.size(),
               1);
-    QFile record(container() + "/connected-browsers.json");
-    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
-    const QJsonObject families = QJsonDocument::fromJson(record.readAll()).object();
+    QFile file(record);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject families = QJsonDocument::fromJson(file.readAll()).object();
     EXPECT_EQ(families.keys(), (QStringList{"chromium", "firefox"}));
+    EXPECT_EQ(modeOf(record), 0600);
+    EXPECT_EQ(modeOf(records()), 0700);
+    EXPECT_FALSE(QFile::exists(container() + "/connected-browsers.json"))
+        << "not in the container, which is emptied at logout";
+}
+
+// The phone first, the browser second: the application registered no identities for the code
+// because no browser had connected yet, so the first request must find them all the same.
+TEST_F(AutoFillHostTest, ABrowsersFirstRequestFindsTheIdentitiesOfTheCodeHeldBeforeIt) {
+    saveCode(60);
+    const QByteArray ask = request({{"id", 1}, {"type", "identities"}, {"host", "github.com"}});
+    const HostRun first = runHost(ask);
+    ASSERT_EQ(first.answers.size(), 1);
+    const QJsonArray identities = first.answers[0].value("identities").toArray();
+    ASSERT_EQ(identities.size(), 1) << first.errors.toStdString();
+    EXPECT_EQ(identities[0].toObject().value("label").toString(),
+              QString::fromUtf8("Work GitHub \u00B7 from iPhone"));
+    EXPECT_EQ(modeOf(identitiesFile()), 0600);
+
+    // Firefox's first connection finds an expired code: nothing to offer.
+    QFile::remove(identitiesFile());
+    saveCode(-1);
+    runHost(ask, {home.filePath("manifest.json"), "autofill@zorvik.brontal.net"});
+    EXPECT_FALSE(QFile::exists(identitiesFile()));
 }
 
 TEST_F(AutoFillHostTest, InstallRegistersWithTheBrowsersTheUserHas) {

@@ -45,49 +45,60 @@ protected:
     ManualMainActor actor;
     QList<NativeMessagingHosts::BrowserDirectory> browsers =
         NativeMessagingHosts::perUserDirectories(home.filePath(".config"), home.path());
-    FileCredentialIdentityStore store{actor, home.filePath("runtime/app/group"), browsers};
+    const QString container = home.filePath("runtime/app/group");
+    const QString records = home.filePath("data/net.brontal.zorvik");
+    FileCredentialIdentityStore store{actor, container, browsers, records};
 };
 
 TEST_F(FileCredentialIdentityStoreTest, EnabledOnceABrowserWithOurManifestHasConnected) {
-    const QString container = home.filePath("runtime/app/group");
     const QString firefox = home.filePath(".mozilla/native-messaging-hosts");
     const QString chromium = home.filePath(".config/chromium/NativeMessagingHosts");
     EXPECT_FALSE(enabled());
     installManifest(firefox);
     EXPECT_FALSE(enabled()) << "installed, but the extension has never started the helper";
-    ConnectedBrowsers::record(container, ConnectedBrowsers::Family::chromium,
+    ConnectedBrowsers::record(records, ConnectedBrowsers::Family::chromium,
                               std::chrono::sys_days{std::chrono::January / 1 / 2026});
     EXPECT_FALSE(enabled()) << "Chromium connected, but only Firefox has the manifest";
     installManifest(chromium);
     EXPECT_TRUE(enabled());
     QFile::remove(NativeMessagingHosts::manifestPath(chromium));
     EXPECT_FALSE(enabled());
-    ConnectedBrowsers::record(container, ConnectedBrowsers::Family::firefox,
-                              std::chrono::sys_days{std::chrono::January / 2 / 2026});
+
+    // Firefox connected before the record moved out of the container, which empties at logout.
+    QDir().mkpath(container);
+    QFile earlier(QDir(container).filePath(ConnectedBrowsers::fileName));
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write(R"({"firefox":"2025-12-24T08:00:00Z"})");
+    earlier.close();
     EXPECT_TRUE(enabled());
+    EXPECT_FALSE(earlier.exists()) << "taken over";
+    QFile record(QDir(records).filePath(ConnectedBrowsers::fileName));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    EXPECT_EQ(record.readAll(),
+              R"({"chromium":"2026-01-01T00:00:00Z","firefox":"2025-12-24T08:00:00Z"})");
 }
 
 TEST_F(FileCredentialIdentityStoreTest, TheConnectionRecordKeepsEachFamilysFirstConnection) {
-    const QString container = home.filePath("runtime/app/group");
     const Instant first = std::chrono::sys_days{std::chrono::January / 1 / 2026};
-    ConnectedBrowsers::record(container, ConnectedBrowsers::Family::firefox, first);
-    ConnectedBrowsers::record(container, ConnectedBrowsers::Family::firefox,
-                              addingSeconds(first, 60));
-    QFile file(QDir(container).filePath(ConnectedBrowsers::fileName));
+    EXPECT_TRUE(ConnectedBrowsers::record(records, ConnectedBrowsers::Family::firefox, first));
+    EXPECT_FALSE(ConnectedBrowsers::record(records, ConnectedBrowsers::Family::firefox,
+                                           addingSeconds(first, 60)));
+    QFile file(QDir(records).filePath(ConnectedBrowsers::fileName));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), R"({"firefox":"2026-01-01T00:00:00Z"})");
     EXPECT_EQ(modeOf(file.fileName()), 0600);
-    EXPECT_TRUE(ConnectedBrowsers::hasConnected(container, ConnectedBrowsers::Family::firefox));
-    EXPECT_FALSE(ConnectedBrowsers::hasConnected(container, ConnectedBrowsers::Family::chromium));
+    EXPECT_EQ(modeOf(records), 0700);
+    EXPECT_TRUE(ConnectedBrowsers::hasConnected(records, ConnectedBrowsers::Family::firefox));
+    EXPECT_FALSE(ConnectedBrowsers::hasConnected(records, ConnectedBrowsers::Family::chromium));
 
     // A damaged record reads as no connection and is replaced by the next one.
     file.close();
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("{\"firefox\": 1");
     file.close();
-    EXPECT_FALSE(ConnectedBrowsers::hasConnected(container, ConnectedBrowsers::Family::firefox));
-    ConnectedBrowsers::record(container, ConnectedBrowsers::Family::chromium, first);
-    EXPECT_TRUE(ConnectedBrowsers::hasConnected(container, ConnectedBrowsers::Family::chromium));
+    EXPECT_FALSE(ConnectedBrowsers::hasConnected(records, ConnectedBrowsers::Family::firefox));
+    ConnectedBrowsers::record(records, ConnectedBrowsers::Family::chromium, first);
+    EXPECT_TRUE(ConnectedBrowsers::hasConnected(records, ConnectedBrowsers::Family::chromium));
 }
 
 TEST_F(FileCredentialIdentityStoreTest, InstallWritesOurManifestForEveryBrowserTheUserHas) {

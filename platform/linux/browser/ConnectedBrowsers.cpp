@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 
 #include "AtomicFile.h"
 #include "Iso8601.h"
@@ -16,12 +17,12 @@ QString key(Family family) {
     return family == Family::firefox ? QStringLiteral("firefox") : QStringLiteral("chromium");
 }
 
-QString path(const QString& containerDirectory) {
-    return QDir(containerDirectory).filePath(QString::fromLatin1(fileName));
+QString path(const QString& directory) {
+    return QDir(directory).filePath(QString::fromLatin1(fileName));
 }
 
-QJsonObject load(const QString& containerDirectory) {
-    QFile file(path(containerDirectory));
+QJsonObject load(const QString& directory) {
+    QFile file(path(directory));
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
@@ -29,25 +30,57 @@ QJsonObject load(const QString& containerDirectory) {
     return QJsonDocument::fromJson(file.read(64 * 1024)).object();
 }
 
-}  // namespace
-
-void record(const QString& containerDirectory, Family family, Instant now) {
-    QJsonObject families = load(containerDirectory);
-    if (families.value(key(family)).isString()) {
-        return;
-    }
-    families.insert(key(family), Iso8601::format(now).value_or(QString()));
+bool save(const QString& directory, const QJsonObject& families) {
     try {
-        AtomicFile::makeDirectories(containerDirectory);
-        AtomicFile::write(path(containerDirectory),
-                          QJsonDocument(families).toJson(QJsonDocument::Compact));
+        AtomicFile::makeDirectories(directory);
+        AtomicFile::write(path(directory), QJsonDocument(families).toJson(QJsonDocument::Compact));
+        return true;
     } catch (const FileOperationError&) {
         // Without the record AutoFill merely reads as not yet connected.
+        return false;
     }
 }
 
-bool hasConnected(const QString& containerDirectory, Family family) {
-    return load(containerDirectory).value(key(family)).isString();
+}  // namespace
+
+QString standardDirectory() {
+    // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QDir(dataHome).filePath(QStringLiteral("net.brontal.zorvik"));
+}
+
+bool record(const QString& directory, Family family, Instant now) {
+    QJsonObject families = load(directory);
+    if (families.value(key(family)).isString()) {
+        return false;
+    }
+    families.insert(key(family), Iso8601::format(now).value_or(QString()));
+    save(directory, families);
+    return true;
+}
+
+bool hasConnected(const QString& directory, Family family) {
+    return load(directory).value(key(family)).isString();
+}
+
+void adoptEarlierRecord(const QString& earlierDirectory, const QString& directory) {
+    if (!QFile::exists(path(earlierDirectory))) {
+        return;
+    }
+    const QJsonObject earlier = load(earlierDirectory);
+    QJsonObject families = load(directory);
+    bool changed = false;
+    for (const Family family : {Family::chromium, Family::firefox}) {
+        const QJsonValue connectedAt = earlier.value(key(family));
+        if (connectedAt.isString() && !families.value(key(family)).isString()) {
+            families.insert(key(family), connectedAt);
+            changed = true;
+        }
+    }
+    // The earlier file goes only once its content is safe in the new place.
+    if (!changed || save(directory, families)) {
+        QFile::remove(path(earlierDirectory));
+    }
 }
 
 }  // namespace ConnectedBrowsers

@@ -11,10 +11,11 @@
 
 FileCredentialIdentityStore::FileCredentialIdentityStore(
     MainActor& mainActor, std::optional<QString> containerDirectory,
-    QList<NativeMessagingHosts::BrowserDirectory> browsers)
+    QList<NativeMessagingHosts::BrowserDirectory> browsers, QString connectionsDirectory)
     : mainActor_(mainActor),
       containerDirectory_(std::move(containerDirectory)),
-      browsers_(std::move(browsers)) {}
+      browsers_(std::move(browsers)),
+      connectionsDirectory_(std::move(connectionsDirectory)) {}
 
 std::optional<QString> FileCredentialIdentityStore::identitiesPath() const {
     if (!containerDirectory_) {
@@ -25,12 +26,15 @@ std::optional<QString> FileCredentialIdentityStore::identitiesPath() const {
 }
 
 void FileCredentialIdentityStore::getState(std::function<void(bool isEnabled)> answer) {
+    if (containerDirectory_) {
+        ConnectedBrowsers::adoptEarlierRecord(*containerDirectory_, connectionsDirectory_);
+    }
     bool enabled = false;
     for (const auto& browser : browsers_) {
         enabled =
             enabled || (containerDirectory_ &&
                         QFileInfo::exists(NativeMessagingHosts::manifestPath(browser.directory)) &&
-                        ConnectedBrowsers::hasConnected(*containerDirectory_, browser.family()));
+                        ConnectedBrowsers::hasConnected(connectionsDirectory_, browser.family()));
     }
     mainActor_.post([answer = std::move(answer), enabled] { answer(enabled); });
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+#include "ConnectedBrowsers.h"
 #include "CredentialIdentityStore.h"
 #include "NativeMessagingHosts.h"
 
@@ -11,12 +12,14 @@ class MainActor;
 // The credential identities as credential-identities.json in the application-group container,
 // which the AutoFill helper reads to know for which sites a code is meant. The provider is
 // enabled while our native-messaging host is installed for a browser whose extension has
-// connected to it at least once. Answers come through the main queue, like any platform
-// completion.
+// connected to it at least once (the helper's record of connected browsers, kept in
+// `connectionsDirectory`). Answers come through the main queue, like any platform completion.
 class FileCredentialIdentityStore final : public CredentialIdentityStore {
 public:
-    FileCredentialIdentityStore(MainActor& mainActor, std::optional<QString> containerDirectory,
-                                QList<NativeMessagingHosts::BrowserDirectory> browsers);
+    FileCredentialIdentityStore(
+        MainActor& mainActor, std::optional<QString> containerDirectory,
+        QList<NativeMessagingHosts::BrowserDirectory> browsers,
+        QString connectionsDirectory = ConnectedBrowsers::standardDirectory());
 
     // The file's path, or nothing without a container.
     std::optional<QString> identitiesPath() const;
@@ -32,4 +35,5 @@ private:
     MainActor& mainActor_;
     std::optional<QString> containerDirectory_;
     QList<NativeMessagingHosts::BrowserDirectory> browsers_;
+    QString connectionsDirectory_;
 };

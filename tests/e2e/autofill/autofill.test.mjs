@@ -110,9 +110,7 @@ function writeIdentities() {
             },
         ],
     };
-    fs.writeFileSync(path.join(container, "credential-identities.json"), JSON.stringify(identities), {
-        mode: 0o600,
-    });
+    fs.writeFileSync(identitiesFile, JSON.stringify(identities), { mode: 0o600 });
 }
 
 function isoSeconds(date) {
@@ -127,12 +125,12 @@ function runLatest(args, input) {
 }
 
 // Publishes `code` as the latest code, received now and valid for five minutes.
-function saveCode(code) {
+function saveCode(code, { account = "Example", service = "example" } = {}) {
     const now = new Date();
     const opened = {
         accountID: randomUUID().toUpperCase(),
-        accountName: "Example",
-        serviceID: "example",
+        accountName: account,
+        serviceID: service,
         code,
         issuedAt: isoSeconds(now),
         expiresAt: isoSeconds(new Date(now.getTime() + 5 * 60 * 1000)),
@@ -146,6 +144,9 @@ function clearCode() {
 }
 
 const filledMarker = path.join(container, "latest-code.filled");
+const identitiesFile = path.join(container, "credential-identities.json");
+// The helper's record of connected browsers, which outlives the container's logout.
+const connectedRecord = path.join(dirs.data, "net.brontal.zorvik", "connected-browsers.json");
 
 // --- The pages ------------------------------------------------------------------------------
 
@@ -199,7 +200,7 @@ async function launch({ display }) {
             "--disable-features=DisableLoadExtensionCommandLineSwitch",
             `--disable-extensions-except=${extensionDir}`,
             `--load-extension=${extensionDir}`,
-            "--host-resolver-rules=MAP *.example.com 127.0.0.1, MAP badexample.com 127.0.0.1, MAP *.badexample.com 127.0.0.1",
+            "--host-resolver-rules=MAP *.example.com 127.0.0.1, MAP badexample.com 127.0.0.1, MAP *.badexample.com 127.0.0.1, MAP quickconnect.to 127.0.0.1",
         ],
     });
     const remember = (where) => (message) => consoleLines.push(`[${where}] ${message.type()}: ${message.text()}`);
@@ -311,7 +312,7 @@ function eventsOf(seen, key) {
     return seen.filter((event) => event.key === key).map((event) => event.type);
 }
 
-async function expectSuggestionFor(page, fieldSelector) {
+async function expectSuggestionFor(page, fieldSelector, label = /Example/) {
     const box = await waitForSuggestion(page);
     check(box.hidden, "the page can reach into the suggestion (its shadow root is not closed)");
     const field = await fieldBox(page, fieldSelector);
@@ -320,7 +321,7 @@ async function expectSuggestionFor(page, fieldSelector) {
     check(Math.abs(box.x - field.x) < 2, `the suggestion (left ${box.x}) is not in line with the field (${field.x})`);
     const content = await suggestionText(page);
     check(content?.mode === "closed", `the suggestion's shadow root is ${content?.mode}`);
-    check(/From Zorvik/.test(content.text) && /Example/.test(content.text), `the suggestion reads "${content.text}"`);
+    check(/From Zorvik/.test(content.text) && label.test(content.text), `the suggestion reads "${content.text}"`);
     return box;
 }
 
@@ -332,12 +333,14 @@ async function clickBox(page, box) {
 
 // Each scenario runs in a browser whose helpers have a display (and so can show their panel) or
 // not. The panel is driven with the keys it answers to: Return for its default action (Fill,
-// Done), Escape for Cancel.
+// Done), Escape for Cancel. Each finds the identities of writeIdentities(), unless it starts
+// from a helper that no browser has connected to yet.
 const scenarios = [];
 const noDisplay = { display: false };
 const withDisplay = { display: true };
+const neverConnected = { display: false, neverConnected: true };
 function scenario(name, options, run) {
-    scenarios.push({ name, display: options.display, run });
+    scenarios.push({ name, ...options, run });
 }
 
 let port;
@@ -410,6 +413,18 @@ async function fillFromPanel(done, timeoutMs = 10000) {
         await new Promise((resolve) => setTimeout(resolve, 400));
     }
 }
+
+// The phone first, the browser second: the code arrived while no browser had connected, so
+// nobody had registered its identities; the extension's first request must find them.
+scenario("a code that came before the browser's first request is offered on its site", neverConnected, async ({ page }) => {
+    check(!fs.existsSync(identitiesFile) && !fs.existsSync(connectedRecord), "a browser has connected already");
+    // A site of the service table that the browser does not force onto HTTPS.
+    saveCode("802731", { account: "My NAS", service: "synology" });
+    await page.goto(url("quickconnect.to", "otp.html"));
+    await page.click("#code");
+    await expectSuggestionFor(page, "#code", /My NAS · from Test phone/);
+    check((fs.statSync(connectedRecord).mode & 0o777) === 0o600, "connected-browsers.json is not owner-only");
+});
 
 scenario("a one-time-code field is offered the code below it, and a click fills it", noDisplay, async ({ page }) => {
     saveCode("482913");
@@ -605,7 +620,7 @@ scenario("the options page's button runs the helper's configuration", withDispla
 
 // --- Running ----------------------------------------------------------------------------------
 
-const codes = ["482913", "705162", "118822", "390417", "173205", "264810", "551204"];
+const codes = ["802731", "482913", "705162", "118822", "390417", "173205", "264810", "551204"];
 let context;
 let server;
 let passed = 0;
@@ -635,10 +650,13 @@ async function runScenarios(display) {
     const id = new URL(worker.url()).host;
     check(id === EXTENSION_ID, `the extension loaded with the ID ${id}, not ${EXTENSION_ID}`);
     const page = context.pages()[0] ?? (await context.newPage());
-    for (const { name, run } of scenarios.filter((s) => s.display === display)) {
+    for (const { name, run, neverConnected } of scenarios.filter((s) => s.display === display)) {
         const t0 = Date.now();
         try {
             fs.rmSync(filledMarker, { force: true });
+            if (!neverConnected) {
+                writeIdentities();
+            }
             await run({ page, context, worker });
             passed += 1;
             console.log(`ok: ${name} (${Date.now() - t0} ms)`);
@@ -653,7 +671,6 @@ async function runScenarios(display) {
 
 try {
     writeHostManifest();
-    writeIdentities();
     server = await startServer();
     port = server.address().port;
     await runScenarios(false);

@@ -41,6 +41,9 @@ public:
         QString categoryIdentifier;
         QVariantMap userInfo;
         InterruptionLevel interruptionLevel = InterruptionLevel::active;
+        // How long, in seconds, the notification may stay on show at most, also after the
+        // application is gone; nothing leaves that to the system.
+        std::optional<double> lifetime;
         bool operator==(const Content&) const = default;
     };
     struct Request {

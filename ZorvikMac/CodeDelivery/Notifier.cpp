@@ -42,17 +42,19 @@ void Notifier::setUp() {
 }
 
 void Notifier::post(const LatestCode& latest) {
+    const double lifetime =
+        std::max(minimumShowTime, secondsBetween(mainActor_.now(), latest.expiresAt));
     UserNotificationCenter::Content content;
     content.title = latest.accountName;
     content.body = latest.displayCode() + QString::fromUtf16(bodySeparator) + latest.fromDevice;
     content.categoryIdentifier = QString::fromLatin1(categoryIdentifier);
     content.userInfo = {{QString::fromLatin1(codeKey), latest.code}};
     content.interruptionLevel = UserNotificationCenter::InterruptionLevel::timeSensitive;
+    // The system takes it away by itself even if this process is gone by then.
+    content.lifetime = lifetime;
     center_.add({QString::fromLatin1(requestIdentifier), content});
 
-    const double wait =
-        std::max(minimumShowTime, secondsBetween(mainActor_.now(), latest.expiresAt));
-    mainActor_.spawn(removeAtExpiry(this, mainActor_, wait, ++posts_));
+    mainActor_.spawn(removeAtExpiry(this, mainActor_, lifetime, ++posts_));
 }
 
 Task<void> Notifier::removeAtExpiry(QPointer<Notifier> notifier, MainActor& mainActor, double wait,

@@ -43,7 +43,7 @@ public:
     void setUp();
 
     // Shows the notification for `latest`, replacing the previous code's, and takes it away when
-    // the code expires (at least one second later).
+    // the code expires (at least one second later); the centre is told the same lifetime.
     void post(const LatestCode& latest);
 
     // Whether the user lets the application post notifications.

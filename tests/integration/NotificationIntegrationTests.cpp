@@ -3,14 +3,17 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +21,7 @@
 
 #include "ClipboardPublisher.h"
 #include "FakePasteboard.h"
+#include "FileMode.h"
 #include "FreedesktopNotificationCenter.h"
 #include "Notifier.h"
 #include "QtMainActor.h"
@@ -152,15 +156,21 @@ TEST_F(NotificationIntegration, NotificationShowsAccountDisplayCodeAndDevice) {
     // The hints, in any order, and the call without them.
     for (const QString hint :
          {R"(string "desktop-entry" variant string "net.brontal.zorvik")",
-          R"(string "urgency" variant byte 2)",
+          R"(string "urgency" variant byte 1)",
           R"(string "x-zorvik-category" variant string "net.brontal.zorvik.mac.code")"}) {
         EXPECT_TRUE(call.contains("dict entry( " + hint + " ) ")) << hint.toStdString();
         call.remove("dict entry( " + hint + " ) ");
     }
+    // The server takes it away by itself at the code's expiry: 60 s less the moments since.
+    const QRegularExpressionMatch timeout = QRegularExpression(" int32 (\\d+)$").match(call);
+    ASSERT_TRUE(timeout.hasMatch()) << call.toStdString();
+    EXPECT_GT(timeout.captured(1).toInt(), 59000);
+    EXPECT_LE(timeout.captured(1).toInt(), 60000);
+    call.remove(timeout.capturedStart(), timeout.capturedLength());
     EXPECT_EQ(call.toUtf8(), R"(string "Zorvik" uint32 0 string "" string "Work GitHub" )"
                              "string \"1234 5678 \xc2\xb7 from Pixel 8\" "
                              R"(array [ string "default" string "" string "copy" string "Copy" ] )"
-                             "array [ ] int32 -1");
+                             "array [ ]");
 }
 
 TEST_F(NotificationIntegration, NewCodeReplacesTheShownNotificationUntilTheUserClosesIt) {
@@ -217,6 +227,85 @@ TEST_F(NotificationIntegration, ExpiredCodeIsClosedAboutOneSecondAfterPostingUnl
     runEventsFor(1500);
     EXPECT_EQ(displayedCount(), 1);
     EXPECT_TRUE(pasteboard.entries.isEmpty()) << "a close is no click";
+}
+
+// A process that posted a code and then ended: the test runs itself again, and the child posts
+// the code (expiring in the marker's seconds) and quits normally or dies as a crash or a kill
+// would, with no tidying at all.
+constexpr auto kEndingMarker = "ZORVIK_NOTIFICATION_TEST_ENDING";
+
+// The record of the notifications on show, in the shared files' directory.
+QStringList recordFiles() {
+    const QDir directory(*ShownNotificationsFile::standardDirectory());
+    QStringList paths;
+    for (const QString& name : directory.entryList({"shown-notifications-*.json"}, QDir::Files)) {
+        paths.append(directory.filePath(name));
+    }
+    return paths;
+}
+
+void postThenEnd(bool dies, double expiresIn) {
+    QtMainActor actor;
+    FakePasteboard pasteboard;
+    ClipboardPublisher clipboard{pasteboard, actor};
+    FreedesktopNotificationCenter center;
+    Notifier notifier{center, actor, clipboard};
+    notifier.setUp();
+    ASSERT_TRUE(runEventsUntil([&] { return notifier.authorized; }, 5000));
+    notifier.post(code(actor, "482913", expiresIn));
+    // Well before the notifier's own removal, due after a second.
+    ASSERT_TRUE(
+        runEventsUntil([] { return displayedCount() == 1 && !recordFiles().isEmpty(); }, 800, 20));
+    if (dies) {
+        std::_Exit(0);
+    }
+}
+
+TEST(NotificationAfterItsProcess, NoNotificationOutlivesTheProcessThatAnswersItsCopyButton) {
+    REQUIRE_DESKTOP_SESSION();
+    if (qEnvironmentVariableIsSet(kEndingMarker)) {
+        const QStringList how = qEnvironmentVariable(kEndingMarker).split(' ');
+        postThenEnd(how[0] == "dies", how[1].toDouble());
+        return;
+    }
+    ASSERT_TRUE(closeAllNotifications());
+    const struct {
+        const char* how;
+        double expiresIn;
+        int leftShown;  // right after the process ended
+    } cases[] = {
+        {"quits 60", 60, 0},   // the centre closes its own on the way out
+        {"dies 60", 60, 1},    // the next centre closes it
+        {"dies -30", -30, 1},  // the server closes it at its 1 s expire timeout
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        QProcess child;
+        qputenv(kEndingMarker, c.how);  // for the child only
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=NotificationAfterItsProcess.*"});
+        qunsetenv(kEndingMarker);
+        ASSERT_TRUE(child.waitForFinished(30000));
+        ASSERT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+        ASSERT_EQ(displayedCount(), c.leftShown);
+        if (c.expiresIn < 0) {
+            EXPECT_TRUE(untilDisplayed(0, 2000, 20));
+        } else if (c.leftShown == 1) {
+            const QStringList records = recordFiles();
+            ASSERT_EQ(records.size(), 1);
+            EXPECT_EQ(modeOf(records[0]), 0600);
+            EXPECT_EQ(modeOf(QFileInfo(records[0]).path()), 0700);
+            QFile record(records[0]);
+            ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+            EXPECT_FALSE(record.readAll().contains("482913"));
+            runEventsFor(300);
+            EXPECT_EQ(displayedCount(), 1) << "nothing else closes it";
+        }
+        FreedesktopNotificationCenter next;
+        EXPECT_TRUE(untilDisplayed(0));
+        EXPECT_TRUE(runEventsUntil([] { return recordFiles().isEmpty(); }));
+    }
 }
 
 // With no notification server on the bus: the test runs itself again on a bus of its own, made

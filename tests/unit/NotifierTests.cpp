@@ -89,10 +89,12 @@ TEST_F(NotifierTest, PostShowsAccountDisplayCodeAndDeviceWithoutWaitingForAuthor
     EXPECT_EQ(request.content.userInfo, (QVariantMap{{"code", "12345678"}}));
     EXPECT_EQ(request.content.interruptionLevel,
               UserNotificationCenter::InterruptionLevel::timeSensitive);
+    EXPECT_EQ(request.content.lifetime, 60);
 }
 
 // Every post replaces the one notification; only the latest post's removal takes it away, at
-// that code's expiry and at least one second after the post, on the monotonic clock.
+// that code's expiry and at least one second after the post, on the monotonic clock. The
+// centre is told the same lifetime, for a system that outlives the process.
 TEST_F(NotifierTest, NotificationIsRemovedOnlyAtTheLatestPostsExpiry) {
     const struct {
         const char* name;
@@ -115,6 +117,7 @@ TEST_F(NotifierTest, NotificationIsRemovedOnlyAtTheLatestPostsExpiry) {
             actor.advance(at - std::exchange(now, at));
             notifier.post(code(digits, expiresIn));
         }
+        EXPECT_EQ(center.added.back().content.lifetime, c.removedAt - now);
         // The user sets the clock an hour ahead: the removal still waits.
         actor.setWallClock(addingSeconds(actor.now(), 3600));
         actor.advance(c.removedAt - now - 0.001);

@@ -3,8 +3,12 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDir>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QVariantMap>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -15,43 +19,132 @@ const auto kInterface = QStringLiteral("org.freedesktop.Notifications");
 
 // How long a question to the server may take; activating a server can take a moment.
 constexpr int kQuestionTimeoutMs = 10000;
+// How long a closing process waits for the server to close each of its notifications.
+constexpr int kClosingTimeoutMs = 1000;
 
-QDBusMessage call(const QString& method) {
-    return QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+QDBusMessage call(const QString& method, const QString& service = kService) {
+    return QDBusMessage::createMethodCall(service, kPath, kInterface, method);
 }
 
-// The server's urgency levels: 0 low, 1 normal, 2 critical. Critical lets the notification through
-// do-not-disturb; the product takes it away at expiry itself.
+QDBusMessage closeMessage(const QString& server, uint serverId) {
+    // Sent to the very server that gave the id: a server started since counts its ids afresh.
+    QDBusMessage message = call(QStringLiteral("CloseNotification"), server);
+    message << serverId;
+    return message;
+}
+
+// The server's urgency levels: 0 low, 1 normal, 2 critical. Critical would let a time-sensitive
+// notification through do-not-disturb, but dunst, GNOME Shell and Plasma then keep it on screen
+// until the user closes it, whatever its expire timeout; a short-lived code is no emergency and
+// must go when it expires, so only a critical request is critical.
 quint8 urgencyFor(UserNotificationCenter::InterruptionLevel level) {
     using Level = UserNotificationCenter::InterruptionLevel;
     switch (level) {
         case Level::passive:
             return 0;
-        case Level::timeSensitive:
         case Level::critical:
             return 2;
         case Level::active:
+        case Level::timeSensitive:
             break;
     }
     return 1;
 }
 
+// Notify's expire_timeout: -1 leaves it to the server, and 0 would mean never, so a lifetime
+// gives at least 1 ms.
+qint32 expireTimeoutFor(std::optional<double> lifetime) {
+    if (!lifetime) {
+        return -1;
+    }
+    const double milliseconds = std::ceil(*lifetime * 1000);
+    if (!(milliseconds >= 1)) {
+        return 1;
+    }
+    constexpr auto longest = std::numeric_limits<qint32>::max();
+    return milliseconds >= longest ? longest : qint32(milliseconds);
+}
+
 }  // namespace
 
-FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus, QObject* parent)
+FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus,
+                                                             std::optional<QString> recordDirectory,
+                                                             QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {
     // Servers may send both signals to the connection that asked for the notification only.
     bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
                  SLOT(onActionInvoked(uint, QString)));
     bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                  SLOT(onNotificationClosed(uint, uint)));
+    if (recordDirectory) {
+        takeOverRecord(*recordDirectory);
+    }
 }
 
 FreedesktopNotificationCenter::~FreedesktopNotificationCenter() {
+    // Nobody answers the buttons of what stays on show once the centre is gone. A Notify still
+    // on its way is not waited for: the server takes that one away at its expiry.
+    for (const Entry& entry : std::as_const(entries_)) {
+        if (entry.serverId != 0) {
+            bus_.call(closeMessage(entry.server, entry.serverId), QDBus::Block, kClosingTimeoutMs);
+        }
+    }
+    // A newer process may have listed its own notifications meanwhile; those stay.
+    if (record_ && !recorded_.isEmpty() && record_->load() == recorded_) {
+        record_->save({});
+    }
     bus_.disconnect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
                     SLOT(onActionInvoked(uint, QString)));
     bus_.disconnect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                     SLOT(onNotificationClosed(uint, uint)));
+}
+
+void FreedesktopNotificationCenter::takeOverRecord(const QString& directory) {
+    // One record per bus: ids of a server on another bus (a nested session) are not ours to close.
+    const QDBusMessage getId = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId"));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(getId, kQuestionTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, directory](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                const QDBusPendingReply<QString> reply = *finished;
+                static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{1,64}$"));
+                if (reply.isError() || !hex.match(reply.value()).hasMatch()) {
+                    return;  // without a bus nothing is shown
+                }
+                record_.emplace(QDir(directory).filePath(QStringLiteral("shown-notifications-") +
+                                                         reply.value() + QStringLiteral(".json")));
+                // Whatever the record lists was posted by an earlier process, whose Copy
+                // button nobody answers now, expired or not.
+                for (const ShownNotification& leftover : record_->load()) {
+                    close(leftover.server, leftover.id);
+                }
+                record_->save({});
+                recorded_.clear();
+                saveRecord();
+            });
+}
+
+QList<ShownNotification> FreedesktopNotificationCenter::shownNow() const {
+    QList<ShownNotification> shown;
+    for (const Entry& entry : entries_) {
+        if (entry.serverId != 0) {
+            shown.append({entry.server, entry.serverId});
+        }
+    }
+    return shown;
+}
+
+void FreedesktopNotificationCenter::saveRecord() {
+    if (!record_) {
+        return;  // until the bus has answered; its answer writes the record
+    }
+    QList<ShownNotification> shown = shownNow();
+    if (shown != recorded_) {
+        record_->save(shown);
+        recorded_ = std::move(shown);
+    }
 }
 
 void FreedesktopNotificationCenter::setDelegate(Delegate* delegate) {
@@ -139,17 +232,21 @@ void FreedesktopNotificationCenter::send(const Request& request) {
     const QString body =
         bodyMarkup_.value_or(false) ? request.content.body.toHtmlEscaped() : request.content.body;
     message << QStringLiteral("Zorvik") << entry.serverId << QString() << request.content.title
-            << body << actions << hints << -1;
+            << body << actions << hints << expireTimeoutFor(request.content.lifetime);
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, request](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
                 const QDBusPendingReply<uint> reply = *finished;
-                notified(request, reply.isError() ? std::nullopt : std::optional(reply.value()));
+                // Over a bus the sender is the server's unique name.
+                const QString server = reply.reply().service();
+                notified(request, server.isEmpty() ? kService : server,
+                         reply.isError() ? std::nullopt : std::optional(reply.value()));
             });
 }
 
-void FreedesktopNotificationCenter::notified(const Request& request, std::optional<uint> serverId) {
+void FreedesktopNotificationCenter::notified(const Request& request, const QString& server,
+                                             std::optional<uint> serverId) {
     Entry& entry = entries_[request.identifier];
     entry.notifying = false;
     if (serverId) {
@@ -159,11 +256,13 @@ void FreedesktopNotificationCenter::notified(const Request& request, std::option
         if (entry.closeWhenShown) {
             shown_.remove(*serverId);
             entry.serverId = 0;
-            close(*serverId);
+            close(server, *serverId);
         } else {
             entry.serverId = *serverId;
+            entry.server = server;
             shown_.insert(*serverId, request);
         }
+        saveRecord();
     }
     entry.closeWhenShown = false;
     if (auto next = std::exchange(entry.next, std::nullopt)) {
@@ -184,16 +283,16 @@ void FreedesktopNotificationCenter::removeDeliveredNotifications(const QStringLi
         } else if (entry.serverId != 0) {
             const uint serverId = std::exchange(entry.serverId, 0u);
             shown_.remove(serverId);
-            close(serverId);
+            close(entry.server, serverId);
         }
     }
+    saveRecord();
 }
 
-void FreedesktopNotificationCenter::close(uint serverId) {
+void FreedesktopNotificationCenter::close(const QString& server, uint serverId) {
     // The server answers an id it no longer shows with an error, which changes nothing here.
-    QDBusMessage message = call(QStringLiteral("CloseNotification"));
-    message << serverId;
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
+    auto* watcher =
+        new QDBusPendingCallWatcher(bus_.asyncCall(closeMessage(server, serverId)), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
             &QDBusPendingCallWatcher::deleteLater);
 }
@@ -213,4 +312,5 @@ void FreedesktopNotificationCenter::onNotificationClosed(uint id, uint /*reason*
             entry.serverId = 0;
         }
     }
+    saveRecord();
 }

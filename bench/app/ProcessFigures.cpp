@@ -147,6 +147,16 @@ CpuTime cpuTime(pid_t pid) {
     const std::int64_t ticks = fields[11].toLongLong() + fields[12].toLongLong();
     time.userAndSystemNs = ticks * 1000000000 / sysconf(_SC_CLK_TCK);
 
+    for (const auto& [thread, figures] : threadTimes(pid)) {
+        ++time.threads;
+        time.scheduledNs += figures.scheduledNs;
+        time.contextSwitches += figures.contextSwitches;
+    }
+    return time;
+}
+
+std::map<pid_t, ThreadTime> threadTimes(pid_t pid) {
+    std::map<pid_t, ThreadTime> threads;
     const QDir tasks(procPath(pid, QStringLiteral("task")));
     for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QByteArray schedstat = readAll(tasks.filePath(task + QStringLiteral("/schedstat")));
@@ -154,12 +164,12 @@ CpuTime cpuTime(pid_t pid) {
         if (schedstat.isEmpty() || status.isEmpty()) {
             continue;  // ended meanwhile
         }
-        ++time.threads;
-        time.scheduledNs += schedstat.split(' ').value(0).toLongLong();
-        time.contextSwitches += fieldOf(status, "voluntary_ctxt_switches") +
-                                fieldOf(status, "nonvoluntary_ctxt_switches");
+        threads[static_cast<pid_t>(task.toInt())] = {
+            schedstat.split(' ').value(0).toLongLong(),
+            fieldOf(status, "voluntary_ctxt_switches") +
+                fieldOf(status, "nonvoluntary_ctxt_switches")};
     }
-    return time;
+    return threads;
 }
 
 Memory memory(pid_t pid) {

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 // What /proc tells about one running process: its CPU time so far and its memory now.
@@ -37,8 +38,17 @@ struct MemoryPart {
     std::int64_t anonymousKb = 0;  // of rssKb, pages private to the process (dirtied or heap)
 };
 
+// What the scheduler counted for one thread so far.
+struct ThreadTime {
+    std::int64_t scheduledNs = 0;
+    std::int64_t contextSwitches = 0;
+};
+
 // Nothing (all zero) when the process is gone.
 CpuTime cpuTime(pid_t pid);
+// Each thread alive now, by thread id. Followed over a window, they count what a thread that
+// ended in it did there, which the sums in CpuTime lose with the thread.
+std::map<pid_t, ThreadTime> threadTimes(pid_t pid);
 Memory memory(pid_t pid);
 
 // Resident memory by kind of mapping, largest first: the heap and anonymous mappings, the Qt

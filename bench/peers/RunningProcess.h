@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QProcess>
+#include <memory>
+
+#include "BenchSupport.h"
+
+// A daemon started for the benchmark, stopped (SIGTERM, as at logout) when it goes out of scope.
+struct StopAndDelete {
+    void operator()(QProcess* process) const {
+        stop(*process);
+        delete process;
+    }
+};
+using RunningProcess = std::unique_ptr<QProcess, StopAndDelete>;

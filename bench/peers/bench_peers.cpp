@@ -15,9 +15,9 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -213,10 +213,12 @@ public:
         }
         const QString theirProxy =
             QStandardPaths::findExecutable(QStringLiteral("keepassxc-proxy"));
-        const Row& keepass = rows_.back();
+        const auto keepass = std::find_if(rows_.begin(), rows_.end(),
+                                          [](const Row& row) { return row.name == u"keepassxc"; });
         QString theirsMissing;
-        if (!keepass.process) {
-            theirsMissing = QStringLiteral("keepassxc is not running: ") + keepass.notRunning;
+        if (keepass == rows_.end() || !keepass->process) {
+            theirsMissing = QStringLiteral("keepassxc is not running: ") +
+                            (keepass == rows_.end() ? QString() : keepass->notRunning);
         } else if (theirProxy.isEmpty()) {
             theirsMissing = QStringLiteral("keepassxc-proxy is not installed");
         }

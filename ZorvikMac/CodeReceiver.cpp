@@ -227,7 +227,7 @@ Task<void> CodeReceiver::fetch() {
         } else if (!blob) {
             changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "record without blob"; });
         } else {
-            const SymmetricKey key = CloudSyncCrypto::loadSyncKey(services_.keychain);
+            const SymmetricKey key = co_await syncKeys_.load();
             noteSyncKey({SyncKeyState::Kind::received, {}});
             const PendingCode code = PendingCode::open(*blob, key);
             if (now < code.expiresAt && !code.code.isEmpty()) {
@@ -397,7 +397,7 @@ Task<void> CodeReceiver::runChecks() {
     }
     checking_ = true;
     co_await checkAccount();
-    checkKeychain();
+    co_await checkKeychain();
     if (services_.remoteNotifications.isRegisteredForRemoteNotifications()) {
         changeProbe([](SetupProbe& probe) { probe.pushRegistered = true; });
     }
@@ -465,10 +465,10 @@ Task<void> CodeReceiver::checkAccount() {
     });
 }
 
-void CodeReceiver::checkKeychain() {
+Task<void> CodeReceiver::checkKeychain() {
     SyncKeyState state;
     try {
-        CloudSyncCrypto::loadSyncKey(services_.keychain);
+        co_await syncKeys_.load();
         state = {SyncKeyState::Kind::received, {}};
     } catch (const CloudSyncCrypto::Error& error) {
         if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {

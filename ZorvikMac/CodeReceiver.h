@@ -15,6 +15,7 @@
 #include "Logger.h"
 #include "OnChangeLogger.h"
 #include "SetupProbe.h"
+#include "SyncKeyCache.h"
 #include "SyncKeyState.h"
 #include "Task.h"
 #include "Workspace.h"
@@ -128,7 +129,7 @@ Q_SIGNALS:
 private:
     void deliver(const PendingCode& code, Instant now);
     Task<void> checkAccount();
-    void checkKeychain();
+    Task<void> checkKeychain();
     // The sync key's state after a read of the keychain; one log line when the keyring becomes
     // locked or unlocked, none while it stays so.
     void noteSyncKey(const SyncKeyState& state);
@@ -154,6 +155,7 @@ private:
     // Routine lines (each fetch, each check) go here, so a state that holds is logged once.
     OnChangeLogger routineLog_{log_};
     CloudDatabase* database_ = nullptr;
+    SyncKeyCache syncKeys_{services_.keychain, services_.mainActor};
 
     std::optional<LatestCode> latest_;
     SetupProbe probe_;

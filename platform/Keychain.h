@@ -41,6 +41,15 @@ public:
 
     virtual ~Keychain() = default;
     virtual Result copyMatching(const Query& query) = 0;
+    // The same read without blocking: the answer comes later on the main thread, so a slow or
+    // hung keychain service delays only its caller. A keychain in memory may answer at once.
+    virtual void copyMatchingLater(const Query& query, std::function<void(Result)> done) {
+        done(copyMatching(query));
+    }
+    // Called on the main thread whenever what a read answers may have changed: an item created,
+    // changed or deleted, a keyring locked or unlocked, the keychain service gone or replaced. A
+    // copy kept in memory must be dropped then. One observer; a new one replaces it.
+    virtual void setChangeObserver(std::function<void()> changed) { (void)changed; }
     // Adds an item; duplicateItem when one matching the query exists already.
     virtual std::int32_t add(const Query& query, const QByteArray& data) = 0;
     // Adds the item, or replaces the data of the one there, in one step: a reader sees the old

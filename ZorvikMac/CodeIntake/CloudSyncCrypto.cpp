@@ -14,7 +14,10 @@ Keychain::Query syncKeyQuery() {
 }
 
 SymmetricKey loadSyncKey(Keychain& keychain) {
-    const Keychain::Result result = keychain.copyMatching(syncKeyQuery());
+    return keyFrom(keychain.copyMatching(syncKeyQuery()));
+}
+
+SymmetricKey keyFrom(const Keychain::Result& result) {
     if (result.status == Keychain::itemNotFound) {
         throw Error::noKeyYet();
     }

@@ -45,5 +45,7 @@ Keychain::Query syncKeyQuery();
 // Reads the sync key. Throws Error: noKeyYet while the item is missing or does not hold exactly
 // 32 bytes, keychain(status) for any other failing status.
 SymmetricKey loadSyncKey(Keychain& keychain);
+// The key in the keychain's answer to the sync-key query, or the Error loadSyncKey throws.
+SymmetricKey keyFrom(const Keychain::Result& result);
 
 }  // namespace CloudSyncCrypto

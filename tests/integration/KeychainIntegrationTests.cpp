@@ -1,15 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include "CloudSyncCrypto.h"
 #include "SecretServiceKeychain.h"
@@ -44,87 +37,6 @@ protected:
 
     SecretServiceKeychain keychain;
 };
-
-// The default collection locked, as after an automatic login that left the keyring closed.
-void lockTheDefaultKeyring() {
-    const auto call = [](const char* method, const QVariant& argument) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-            QString::fromLatin1(method));
-        message << argument;
-        return QDBusConnection::sessionBus().call(message);
-    };
-    const QDBusMessage alias = call("ReadAlias", QStringLiteral("default"));
-    ASSERT_EQ(alias.type(), QDBusMessage::ReplyMessage) << alias.errorMessage().toStdString();
-    const auto collection = qdbus_cast<QDBusObjectPath>(alias.arguments().value(0));
-    const QDBusMessage locked =
-        call("Lock", QVariant::fromValue(QList<QDBusObjectPath>{collection}));
-    ASSERT_EQ(locked.type(), QDBusMessage::ReplyMessage) << locked.errorMessage().toStdString();
-}
-
-int runQuietly(const QStringList& command) {
-    QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(command.first(), command.mid(1));
-    return process.waitForFinished(10000) ? process.exitCode() : -1;
-}
-
-// Asks for the unlock and answers the keyring's own prompt window, as the user would, with the
-// xdotool commands given; returns the keychain's answer, or nothing when none came.
-std::optional<std::int32_t> unlockAnsweringThePrompt(Keychain& keychain,
-                                                     const QList<QStringList>& keystrokes) {
-    std::optional<std::int32_t> answer;
-    keychain.unlock(CloudSyncCrypto::syncKeyQuery(), [&](std::int32_t status) { answer = status; });
-    const QDeadlineTimer deadline(20000);
-    bool answered = false;
-    while (!answer && !deadline.hasExpired()) {
-        QEventLoop().processEvents(QEventLoop::AllEvents, 50);
-        if (!answered && runQuietly({"xdotool", "search", "--onlyvisible", "--name",
-                                     "Unlock Login Keyring"}) == 0) {
-            QThread::msleep(300);  // the dialog takes the keyboard once it is drawn
-            for (const QStringList& keystroke : keystrokes) {
-                EXPECT_EQ(runQuietly(QStringList{"xdotool"} + keystroke), 0);
-            }
-            answered = true;
-        }
-    }
-    EXPECT_TRUE(answered) << "the keyring's prompt never showed";
-    return answer;
-}
-
-QString sessionKeyringPassword() {
-    QFile file(qEnvironmentVariable("ZORVIK_SESSION_DIR") + "/keyring-password");
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-// Reading never prompts; unlocking, which the user asks for, shows gnome-keyring's prompt
-// (gcr-prompter on the session's display), and the key is readable once it is answered.
-TEST_F(KeychainIntegration, ALockedKeyringIsReportedAndOpensOnlyThroughItsPrompt) {
-    const QByteArray key(32, 'k');
-    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
-    lockTheDefaultKeyring();
-    EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
-              Keychain::interactionNotAllowed);
-    EXPECT_EQ(loadError(), Error::keychain(Keychain::interactionNotAllowed));
-
-    EXPECT_EQ(unlockAnsweringThePrompt(keychain, {{"key", "Escape"}}), Keychain::userCanceled);
-    EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
-              Keychain::interactionNotAllowed);
-
-    EXPECT_EQ(
-        unlockAnsweringThePrompt(
-            keychain, {{"type", "--delay", "10", sessionKeyringPassword()}, {"key", "Return"}}),
-        Keychain::success);
-    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), key);
-    // Nothing is locked any more: the next unlock answers without a prompt.
-    std::optional<std::int32_t> again;
-    keychain.unlock(CloudSyncCrypto::syncKeyQuery(), [&](std::int32_t status) { again = status; });
-    const QDeadlineTimer deadline(5000);
-    while (!again && !deadline.hasExpired()) {
-        QEventLoop().processEvents(QEventLoop::AllEvents, 50);
-    }
-    EXPECT_EQ(again, Keychain::success);
-}
 
 // Wrong sizes are no key yet too, as the unit tests show on the fake keychain.
 TEST_F(KeychainIntegration, ThirtyTwoRawBytesAreTheKeyAndAMissingItemIsNoKeyYet) {

@@ -1,14 +1,20 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QPair>
+#include <functional>
 #include <optional>
+#include <utility>
 
 #include "Keychain.h"
 
 // An in-memory keychain. `failWith` makes every call answer that status, as a locked or
 // unreachable keychain would. `unlock` answers `unlockAnswer` and, when that is success, ends a
-// locked `failWith`, as the keyring's prompt would.
+// locked `failWith`, as the keyring's prompt would. Like the Secret Service, it reports its own
+// changes to the observer; a test that changes `items` or `failWith` directly calls
+// `reportChange` as the service's signal would. `holdReads` keeps the answers of
+// copyMatchingLater until `releaseReads`, as a slow service would.
 class FakeKeychain final : public Keychain {
 public:
     Result copyMatching(const Query& query) override {
@@ -31,6 +37,7 @@ public:
             return duplicateItem;
         }
         items.insert(keyOf(query), data);
+        reportChange();
         return success;
     }
     std::int32_t store(const Query& query, const QByteArray& data) override {
@@ -39,13 +46,43 @@ public:
             return *failWith;
         }
         items.insert(keyOf(query), data);
+        reportChange();
         return success;
     }
     std::int32_t remove(const Query& query) override {
         if (failWith) {
             return *failWith;
         }
-        return items.remove(keyOf(query)) ? success : itemNotFound;
+        if (!items.remove(keyOf(query))) {
+            return itemNotFound;
+        }
+        reportChange();
+        return success;
+    }
+    void copyMatchingLater(const Query& query, std::function<void(Result)> done) override {
+        ++laterReads;
+        if (holdReads) {
+            // Answered as of the request, as a service that is slow to reply would.
+            heldReads.append(
+                [answer = copyMatching(query), done = std::move(done)] { done(answer); });
+            return;
+        }
+        done(copyMatching(query));
+    }
+    void releaseReads() {
+        holdReads = false;
+        const auto reads = std::exchange(heldReads, {});
+        for (const auto& read : reads) {
+            read();
+        }
+    }
+    void setChangeObserver(std::function<void()> changed) override {
+        observer = std::move(changed);
+    }
+    void reportChange() {
+        if (observer) {
+            observer();
+        }
     }
 
     void unlock(const Query& query, std::function<void(std::int32_t)> done) override {
@@ -53,6 +90,7 @@ public:
         lastQuery = query;
         if (unlockAnswer == success && failWith == interactionNotAllowed) {
             failWith.reset();
+            reportChange();
         }
         done(unlockAnswer);
     }
@@ -65,6 +103,10 @@ public:
     std::optional<std::int32_t> failWith;
     std::optional<Query> lastQuery;
     std::int32_t unlockAnswer = success;
+    std::function<void()> observer;
+    bool holdReads = false;
+    QList<std::function<void()>> heldReads;
+    int laterReads = 0;
     int unlocks = 0;
     int lookups = 0;
     int stores = 0;

@@ -184,6 +184,7 @@ TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
     fetchNow();  // the probe changes (last code), attention does not
     EXPECT_FALSE(settings.setupCollapsed()) << "a probe change with equal attention leaves it too";
     keychain.items.clear();
+    keychain.reportChange();
     settings.setSetupCollapsed(true);
     actor.spawn(receiver->runChecks());
     actor.runUntilIdle();

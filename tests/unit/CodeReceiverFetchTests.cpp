@@ -220,6 +220,50 @@ TEST_F(CodeReceiverFetch, ALockedKeyringWaitsQuietlyAndCodesFlowOnceUnlocked) {
     }
 }
 
+// The key costs one keychain read, not one per fetch; the keychain's change reports make the
+// next fetch behave exactly as a fresh read would.
+TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChange) {
+    make();
+    putRecord(code("111111"));
+    fetchNow();
+    putRecord(code("222222"));
+    fetchNow();
+    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(keychain.laterReads, 1);
+    EXPECT_EQ(keychain.lookups, 1);
+
+    // Deleted (secret-tool clear): refused with the texts of a missing key.
+    keychain.items.clear();
+    keychain.reportChange();
+    putRecord(code("333333"));
+    fetchNow();
+    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(receiver->info().lastFetchResult, "record present, no sync key yet");
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::waiting);
+
+    // Replaced by another key: a code sealed with the old one no longer opens.
+    keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(32, 'n'));
+    keychain.reportChange();
+    fetchNow();
+    EXPECT_EQ(receiver->info().lastFetchResult.value_or("").left(7), "error: ");
+    EXPECT_EQ(receiver->latest()->code, "222222");
+
+    // A change that arrives while a read is on its way: that read's answer is not kept.
+    keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(kKey));
+    keychain.reportChange();
+    keychain.holdReads = true;
+    putRecord(code("444444"));
+    actor.spawn(receiver->fetch());
+    actor.runUntilIdle();
+    EXPECT_TRUE(receiver->isFetching()) << "the fetch waits for the keychain, the actor does not";
+    keychain.items.clear();
+    keychain.reportChange();
+    keychain.releaseReads();
+    actor.runUntilIdle();
+    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(receiver->info().lastFetchResult, "record present, no sync key yet");
+}
+
 TEST_F(CodeReceiverFetch, AFetchAskedForWhileOneWaitsIsDroppedSilently) {
     make();
     cloud.holdFetches = true;

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "SecretServiceChanges.h"
 #include "SecretServiceUnlock.h"
 
 namespace {
@@ -136,6 +137,64 @@ std::int32_t storeItem(SecretService* service, const Keychain::Query& query,
     return stored ? Keychain::success : statusFor(error.get());
 }
 
+// The answer to a read from the search's outcome: the first item's secret, unless it is locked.
+Keychain::Result answerFor(const Search& found, const Keychain::Query& query) {
+    if (found.status != Keychain::success) {
+        return {found.status, std::nullopt};
+    }
+    auto* item = static_cast<SecretItem*>(found.items->data);
+    if (secret_item_get_locked(item)) {
+        return {Keychain::interactionNotAllowed, std::nullopt};
+    }
+    if (!query.returnData) {
+        return {Keychain::success, std::nullopt};
+    }
+    SecretValue* value = secret_item_get_secret(item);
+    if (value == nullptr) {
+        return {Keychain::success, std::nullopt};
+    }
+    gsize length = 0;
+    const gchar* data = secret_value_get(value, &length);
+    QByteArray bytes(data, static_cast<qsizetype>(length));
+    secret_value_unref(value);
+    return {Keychain::success, bytes};
+}
+
+// A read on its way through libsecret's asynchronous calls.
+struct PendingRead {
+    Keychain::Query query;
+    std::function<void(Keychain::Result)> done;
+};
+
+void searched(GObject* source, GAsyncResult* outcome, gpointer data) {
+    std::unique_ptr<PendingRead> read(static_cast<PendingRead*>(data));
+    GError* rawError = nullptr;
+    Search found;
+    found.items = secret_service_search_finish(SECRET_SERVICE(source), outcome, &rawError);
+    ErrorPtr error(rawError);
+    if (error) {
+        found.status = statusFor(error.get());
+    } else if (found.items == nullptr) {
+        found.status = Keychain::itemNotFound;
+    }
+    read->done(answerFor(found, read->query));
+}
+
+void serviceReady(GObject*, GAsyncResult* outcome, gpointer data) {
+    std::unique_ptr<PendingRead> read(static_cast<PendingRead*>(data));
+    GError* rawError = nullptr;
+    ServicePtr service(secret_service_get_finish(outcome, &rawError));
+    ErrorPtr error(rawError);
+    if (!service) {
+        read->done({statusFor(error.get()), std::nullopt});
+        return;
+    }
+    const auto attributes = attributesFor(read->query);
+    // The search holds the service for as long as it runs.
+    secret_service_search(service.get(), itemSchema(), attributes.get(), SECRET_SEARCH_LOAD_SECRETS,
+                          nullptr, &searched, read.release());
+}
+
 }  // namespace
 
 Keychain::Result SecretServiceKeychain::copyMatching(const Query& query) {
@@ -145,26 +204,26 @@ Keychain::Result SecretServiceKeychain::copyMatching(const Query& query) {
     }
     Search found;
     search(connection.service.get(), query, SECRET_SEARCH_LOAD_SECRETS, found);
-    if (found.status != success) {
-        return {found.status, std::nullopt};
-    }
-    auto* item = static_cast<SecretItem*>(found.items->data);
-    if (secret_item_get_locked(item)) {
-        return {interactionNotAllowed, std::nullopt};
-    }
-    if (!query.returnData) {
-        return {success, std::nullopt};
-    }
-    SecretValue* value = secret_item_get_secret(item);
-    if (value == nullptr) {
-        return {success, std::nullopt};
-    }
-    gsize length = 0;
-    const gchar* data = secret_value_get(value, &length);
-    QByteArray bytes(data, static_cast<qsizetype>(length));
-    secret_value_unref(value);
-    return {success, bytes};
+    return answerFor(found, query);
 }
+
+void SecretServiceKeychain::copyMatchingLater(const Query& query,
+                                              std::function<void(Result)> done) {
+    // Both steps run on the main context, which Qt's event loop drives: no thread, no wait.
+    secret_service_get(SECRET_SERVICE_OPEN_SESSION, nullptr, &serviceReady,
+                       new PendingRead{query, std::move(done)});
+}
+
+void SecretServiceKeychain::setChangeObserver(std::function<void()> changed) {
+    changes_.reset();
+    if (changed) {
+        changes_ = std::make_unique<SecretServiceChanges>(QDBusConnection::sessionBus(),
+                                                          std::move(changed));
+    }
+}
+
+SecretServiceKeychain::SecretServiceKeychain() = default;
+SecretServiceKeychain::~SecretServiceKeychain() = default;
 
 std::int32_t SecretServiceKeychain::add(const Query& query, const QByteArray& data) {
     const Connection connection = connect();

@@ -1,0 +1,51 @@
+#include "SyncKeyCache.h"
+
+#include "CloudSyncCrypto.h"
+#include "Completion.h"
+#include "Keychain.h"
+
+SyncKeyCache::SyncKeyCache(Keychain& keychain, MainActor& mainActor)
+    : keychain_(keychain), mainActor_(mainActor) {
+    keychain_.setChangeObserver([this] { drop(); });
+}
+
+SyncKeyCache::~SyncKeyCache() {
+    keychain_.setChangeObserver(nullptr);
+    drop();
+}
+
+void SyncKeyCache::drop() {
+    ++generation_;
+    if (key_) {
+        QByteArray bytes = key_->bytes();
+        key_.reset();
+        // Now the only holder, unless a fetch still opens a code with it this very moment.
+        AesGcm::scrub(bytes);
+    }
+}
+
+Task<SymmetricKey> SyncKeyCache::load() {
+    // A change during the read makes its answer stale; a few tries, then the last one counts.
+    for (int attempt = 0;; ++attempt) {
+        if (key_) {
+            co_return *key_;
+        }
+        const std::uint64_t generation = generation_;
+        Keychain& keychain = keychain_;
+        const Keychain::Result result = co_await waitForCompletion<Keychain::Result>(
+            mainActor_, [&keychain](CompletionHandler<Keychain::Result> done) {
+                keychain.copyMatchingLater(
+                    CloudSyncCrypto::syncKeyQuery(),
+                    [done](Keychain::Result answer) mutable { done.resume(std::move(answer)); });
+            });
+        const bool fresh = generation == generation_;
+        if (!fresh && attempt < 2) {
+            continue;
+        }
+        const SymmetricKey key = CloudSyncCrypto::keyFrom(result);
+        if (fresh) {
+            key_ = key;
+        }
+        co_return key;
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "SymmetricKey.h"
+#include "Task.h"
+
+class Keychain;
+class MainActor;
+
+// The sync key, read from the keychain without blocking and then kept in memory, so a fetch
+// costs no keychain round trip. The keychain's change reports (an item created, changed or
+// deleted, a keyring locked, the service gone) drop it at once, so a deleted or replaced key
+// stops opening codes exactly as a fresh read would. Dropped bytes are scrubbed.
+class SyncKeyCache {
+public:
+    SyncKeyCache(Keychain& keychain, MainActor& mainActor);
+    ~SyncKeyCache();
+    SyncKeyCache(const SyncKeyCache&) = delete;
+    SyncKeyCache& operator=(const SyncKeyCache&) = delete;
+
+    // The key: from memory, else read from the keychain. Throws CloudSyncCrypto::Error as
+    // loadSyncKey does; a failed read keeps nothing.
+    Task<SymmetricKey> load();
+    void drop();
+    bool holdsKey() const { return key_.has_value(); }
+
+private:
+    Keychain& keychain_;
+    MainActor& mainActor_;
+    std::optional<SymmetricKey> key_;
+    // Counts the drops: a read that a change overtook is read again rather than kept.
+    std::uint64_t generation_ = 0;
+};

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include "CloudSyncCrypto.h"
+#include "SecretServiceKeychain.h"
+#include "SessionEnvironment.h"
+
+// The keyring locked and unlocked under the app: gnome-keyring's signals, and its password
+// prompt (gcr-prompter, a window on the session's display) answered as the user would.
+namespace {
+
+using CloudSyncCrypto::Error;
+
+// Runs against the session's gnome-keyring; each test starts without a sync key.
+class KeyringPrompt : public testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_DESKTOP_SESSION();
+        keychain.remove(CloudSyncCrypto::syncKeyQuery());
+    }
+    void TearDown() override {
+        if (insideDesktopSession()) {
+            keychain.remove(CloudSyncCrypto::syncKeyQuery());
+        }
+    }
+    Error loadError() {
+        try {
+            CloudSyncCrypto::loadSyncKey(keychain);
+        } catch (const Error& error) {
+            return error;
+        }
+        ADD_FAILURE() << "loadSyncKey did not throw";
+        return Error::keychain(0);
+    }
+
+    SecretServiceKeychain keychain;
+};
+
+// The default collection locked, as after an automatic login that left the keyring closed.
+void lockTheDefaultKeyring() {
+    const auto call = [](const char* method, const QVariant& argument) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
+            QString::fromLatin1(method));
+        message << argument;
+        return QDBusConnection::sessionBus().call(message);
+    };
+    const QDBusMessage alias = call("ReadAlias", QStringLiteral("default"));
+    ASSERT_EQ(alias.type(), QDBusMessage::ReplyMessage) << alias.errorMessage().toStdString();
+    const auto collection = qdbus_cast<QDBusObjectPath>(alias.arguments().value(0));
+    const QDBusMessage locked =
+        call("Lock", QVariant::fromValue(QList<QDBusObjectPath>{collection}));
+    ASSERT_EQ(locked.type(), QDBusMessage::ReplyMessage) << locked.errorMessage().toStdString();
+}
+
+int runQuietly(const QStringList& command) {
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(command.first(), command.mid(1));
+    return process.waitForFinished(10000) ? process.exitCode() : -1;
+}
+
+// Asks for the unlock and answers the keyring's own prompt window, as the user would, with the
+// xdotool commands given; returns the keychain's answer, or nothing when none came.
+std::optional<std::int32_t> unlockAnsweringThePrompt(Keychain& keychain,
+                                                     const QList<QStringList>& keystrokes) {
+    std::optional<std::int32_t> answer;
+    keychain.unlock(CloudSyncCrypto::syncKeyQuery(), [&](std::int32_t status) { answer = status; });
+    const QDeadlineTimer deadline(20000);
+    bool answered = false;
+    while (!answer && !deadline.hasExpired()) {
+        QEventLoop().processEvents(QEventLoop::AllEvents, 50);
+        if (!answered && runQuietly({"xdotool", "search", "--onlyvisible", "--name",
+                                     "Unlock Login Keyring"}) == 0) {
+            QThread::msleep(300);  // the dialog takes the keyboard once it is drawn
+            for (const QStringList& keystroke : keystrokes) {
+                EXPECT_EQ(runQuietly(QStringList{"xdotool"} + keystroke), 0);
+            }
+            answered = true;
+        }
+    }
+    EXPECT_TRUE(answered) << "the keyring's prompt never showed";
+    return answer;
+}
+
+QString sessionKeyringPassword() {
+    QFile file(qEnvironmentVariable("ZORVIK_SESSION_DIR") + "/keyring-password");
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Waits, with the event loop running, until `done` holds or five seconds have passed.
+template <class Done>
+bool waitUntil(const Done& done) {
+    const QDeadlineTimer deadline(5000);
+    while (!done() && !deadline.hasExpired()) {
+        QEventLoop().processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+// The read that never blocks answers after the call, from the event loop; every change a
+// cached key must follow (another tool storing or deleting it, the keyring locking) is heard.
+TEST_F(KeyringPrompt, ReadsAnswerLaterAndEveryChangeOfTheKeyIsHeard) {
+    const QByteArray key(32, 'c');
+    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
+    std::optional<Keychain::Result> answer;
+    keychain.copyMatchingLater(CloudSyncCrypto::syncKeyQuery(),
+                               [&](Keychain::Result result) { answer = result; });
+    EXPECT_FALSE(answer) << "answered inside the call";
+    ASSERT_TRUE(waitUntil([&] { return answer.has_value(); }));
+    EXPECT_EQ(answer->status, Keychain::success);
+    EXPECT_EQ(answer->data, key);
+
+    int changes = 0;
+    keychain.setChangeObserver([&] { ++changes; });
+    const auto heardAfter = [&](const QStringList& secretTool, const QByteArray& input) {
+        const int before = changes;
+        QProcess tool;
+        tool.start("secret-tool", secretTool);
+        tool.write(input);
+        tool.closeWriteChannel();
+        EXPECT_TRUE(tool.waitForFinished());
+        return waitUntil([&] { return changes > before; });
+    };
+    const QStringList item{"service", "net.brontal.zorvik.sync", "account", "sync-key"};
+    EXPECT_TRUE(heardAfter(QStringList{"store", "--label=replaced"} + item, QByteArray(32, 'r')));
+    EXPECT_TRUE(heardAfter(QStringList{"clear"} + item, {}));
+    const int beforeLock = changes;
+    lockTheDefaultKeyring();
+    EXPECT_TRUE(waitUntil([&] { return changes > beforeLock; })) << "locking was not heard";
+    keychain.setChangeObserver(nullptr);
+    EXPECT_EQ(
+        unlockAnsweringThePrompt(
+            keychain, {{"type", "--delay", "10", sessionKeyringPassword()}, {"key", "Return"}}),
+        Keychain::success);
+}
+
+// Reading never prompts; unlocking, which the user asks for, shows gnome-keyring's prompt
+// (gcr-prompter on the session's display), and the key is readable once it is answered.
+TEST_F(KeyringPrompt, ALockedKeyringIsReportedAndOpensOnlyThroughItsPrompt) {
+    const QByteArray key(32, 'k');
+    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
+    lockTheDefaultKeyring();
+    EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
+              Keychain::interactionNotAllowed);
+    EXPECT_EQ(loadError(), Error::keychain(Keychain::interactionNotAllowed));
+
+    EXPECT_EQ(unlockAnsweringThePrompt(keychain, {{"key", "Escape"}}), Keychain::userCanceled);
+    EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
+              Keychain::interactionNotAllowed);
+
+    EXPECT_EQ(
+        unlockAnsweringThePrompt(
+            keychain, {{"type", "--delay", "10", sessionKeyringPassword()}, {"key", "Return"}}),
+        Keychain::success);
+    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), key);
+    // Nothing is locked any more: the next unlock answers without a prompt.
+    std::optional<std::int32_t> again;
+    keychain.unlock(CloudSyncCrypto::syncKeyQuery(), [&](std::int32_t status) { again = status; });
+    const QDeadlineTimer deadline(5000);
+    while (!again && !deadline.hasExpired()) {
+        QEventLoop().processEvents(QEventLoop::AllEvents, 50);
+    }
+    EXPECT_EQ(again, Keychain::success);
+}
+
+}  // namespace

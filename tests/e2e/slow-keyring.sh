@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# End to end in tray mode with a Secret Service that stops answering for a while (the keyring
+# daemon paused with SIGSTOP): the key is read without blocking, so while a fetch waits for the
+# keyring the popover still opens and the item's label still follows its code (cleared at its
+# expiry); once the keyring answers again, the waiting code is published.
+set -euo pipefail
+
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session slow-keyring.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
+export QT_QPA_PLATFORM=xcb
+XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" slow-config.XXXXXX)
+export XDG_CONFIG_HOME
+latest=$e2e_shared_dir/latest-code.json
+work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" slow-keyring.XXXXXX)
+log=$work/app.log
+app=""
+keyring=""
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- app log"
+    cat "$log"
+    exit 1
+}
+label() {
+    gdbus call --session -d "$item" -o /StatusNotifierItem \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null
+}
+label_is() { [[ $(label) == "(<'$1'>,)" ]]; }
+cleanup() {
+    if [[ -n $keyring ]]; then kill -CONT "$keyring" 2>/dev/null || true; fi
+    if [[ -n $app ]]; then kill "$app" 2>/dev/null && wait "$app" 2>/dev/null || true; fi
+    e2e_reset_session "$phone"
+}
+trap cleanup EXIT
+
+# The keyring daemon of this session: the owner of the Secret Service's name on its bus.
+keyring=$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.GetConnectionUnixProcessID org.freedesktop.secrets |
+    grep -o '[0-9]\+' | tail -n 1)
+[[ -n $keyring ]] || fail "no process owns org.freedesktop.secrets"
+
+e2e_reset_session "$phone"
+"$phone" key generate --force 2>/dev/null
+"$app_binary" --log-to-stderr >"$log" 2>&1 &
+app=$!
+within 10 bash -c "gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q 'StatusNotifierItem-$app-'" ||
+    fail "the status item did not register"
+item=$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+    RegisteredStatusNotifierItems | grep -o "org.kde.StatusNotifierItem-$app-[0-9]*" | head -n 1)
+# The first run opens the popover; it is closed again so that opening it is what is tested.
+if popover=$(e2e_visible_window "$app" 3); then
+    xdotool key --window "$popover" Escape
+    within 3 bash -c "! xdotool search --onlyvisible --pid $app >/dev/null 2>&1" ||
+        fail "the popover did not close"
+fi
+
+"$phone" send --account "Work GitHub" --service github --code 161803 --ttl 6 2>/dev/null
+within 5 label_is "161 803" || fail "the label reads $(label)"
+echo "ok: the first code is on the label"
+
+# A new key (the keyring reports it, so the key in memory goes), then the keyring stops
+# answering and a code sealed with the new key arrives: its fetch has to wait.
+"$phone" key generate --force 2>/dev/null
+"$phone" key export | base64 -d >"$work/key"
+kill -STOP "$keyring"
+stopped_at=$SECONDS
+"$phone" send --key-file "$work/key" --account "Work GitHub" --service github --code 271828 \
+    --ttl 60 2>/dev/null
+
+gdbus call --session -d "$item" -o /StatusNotifierItem \
+    -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null || fail "the item did not take the click"
+e2e_visible_window "$app" 2 >/dev/null || fail "the popover did not open while the keyring hangs"
+echo "ok: the popover opens while the keyring does not answer"
+within 8 bash -c "[[ \$(gdbus call --session -d $item -o /StatusNotifierItem -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null) == \"(<''>,)\" ]]" ||
+    fail "the label was not cleared at its code's expiry: $(label)"
+grep -q '"code":"271828"' "$latest" 2>/dev/null && fail "the code was opened without the keyring"
+(( SECONDS - stopped_at < 10 )) || fail "the checks took too long to mean anything"
+echo "ok: the label follows its code while the keyring does not answer"
+
+kill -CONT "$keyring"
+within 10 grep -q '"code":"271828"' "$latest" 2>/dev/null ||
+    fail "the waiting code was not published once the keyring answered"
+within 5 label_is "271 828" || fail "the label reads $(label)"
+echo "ok: once the keyring answers, the waiting code is published"

@@ -55,6 +55,12 @@ public:
     // Adds the item, or replaces the data of the one there, in one step: a reader sees the old
     // data or the new, never none.
     virtual std::int32_t store(const Query& query, const QByteArray& data) = 0;
+    // The same store without blocking; `done` hears the status later on the main thread (a
+    // keychain in memory may answer at once).
+    virtual void storeLater(const Query& query, const QByteArray& data,
+                            std::function<void(std::int32_t status)> done) {
+        done(store(query, data));
+    }
     virtual std::int32_t remove(const Query& query) = 0;
     // Asks the keyring holding the items of `query` (the default keyring when there are none) to
     // unlock, with whatever prompt it shows; answers success once they can be read. The answer

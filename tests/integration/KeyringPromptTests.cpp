@@ -96,11 +96,16 @@ bool waitUntil(const Done& done) {
     return done();
 }
 
-// The read that never blocks answers after the call, from the event loop; every change a
-// cached key must follow (another tool storing or deleting it, the keyring locking) is heard.
-TEST_F(KeyringPrompt, ReadsAnswerLaterAndEveryChangeOfTheKeyIsHeard) {
+// The read and the store that never block answer after the call, from the event loop; every change
+// a cached key must follow (another tool storing or deleting it, the keyring locking) is heard.
+TEST_F(KeyringPrompt, ReadsAndStoresAnswerLaterAndEveryChangeOfTheKeyIsHeard) {
     const QByteArray key(32, 'c');
-    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
+    std::optional<std::int32_t> stored;
+    keychain.storeLater(CloudSyncCrypto::syncKeyQuery(), key,
+                        [&](std::int32_t status) { stored = status; });
+    EXPECT_FALSE(stored) << "answered inside the call";
+    ASSERT_TRUE(waitUntil([&] { return stored.has_value(); }));
+    EXPECT_EQ(stored, Keychain::success);
     std::optional<Keychain::Result> answer;
     keychain.copyMatchingLater(CloudSyncCrypto::syncKeyQuery(),
                                [&](Keychain::Result result) { answer = result; });

@@ -69,6 +69,23 @@ public:
         }
         done(copyMatching(query));
     }
+    void storeLater(const Query& query, const QByteArray& data,
+                    std::function<void(std::int32_t)> done) override {
+        if (holdStores) {
+            // Lands only when released, as a store still on its way to the service.
+            heldStores.append(
+                [this, query, data, done = std::move(done)] { done(store(query, data)); });
+            return;
+        }
+        done(store(query, data));
+    }
+    void releaseStores() {
+        holdStores = false;
+        const auto stores = std::exchange(heldStores, {});
+        for (const auto& landing : stores) {
+            landing();
+        }
+    }
     void releaseReads() {
         holdReads = false;
         const auto reads = std::exchange(heldReads, {});
@@ -106,6 +123,8 @@ public:
     std::function<void()> observer;
     bool holdReads = false;
     QList<std::function<void()>> heldReads;
+    bool holdStores = false;
+    QList<std::function<void()>> heldStores;
     int laterReads = 0;
     int unlocks = 0;
     int lookups = 0;

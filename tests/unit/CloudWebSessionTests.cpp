@@ -29,6 +29,7 @@ const QByteArray kStoredToken = "stored+token/0==";
 const QByteArray kSecondToken = "second+token/1==";
 const QByteArray kThirdToken = "third+token/2==";
 const QByteArray kFourthToken = "fourth+token/3==";
+const QByteArray kFifthToken = "fifth-token";
 
 // The service's refusal of a session, naming the page where the user signs in again.
 QByteArray authenticationRequired(const QString& signInPage) {
@@ -173,6 +174,22 @@ TEST_F(CloudWebSessionTest, TheNewTokenIsInTheKeychainWhenTheNextQueuedCallLeave
     EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kSecondToken, kThirdToken}));
     EXPECT_EQ(keychainAtSend, sentTokens());
     EXPECT_EQ(keychainToken(), kFourthToken);
+
+    // The store does not block: the answer is delivered at once, and the next call waits.
+    keychain.holdStores = true;
+    int answered = 0;
+    session->call(CloudWebSession::Api::database, "GET", "x", {},
+                  [&](const CloudWebReply&) { ++answered; });
+    lookup();
+    actor.runUntilIdle();
+    const auto sent = transport.exchanges.size();
+    answerLast(kFifthToken);
+    EXPECT_EQ(answered, 1);
+    EXPECT_EQ(transport.exchanges.size(), sent) << "a call left before its token was stored";
+    keychain.releaseStores();
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.exchanges.size(), sent + 1);
+    EXPECT_EQ(keychainAtSend.back(), kFifthToken);
 }
 
 TEST_F(CloudWebSessionTest, AnAnswerWithoutANewTokenKeepsTheCurrentOne) {

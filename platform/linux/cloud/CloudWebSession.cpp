@@ -1,5 +1,7 @@
 #include "CloudWebSession.h"
 
+#include <utility>
+
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -73,6 +75,8 @@ std::int32_t CloudWebSession::adoptToken(const QByteArray& token) {
     if (status == Keychain::success) {
         token_ = token;
         tokenLoaded_ = true;
+        // A rotated token still on its way to the keychain must not land over this one.
+        storeAgain_ = storing_;
     }
     return status;
 }
@@ -82,6 +86,7 @@ std::int32_t CloudWebSession::forgetToken() {
     if (status == Keychain::success || status == Keychain::itemNotFound) {
         token_.reset();
         tokenLoaded_ = true;
+        storeAgain_ = storing_;
         return Keychain::success;
     }
     return status;
@@ -135,7 +140,12 @@ void CloudWebSession::startNext() {
                         }
                         finish(*done, std::move(response));
                         // The answer's callback may have queued the next call already; it leaves
-                        // from the queue, after the token of this answer is safe.
+                        // from the queue once the token of this answer is in the keychain, where
+                        // another process of this user finds it (the answer itself is not held).
+                        if (storing_) {
+                            nextAfterStore_ = true;
+                            return;
+                        }
                         startNext();
                     });
 }
@@ -162,10 +172,37 @@ void CloudWebSession::keep(const QByteArray& token) {
     }
     token_ = token;
     tokenLoaded_ = true;
-    const std::int32_t status = keychain_.store(tokenQuery(), token);
-    if (status != Keychain::success) {
-        log_.error("cannot keep the iCloud session in the keychain (status %ld)", status);
+    storeLatestToken();
+}
+
+void CloudWebSession::storeLatestToken() {
+    // Every answer rotates the token: storing it must not block the main thread. One store at a
+    // time, so the keychain ends with the newest token, never an older one that landed last.
+    if (storing_) {
+        storeAgain_ = true;
+        return;
     }
+    storing_ = true;
+    const auto stored = [this, alive = alive_](std::int32_t status) {
+        if (!*alive) {
+            return;
+        }
+        storing_ = false;
+        if (status != Keychain::success) {
+            log_.error("cannot keep the iCloud session in the keychain (status %ld)", status);
+        }
+        if (std::exchange(storeAgain_, false)) {
+            if (token_) {
+                storeLatestToken();
+                return;
+            }
+            keychain_.remove(tokenQuery());  // signed out while the store was on its way
+        }
+        if (std::exchange(nextAfterStore_, false)) {
+            startNext();
+        }
+    };
+    keychain_.storeLater(tokenQuery(), *token_, stored);
 }
 
 void CloudWebSession::finishCallsUnderWay(double seconds) {

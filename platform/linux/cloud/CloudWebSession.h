@@ -76,6 +76,7 @@ private:
     void startNext();
     void finish(Call& call, CloudWebResponse response);
     void keep(const QByteArray& token);
+    void storeLatestToken();
     // After a refusal of the token sent: true when the keychain holds another one, which is
     // then taken for one more try of the call.
     bool takeNewerStoredToken(const Call& call, const CloudWebResponse& response);
@@ -92,5 +93,10 @@ private:
     // Read from the keychain on first use.
     std::optional<QByteArray> token_;
     bool tokenLoaded_ = false;
+    // A token store on its way to the keychain, and whether a newer state must follow it.
+    bool storing_ = false;
+    bool storeAgain_ = false;
+    // The next call waits for the store, so that it never spends a token nobody else can find.
+    bool nextAfterStore_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

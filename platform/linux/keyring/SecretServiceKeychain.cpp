@@ -195,6 +195,40 @@ void serviceReady(GObject*, GAsyncResult* outcome, gpointer data) {
                           nullptr, &searched, read.release());
 }
 
+// A store on its way through libsecret's asynchronous calls.
+struct PendingStore {
+    Keychain::Query query;
+    QByteArray data;
+    std::function<void(std::int32_t)> done;
+};
+
+void stored(GObject* source, GAsyncResult* outcome, gpointer data) {
+    std::unique_ptr<PendingStore> store(static_cast<PendingStore*>(data));
+    GError* rawError = nullptr;
+    const gboolean done = secret_service_store_finish(SECRET_SERVICE(source), outcome, &rawError);
+    ErrorPtr error(rawError);
+    store->done(done ? Keychain::success : statusFor(error.get()));
+}
+
+void serviceReadyToStore(GObject*, GAsyncResult* outcome, gpointer data) {
+    std::unique_ptr<PendingStore> store(static_cast<PendingStore*>(data));
+    GError* rawError = nullptr;
+    ServicePtr service(secret_service_get_finish(outcome, &rawError));
+    ErrorPtr error(rawError);
+    if (!service) {
+        store->done(statusFor(error.get()));
+        return;
+    }
+    const auto attributes = attributesFor(store->query);
+    SecretValue* value =
+        secret_value_new(store->data.constData(), store->data.size(), "application/octet-stream");
+    const QByteArray label =
+        QStringLiteral("%1 (%2)").arg(store->query.service, store->query.account).toUtf8();
+    secret_service_store(service.get(), itemSchema(), attributes.get(), SECRET_COLLECTION_DEFAULT,
+                         label.constData(), value, nullptr, &stored, store.release());
+    secret_value_unref(value);
+}
+
 }  // namespace
 
 Keychain::Result SecretServiceKeychain::copyMatching(const Query& query) {
@@ -247,6 +281,12 @@ std::int32_t SecretServiceKeychain::store(const Query& query, const QByteArray& 
         return connection.status;
     }
     return storeItem(connection.service.get(), query, data);
+}
+
+void SecretServiceKeychain::storeLater(const Query& query, const QByteArray& data,
+                                       std::function<void(std::int32_t)> done) {
+    secret_service_get(SECRET_SERVICE_OPEN_SESSION, nullptr, &serviceReadyToStore,
+                       new PendingStore{query, data, std::move(done)});
 }
 
 std::int32_t SecretServiceKeychain::remove(const Query& query) {

@@ -23,6 +23,8 @@ public:
     void setChangeObserver(std::function<void()> changed) override;
     std::int32_t add(const Query& query, const QByteArray& data) override;
     std::int32_t store(const Query& query, const QByteArray& data) override;
+    void storeLater(const Query& query, const QByteArray& data,
+                    std::function<void(std::int32_t status)> done) override;
     std::int32_t remove(const Query& query) override;
     void unlock(const Query& query, std::function<void(std::int32_t status)> done) override;
 

@@ -101,8 +101,24 @@ void KeyPairing::end(State state) {
     Q_EMIT stateChanged();
 }
 
-bool KeyPairing::store(const SymmetricKey& key) {
-    const std::int32_t status = keychain_.store(CloudSyncCrypto::syncKeyQuery(), key.bytes());
+Task<bool> KeyPairing::store(QPointer<KeyPairing> self, MainActor& actor, SymmetricKey key) {
+    if (!self) {
+        co_return false;
+    }
+    Keychain& keychain = self->keychain_;
+    // Without blocking: a keyring that is slow to answer holds up only the pairing.
+    const std::int32_t status = co_await waitForCompletion<std::int32_t>(
+        actor, [&keychain, &key](CompletionHandler<std::int32_t> done) {
+            keychain.storeLater(CloudSyncCrypto::syncKeyQuery(), key.bytes(),
+                                [done](std::int32_t answer) mutable { done.resume(answer); });
+        });
+    if (!self) {
+        co_return false;
+    }
+    co_return self->stored(status);
+}
+
+bool KeyPairing::stored(std::int32_t status) {
     if (status != Keychain::success) {
         log_.error("pairing: the keychain did not take the key (keychain error %ld)", status);
         return false;
@@ -134,7 +150,11 @@ Task<void> KeyPairing::lookUp(QPointer<KeyPairing> self, MainActor& actor) {
             if (const auto* record = std::get_if<CloudRecord>(&answer)) {
                 const auto opened = KeyHandoff::open(*record, *self->offer_, actor.now());
                 if (const auto* key = std::get_if<SymmetricKey>(&opened)) {
-                    if (self->store(*key)) {
+                    const bool kept = co_await store(self, actor, *key);
+                    if (!self) {
+                        co_return;
+                    }
+                    if (kept) {
                         self->log_.info("pairing: key received from the phone and stored");
                         self->end(State::paired);
                         co_return;
@@ -186,7 +206,12 @@ Task<std::optional<QString>> KeyPairing::enterKey(QString text) {
             }
         }
     }
-    if (!store(key)) {
+    const QPointer<KeyPairing> self(this);
+    const bool kept = co_await store(self, mainActor_, key);
+    if (!self) {
+        co_return std::nullopt;
+    }
+    if (!kept) {
         co_return QStringLiteral("The keychain did not take the key.");
     }
     log_.info("pairing: key entered by hand and stored");

@@ -58,7 +58,9 @@ private:
     static Task<void> lookUp(QPointer<KeyPairing> self, MainActor& actor);
     void expire();
     void end(State state);
-    bool store(const SymmetricKey& key);
+    // Stores the key without blocking; false (and an error line) when the keychain refuses it.
+    static Task<bool> store(QPointer<KeyPairing> self, MainActor& actor, SymmetricKey key);
+    bool stored(std::int32_t status);
 
     MainActor& mainActor_;
     CloudDatabase* database_;

@@ -125,45 +125,55 @@ void CloudWebSession::startNext() {
     if (next.method != "GET") {
         request.body = QJsonDocument(next.body).toJson(QJsonDocument::Compact);
     }
-    transport_.send(request,
-                    [this, alive = std::weak_ptr<bool>(alive_)](CloudWebResponse response) {
-                        if (alive.expired()) {
-                            return;
-                        }
-                        std::unique_ptr<Call> done = std::move(queue_.front());
-                        queue_.pop_front();
-                        if (takeNewerStoredToken(*done, response)) {
-                            done->retried = true;
-                            queue_.push_front(std::move(done));
-                            startNext();
-                            return;
-                        }
-                        finish(*done, std::move(response));
-                        // The answer's callback may have queued the next call already; it leaves
-                        // from the queue once the token of this answer is in the keychain, where
-                        // another process of this user finds it (the answer itself is not held).
-                        if (storing_) {
-                            nextAfterStore_ = true;
-                            return;
-                        }
+    transport_.send(
+        request, [this, alive = std::weak_ptr<bool>(alive_)](CloudWebResponse response) {
+            if (alive.expired()) {
+                return;
+            }
+            std::unique_ptr<Call> done = std::move(queue_.front());
+            queue_.pop_front();
+            if (!mayBeSpentElsewhere(*done, response)) {
+                answered(std::move(done), std::move(response));
+                return;
+            }
+            // Another process of this user (ZorvikMac --pair, a newer copy) used the
+            // session meanwhile and stored the token its answer gave; the refused
+            // one was spent there. The keychain is asked without blocking.
+            keychain_.copyMatchingLater(
+                tokenQuery(), [this, alive, call = std::shared_ptr<Call>(std::move(done)),
+                               response = std::move(response)](Keychain::Result stored) mutable {
+                    if (alive.expired()) {
+                        return;
+                    }
+                    auto refused = std::make_unique<Call>(std::move(*call));
+                    if (stored.status == Keychain::success && stored.data &&
+                        !stored.data->isEmpty() && *stored.data != *refused->sentToken) {
+                        token_ = *stored.data;
+                        refused->retried = true;
+                        queue_.push_front(std::move(refused));
                         startNext();
-                    });
+                        return;
+                    }
+                    answered(std::move(refused), std::move(response));
+                });
+        });
 }
 
-bool CloudWebSession::takeNewerStoredToken(const Call& call, const CloudWebResponse& response) {
-    if (call.retried || !call.sentToken || response.failure ||
-        (response.status != 421 && response.status != 401)) {
-        return false;
+void CloudWebSession::answered(std::unique_ptr<Call> call, CloudWebResponse response) {
+    finish(*call, std::move(response));
+    // The answer's callback may have queued the next call already; it leaves from the queue once
+    // the token of this answer is in the keychain, where another process of this user finds it
+    // (the answer itself is not held).
+    if (storing_) {
+        nextAfterStore_ = true;
+        return;
     }
-    // Another process of this user (ZorvikMac --pair, a newer copy) used the session meanwhile
-    // and stored the token its answer gave; the refused one was spent there.
-    const Keychain::Result stored = keychain_.copyMatching(tokenQuery());
-    if (stored.status != Keychain::success || !stored.data || stored.data->isEmpty() ||
-        *stored.data == *call.sentToken) {
-        return false;
-    }
-    token_ = *stored.data;
-    return true;
+    startNext();
+}
+
+bool CloudWebSession::mayBeSpentElsewhere(const Call& call, const CloudWebResponse& response) {
+    return !call.retried && call.sentToken && !response.failure &&
+           (response.status == 421 || response.status == 401);
 }
 
 void CloudWebSession::keep(const QByteArray& token) {

@@ -77,9 +77,11 @@ private:
     void finish(Call& call, CloudWebResponse response);
     void keep(const QByteArray& token);
     void storeLatestToken();
-    // After a refusal of the token sent: true when the keychain holds another one, which is
-    // then taken for one more try of the call.
-    bool takeNewerStoredToken(const Call& call, const CloudWebResponse& response);
+    // A refusal of the token sent, which another process may have spent: the keychain is asked
+    // for a newer one, taken for one more try of the call.
+    static bool mayBeSpentElsewhere(const Call& call, const CloudWebResponse& response);
+    // Hands the answer over, then sends the next call once the answer's token is stored.
+    void answered(std::unique_ptr<Call> call, CloudWebResponse response);
 
     MainActor& mainActor_;
     CloudWebTransport& transport_;

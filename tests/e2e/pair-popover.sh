@@ -60,8 +60,9 @@ if ! popover=$(e2e_visible_window "$app" 3); then
         -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
     popover=$(e2e_visible_window "$app" 5) || fail "the popover did not open"
 fi
-within 3 bash -c "[[ \$(xdotool getwindowfocus 2>/dev/null) == $popover ]]" ||
+within 3 e2e_has_keyboard "$app" ||
     fail "the popover did not take the keyboard"
+popover=$(xdotool getwindowfocus)
 xdotool key ctrl+p
 within 5 grep -q "pairing: offer open" "$log" || fail "Ctrl+P did not open a pairing offer"
 sleep 0.5 # the popover grows to the pairing view and draws it

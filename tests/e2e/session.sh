@@ -63,3 +63,11 @@ e2e_visible_window() {
     done
     return 1
 }
+
+# Whether the keyboard is on a visible window of process $1: the popover may have been shown
+# again under a new window id since it was first seen.
+e2e_has_keyboard() {
+    local focus
+    focus=$(xdotool getwindowfocus 2>/dev/null) || return 1
+    xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -qx -- "$focus"
+}

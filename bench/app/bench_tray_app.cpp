@@ -252,10 +252,8 @@ public:
             "%.2f wake-ups/s over %d threads",
             cpuPercent, cpuNs / 1e6, wallNs / 1e9, scheduledNs / 1e6, switches / (wallNs / 1e9),
             cpuAfter.threads);
-        if (!holdingCode) {
-            say("  [target <= %.1f %%: %s]", kIdleCpuTargetPercent,
-                verdict(cpuPercent <= kIdleCpuTargetPercent));
-        }
+        say("  [target <= %.2f %%: %s]", kIdleCpuTargetPercent,
+            verdict(cpuPercent <= kIdleCpuTargetPercent));
         say("\n  RSS by kind:");
         for (const auto& part : kinds) {
             if (part.rssKb >= 64) {

@@ -308,6 +308,24 @@ TEST(NotificationAfterItsProcess, NoNotificationOutlivesTheProcessThatAnswersIts
     }
 }
 
+// Runs the test `test` of this binary again under dbus-run-session on a private bus, with
+// `marker` set in its environment so that it does its checks there, and expects it to pass.
+void runAgainOnABusOfItsOwn(const char* marker, const char* test) {
+    QTemporaryDir directory;
+    const QString config = writePrivateBusConfig(directory.path());
+    QProcess child;
+    qputenv(marker, "1");  // for the child only
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start("dbus-run-session",
+                {"--config-file=" + config, "--", QCoreApplication::applicationFilePath(),
+                 QStringLiteral("--gtest_filter=") + QString::fromLatin1(test)});
+    qunsetenv(marker);
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+}
+
 // With no notification server on the bus: the test runs itself again on a bus of its own, made
 // by dbus-run-session in a temporary directory, and checks there.
 constexpr auto kPrivateBusMarker = "ZORVIK_NOTIFICATION_TEST_PARENT_BUS";
@@ -337,20 +355,8 @@ TEST(NotificationWithoutServer, StateIsOffAndAuthorizationIsNotGranted) {
         checkWithoutServer();
         return;
     }
-    QTemporaryDir directory;
-    const QString config = writePrivateBusConfig(directory.path());
-    QProcess child;
-    qputenv(kPrivateBusMarker, "1");  // for the child only
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(
-        "dbus-run-session",
-        {"--config-file=" + config, "--", QCoreApplication::applicationFilePath(),
-         "--gtest_filter=NotificationWithoutServer.StateIsOffAndAuthorizationIsNotGranted"});
-    qunsetenv(kPrivateBusMarker);
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+    runAgainOnABusOfItsOwn(kPrivateBusMarker,
+                           "NotificationWithoutServer.StateIsOffAndAuthorizationIsNotGranted");
 }
 
 }  // namespace
@@ -427,18 +433,6 @@ TEST(NotificationWithMarkup, TheBodyIsEscapedForAServerThatReadsMarkup) {
         dunst.waitForFinished(3000);
         return;
     }
-    QTemporaryDir directory;
-    const QString config = writePrivateBusConfig(directory.path());
-    QProcess child;
-    qputenv(kMarkupBusMarker, "1");  // for the child only
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(
-        "dbus-run-session",
-        {"--config-file=" + config, "--", QCoreApplication::applicationFilePath(),
-         "--gtest_filter=NotificationWithMarkup.TheBodyIsEscapedForAServerThatReadsMarkup"});
-    qunsetenv(kMarkupBusMarker);
-    ASSERT_TRUE(child.waitForFinished(60000));
-    const QString output = QString::fromUtf8(child.readAll());
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+    runAgainOnABusOfItsOwn(kMarkupBusMarker,
+                           "NotificationWithMarkup.TheBodyIsEscapedForAServerThatReadsMarkup");
 }

@@ -13,8 +13,8 @@
 // unreachable keychain would. `unlock` answers `unlockAnswer` and, when that is success, ends a
 // locked `failWith`, as the keyring's prompt would. Like the Secret Service, it reports its own
 // changes to the observer; a test that changes `items` or `failWith` directly calls
-// `reportChange` as the service's signal would. `holdReads` keeps the answers of
-// copyMatchingLater until `releaseReads`, as a slow service would.
+// `reportChange` as the service's signal would. `holdReads` and `holdStores` keep
+// the answers of copyMatchingLater and storeLater until `releaseHeld`, as a slow service would.
 class FakeKeychain final : public Keychain {
 public:
     Result copyMatching(const Query& query) override {
@@ -63,8 +63,7 @@ public:
         ++laterReads;
         if (holdReads) {
             // Answered as of the request, as a service that is slow to reply would.
-            heldReads.append(
-                [answer = copyMatching(query), done = std::move(done)] { done(answer); });
+            held.append([answer = copyMatching(query), done = std::move(done)] { done(answer); });
             return;
         }
         done(copyMatching(query));
@@ -73,24 +72,17 @@ public:
                     std::function<void(std::int32_t)> done) override {
         if (holdStores) {
             // Lands only when released, as a store still on its way to the service.
-            heldStores.append(
-                [this, query, data, done = std::move(done)] { done(store(query, data)); });
+            held.append([this, query, data, done = std::move(done)] { done(store(query, data)); });
             return;
         }
         done(store(query, data));
     }
-    void releaseStores() {
-        holdStores = false;
-        const auto stores = std::exchange(heldStores, {});
-        for (const auto& landing : stores) {
-            landing();
-        }
-    }
-    void releaseReads() {
+    void releaseHeld() {
         holdReads = false;
-        const auto reads = std::exchange(heldReads, {});
-        for (const auto& read : reads) {
-            read();
+        holdStores = false;
+        const auto answers = std::exchange(held, {});
+        for (const auto& answer : answers) {
+            answer();
         }
     }
     void setChangeObserver(std::function<void()> changed) override {
@@ -122,9 +114,8 @@ public:
     std::int32_t unlockAnswer = success;
     std::function<void()> observer;
     bool holdReads = false;
-    QList<std::function<void()>> heldReads;
+    QList<std::function<void()>> held;
     bool holdStores = false;
-    QList<std::function<void()>> heldStores;
     int laterReads = 0;
     int unlocks = 0;
     int lookups = 0;

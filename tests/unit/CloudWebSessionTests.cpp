@@ -186,7 +186,7 @@ TEST_F(CloudWebSessionTest, TheNewTokenIsInTheKeychainWhenTheNextQueuedCallLeave
     answerLast(kFifthToken);
     EXPECT_EQ(answered, 1);
     EXPECT_EQ(transport.exchanges.size(), sent) << "a call left before its token was stored";
-    keychain.releaseStores();
+    keychain.releaseHeld();
     actor.runUntilIdle();
     EXPECT_EQ(transport.exchanges.size(), sent + 1);
     EXPECT_EQ(keychainAtSend.back(), kFifthToken);

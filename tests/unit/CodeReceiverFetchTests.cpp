@@ -258,7 +258,7 @@ TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChang
     EXPECT_TRUE(receiver->isFetching()) << "the fetch waits for the keychain, the actor does not";
     keychain.items.clear();
     keychain.reportChange();
-    keychain.releaseReads();
+    keychain.releaseHeld();
     actor.runUntilIdle();
     EXPECT_EQ(receiver->latest()->code, "222222");
     EXPECT_EQ(receiver->info().lastFetchResult, "record present, no sync key yet");

@@ -119,6 +119,17 @@ Task<CloudRecord> fetchRecord(MainActor& mainActor, CloudDatabase& database, con
     co_return std::get<CloudRecord>(std::move(answer));
 }
 
+// What a failed read of the sync key means for the checklist's row.
+SyncKeyState syncKeyStateFor(const CloudSyncCrypto::Error& error) {
+    if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
+        return {SyncKeyState::Kind::waiting, {}};
+    }
+    if (error.status() == Keychain::interactionNotAllowed) {
+        return {SyncKeyState::Kind::locked, {}};
+    }
+    return SyncKeyState::error("keychain error " + QString::number(error.status()));
+}
+
 QString orQuestionMark(const std::optional<QString>& text) {
     return text.value_or(QStringLiteral("?"));
 }
@@ -250,16 +261,17 @@ Task<void> CodeReceiver::fetch() {
             failure = std::current_exception();
         }
     } catch (const CloudSyncCrypto::Error& error) {
-        if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
-            noteSyncKey({SyncKeyState::Kind::waiting, {}});
+        const SyncKeyState state = syncKeyStateFor(error);
+        if (state.kind == SyncKeyState::Kind::waiting) {
+            noteSyncKey(state);
             changeInfo([](DiagnosticsInfo& info) {
                 info.lastFetchResult = "record present, no sync key yet";
             });
             routineLog_.write(LogLevel::debug, QStringLiteral("fetch step"),
                               "fetch: record present but no sync key");
-        } else if (error.status() == Keychain::interactionNotAllowed) {
+        } else if (state.kind == SyncKeyState::Kind::locked) {
             // Not a failure of this fetch: the codes wait for the user to unlock the keyring.
-            noteSyncKey({SyncKeyState::Kind::locked, {}});
+            noteSyncKey(state);
             changeInfo([](DiagnosticsInfo& info) {
                 info.lastFetchResult = "record present, keyring locked";
             });
@@ -471,13 +483,7 @@ Task<void> CodeReceiver::checkKeychain() {
         co_await syncKeys_.load();
         state = {SyncKeyState::Kind::received, {}};
     } catch (const CloudSyncCrypto::Error& error) {
-        if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
-            state = {SyncKeyState::Kind::waiting, {}};
-        } else if (error.status() == Keychain::interactionNotAllowed) {
-            state = {SyncKeyState::Kind::locked, {}};
-        } else {
-            state = SyncKeyState::error("keychain error " + QString::number(error.status()));
-        }
+        state = syncKeyStateFor(error);
     } catch (const Error& error) {
         state = SyncKeyState::error(error.localizedDescription());
     }

@@ -13,11 +13,13 @@ phone=$2
 export QT_QPA_PLATFORM=xcb
 latest=$e2e_shared_dir/latest-code.json
 log=$(mktemp -p "$ZORVIK_SESSION_DIR" journey.XXXXXX)
+app=""
 
 fail() {
     echo "FAIL: $*"
     echo "--- app log"
     cat "$log"
+    e2e_describe_stuck "$app"
     exit 1
 }
 clipboard() { xclip -selection clipboard -o 2>/dev/null; }

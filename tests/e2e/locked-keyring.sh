@@ -24,6 +24,7 @@ fail() {
     echo "FAIL: $*"
     echo "--- app log"
     cat "$log"
+    e2e_describe_stuck "$app"
     exit 1
 }
 secrets() {
@@ -37,16 +38,24 @@ collection_locked() {
     [[ $(secrets -o "$(default_collection)" -m org.freedesktop.DBus.Properties.Get \
         org.freedesktop.Secret.Collection Locked) == "(<true>,)" ]]
 }
-# The keyring's prompt, answered as the user would; a second try is harmless once it is open.
+# The keyring's prompt, answered as the user would. Keys sent before the prompt holds the
+# keyboard go elsewhere, so the password is typed again every few seconds while it stays.
 unlock_through_the_prompt() {
     secret-tool lookup service net.brontal.zorvik.sync account sync-key >/dev/null 2>&1 &
     lookup=$!
-    within 10 bash -c 'xdotool search --onlyvisible --name "Unlock Login Keyring" >/dev/null' ||
-        fail "the keyring's prompt did not show"
-    sleep 0.3 # it takes the keyboard once it is drawn
-    xdotool type --delay 10 "$(cat "$ZORVIK_SESSION_DIR/keyring-password")"
-    xdotool key Return
-    within 10 bash -c '! kill -0 '"$lookup"' 2>/dev/null' || fail "the prompt did not finish"
+    local tries
+    for ((tries = 0; tries < 5; tries++)); do
+        within 10 bash -c 'xdotool search --onlyvisible --name "Unlock Login Keyring" >/dev/null' ||
+            fail "the keyring's prompt did not show"
+        sleep 0.3 # it takes the keyboard once it is drawn
+        xdotool key ctrl+a
+        xdotool type --delay 10 "$(cat "$ZORVIK_SESSION_DIR/keyring-password")"
+        xdotool key Return
+        if within 3 bash -c '! kill -0 '"$lookup"' 2>/dev/null'; then
+            return 0
+        fi
+    done
+    fail "the prompt did not finish"
 }
 cleanup() {
     if [[ -n $app ]]; then kill "$app" 2>/dev/null && wait "$app" 2>/dev/null || true; fi

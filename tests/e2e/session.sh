@@ -30,6 +30,24 @@ within() {
     return 1
 }
 
+# What a failing script prints beside its logs, to tell a hang from a slow machine: the windows
+# on the display (a keyring prompt holding the keyboard, say) and where each still-running
+# process given as an argument is stuck.
+e2e_describe_stuck() {
+    local pid window
+    echo "--- visible windows"
+    for window in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+        echo "$window $(xdotool getwindowname "$window" 2>/dev/null)"
+    done
+    for pid in "$@"; do
+        if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null && command -v gdb >/dev/null; then
+            echo "--- threads of pid $pid"
+            timeout 60 gdb -p "$pid" -batch -nx -ex "thread apply all bt 15" 2>/dev/null |
+                grep -E "^(Thread|#)" || true
+        fi
+    done
+}
+
 # Where the app publishes the latest code.
 e2e_shared_dir=${XDG_RUNTIME_DIR:-}/app/K8QW41TR7N.net.brontal.zorvik.mac
 

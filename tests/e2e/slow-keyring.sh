@@ -25,6 +25,7 @@ fail() {
     echo "FAIL: $*"
     echo "--- app log"
     cat "$log"
+    e2e_describe_stuck "$app"
     exit 1
 }
 label() {

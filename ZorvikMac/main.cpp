@@ -228,29 +228,33 @@ int pairAtTerminal(MainActor& mainActor, SystemLog& systemLog, Keychain& keychai
         return 1;
     }
 
-    const QByteArray uri = pairing.offerText().toUtf8();
-    const QrCode code = QrCode::encode(uri);
-    if (code.size > 0) {
-        std::fputs(PairingTerminal::picture(code).constData(), stdout);
-    } else {
-        std::fputs("ZorvikMac: the code could not be drawn; the iPhone can take its text\n",
-                   stderr);
-    }
-    const CloudBackendInfo backend = clouds.cloud.backendInfo();
-    std::printf(
-        "\n%s\n\nScan this code in Zorvik on your iPhone to send this computer your sync key.\n"
-        "It stays open for %ld minutes; Ctrl+C ends it sooner.\nWaiting for the key through "
-        "%s%s.\n",
-        uri.constData(), std::lround(pairing.secondsLeft() / 60),
-        backend.kind == CloudBackendInfo::Kind::embedded ? "the " : "",
-        backend.description.toUtf8().constData());
-    std::fflush(stdout);
-
-    // A cloud that cannot answer would leave the user waiting for nothing: say so at once. The
-    // lookups go on all the same, as the cloud may come back.
+    // The code is shown once the keychain has said which cloud the key comes through.
     const auto alive = std::make_shared<bool>(true);
-    clouds.cloud.accountStatus(
-        [weak = std::weak_ptr<bool>(alive)](std::variant<int, CloudError> answer) {
+    clouds.cloud.whenChosen([&pairing, &clouds, weak = std::weak_ptr<bool>(alive)] {
+        if (weak.expired()) {
+            return;
+        }
+        const QByteArray uri = pairing.offerText().toUtf8();
+        const QrCode code = QrCode::encode(uri);
+        if (code.size > 0) {
+            std::fputs(PairingTerminal::picture(code).constData(), stdout);
+        } else {
+            std::fputs("ZorvikMac: the code could not be drawn; the iPhone can take its text\n",
+                       stderr);
+        }
+        const CloudBackendInfo backend = clouds.cloud.backendInfo();
+        std::printf(
+            "\n%s\n\nScan this code in Zorvik on your iPhone to send this computer your sync key.\n"
+            "It stays open for %ld minutes; Ctrl+C ends it sooner.\nWaiting for the key through "
+            "%s%s.\n",
+            uri.constData(), std::lround(pairing.secondsLeft() / 60),
+            backend.kind == CloudBackendInfo::Kind::embedded ? "the " : "",
+            backend.description.toUtf8().constData());
+        std::fflush(stdout);
+
+        // A cloud that cannot answer would leave the user waiting for nothing: say so at once. The
+        // lookups go on all the same, as the cloud may come back.
+        clouds.cloud.accountStatus([weak](std::variant<int, CloudError> answer) {
             if (weak.expired()) {
                 return;
             }
@@ -267,6 +271,7 @@ int pairAtTerminal(MainActor& mainActor, SystemLog& systemLog, Keychain& keychai
                              std::get<int>(answer));
             }
         });
+    });
 
     const int status = QCoreApplication::exec();
     // The last lookup's answer holds the web session's next token.

@@ -61,7 +61,13 @@ public:
                             std::function<void(std::int32_t status)> done) {
         done(store(query, data));
     }
+    // Removes the items of `query`; itemNotFound when there were none.
     virtual std::int32_t remove(const Query& query) = 0;
+    // The same removal without blocking; `done` hears the status later on the main thread (a
+    // keychain in memory may answer at once).
+    virtual void removeLater(const Query& query, std::function<void(std::int32_t status)> done) {
+        done(remove(query));
+    }
     // Asks the keyring holding the items of `query` (the default keyring when there are none) to
     // unlock, with whatever prompt it shows; answers success once they can be read. The answer
     // may take as long as the user does. A keychain that is never locked answers at once.

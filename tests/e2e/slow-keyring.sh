@@ -4,7 +4,8 @@
 # keyring the popover still opens and the item's label still follows its code (cleared at its
 # expiry); once the keyring answers again, the waiting code is published. The key the app keeps
 # in memory follows the keyring: deleted there (secret-tool clear), the next code waits for a
-# key exactly as with no key at all.
+# key exactly as with no key at all. Started while the keyring does not answer, the app shows its
+# item and popover at once and completes its start once the keyring answers.
 set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
@@ -105,3 +106,27 @@ for code in 161803 271828 141421; do
     grep -qF "$code" "$log" && fail "a code reached the log"
 done
 echo "ok: no code reached the log"
+
+# Started while the keyring does not answer: neither the stored session nor the key holds up
+# the status item or the popover; the start completes once the keyring answers.
+kill "$app" && wait "$app" 2>/dev/null || true
+"$phone" clear 2>/dev/null
+"$phone" key generate --force 2>/dev/null
+kill -STOP "$keyring"
+log=$work/second-start.log
+"$app_binary" --log-to-stderr >"$log" 2>&1 &
+app=$!
+within 10 bash -c "gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q 'StatusNotifierItem-$app-'" ||
+    fail "the status item did not register while the keyring does not answer"
+item=$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+    RegisteredStatusNotifierItems | grep -o "org.kde.StatusNotifierItem-$app-[0-9]*" | head -n 1)
+gdbus call --session -d "$item" -o /StatusNotifierItem \
+    -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null || fail "the item did not take the click"
+e2e_visible_window "$app" 2 >/dev/null || fail "the popover did not open while the keyring hangs"
+grep -q "subscription saved" "$log" && fail "the start completed without the keyring"
+echo "ok: started while the keyring does not answer, the item and the popover are there"
+kill -CONT "$keyring"
+within 10 grep -q "subscription saved" "$log" || fail "the start did not complete once the keyring answered"
+within 10 grep -q "fetch: nothing pending" "$log" || fail "no fetch once the keyring answered"
+echo "ok: once the keyring answers, the start completes"

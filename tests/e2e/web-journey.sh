@@ -2,8 +2,8 @@
 # End to end with the cloud's web service, played by the local test double: ZorvikMac --headless
 # --sign-in opens the sign-in page (this script is the browser), takes the session back on its
 # loopback listener, registers with the push courier, and publishes a code that zorvik-phone
-# writes through the web service; the same code path by polling while the courier is down; and
-# the rotated session surviving a SIGKILL of the app.
+# writes through the web service; the same code path by polling while the courier is down; the
+# rotated session surviving a SIGKILL of the app; and a start while the keyring does not answer.
 set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
@@ -36,7 +36,9 @@ python3 "$double_script" --port-file "$work/url" --api-token "$api_token" \
     --log "$work/double.log" >/dev/null &
 double=$!
 app=
+keyring=
 cleanup() {
+    [[ -n $keyring ]] && kill -CONT "$keyring"
     [[ -n $app ]] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
     kill "$double" 2>/dev/null || true
     wait "$double" 2>/dev/null || true
@@ -141,6 +143,30 @@ curl -fsS -X DELETE "$url/_double/faults" >/dev/null
 within 20 bash -c "[[ \$(grep -c 'check cloud: ok' '$log') -gt $ok_before ]]" ||
     fail "the app did not recover when the fault ended"
 echo "ok: the row recovers at the next check once the service answers again"
+
+# Started while the keyring does not answer (its daemon stopped): the stored session is read
+# without blocking the start, and the cloud is chosen once the keyring answers.
+kill "$app"
+wait "$app" 2>/dev/null || true
+app=
+keyring=$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.GetConnectionUnixProcessID org.freedesktop.secrets |
+    grep -o '[0-9]\+' | tail -n 1)
+[[ -n $keyring ]] || fail "no process owns org.freedesktop.secrets"
+kill -STOP "$keyring"
+from=$(($(wc -l <"$log") + 1))
+since_start() { tail -n "+$from" "$log"; }
+start_app
+within 10 bash -c "$(declare -f since_start); from=$from log=$log; since_start | grep -q 'start: version'" ||
+    fail "the app did not start while the keyring does not answer"
+since_start | grep -q "^.*cloud: " && fail "a cloud was chosen without the keyring's answer"
+kill -CONT "$keyring"
+keyring=
+within 10 bash -c "$(declare -f since_start); from=$from log=$log; since_start | grep -q 'cloud: iCloud on the web'" ||
+    fail "the stored session was not found once the keyring answered"
+within 10 bash -c "$(declare -f since_start); from=$from log=$log; since_start | grep -q 'check cloud: ok — iCloud: signed in'" ||
+    fail "the app did not sign in once the keyring answered"
+echo "ok: started while the keyring does not answer, the app chooses the web once it answers"
 
 for secret in 482913 "482 913" 551177 "551 177"; do
     grep -q "$secret" "$log" && fail "the code $secret reached a log line"

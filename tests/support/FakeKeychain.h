@@ -13,23 +13,17 @@
 // unreachable keychain would. `unlock` answers `unlockAnswer` and, when that is success, ends a
 // locked `failWith`, as the keyring's prompt would. Like the Secret Service, it reports its own
 // changes to the observer; a test that changes `items` or `failWith` directly calls
-// `reportChange` as the service's signal would. `holdReads` and `holdStores` keep
-// the answers of copyMatchingLater and storeLater until `releaseHeld`, as a slow service would.
+// `reportChange` as the service's signal would. `holdReads` keeps the answers of
+// copyMatchingLater, and `holdStores` those of storeLater and removeLater, until `releaseHeld`, as
+// a slow service would. `blockingCalls` counts the calls that would block on a real service.
 class FakeKeychain final : public Keychain {
 public:
     Result copyMatching(const Query& query) override {
-        ++lookups;
-        lastQuery = query;
-        if (failWith) {
-            return {*failWith, std::nullopt};
-        }
-        const auto found = items.constFind(keyOf(query));
-        if (found == items.cend()) {
-            return {itemNotFound, std::nullopt};
-        }
-        return {success, query.returnData ? std::optional(*found) : std::nullopt};
+        ++blockingCalls;
+        return read(query);
     }
     std::int32_t add(const Query& query, const QByteArray& data) override {
+        ++blockingCalls;
         if (failWith) {
             return *failWith;
         }
@@ -41,41 +35,37 @@ public:
         return success;
     }
     std::int32_t store(const Query& query, const QByteArray& data) override {
-        ++stores;
-        if (failWith) {
-            return *failWith;
-        }
-        items.insert(keyOf(query), data);
-        reportChange();
-        return success;
+        ++blockingCalls;
+        return write(query, data);
     }
     std::int32_t remove(const Query& query) override {
-        if (failWith) {
-            return *failWith;
-        }
-        if (!items.remove(keyOf(query))) {
-            return itemNotFound;
-        }
-        reportChange();
-        return success;
+        ++blockingCalls;
+        return erase(query);
     }
     void copyMatchingLater(const Query& query, std::function<void(Result)> done) override {
         ++laterReads;
         if (holdReads) {
             // Answered as of the request, as a service that is slow to reply would.
-            held.append([answer = copyMatching(query), done = std::move(done)] { done(answer); });
+            held.append([answer = read(query), done = std::move(done)] { done(answer); });
             return;
         }
-        done(copyMatching(query));
+        done(read(query));
     }
     void storeLater(const Query& query, const QByteArray& data,
                     std::function<void(std::int32_t)> done) override {
         if (holdStores) {
             // Lands only when released, as a store still on its way to the service.
-            held.append([this, query, data, done = std::move(done)] { done(store(query, data)); });
+            held.append([this, query, data, done = std::move(done)] { done(write(query, data)); });
             return;
         }
-        done(store(query, data));
+        done(write(query, data));
+    }
+    void removeLater(const Query& query, std::function<void(std::int32_t)> done) override {
+        if (holdStores) {
+            held.append([this, query, done = std::move(done)] { done(erase(query)); });
+            return;
+        }
+        done(erase(query));
     }
     void releaseHeld() {
         holdReads = false;
@@ -120,4 +110,39 @@ public:
     int unlocks = 0;
     int lookups = 0;
     int stores = 0;
+    // Calls that would block the caller on a real keychain service.
+    int blockingCalls = 0;
+
+private:
+    Result read(const Query& query) {
+        ++lookups;
+        lastQuery = query;
+        if (failWith) {
+            return {*failWith, std::nullopt};
+        }
+        const auto found = items.constFind(keyOf(query));
+        if (found == items.cend()) {
+            return {itemNotFound, std::nullopt};
+        }
+        return {success, query.returnData ? std::optional(*found) : std::nullopt};
+    }
+    std::int32_t write(const Query& query, const QByteArray& data) {
+        ++stores;
+        if (failWith) {
+            return *failWith;
+        }
+        items.insert(keyOf(query), data);
+        reportChange();
+        return success;
+    }
+    std::int32_t erase(const Query& query) {
+        if (failWith) {
+            return *failWith;
+        }
+        if (!items.remove(keyOf(query))) {
+            return itemNotFound;
+        }
+        reportChange();
+        return success;
+    }
 };

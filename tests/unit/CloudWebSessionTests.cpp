@@ -82,6 +82,24 @@ protected:
         return tokens;
     }
 
+    // What the session knows once the keychain has answered its read.
+    bool loadedHasToken() {
+        bool loaded = false;
+        session->loadToken([&loaded] { loaded = true; });
+        EXPECT_TRUE(loaded) << "the keychain in memory answers at once";
+        return session->hasToken();
+    }
+    std::optional<std::int32_t> adopt(const QByteArray& token) {
+        std::optional<std::int32_t> answer;
+        session->adoptToken(token, [&answer](std::int32_t status) { answer = status; });
+        return answer;
+    }
+    std::optional<std::int32_t> forget() {
+        std::optional<std::int32_t> answer;
+        session->forgetToken([&answer](std::int32_t status) { answer = status; });
+        return answer;
+    }
+
     ManualMainActor actor;
     FakeKeychain keychain;
     RecordingSystemLog systemLog;
@@ -224,7 +242,7 @@ TEST_F(CloudWebSessionTest, ReadsTheKeychainOnlyOnce) {
         actor.runUntilIdle();
         answerLast({});
     }
-    EXPECT_TRUE(session->hasToken());
+    EXPECT_TRUE(loadedHasToken());
     EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kStoredToken, kStoredToken}));
     EXPECT_EQ(keychain.lookups, 1);
     EXPECT_EQ(keychain.lastQuery, CloudWebSession::tokenQuery());
@@ -232,10 +250,33 @@ TEST_F(CloudWebSessionTest, ReadsTheKeychainOnlyOnce) {
 
 TEST_F(CloudWebSessionTest, ALockedKeyringIsAskedAgainRatherThanTakenForNoSession) {
     keychain.failWith = Keychain::interactionNotAllowed;
-    EXPECT_FALSE(session->hasToken());
+    EXPECT_FALSE(loadedHasToken());
     keychain.failWith.reset();
-    EXPECT_TRUE(session->hasToken());
+    EXPECT_TRUE(loadedHasToken());
     EXPECT_EQ(keychain.lookups, 2);
+}
+
+// A slow keychain holds up the calls that need the session, never the caller; every read,
+// store and removal goes through the calls that do not block.
+TEST_F(CloudWebSessionTest, CallsWaitForASlowKeychainWithoutBlockingOnIt) {
+    keychain.holdReads = true;
+    int loads = 0;
+    session->loadToken([&loads] { ++loads; });
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.sentCount(), 0u) << "the call waits for the stored session";
+    EXPECT_FALSE(session->hasToken());
+    keychain.releaseHeld();
+    EXPECT_EQ(loads, 1);
+    actor.runUntilIdle();
+    ASSERT_EQ(transport.sentCount(), 1u);
+    EXPECT_EQ(sentToken(transport.last()), kStoredToken);
+    EXPECT_EQ(keychain.laterReads, 1) << "the waiting load and the call share one read";
+
+    answerLast(kSecondToken);
+    EXPECT_EQ(adopt(kThirdToken), Keychain::success);
+    EXPECT_EQ(forget(), Keychain::success);
+    EXPECT_EQ(keychain.blockingCalls, 0);
 }
 
 // --- A crash between calls ----------------------------------------------------------------
@@ -292,8 +333,8 @@ TEST_F(CloudWebSessionTest, AKeychainThatRefusesTheNewTokenDoesNotLoseIt) {
 TEST_F(CloudWebSessionTest, NoLogLineNamesAToken) {
     // Every path that logs: a locked read, a refused store, a refusal by the service.
     keychain.failWith = Keychain::interactionNotAllowed;
-    EXPECT_FALSE(session->hasToken());
-    EXPECT_FALSE(session->hasToken());
+    EXPECT_FALSE(loadedHasToken());
+    EXPECT_FALSE(loadedHasToken());
     EXPECT_EQ(systemLog.lines.size(), 1u) << "a keyring that stays locked is one line";
     keychain.failWith.reset();
     lookup();
@@ -306,8 +347,8 @@ TEST_F(CloudWebSessionTest, NoLogLineNamesAToken) {
     transport.answerLast(ScriptedCloudWebTransport::withStatus(
         421, authenticationRequired(QStringLiteral("https://signin.example.test/")), kThirdToken));
     actor.runUntilIdle();
-    EXPECT_EQ(session->adoptToken(kFourthToken), Keychain::success);
-    EXPECT_EQ(session->forgetToken(), Keychain::success);
+    EXPECT_EQ(adopt(kFourthToken), Keychain::success);
+    EXPECT_EQ(forget(), Keychain::success);
 
     ASSERT_GE(systemLog.lines.size(), 2u) << "the failures above must have been logged";
     for (const auto& line : systemLog.lines) {
@@ -351,7 +392,7 @@ TEST_F(CloudWebSessionTest, AnAdoptedTokenReplacesARefusedOneAndTheNextCallCarri
         421, authenticationRequired(QStringLiteral("https://signin.example.test/"))));
     actor.runUntilIdle();
 
-    EXPECT_EQ(session->adoptToken(kSecondToken), Keychain::success);
+    EXPECT_EQ(adopt(kSecondToken), Keychain::success);
     EXPECT_EQ(keychainToken(), kSecondToken);
     lookup();
     actor.runUntilIdle();
@@ -359,9 +400,9 @@ TEST_F(CloudWebSessionTest, AnAdoptedTokenReplacesARefusedOneAndTheNextCallCarri
 }
 
 TEST_F(CloudWebSessionTest, ATokenTheKeychainRefusesIsNotAdopted) {
-    ASSERT_TRUE(session->hasToken());
+    ASSERT_TRUE(loadedHasToken());
     keychain.failWith = Keychain::authorizationFailed;
-    EXPECT_EQ(session->adoptToken(kSecondToken), Keychain::authorizationFailed);
+    EXPECT_EQ(adopt(kSecondToken), Keychain::authorizationFailed);
     keychain.failWith.reset();
     lookup();
     actor.runUntilIdle();
@@ -369,8 +410,8 @@ TEST_F(CloudWebSessionTest, ATokenTheKeychainRefusesIsNotAdopted) {
 }
 
 TEST_F(CloudWebSessionTest, ForgettingTheTokenSignsOut) {
-    ASSERT_TRUE(session->hasToken());
-    EXPECT_EQ(session->forgetToken(), Keychain::success);
+    ASSERT_TRUE(loadedHasToken());
+    EXPECT_EQ(forget(), Keychain::success);
     EXPECT_FALSE(session->hasToken());
     EXPECT_EQ(keychainToken(), std::nullopt);
     lookup();
@@ -378,9 +419,31 @@ TEST_F(CloudWebSessionTest, ForgettingTheTokenSignsOut) {
     EXPECT_EQ(sentToken(transport.last()), std::nullopt);
 
     // Forgetting what is not there is no failure; a keychain that cannot be reached is.
-    EXPECT_EQ(session->forgetToken(), Keychain::success);
+    EXPECT_EQ(forget(), Keychain::success);
     keychain.failWith = Keychain::notAvailable;
-    EXPECT_EQ(session->forgetToken(), Keychain::notAvailable);
+    EXPECT_EQ(forget(), Keychain::notAvailable);
+}
+
+// The answer to a call sent before a sign-out or a sign-in carries a token of the session that
+// ended: it must bring that session back neither in memory nor in the keychain.
+TEST_F(CloudWebSessionTest, AnAnswerFromBeforeASignOutOrASignInRotatesNothing) {
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(forget(), Keychain::success);
+    answerLast(kSecondToken);
+    EXPECT_FALSE(session->hasToken());
+    EXPECT_EQ(keychainToken(), std::nullopt);
+
+    EXPECT_EQ(adopt(kThirdToken), Keychain::success);
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kThirdToken);
+    EXPECT_EQ(adopt(kFourthToken), Keychain::success);  // signed in again meanwhile
+    answerLast(kFifthToken);
+    EXPECT_EQ(keychainToken(), kFourthToken);
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), kFourthToken);
 }
 
 // --- What a request looks like ------------------------------------------------------------

@@ -97,7 +97,12 @@ struct WebCloudWriter::Connection {
             return QStringLiteral("the sign-in page did not hand out a session (HTTP %1)")
                 .arg(page.status);
         }
-        session.adoptToken(token);
+        // The keychain in memory answers at once.
+        std::int32_t stored = Keychain::otherFailure;
+        session.adoptToken(token, [&stored](std::int32_t status) { stored = status; });
+        if (stored != Keychain::success) {
+            return QStringLiteral("the session could not be kept (keychain error %1)").arg(stored);
+        }
         return std::nullopt;
     }
 

@@ -8,6 +8,14 @@ CloudWebContainer::CloudWebContainer(CloudWebSession& session, QString subscript
     : session_(session), database_(session, std::move(subscriptionStateFile)) {}
 
 void CloudWebContainer::accountStatus(std::function<void(std::variant<int, CloudError>)> answer) {
+    session_.loadToken([this, alive = std::weak_ptr<bool>(alive_), answer = std::move(answer)] {
+        if (!alive.expired()) {
+            askForAccount(answer);
+        }
+    });
+}
+
+void CloudWebContainer::askForAccount(std::function<void(std::variant<int, CloudError>)> answer) {
     if (!session_.hasToken()) {
         restrictionReason_.reset();
         // Nothing to ask the service; the answer still comes later, never inline.

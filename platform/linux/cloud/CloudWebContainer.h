@@ -10,7 +10,7 @@ class CloudWebSession;
 // The container through the cloud's web service: the account as users/caller tells it, and the
 // private database.
 //
-//   no session token stored           no account (3)
+//   no session token stored           no account (3), once the keychain has answered
 //   200 with a user record name       available (1)
 //   421 or 401                        no account (3): the user signs in again
 //   403                               restricted (2), with the service's reason kept
@@ -29,6 +29,8 @@ public:
     const std::optional<QString>& restrictionReason() const { return restrictionReason_; }
 
 private:
+    void askForAccount(std::function<void(std::variant<int, CloudError>)> answer);
+
     CloudWebSession& session_;
     CloudWebDatabase database_;
     std::optional<QString> restrictionReason_;

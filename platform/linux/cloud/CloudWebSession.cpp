@@ -29,6 +29,8 @@ struct CloudWebSession::Call {
     // The token the call left with, and whether it is already the second try.
     std::optional<QByteArray> sentToken = std::nullopt;
     bool retried = false;
+    // The session (between sign-ins and sign-outs) the call left in.
+    std::uint64_t generation = 0;
 };
 
 CloudWebSession::CloudWebSession(MainActor& mainActor, CloudWebTransport& transport,
@@ -52,44 +54,78 @@ Keychain::Query CloudWebSession::tokenQuery() {
     return query;
 }
 
-bool CloudWebSession::hasToken() {
+void CloudWebSession::loadToken(std::function<void()> loaded) {
+    if (tokenLoaded_) {
+        loaded();
+        return;
+    }
+    tokenWaiters_.push_back(std::move(loaded));
+    if (tokenWaiters_.size() > 1) {
+        return;  // the read on its way answers them all
+    }
+    keychain_.copyMatchingLater(
+        tokenQuery(), [this, alive = std::weak_ptr<bool>(alive_)](const Keychain::Result& result) {
+            if (!alive.expired()) {
+                tokenRead(result);
+            }
+        });
+}
+
+void CloudWebSession::tokenRead(const Keychain::Result& result) {
+    // A sign-in or a sign-out while the read was on its way knows better than the read.
     if (!tokenLoaded_) {
-        const Keychain::Result result = keychain_.copyMatching(tokenQuery());
         if (result.status == Keychain::success && result.data && !result.data->isEmpty()) {
             token_ = *result.data;
-        } else if (result.status != Keychain::itemNotFound && result.status != Keychain::success) {
-            // A locked keyring: ask again next time rather than deciding there is no session.
+            tokenLoaded_ = true;
+        } else if (result.status == Keychain::success || result.status == Keychain::itemNotFound) {
+            tokenLoaded_ = true;
+        }
+        if (tokenLoaded_) {
+            readFailureLog_.forget(QStringLiteral("read"));
+        } else {
+            // A locked keyring: read again next time rather than deciding there is no session.
             readFailureLog_.write(LogLevel::error, QStringLiteral("read"),
                                   "cannot read the iCloud session from the keychain (status %ld)",
                                   result.status);
-            return false;
         }
-        readFailureLog_.forget(QStringLiteral("read"));
-        tokenLoaded_ = true;
     }
+    for (const auto& loaded : std::exchange(tokenWaiters_, {})) {
+        loaded();
+    }
+}
+
+bool CloudWebSession::hasToken() const {
     return token_.has_value();
 }
 
-std::int32_t CloudWebSession::adoptToken(const QByteArray& token) {
-    const std::int32_t status = keychain_.store(tokenQuery(), token);
-    if (status == Keychain::success) {
-        token_ = token;
-        tokenLoaded_ = true;
-        // A rotated token still on its way to the keychain must not land over this one.
-        storeAgain_ = storing_;
-    }
-    return status;
+void CloudWebSession::adoptToken(const QByteArray& token, std::function<void(std::int32_t)> done) {
+    keychain_.storeLater(tokenQuery(), token,
+                         [this, alive = std::weak_ptr<bool>(alive_), token,
+                          done = std::move(done)](std::int32_t status) {
+                             if (alive.expired()) {
+                                 return;
+                             }
+                             if (status == Keychain::success) {
+                                 token_ = token;
+                                 tokenLoaded_ = true;
+                                 ++generation_;
+                                 // A rotated token still on its way to the keychain must not
+                                 // stay there over this one.
+                                 storeAgain_ = storing_;
+                             }
+                             done(status);
+                         });
 }
 
-std::int32_t CloudWebSession::forgetToken() {
-    const std::int32_t status = keychain_.remove(tokenQuery());
-    if (status == Keychain::success || status == Keychain::itemNotFound) {
-        token_.reset();
-        tokenLoaded_ = true;
-        storeAgain_ = storing_;
-        return Keychain::success;
-    }
-    return status;
+void CloudWebSession::forgetToken(std::function<void(std::int32_t)> done) {
+    // Signed out at once: no call sends the token again, and no answer under way brings it back.
+    token_.reset();
+    tokenLoaded_ = true;
+    ++generation_;
+    storeAgain_ = storing_;
+    keychain_.removeLater(tokenQuery(), [done = std::move(done)](std::int32_t status) {
+        done(status == Keychain::itemNotFound ? Keychain::success : status);
+    });
 }
 
 void CloudWebSession::call(Api api, const QByteArray& method, const QString& path,
@@ -108,12 +144,21 @@ void CloudWebSession::startNext() {
         return;
     }
     busy_ = true;
+    if (queue_.front()->authenticated && !tokenLoaded_) {
+        loadToken([this] { send(); });
+        return;
+    }
+    send();
+}
+
+void CloudWebSession::send() {
     Call& next = *queue_.front();
     QUrl url = next.api == Api::database ? configuration_.databaseURL(next.path)
                                          : configuration_.deviceURL(next.path);
     QByteArray query = "ckAPIToken=" + queryValue(configuration_.apiToken.toUtf8());
     next.sentToken.reset();
-    if (next.authenticated && hasToken()) {
+    next.generation = generation_;
+    if (next.authenticated && token_) {
         query += "&ckWebAuthToken=" + queryValue(*token_);
         next.sentToken = token_;
     }
@@ -125,38 +170,38 @@ void CloudWebSession::startNext() {
     if (next.method != "GET") {
         request.body = QJsonDocument(next.body).toJson(QJsonDocument::Compact);
     }
-    transport_.send(
-        request, [this, alive = std::weak_ptr<bool>(alive_)](CloudWebResponse response) {
-            if (alive.expired()) {
-                return;
-            }
-            std::unique_ptr<Call> done = std::move(queue_.front());
-            queue_.pop_front();
-            if (!mayBeSpentElsewhere(*done, response)) {
-                answered(std::move(done), std::move(response));
-                return;
-            }
-            // Another process of this user (ZorvikMac --pair, a newer copy) used the
-            // session meanwhile and stored the token its answer gave; the refused
-            // one was spent there. The keychain is asked without blocking.
-            keychain_.copyMatchingLater(
-                tokenQuery(), [this, alive, call = std::shared_ptr<Call>(std::move(done)),
-                               response = std::move(response)](Keychain::Result stored) mutable {
-                    if (alive.expired()) {
-                        return;
-                    }
-                    auto refused = std::make_unique<Call>(std::move(*call));
-                    if (stored.status == Keychain::success && stored.data &&
-                        !stored.data->isEmpty() && *stored.data != *refused->sentToken) {
-                        token_ = *stored.data;
-                        refused->retried = true;
-                        queue_.push_front(std::move(refused));
-                        startNext();
-                        return;
-                    }
-                    answered(std::move(refused), std::move(response));
-                });
-        });
+    transport_.send(request, [this,
+                              alive = std::weak_ptr<bool>(alive_)](CloudWebResponse response) {
+        if (alive.expired()) {
+            return;
+        }
+        std::unique_ptr<Call> done = std::move(queue_.front());
+        queue_.pop_front();
+        if (!mayBeSpentElsewhere(*done, response)) {
+            answered(std::move(done), std::move(response));
+            return;
+        }
+        // Another process of this user (ZorvikMac --pair, a newer copy) used the
+        // session meanwhile and stored the token its answer gave; the refused
+        // one was spent there. The keychain is asked without blocking.
+        keychain_.copyMatchingLater(
+            tokenQuery(), [this, alive, call = std::shared_ptr<Call>(std::move(done)),
+                           response = std::move(response)](Keychain::Result stored) mutable {
+                if (alive.expired()) {
+                    return;
+                }
+                auto refused = std::make_unique<Call>(std::move(*call));
+                if (refused->generation == generation_ && stored.status == Keychain::success &&
+                    stored.data && !stored.data->isEmpty() && *stored.data != *refused->sentToken) {
+                    token_ = *stored.data;
+                    refused->retried = true;
+                    queue_.push_front(std::move(refused));
+                    startNext();
+                    return;
+                }
+                answered(std::move(refused), std::move(response));
+            });
+    });
 }
 
 void CloudWebSession::answered(std::unique_ptr<Call> call, CloudWebResponse response) {
@@ -206,7 +251,8 @@ void CloudWebSession::storeLatestToken() {
                 storeLatestToken();
                 return;
             }
-            keychain_.remove(tokenQuery());  // signed out while the store was on its way
+            // Signed out while the store was on its way.
+            keychain_.removeLater(tokenQuery(), [](std::int32_t) {});
         }
         if (std::exchange(nextAfterStore_, false)) {
             startNext();
@@ -262,8 +308,10 @@ CloudWebReply CloudWebSession::readReply(const CloudWebResponse& response) {
 }
 
 void CloudWebSession::finish(Call& call, CloudWebResponse response) {
-    // Only an answer to a call that carried our token can rotate it.
-    if (!response.failure && call.authenticated && !response.rotatedToken.isEmpty()) {
+    // Only an answer to a call that carried the session's token can rotate it: not one sent
+    // before a sign-out or another sign-in.
+    if (!response.failure && call.sentToken && call.generation == generation_ &&
+        !response.rotatedToken.isEmpty()) {
         keep(response.rotatedToken);
     }
     call.answer(readReply(response));

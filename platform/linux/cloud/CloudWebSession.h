@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "CloudWebConfiguration.h"
 #include "CloudWebErrors.h"
@@ -55,13 +56,19 @@ public:
     void call(Api api, const QByteArray& method, const QString& path, const QJsonObject& body,
               std::function<void(CloudWebReply)> answer, bool authenticated = true);
 
-    // Whether a session token is stored. Reads the keychain once; later answers come from memory.
-    bool hasToken();
+    // Reads the stored session from the keychain without blocking, once; `loaded` runs when it
+    // is known, at once when it already is. A keychain that cannot answer (a locked keyring)
+    // leaves it unknown, to be read again at the next call.
+    void loadToken(std::function<void()> loaded);
+    // Whether a session token is known: what the read, a sign-in or a sign-out last found.
+    bool hasToken() const;
 
-    // Stores the token a sign-in brought back. Returns the keychain's status.
-    std::int32_t adoptToken(const QByteArray& token);
-    // Removes the stored token (signing out). Returns the keychain's status.
-    std::int32_t forgetToken();
+    // Stores the token a sign-in brought back; the session uses it once the keychain has it.
+    // `done` hears the keychain's status.
+    void adoptToken(const QByteArray& token, std::function<void(std::int32_t status)> done);
+    // Signs out: the token is dropped at once and removed from the keychain; `done` hears the
+    // keychain's status (success when there was nothing to remove).
+    void forgetToken(std::function<void(std::int32_t status)> done);
 
     // Lets the calls under way answer, for at most `seconds`, while the application quits: a
     // call the service has answered spent the token it carried, and only its answer holds the
@@ -74,6 +81,8 @@ public:
 private:
     struct Call;
     void startNext();
+    void send();
+    void tokenRead(const Keychain::Result& result);
     void finish(Call& call, CloudWebResponse response);
     void keep(const QByteArray& token);
     void storeLatestToken();
@@ -95,6 +104,9 @@ private:
     // Read from the keychain on first use.
     std::optional<QByteArray> token_;
     bool tokenLoaded_ = false;
+    std::vector<std::function<void()>> tokenWaiters_;
+    // Counts sign-ins and sign-outs: an answer to a call of an earlier session rotates nothing.
+    std::uint64_t generation_ = 0;
     // A token store on its way to the keychain, and whether a newer state must follow it.
     bool storing_ = false;
     bool storeAgain_ = false;

@@ -30,11 +30,15 @@ public:
     explicit Database(SwitchingCloud& owner) : owner_(owner) {}
     void fetchRecord(const QString& recordName,
                      std::function<void(std::variant<CloudRecord, CloudError>)> answer) override {
-        owner_.current().privateCloudDatabase().fetchRecord(recordName, std::move(answer));
+        owner_.whenChosen([this, recordName, answer = std::move(answer)]() mutable {
+            owner_.current().privateCloudDatabase().fetchRecord(recordName, std::move(answer));
+        });
     }
     void saveSubscription(const QuerySubscription& subscription,
                           std::function<void(std::optional<CloudError>)> done) override {
-        owner_.current().privateCloudDatabase().saveSubscription(subscription, std::move(done));
+        owner_.whenChosen([this, subscription, done = std::move(done)]() mutable {
+            owner_.current().privateCloudDatabase().saveSubscription(subscription, std::move(done));
+        });
     }
 
 private:
@@ -48,10 +52,10 @@ public:
     void setHandlers(Handlers handlers) override { handlers_ = std::move(handlers); }
     void registerForRemoteNotifications() override {
         wanted_ = true;
-        owner_.currentPushes().registerForRemoteNotifications();
+        owner_.whenChosen([this] { owner_.currentPushes().registerForRemoteNotifications(); });
     }
     bool isRegisteredForRemoteNotifications() const override {
-        return owner_.currentPushes().isRegisteredForRemoteNotifications();
+        return owner_.chosen_ && owner_.currentPushes().isRegisteredForRemoteNotifications();
     }
     bool wanted() const { return wanted_; }
 
@@ -99,8 +103,33 @@ SwitchingCloud::SwitchingCloud(MainActor& mainActor, Workspace& workspace, Syste
     if (webPush_) {
         webPush_->setHandlers(pushes_->forwarding(true));
     }
-    usingWeb_ = web_ != nullptr && webPush_ != nullptr && web_->session().hasToken();
+    if (web_ == nullptr || webPush_ == nullptr) {
+        choose(false);
+        return;
+    }
+    // The stored session, if any, decides; the keychain answers without blocking the start.
+    web_->session().loadToken([this, alive = std::weak_ptr<bool>(alive_)] {
+        if (!alive.expired()) {
+            choose(web_->session().hasToken());
+        }
+    });
+}
+
+void SwitchingCloud::choose(bool web) {
+    usingWeb_ = web;
+    chosen_ = true;
     log_.info("cloud: %{public}s", backendInfo().description);
+    for (const auto& waiting : std::exchange(waitingForChoice_, {})) {
+        waiting();
+    }
+}
+
+void SwitchingCloud::whenChosen(std::function<void()> then) {
+    if (chosen_) {
+        then();
+        return;
+    }
+    waitingForChoice_.push_back(std::move(then));
 }
 
 SwitchingCloud::~SwitchingCloud() {
@@ -148,11 +177,23 @@ void SwitchingCloud::useWeb(bool web) {
 }
 
 void SwitchingCloud::accountStatus(std::function<void(std::variant<int, CloudError>)> answer) {
-    // A session the keychain could not give at start (a locked keyring) is looked for again.
-    if (!usingWeb_ && web_ != nullptr && web_->session().hasToken()) {
-        useWeb(true);
-    }
-    current().accountStatus(std::move(answer));
+    whenChosen([this, answer = std::move(answer)]() mutable {
+        if (usingWeb_ || web_ == nullptr) {
+            current().accountStatus(std::move(answer));
+            return;
+        }
+        // A session the keychain could not give at start (a locked keyring) is looked for again.
+        web_->session().loadToken(
+            [this, alive = std::weak_ptr<bool>(alive_), answer = std::move(answer)]() mutable {
+                if (alive.expired()) {
+                    return;
+                }
+                if (!usingWeb_ && web_->session().hasToken()) {
+                    useWeb(true);
+                }
+                current().accountStatus(std::move(answer));
+            });
+    });
 }
 
 CloudBackendInfo SwitchingCloud::backendInfo() const {
@@ -176,6 +217,10 @@ CloudBackendInfo SwitchingCloud::backendInfo() const {
 }
 
 void SwitchingCloud::signIn() {
+    whenChosen([this] { signInNow(); });
+}
+
+void SwitchingCloud::signInNow() {
     const auto changed = [this] {
         if (accountChanged) {
             accountChanged();
@@ -233,33 +278,50 @@ void SwitchingCloud::signInFinished(LoopbackSignIn::Outcome outcome) {
     if (const auto* why = std::get_if<QString>(&outcome)) {
         signInProblem_ = QStringLiteral("Sign-in did not finish: %1.").arg(*why);
         log_.error("sign-in: %{public}s", *why);
-    } else {
-        const std::int32_t status = web_->session().adoptToken(std::get<QByteArray>(outcome));
-        if (status != Keychain::success) {
-            signInProblem_ = QStringLiteral(
-                                 "Sign-in did not finish: the keychain refused the session "
-                                 "(keychain error %1).")
-                                 .arg(status);
-            log_.error("sign-in: keychain error %ld", status);
-        } else {
-            signInProblem_.reset();
-            log_.info("sign-in: signed in to iCloud");
-            useWeb(true);
+        if (accountChanged) {
+            accountChanged();
         }
+        return;
     }
-    if (accountChanged) {
-        accountChanged();
-    }
+    web_->session().adoptToken(
+        std::get<QByteArray>(outcome),
+        [this, alive = std::weak_ptr<bool>(alive_)](std::int32_t status) {
+            if (alive.expired()) {
+                return;
+            }
+            if (status != Keychain::success) {
+                signInProblem_ = QStringLiteral(
+                                     "Sign-in did not finish: the keychain refused the session "
+                                     "(keychain error %1).")
+                                     .arg(status);
+                log_.error("sign-in: keychain error %ld", status);
+            } else {
+                signInProblem_.reset();
+                log_.info("sign-in: signed in to iCloud");
+                useWeb(true);
+            }
+            if (accountChanged) {
+                accountChanged();
+            }
+        });
 }
 
 void SwitchingCloud::signOut() {
+    whenChosen([this] { signOutNow(); });
+}
+
+void SwitchingCloud::signOutNow() {
     signIn_.stop();
     signInProblem_.reset();
     if (web_ != nullptr) {
-        const std::int32_t status = web_->session().forgetToken();
-        if (status != Keychain::success) {
-            log_.error("sign-out: keychain error %ld", status);
-        }
+        web_->session().forgetToken(
+            [this, alive = std::weak_ptr<bool>(alive_)](std::int32_t status) {
+                // Signed out either way; a session the keychain kept is used again at the next
+                // start.
+                if (!alive.expired() && status != Keychain::success) {
+                    log_.error("sign-out: keychain error %ld", status);
+                }
+            });
         web_->database().forgetSavedSubscriptions();
     }
     useWeb(false);

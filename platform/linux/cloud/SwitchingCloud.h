@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "CloudContainer.h"
 #include "Logger.h"
@@ -42,13 +44,21 @@ public:
     void signIn() override;
     void signOut() override;
 
+    // Runs `then` once the cloud in use is chosen, which waits at start for the keychain to say
+    // whether a session is stored (at once after that). Every call above waits for it already.
+    void whenChosen(std::function<void()> then);
+
 private:
     class Database;
     class Pushes;
 
     CloudContainer& current();
     RemoteNotifications& currentPushes();
+    // The first choice, once the keychain has said whether a session is stored.
+    void choose(bool web);
     void useWeb(bool web);
+    void signInNow();
+    void signOutNow();
     void signInFinished(LoopbackSignIn::Outcome outcome);
 
     MainActor& mainActor_;
@@ -59,6 +69,8 @@ private:
     WebCourierPush* webPush_;
     Options options_;
     bool usingWeb_ = false;
+    bool chosen_ = false;
+    std::vector<std::function<void()>> waitingForChoice_;
     std::unique_ptr<Database> database_;
     std::unique_ptr<Pushes> pushes_;
     LoopbackSignIn signIn_;

@@ -125,11 +125,17 @@ void WebCourierPush::renewalDue() {
 Task<std::variant<WebCourierPush::Registration, CloudError>> WebCourierPush::registerToken(
     std::shared_ptr<bool> alive) {
     using Result = std::variant<Registration, CloudError>;
+    CloudWebSession& session = session_;
+    co_await waitForCompletion<bool>(mainActor_, [&session](CompletionHandler<bool> done) {
+        session.loadToken([done]() mutable { done.resume(true); });
+    });
+    if (!*alive) {
+        co_return Result(CloudError(20, QStringLiteral("push registration cancelled")));
+    }
     if (!session_.hasToken()) {
         co_return Result(
             CloudError(CloudError::notAuthenticated, QStringLiteral("not signed in to iCloud")));
     }
-    CloudWebSession& session = session_;
     const CloudWebReply created = co_await waitForCompletion<CloudWebReply>(
         mainActor_, [&session](CompletionHandler<CloudWebReply> done) {
             session.call(CloudWebSession::Api::device, "POST", QStringLiteral("tokens/create"),

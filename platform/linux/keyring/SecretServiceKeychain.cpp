@@ -229,6 +229,39 @@ void serviceReadyToStore(GObject*, GAsyncResult* outcome, gpointer data) {
     secret_value_unref(value);
 }
 
+// A removal on its way through libsecret's asynchronous calls.
+struct PendingRemoval {
+    Keychain::Query query;
+    std::function<void(std::int32_t)> done;
+};
+
+void cleared(GObject* source, GAsyncResult* outcome, gpointer data) {
+    std::unique_ptr<PendingRemoval> removal(static_cast<PendingRemoval*>(data));
+    GError* rawError = nullptr;
+    const gboolean removed =
+        secret_service_clear_finish(SECRET_SERVICE(source), outcome, &rawError);
+    ErrorPtr error(rawError);
+    if (error) {
+        removal->done(statusFor(error.get()));
+        return;
+    }
+    removal->done(removed ? Keychain::success : Keychain::itemNotFound);
+}
+
+void serviceReadyToRemove(GObject*, GAsyncResult* outcome, gpointer data) {
+    std::unique_ptr<PendingRemoval> removal(static_cast<PendingRemoval*>(data));
+    GError* rawError = nullptr;
+    ServicePtr service(secret_service_get_finish(outcome, &rawError));
+    ErrorPtr error(rawError);
+    if (!service) {
+        removal->done(statusFor(error.get()));
+        return;
+    }
+    const auto attributes = attributesFor(removal->query);
+    secret_service_clear(service.get(), itemSchema(), attributes.get(), nullptr, &cleared,
+                         removal.release());
+}
+
 }  // namespace
 
 Keychain::Result SecretServiceKeychain::copyMatching(const Query& query) {
@@ -303,6 +336,12 @@ std::int32_t SecretServiceKeychain::remove(const Query& query) {
         return statusFor(error.get());
     }
     return removed ? success : itemNotFound;
+}
+
+void SecretServiceKeychain::removeLater(const Query& query,
+                                        std::function<void(std::int32_t)> done) {
+    secret_service_get(SECRET_SERVICE_OPEN_SESSION, nullptr, &serviceReadyToRemove,
+                       new PendingRemoval{query, std::move(done)});
 }
 
 void SecretServiceKeychain::unlock(const Query& query, std::function<void(std::int32_t)> done) {

@@ -9,10 +9,10 @@ class SecretServiceChanges;
 // The keychain on the freedesktop Secret Service (gnome-keyring, KWallet), through libsecret.
 // Reads never prompt: locked items are reported as interaction not allowed. copyMatchingLater
 // reads through libsecret's asynchronous calls on the main context, which Qt's event loop
-// drives; the synchronous calls are for tools without an event loop and for writes. Unlocking,
-// which only the user asks for, is asynchronous and may prompt. The change observer hears the
-// service's own signals. An item is
-// found by the attributes `service` and `account`; its secret is the raw data.
+// drives, and so do storeLater and removeLater; the synchronous calls are for tools without an
+// event loop. Unlocking, which only the user asks for, is asynchronous and may prompt. The change
+// observer hears the service's own signals. An item is found by the attributes `service` and
+// `account`; its secret is the raw data.
 class SecretServiceKeychain final : public Keychain {
 public:
     SecretServiceKeychain();
@@ -26,6 +26,7 @@ public:
     void storeLater(const Query& query, const QByteArray& data,
                     std::function<void(std::int32_t status)> done) override;
     std::int32_t remove(const Query& query) override;
+    void removeLater(const Query& query, std::function<void(std::int32_t status)> done) override;
     void unlock(const Query& query, std::function<void(std::int32_t status)> done) override;
 
 private:

@@ -63,6 +63,12 @@ TEST_F(AppDelegateTest, TheItemTogglesThePopoverAndShowsAReceivedCode) {
         "Work", "github", "123456", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
     EXPECT_EQ(item.attributedTitle.text, "123 456");
     EXPECT_EQ(item.image, StatusItemPresenter::statusImage(true));
+
+    // The checks at launch and the fetches while the popover is open read the keychain, and
+    // never in a way that would block the item or the popover on a slow keychain service.
+    actor.advance(30);
+    EXPECT_GT(keychain.laterReads, 0);
+    EXPECT_EQ(keychain.blockingCalls, 0);
 }
 
 TEST_F(AppDelegateTest, QuittingTidiesTheClipboardAndANewerCopyEndsThisOne) {

@@ -54,18 +54,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     popoverPresenter_ =
         std::make_unique<PopoverPresenter>(shell_.popover, shell_.screens, *popoverScreen_,
                                            platform_.mainActor, platform_.systemLog, &receiver);
-    popoverView_ = std::make_unique<PopoverView>(
-        receiver, app_->settings(), *popoverScreen_,
-        [weakSelf](double width, double height) {
-            if (const auto self = weakSelf.lock()) {
-                (*self)->popoverPresenter_->popoverContentSizeChanged(width, height);
-            }
-        },
-        shell_.terminate,
-        PopoverEnvironment{platform_.mainActor, platform_.workspace, platform_.autoFillSettings,
-                           platform_.systemLog, QTimeZone::systemTimeZone(), platform_.cloudSignIn,
-                           &app_->keyPairing()});
-    popoverPresenter_->setContentView(popoverView_.get());
+    popoverPresenter_->setContentViewMaker([weakSelf]() -> QWidget* {
+        const auto self = weakSelf.lock();
+        return self ? (*self)->makePopoverView() : nullptr;
+    });
 
     // Notifications, push registration and the receiver's start.
     app_->launch();
@@ -77,6 +69,22 @@ void AppDelegate::applicationDidFinishLaunching() {
             }
         });
     }
+}
+
+PopoverView* AppDelegate::makePopoverView() {
+    std::weak_ptr<AppDelegate*> weakSelf = self_;
+    popoverView_ = std::make_unique<PopoverView>(
+        app_->receiver(), app_->settings(), *popoverScreen_,
+        [weakSelf](double width, double height) {
+            if (const auto self = weakSelf.lock()) {
+                (*self)->popoverPresenter_->popoverContentSizeChanged(width, height);
+            }
+        },
+        shell_.terminate,
+        PopoverEnvironment{platform_.mainActor, platform_.workspace, platform_.autoFillSettings,
+                           platform_.systemLog, QTimeZone::systemTimeZone(), platform_.cloudSignIn,
+                           &app_->keyPairing()});
+    return popoverView_.get();
 }
 
 void AppDelegate::applicationWillTerminate() {

@@ -51,6 +51,9 @@ public:
     PopoverPresenter& popover() { return *popoverPresenter_; }
 
 private:
+    // The popover's content, made when it first shows.
+    PopoverView* makePopoverView();
+
     Platform platform_;
     Shell shell_;
     BundleInfo bundle_;

@@ -66,8 +66,13 @@ PopoverPresenter::~PopoverPresenter() {
 }
 
 void PopoverPresenter::setContentView(QWidget* view) {
+    makeContentView_ = nullptr;
     hosting_ = view;
     popover_.setContentView(view);
+}
+
+void PopoverPresenter::setContentViewMaker(std::function<QWidget*()> make) {
+    makeContentView_ = std::move(make);
 }
 
 QRectF PopoverPresenter::anchorRect() const {
@@ -119,6 +124,10 @@ void PopoverPresenter::showPopover(std::optional<QPoint> anchor) {
     const double height = screen ? screen->visibleFrame.height() : unknownScreenHeight;
     popoverScreen_.setHeight(height);
     layoutNote_ = QStringLiteral("screen height ") + whole(height) + screensDescription();
+    if (makeContentView_) {
+        // Built for the screen it opens on, whose height it reads as it lays itself out.
+        setContentView(makeContentView_());
+    }
     if (hosting_) {
         popover_.setContentSize(fittingContentSize());
     }

@@ -5,6 +5,7 @@
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,6 +47,9 @@ public:
     // The popover's content; it is measured through its size hint (height for the width offered
     // when it has one).
     void setContentView(QWidget* view);
+    // Makes the content when the popover first shows, so that a start that never opens it
+    // spends neither the time nor the memory of its widgets and fonts.
+    void setContentViewMaker(std::function<QWidget*()> make);
 
     // The status item's action: closes the popover when it is shown, else shows it under
     // `anchor` (Qt's global coordinates, where the status item was activated).
@@ -84,6 +88,7 @@ private:
     Logger log_;
     CodeReceiver* receiver_;
     QPointer<QWidget> hosting_;
+    std::function<QWidget*()> makeContentView_;
 
     bool reshowing_ = false;
     QString layoutNote_;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
+
 #include "AppDelegate.h"
 #include "CodeReceiver.h"
 #include "FakeDistributedNotificationCenter.h"
@@ -92,6 +94,23 @@ TEST_F(AppDelegateTest, ALaterRunOpensNothingByItself) {
     actor.advance(5);
     EXPECT_FALSE(popover.isShown());
     EXPECT_EQ(item.image, StatusItemPresenter::statusImage(false));
+
+    // Nor does it build the popover's content until the item is clicked.
+    EXPECT_EQ(popover.contentView, nullptr);
+    const Instant now = actor.now();
+    delegate.app().receiver().setLatest(LatestCode{
+        "Work", "github", "123456", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    item.activate(QPoint(1200, 12));
+    actor.runUntilIdle();
+    ASSERT_TRUE(popover.isShown());
+    ASSERT_NE(popover.contentView, nullptr);
+    EXPECT_GT(popover.contentSize().height(), 0) << "the content was not measured before it showed";
+    // Made late, it still shows what came before it.
+    QStringList texts;
+    for (const QLabel* label : popover.contentView->findChildren<QLabel*>()) {
+        texts << label->text();
+    }
+    EXPECT_TRUE(texts.contains(QStringLiteral("123 456"))) << texts.join(" | ").toStdString();
 }
 
 TEST_F(AppDelegateTest, WithoutAGroupContainerTheItemAndThePopoverStillWork) {

@@ -37,6 +37,7 @@ struct QuietLog : SystemLog {
 struct KeyOnlyKeychain : Keychain {
     Result copyMatching(const Query&) override { return {success, kKey}; }
     std::int32_t add(const Query&, const QByteArray&) override { return success; }
+    std::int32_t store(const Query&, const QByteArray&) override { return success; }
     std::int32_t remove(const Query&) override { return success; }
 };
 struct NoClipboard : Pasteboard {

@@ -48,6 +48,7 @@ unlock_through_the_prompt() {
         within 10 bash -c 'xdotool search --onlyvisible --name "Unlock Login Keyring" >/dev/null' ||
             fail "the keyring's prompt did not show"
         sleep 0.3 # it takes the keyboard once it is drawn
+        xdotool search --onlyvisible --name "Unlock Login Keyring" windowfocus --sync 2>/dev/null || true
         xdotool key ctrl+a
         xdotool type --delay 10 "$(cat "$ZORVIK_SESSION_DIR/keyring-password")"
         xdotool key Return
@@ -95,7 +96,8 @@ echo "ok: polling stays quiet while the keyring is locked"
 
 unlock_through_the_prompt
 collection_locked && fail "the keyring is still locked"
-within 10 grep -q '"code":"271828"' "$latest" 2>/dev/null ||
+# The keyring's signal drops what the app knew; the next poll (every 5 s) reads the key.
+within 15 grep -q '"code":"271828"' "$latest" 2>/dev/null ||
     fail "the waiting code did not reach latest-code.json after the unlock"
 grep -qF "keyring unlocked" "$log" || fail "the unlock was not logged"
 kill -0 "$app" || fail "the app is gone"

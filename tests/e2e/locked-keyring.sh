@@ -39,24 +39,28 @@ collection_locked() {
         org.freedesktop.Secret.Collection Locked) == "(<true>,)" ]]
 }
 # The keyring's prompt, answered as the user would. Keys sent before the prompt holds the
-# keyboard go elsewhere, so the password is typed again every few seconds while it stays.
+# keyboard go elsewhere, so the password is typed again every few seconds while it stays; the
+# answer is the lookup ending, however long it takes after the prompt has gone.
 unlock_through_the_prompt() {
     secret-tool lookup service net.brontal.zorvik.sync account sync-key >/dev/null 2>&1 &
     lookup=$!
-    local tries
-    for ((tries = 0; tries < 5; tries++)); do
-        within 10 bash -c 'xdotool search --onlyvisible --name "Unlock Login Keyring" >/dev/null' ||
-            fail "the keyring's prompt did not show"
-        sleep 0.3 # it takes the keyboard once it is drawn
-        xdotool search --onlyvisible --name "Unlock Login Keyring" windowfocus --sync 2>/dev/null || true
-        xdotool key ctrl+a
-        xdotool type --delay 10 "$(cat "$ZORVIK_SESSION_DIR/keyring-password")"
-        xdotool key Return
-        if within 3 bash -c '! kill -0 '"$lookup"' 2>/dev/null'; then
-            return 0
+    local started=$SECONDS typed_at=-10 shown=0
+    while kill -0 "$lookup" 2>/dev/null; do
+        ((shown || SECONDS - started < 10)) || fail "the keyring's prompt did not show"
+        ((SECONDS - started < 30)) || fail "the prompt did not finish"
+        if ((SECONDS - typed_at >= 3)) &&
+            xdotool search --onlyvisible --name "Unlock Login Keyring" >/dev/null 2>&1; then
+            shown=1
+            sleep 0.3 # it takes the keyboard once it is drawn
+            xdotool search --onlyvisible --name "Unlock Login Keyring" windowfocus --sync \
+                >/dev/null 2>&1 || true
+            xdotool key ctrl+a
+            xdotool type --delay 10 "$(cat "$ZORVIK_SESSION_DIR/keyring-password")"
+            xdotool key Return
+            typed_at=$SECONDS
         fi
+        sleep 0.1
     done
-    fail "the prompt did not finish"
 }
 cleanup() {
     if [[ -n $app ]]; then kill "$app" 2>/dev/null && wait "$app" 2>/dev/null || true; fi

@@ -446,6 +446,30 @@ TEST_F(CloudWebSessionTest, AnAnswerFromBeforeASignOutOrASignInRotatesNothing) {
     EXPECT_EQ(sentToken(transport.last()), kFourthToken);
 }
 
+// The user signs out while the sign-in's session is still on its way to the keychain: the
+// sign-out has the last word, in memory and in the keychain, and settles the session for
+// whoever waited for the keychain's first answer.
+TEST_F(CloudWebSessionTest, ASignOutWhileASignInIsStoredHasTheLastWord) {
+    keychain.holdReads = true;
+    bool loaded = false;
+    session->loadToken([&loaded] { loaded = true; });
+    keychain.holdStores = true;
+    std::optional<std::int32_t> adopted;
+    std::optional<std::int32_t> forgotten;
+    session->adoptToken(kSecondToken, [&adopted](std::int32_t status) { adopted = status; });
+    session->forgetToken([&forgotten](std::int32_t status) { forgotten = status; });
+    EXPECT_TRUE(loaded) << "still waiting for a read the sign-out made moot";
+
+    keychain.releaseHeld();  // the read, then the sign-in's store, then the sign-out's removal
+    EXPECT_EQ(adopted, Keychain::userCanceled);
+    EXPECT_EQ(forgotten, Keychain::success);
+    EXPECT_FALSE(session->hasToken());
+    EXPECT_EQ(keychainToken(), std::nullopt);
+    lookup();
+    actor.runUntilIdle();
+    EXPECT_EQ(sentToken(transport.last()), std::nullopt);
+}
+
 // --- What a request looks like ------------------------------------------------------------
 
 TEST_F(CloudWebSessionTest, DatabaseAndDeviceCallsHaveTheirOwnAddresses) {

@@ -99,20 +99,34 @@ bool CloudWebSession::hasToken() const {
 }
 
 void CloudWebSession::adoptToken(const QByteArray& token, std::function<void(std::int32_t)> done) {
+    const std::uint64_t startedIn = generation_;
     keychain_.storeLater(tokenQuery(), token,
-                         [this, alive = std::weak_ptr<bool>(alive_), token,
+                         [this, alive = std::weak_ptr<bool>(alive_), token, startedIn,
                           done = std::move(done)](std::int32_t status) {
                              if (alive.expired()) {
                                  return;
                              }
-                             if (status == Keychain::success) {
-                                 token_ = token;
-                                 tokenLoaded_ = true;
-                                 ++generation_;
-                                 // A rotated token still on its way to the keychain must not
-                                 // stay there over this one.
-                                 storeAgain_ = storing_;
+                             if (status != Keychain::success) {
+                                 done(status);
+                                 return;
                              }
+                             if (generation_ != startedIn) {
+                                 // Signed out, or in again, while this store was on its way: the
+                                 // keychain must hold what that left, not this token.
+                                 if (token_) {
+                                     storeLatestToken();
+                                 } else {
+                                     keychain_.removeLater(tokenQuery(), [](std::int32_t) {});
+                                 }
+                                 done(Keychain::userCanceled);
+                                 return;
+                             }
+                             token_ = token;
+                             ++generation_;
+                             // A rotated token still on its way to the keychain must not stay there
+                             // over this one.
+                             storeAgain_ = storing_;
+                             settleToken();
                              done(status);
                          });
 }
@@ -120,12 +134,20 @@ void CloudWebSession::adoptToken(const QByteArray& token, std::function<void(std
 void CloudWebSession::forgetToken(std::function<void(std::int32_t)> done) {
     // Signed out at once: no call sends the token again, and no answer under way brings it back.
     token_.reset();
-    tokenLoaded_ = true;
     ++generation_;
     storeAgain_ = storing_;
+    settleToken();
     keychain_.removeLater(tokenQuery(), [done = std::move(done)](std::int32_t status) {
         done(status == Keychain::itemNotFound ? Keychain::success : status);
     });
+}
+
+void CloudWebSession::settleToken() {
+    tokenLoaded_ = true;
+    // Whoever waits for a read still on its way need not wait for it any more.
+    for (const auto& loaded : std::exchange(tokenWaiters_, {})) {
+        loaded();
+    }
 }
 
 void CloudWebSession::call(Api api, const QByteArray& method, const QString& path,

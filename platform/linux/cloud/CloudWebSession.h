@@ -64,7 +64,8 @@ public:
     bool hasToken() const;
 
     // Stores the token a sign-in brought back; the session uses it once the keychain has it.
-    // `done` hears the keychain's status.
+    // `done` hears the keychain's status, or userCanceled when a sign-out or another sign-in
+    // came while the store was on its way (the session is then left as that made it).
     void adoptToken(const QByteArray& token, std::function<void(std::int32_t status)> done);
     // Signs out: the token is dropped at once and removed from the keychain; `done` hears the
     // keychain's status (success when there was nothing to remove).
@@ -83,6 +84,8 @@ private:
     void startNext();
     void send();
     void tokenRead(const Keychain::Result& result);
+    // The session is known now (a sign-in or a sign-out): nothing waits for a read any more.
+    void settleToken();
     void finish(Call& call, CloudWebResponse response);
     void keep(const QByteArray& token);
     void storeLatestToken();

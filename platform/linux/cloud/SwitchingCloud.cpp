@@ -221,6 +221,7 @@ void SwitchingCloud::signIn() {
 }
 
 void SwitchingCloud::signInNow() {
+    ++accountRequests_;
     const auto changed = [this] {
         if (accountChanged) {
             accountChanged();
@@ -284,9 +285,10 @@ void SwitchingCloud::signInFinished(LoopbackSignIn::Outcome outcome) {
         return;
     }
     web_->session().adoptToken(
-        std::get<QByteArray>(outcome),
-        [this, alive = std::weak_ptr<bool>(alive_)](std::int32_t status) {
-            if (alive.expired()) {
+        std::get<QByteArray>(outcome), [this, alive = std::weak_ptr<bool>(alive_),
+                                        attempt = accountRequests_](std::int32_t status) {
+            // A sign-out or a new sign-in since has the last word.
+            if (alive.expired() || attempt != accountRequests_) {
                 return;
             }
             if (status != Keychain::success) {
@@ -311,6 +313,7 @@ void SwitchingCloud::signOut() {
 }
 
 void SwitchingCloud::signOutNow() {
+    ++accountRequests_;
     signIn_.stop();
     signInProblem_.reset();
     if (web_ != nullptr) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -70,6 +71,8 @@ private:
     Options options_;
     bool usingWeb_ = false;
     bool chosen_ = false;
+    // Counts the user's sign-ins and sign-outs: a sign-in's late answer yields to a later one.
+    std::uint64_t accountRequests_ = 0;
     std::vector<std::function<void()>> waitingForChoice_;
     std::unique_ptr<Database> database_;
     std::unique_ptr<Pushes> pushes_;

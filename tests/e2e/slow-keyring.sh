@@ -33,6 +33,19 @@ label() {
     gdbus call --session -d "$item" -o /StatusNotifierItem \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null
 }
+# Sets `item` to the bus name of the app's status item once the watcher lists it (10 s at most).
+item_of_app() {
+    local i
+    for ((i = 0; i < 200; i++)); do
+        item=$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+            -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+            RegisteredStatusNotifierItems 2>/dev/null |
+            grep -o "org.kde.StatusNotifierItem-$app-[0-9]*" | head -n 1) || true
+        [[ -n $item ]] && return 0
+        sleep 0.05
+    done
+    return 1
+}
 label_is() { [[ $(label) == "(<'$1'>,)" ]]; }
 cleanup() {
     if [[ -n $keyring ]]; then kill -CONT "$keyring" 2>/dev/null || true; fi
@@ -51,11 +64,7 @@ e2e_reset_session "$phone"
 "$phone" key generate --force 2>/dev/null
 "$app_binary" --log-to-stderr >"$log" 2>&1 &
 app=$!
-within 10 bash -c "gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q 'StatusNotifierItem-$app-'" ||
-    fail "the status item did not register"
-item=$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
-    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
-    RegisteredStatusNotifierItems | grep -o "org.kde.StatusNotifierItem-$app-[0-9]*" | head -n 1)
+item_of_app || fail "the status item did not register"
 # The first run opens the popover; it is closed again so that opening it is what is tested.
 # (It may be re-shown once after its first layout, under a new window id: Escape goes to the
 # window that has the keyboard.)
@@ -116,11 +125,7 @@ kill -STOP "$keyring"
 log=$work/second-start.log
 "$app_binary" --log-to-stderr >"$log" 2>&1 &
 app=$!
-within 10 bash -c "gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -q 'StatusNotifierItem-$app-'" ||
-    fail "the status item did not register while the keyring does not answer"
-item=$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
-    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
-    RegisteredStatusNotifierItems | grep -o "org.kde.StatusNotifierItem-$app-[0-9]*" | head -n 1)
+item_of_app || fail "the status item did not register while the keyring does not answer"
 gdbus call --session -d "$item" -o /StatusNotifierItem \
     -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null || fail "the item did not take the click"
 e2e_visible_window "$app" 2 >/dev/null || fail "the popover did not open while the keyring hangs"

@@ -7,89 +7,21 @@
 // helper's panel). Runs inside scripts/desktop-session (exit 77 elsewhere), where the helper's
 // panel opens on the session's X display and xdotool presses its keys.
 //
-// Everything it makes lives in one temporary directory: the browser profile (with the helper's
-// native-messaging manifest), HOME, the XDG directories and the shared container the helper
-// reads the code from. Test pages come from a server on 127.0.0.1 that the browser reaches
-// under real-looking host names.
-import { spawn, spawnSync } from "node:child_process";
-import { randomUUID } from "node:crypto";
+// The scenarios are in scenarios.mjs; this is Chromium's driver, through playwright-core. The
+// helper's native-messaging manifest lives in the browser profile. Test pages come from a
+// server on 127.0.0.1 that the browser reaches under real-looking host names.
 import fs from "node:fs";
-import http from "node:http";
-import os from "node:os";
 import path from "node:path";
-import { fileURLToPath } from "node:url";
+import { extensionDir, HOST_NAME, runAutofillTest } from "./scenarios.mjs";
 
-const SKIP = 77;
-const here = path.dirname(fileURLToPath(import.meta.url));
-const extensionDir = path.resolve(here, "../../../ZorvikMacAutoFill/browser");
-const pagesDir = path.join(here, "pages");
-const CHROMIUM = "/usr/bin/chromium";
 const EXTENSION_ID = "pefndcdalefolcllbmhdfnidbfjfjkgc";
-const HOST_NAME = "net.brontal.zorvik.autofill";
-const CONTAINER = path.join("app", "K8QW41TR7N.net.brontal.zorvik.mac");
-const RECORD_ID = "5E0A3C1B-7D42-4F6A-9B1E-2C8D7F3A9E41";
-const OVERALL_TIMEOUT_MS = 100000;
-// Long enough for the content script to have asked the helper and shown a card, were it to.
-const NOTHING_SHOWN_WAIT_MS = 1500;
-
-if (process.env.ZORVIK_DESKTOP_SESSION !== "1") {
-    console.log("skipped: not inside scripts/desktop-session");
-    process.exit(SKIP);
-}
-if (process.argv.length < 4 || process.argv.length > 5) {
-    console.error("usage: autofill.test.mjs HELPER ZORVIK_LATEST [SCREENSHOT.png]");
-    process.exit(2);
-}
-const helper = fs.realpathSync(path.resolve(process.argv[2]));
-const zorvikLatest = path.resolve(process.argv[3]);
-const screenshotPath = process.argv[4] ? path.resolve(process.argv[4]) : null;
-const waitingScreenshotPath = screenshotPath?.replace(/(\.png)?$/, "-waiting.png") ?? null;
-
 let chromium;
-try {
-    ({ chromium } = await import("playwright-core"));
-} catch {
-    console.error("FAIL: playwright-core is not installed in tests/e2e/autofill: run scripts/bootstrap");
-    process.exit(1);
-}
-const XDOTOOL = "/usr/bin/xdotool";
-const needed = [["Chromium", CHROMIUM], ["xdotool", XDOTOOL], ["the helper", helper], ["zorvik-latest", zorvikLatest]];
-for (const [what, file] of needed) {
-    try {
-        fs.accessSync(file, fs.constants.X_OK);
-    } catch {
-        console.error(`FAIL: ${what} is not at ${file}`);
-        process.exit(1);
-    }
+
+function hostManifest(dirs) {
+    return path.join(dirs.profile, "NativeMessagingHosts", `${HOST_NAME}.json`);
 }
 
-// --- The temporary world --------------------------------------------------------------------
-
-const base = fs.mkdtempSync(path.join(process.env.ZORVIK_SESSION_DIR ?? os.tmpdir(), "autofill-e2e."));
-const dirs = {};
-for (const name of ["home", "config", "data", "cache", "state", "runtime", "tmp", "profile"]) {
-    dirs[name] = path.join(base, name);
-    fs.mkdirSync(dirs[name], { mode: 0o700 });
-}
-const container = path.join(dirs.runtime, CONTAINER);
-fs.mkdirSync(container, { recursive: true, mode: 0o700 });
-// Chromium and playwright leave their scratch directories in TMPDIR: keep them in ours.
-process.env.TMPDIR = dirs.tmp;
-
-const worldEnv = {
-    ...process.env,
-    HOME: dirs.home,
-    XDG_CONFIG_HOME: dirs.config,
-    XDG_DATA_HOME: dirs.data,
-    XDG_CACHE_HOME: dirs.cache,
-    XDG_STATE_HOME: dirs.state,
-    XDG_RUNTIME_DIR: dirs.runtime,
-    TMPDIR: dirs.tmp,
-};
-
-function writeHostManifest() {
-    const dir = path.join(dirs.profile, "NativeMessagingHosts");
-    fs.mkdirSync(dir, { recursive: true });
+function registerHost({ helper, dirs }) {
     const manifest = {
         name: HOST_NAME,
         description: "Zorvik AutoFill helper",
@@ -97,93 +29,13 @@ function writeHostManifest() {
         type: "stdio",
         allowed_origins: [`chrome-extension://${EXTENSION_ID}/`],
     };
-    fs.writeFileSync(path.join(dir, `${HOST_NAME}.json`), JSON.stringify(manifest, null, 2));
+    fs.mkdirSync(path.dirname(hostManifest(dirs)), { recursive: true });
+    fs.writeFileSync(hostManifest(dirs), JSON.stringify(manifest, null, 2));
 }
 
-function writeIdentities() {
-    const identities = {
-        identities: [
-            {
-                serviceIdentifier: { identifier: "example.com", type: "domain" },
-                label: "Example",
-                recordIdentifier: RECORD_ID,
-            },
-        ],
-    };
-    fs.writeFileSync(identitiesFile, JSON.stringify(identities), { mode: 0o600 });
-}
-
-function isoSeconds(date) {
-    return date.toISOString().replace(/\.\d+Z$/, "Z");
-}
-
-function runLatest(args, input) {
-    const result = spawnSync(zorvikLatest, args, { env: worldEnv, input, encoding: "utf8" });
-    if (result.status !== 0) {
-        throw new Error(`zorvik-latest ${args.join(" ")} exited ${result.status}: ${result.stderr.trim()}`);
-    }
-}
-
-// Publishes `code` as the latest code, received now and valid for five minutes.
-function saveCode(code, { account = "Example", service = "example" } = {}) {
-    const now = new Date();
-    const opened = {
-        accountID: randomUUID().toUpperCase(),
-        accountName: account,
-        serviceID: service,
-        code,
-        issuedAt: isoSeconds(now),
-        expiresAt: isoSeconds(new Date(now.getTime() + 5 * 60 * 1000)),
-        fromDevice: "Test phone",
-    };
-    runLatest(["save"], JSON.stringify(opened));
-}
-
-function clearCode() {
-    runLatest(["clear"]);
-}
-
-const filledMarker = path.join(container, "latest-code.filled");
-const identitiesFile = path.join(container, "credential-identities.json");
-// The helper's record of connected browsers, which outlives the container's logout.
-const connectedRecord = path.join(dirs.data, "net.brontal.zorvik", "connected-browsers.json");
-
-// --- The pages ------------------------------------------------------------------------------
-
-const TYPES = { ".html": "text/html; charset=utf-8", ".css": "text/css", ".js": "text/javascript" };
-
-function startServer() {
-    const server = http.createServer((request, response) => {
-        const name = path.basename(new URL(request.url, "http://page/").pathname);
-        if (name === "favicon.ico") {
-            response.writeHead(204).end();
-            return;
-        }
-        const file = path.join(pagesDir, name);
-        if (!fs.existsSync(file) || !TYPES[path.extname(name)]) {
-            response.writeHead(404).end();
-            return;
-        }
-        response.writeHead(200, { "content-type": TYPES[path.extname(name)], "cache-control": "no-store" });
-        response.end(fs.readFileSync(file));
-    });
-    return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
-}
-
-// --- The browser ----------------------------------------------------------------------------
-
-const consoleLines = [];
-
-async function launch({ display }) {
-    const env = { ...worldEnv };
-    delete env.WAYLAND_DISPLAY;
-    if (display) {
-        env.QT_QPA_PLATFORM = "xcb"; // the panel is a real window on the session's X display
-    } else {
-        delete env.DISPLAY;
-    }
+async function launch({ env, dirs, consoleLines }) {
     const context = await chromium.launchPersistentContext(dirs.profile, {
-        executablePath: CHROMIUM,
+        executablePath: driver.executable,
         headless: false,
         env,
         viewport: { width: 800, height: 600 },
@@ -212,61 +64,38 @@ async function launch({ display }) {
     if (!worker) {
         worker = await context.waitForEvent("serviceworker", { timeout: 10000 });
     }
-    return { context, worker };
-}
-
-// --- Looking at the suggestion ------------------------------------------------------------------
-
-const SUGGESTION = "zorvik-autofill-suggestion";
-
-// The suggestion's box when it is shown, else null. Its content is in a closed shadow root, so
-// the page (and this function, which runs in the page) sees only the host element.
-async function suggestionBox(page) {
-    return page.evaluate((tag) => {
-        const host = document.querySelector(tag);
-        if (!host || getComputedStyle(host).display === "none") {
-            return null;
-        }
-        const box = host.getBoundingClientRect();
-        return box.width > 0 && box.height > 0
-            ? { x: box.x, y: box.y, width: box.width, height: box.height, hidden: host.shadowRoot === null }
-            : null;
-    }, SUGGESTION);
-}
-
-async function waitForSuggestion(page, timeout = 5000) {
-    const deadline = Date.now() + timeout;
-    for (;;) {
-        const box = await suggestionBox(page);
-        if (box) {
-            return box;
-        }
-        if (Date.now() > deadline) {
-            throw new Error("no suggestion appeared");
-        }
-        await page.waitForTimeout(50);
+    const id = new URL(worker.url()).host;
+    if (id !== EXTENSION_ID) {
+        await context.close();
+        throw new Error(`the extension loaded with the ID ${id}, not ${EXTENSION_ID}`);
     }
-}
-
-async function waitForNoSuggestion(page, timeout = 5000) {
-    const deadline = Date.now() + timeout;
-    while (await suggestionBox(page)) {
-        if (Date.now() > deadline) {
-            throw new Error("the suggestion did not go away");
-        }
-        await page.waitForTimeout(50);
-    }
+    return {
+        page: context.pages()[0] ?? (await context.newPage()),
+        // What a click on the toolbar button runs, with the tab as the click shows it (the
+        // click lets the extension see the tab's address).
+        clickToolbarButton: (page, address) =>
+            worker.evaluate(async (address) => {
+                const [tab] = await chrome.tabs.query({ active: true, lastFocusedWindow: true });
+                await fillFromToolbar({ ...tab, url: address });
+            }, address),
+        async openOptionsPage() {
+            const page = await context.newPage();
+            await page.goto(`chrome-extension://${EXTENSION_ID}/options.html`);
+            return page;
+        },
+        close: () => context.close(),
+    };
 }
 
 // The text inside the suggestion's closed shadow root, read through the DevTools protocol,
 // which sees closed roots too; the stylesheet is left out.
-async function suggestionText(page) {
+async function suggestionText(page, tag) {
     const cdp = await page.context().newCDPSession(page);
     try {
         const { root } = await cdp.send("DOM.getDocument", { depth: -1, pierce: true });
         const children = (node) => [...(node.children ?? []), ...(node.shadowRoots ?? [])];
         const find = (node) => {
-            if (node.localName === SUGGESTION) {
+            if (node.localName === tag) {
                 return node;
             }
             for (const child of children(node)) {
@@ -294,404 +123,22 @@ async function suggestionText(page) {
     }
 }
 
-async function fieldBox(page, selector) {
-    return page.locator(selector).boundingBox();
-}
-
-// --- Checks -----------------------------------------------------------------------------------
-
-class Failure extends Error {}
-
-function check(condition, message) {
-    if (!condition) {
-        throw new Failure(message);
-    }
-}
-
-function eventsOf(seen, key) {
-    return seen.filter((event) => event.key === key).map((event) => event.type);
-}
-
-async function expectSuggestionFor(page, fieldSelector, label = /Example/) {
-    const box = await waitForSuggestion(page);
-    check(box.hidden, "the page can reach into the suggestion (its shadow root is not closed)");
-    const field = await fieldBox(page, fieldSelector);
-    const fieldBottom = field.y + field.height;
-    check(box.y >= fieldBottom - 1, `the suggestion (top ${box.y}) is not below the field (bottom ${fieldBottom})`);
-    check(Math.abs(box.x - field.x) < 2, `the suggestion (left ${box.x}) is not in line with the field (${field.x})`);
-    const content = await suggestionText(page);
-    check(content?.mode === "closed", `the suggestion's shadow root is ${content?.mode}`);
-    check(/From Zorvik/.test(content.text) && label.test(content.text), `the suggestion reads "${content.text}"`);
-    return box;
-}
-
-async function clickBox(page, box) {
-    await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
-}
-
-// --- Scenarios --------------------------------------------------------------------------------
-
-// Each scenario runs in a browser whose helpers have a display (and so can show their panel) or
-// not. The panel is driven with the keys it answers to: Return for its default action (Fill,
-// Done), Escape for Cancel. Each finds the identities of writeIdentities(), unless it starts
-// from a helper that no browser has connected to yet.
-const scenarios = [];
-const noDisplay = { display: false };
-const withDisplay = { display: true };
-const neverConnected = { display: false, neverConnected: true };
-function scenario(name, options, run) {
-    scenarios.push({ name, ...options, run });
-}
-
-let port;
-const url = (host, page) => `http://${host}:${port}/${page}`;
-
-function runCommand(command, args, timeoutMs) {
-    return new Promise((resolve) => {
-        const child = spawn(command, args, { env: { ...worldEnv, DISPLAY: process.env.DISPLAY } });
-        let out = "";
-        child.stdout.on("data", (chunk) => (out += chunk));
-        const timer = setTimeout(() => child.kill(), timeoutMs);
-        child.on("close", (status) => {
-            clearTimeout(timer);
-            resolve({ status, out });
-        });
-    });
-}
-
-// The helpers this test's browser started: their environment names this test's runtime
-// directory. Other tests may run the same binary on the same display at the same time.
-function ourHelpers() {
-    const mark = Buffer.from(`\0XDG_RUNTIME_DIR=${dirs.runtime}\0`);
-    const pids = [];
-    for (const pid of fs.readdirSync("/proc").filter((name) => /^\d+$/.test(name))) {
+const driver = {
+    name: "Chromium",
+    executable: "/usr/bin/chromium",
+    skipWithoutBrowser: false,
+    async load() {
         try {
-            if (fs.readlinkSync(`/proc/${pid}/exe`) !== helper) {
-                continue;
-            }
-            const environment = Buffer.concat([Buffer.from("\0"), fs.readFileSync(`/proc/${pid}/environ`)]);
-            if (environment.includes(mark)) {
-                pids.push(pid);
-            }
+            ({ chromium } = await import("playwright-core"));
+            return true;
         } catch {
-            // gone, or not ours to read
+            return false;
         }
-    }
-    return pids;
-}
+    },
+    registerHost,
+    hostManifest,
+    launch,
+    suggestionText,
+};
 
-// The window of the panel one of our helpers shows, once it is there (within `timeoutMs`), or
-// null.
-async function panelWindow(timeoutMs) {
-    const deadline = Date.now() + timeoutMs;
-    do {
-        for (const pid of ourHelpers()) {
-            const search = ["search", "--all", "--onlyvisible", "--pid", pid, "--name", "^Zorvik$"];
-            const { status, out } = await runCommand(XDOTOOL, search, 2000);
-            if (status === 0 && out.trim()) {
-                return out.trim().split("\n")[0];
-            }
-        }
-        await new Promise((resolve) => setTimeout(resolve, 100));
-    } while (Date.now() < deadline);
-    return null;
-}
-
-async function pressInPanel(panel, key) {
-    await runCommand(XDOTOOL, ["windowfocus", "--sync", panel, "key", key], 5000);
-}
-
-// Presses Return in the panel until `done()` holds: the panel fills once it shows the code,
-// which it reads again every second.
-async function fillFromPanel(done, timeoutMs = 10000) {
-    const panel = await panelWindow(5000);
-    check(panel !== null, "the helper showed no panel");
-    const deadline = Date.now() + timeoutMs;
-    while (!(await done())) {
-        check(Date.now() < deadline, "pressing Return in the panel filled nothing");
-        await pressInPanel(panel, "Return");
-        await new Promise((resolve) => setTimeout(resolve, 400));
-    }
-}
-
-// The phone first, the browser second: the code arrived while no browser had connected, so
-// nobody had registered its identities; the extension's first request must find them.
-scenario("a code that came before the browser's first request is offered on its site", neverConnected, async ({ page }) => {
-    check(!fs.existsSync(identitiesFile) && !fs.existsSync(connectedRecord), "a browser has connected already");
-    // A site of the service table that the browser does not force onto HTTPS.
-    saveCode("802731", { account: "My NAS", service: "synology" });
-    await page.goto(url("quickconnect.to", "otp.html"));
-    await page.click("#code");
-    await expectSuggestionFor(page, "#code", /My NAS · from Test phone/);
-    check((fs.statSync(connectedRecord).mode & 0o777) === 0o600, "connected-browsers.json is not owner-only");
-});
-
-scenario("a one-time-code field is offered the code below it, and a click fills it", noDisplay, async ({ page }) => {
-    saveCode("482913");
-    await page.goto(url("accounts.example.com", "otp.html"));
-    await page.click("#code");
-    const box = await expectSuggestionFor(page, "#code");
-    if (screenshotPath) {
-        await page.screenshot({ path: screenshotPath });
-    }
-    check(await page.evaluate(() => document.activeElement?.id === "code"), "the field lost the focus to the suggestion");
-    await clickBox(page, box);
-    await page.waitForFunction(() => document.getElementById("code").value !== "", null, { timeout: 5000 });
-    check((await page.inputValue("#code")) === "482913", `the field holds "${await page.inputValue("#code")}"`);
-    const { seen, model } = await page.evaluate(() => ({ seen: window.seen, model: window.model }));
-    check(eventsOf(seen, "code").join(",") === "input,change", `the page saw ${JSON.stringify(seen)}`);
-    check(model.code === "482913", "the page's model did not follow the filled value");
-    await waitForNoSuggestion(page);
-    check(fs.existsSync(filledMarker), "latest-code.filled was not written");
-});
-
-scenario("six one-character boxes get one digit each (Arrow Down, then Enter)", noDisplay, async ({ page }) => {
-    saveCode("705162");
-    await page.goto(url("accounts.example.com", "split.html"));
-    await page.click("input[name=d1]");
-    await expectSuggestionFor(page, "input[name=d1]");
-    await page.keyboard.press("ArrowDown");
-    await page.keyboard.press("Enter");
-    await page.waitForFunction(() => document.querySelector("input[name=d6]").value !== "", null, { timeout: 5000 });
-    const values = await page.evaluate(() => [...document.querySelectorAll(".boxes input")].map((box) => box.value));
-    check(values.join("") === "705162" && values.every((v) => v.length === 1), `the boxes hold ${JSON.stringify(values)}`);
-    const { seen, model } = await page.evaluate(() => ({ seen: window.seen, model: window.model }));
-    for (let i = 1; i <= 6; i++) {
-        const events = eventsOf(seen, `d${i}`);
-        check(events.join(",") === "input,change", `box ${i} saw ${JSON.stringify(events)}`);
-        check(model[`d${i}`] === "705162"[i - 1], `the model of box ${i} holds ${model[`d${i}`]}`);
-    }
-    await waitForNoSuggestion(page);
-    check(fs.existsSync(filledMarker), "latest-code.filled was not written");
-});
-
-scenario("a site Zorvik holds no identity for gets no suggestion", noDisplay, async ({ page }) => {
-    saveCode("118822");
-    await page.goto(url("badexample.com", "otp.html"));
-    await page.click("#code");
-    await page.waitForTimeout(NOTHING_SHOWN_WAIT_MS);
-    check((await suggestionBox(page)) === null, "a suggestion appeared on badexample.com");
-    check(!fs.existsSync(filledMarker), "latest-code.filled was written");
-});
-
-scenario("a field found by its name, added after load, is offered the code (Enter fills it)", noDisplay, async ({ page }) => {
-    saveCode("390417");
-    await page.goto(url("accounts.example.com", "heuristic.html"));
-    await page.click("#sent"); // read-only: never offered
-    await page.waitForSelector("#otp");
-    await page.waitForTimeout(NOTHING_SHOWN_WAIT_MS);
-    check((await suggestionBox(page)) === null, "a read-only field was offered the code");
-    await page.click("#otp");
-    await expectSuggestionFor(page, "#otp");
-    await page.keyboard.press("Enter");
-    await page.waitForFunction(() => document.getElementById("otp").value !== "", null, { timeout: 5000 });
-    check((await page.inputValue("#otp")) === "390417", `the field holds "${await page.inputValue("#otp")}"`);
-    check((await page.evaluate(() => window.model.otp)) === "390417", "the page's model did not follow the filled value");
-    const others = await page.evaluate(() => [...document.querySelectorAll("input:not(#otp)")].map((i) => i.value));
-    check(others.join("|") === "||+1 555 0100", `other fields changed: ${JSON.stringify(others)}`);
-});
-
-scenario("without a code and without a display, choosing the suggestion fills nothing", noDisplay, async ({ page }) => {
-    clearCode();
-    await page.goto(url("accounts.example.com", "otp.html"));
-    await page.click("#code");
-    const box = await expectSuggestionFor(page, "#code");
-    await clickBox(page, box);
-    await waitForNoSuggestion(page, 10000);
-    await page.waitForTimeout(300);
-    check((await page.inputValue("#code")) === "", `the field holds "${await page.inputValue("#code")}"`);
-    check((await page.evaluate(() => window.seen.length)) === 0, "the page saw input events");
-    check(!fs.existsSync(filledMarker), "latest-code.filled was written");
-});
-
-scenario("without the helper registered, nothing is offered and the extension says why", noDisplay, async ({ page }) => {
-    saveCode("173205");
-    const manifest = path.join(dirs.profile, "NativeMessagingHosts", `${HOST_NAME}.json`);
-    const aside = `${manifest}.aside`;
-    fs.renameSync(manifest, aside);
-    try {
-        const before = consoleLines.length;
-        await page.goto(url("accounts.example.com", "otp.html"));
-        await page.click("#code");
-        await page.waitForTimeout(NOTHING_SHOWN_WAIT_MS);
-        check((await suggestionBox(page)) === null, "a suggestion appeared without a helper");
-        const said = consoleLines.slice(before).some((line) => /could not reach the helper.*--install/.test(line));
-        check(said, "the extension's console does not say that the helper is missing");
-    } finally {
-        fs.renameSync(aside, manifest);
-    }
-});
-
-scenario("with a display, the panel waits for the code, and Fill fills it", withDisplay, async ({ page }) => {
-    clearCode();
-    await page.goto(url("accounts.example.com", "otp.html"));
-    await page.click("#code");
-    const box = await expectSuggestionFor(page, "#code");
-    await clickBox(page, box);
-    check((await panelWindow(5000)) !== null, "the helper showed no panel");
-    const content = await suggestionText(page);
-    check(/Waiting for the code in Zorvik/.test(content.text), `while the panel waits, the suggestion reads "${content.text}"`);
-    if (waitingScreenshotPath) {
-        await page.screenshot({ path: waitingScreenshotPath });
-    }
-    saveCode("264810");
-    await fillFromPanel(async () => (await page.inputValue("#code")) !== "");
-    check((await page.inputValue("#code")) === "264810", `the field holds "${await page.inputValue("#code")}"`);
-    check((await page.evaluate(() => window.model.code)) === "264810", "the page's model did not follow the filled value");
-    await waitForNoSuggestion(page);
-    check(fs.existsSync(filledMarker), "latest-code.filled was not written");
-});
-
-scenario("Cancel in the panel fills nothing and takes the suggestion away", withDisplay, async ({ page }) => {
-    clearCode();
-    await page.goto(url("accounts.example.com", "otp.html"));
-    await page.click("#code");
-    await clickBox(page, await expectSuggestionFor(page, "#code"));
-    const panel = await panelWindow(5000);
-    check(panel !== null, "the helper showed no panel");
-    await pressInPanel(panel, "Escape");
-    await waitForNoSuggestion(page, 5000);
-    check((await page.inputValue("#code")) === "", `the field holds "${await page.inputValue("#code")}"`);
-    check((await page.evaluate(() => window.seen.length)) === 0, "the page saw input events");
-});
-
-scenario("the toolbar button fills the code into the page's field", withDisplay, async ({ page, worker }) => {
-    saveCode("551204");
-    const address = url("accounts.example.com", "otp.html");
-    await page.goto(address);
-    // What a click on the toolbar button runs, with the tab as the click shows it (the click
-    // lets the extension see the tab's address). It waits for the panel, so it is not awaited.
-    const clicked = worker.evaluate(async (address) => {
-        const [tab] = await chrome.tabs.query({ active: true, lastFocusedWindow: true });
-        await fillFromToolbar({ ...tab, url: address });
-    }, address);
-    await fillFromPanel(async () => (await page.inputValue("#code")) !== "");
-    await clicked;
-    check((await page.inputValue("#code")) === "551204", `the field holds "${await page.inputValue("#code")}"`);
-    check((await page.evaluate(() => window.model.code)) === "551204", "the page's model did not follow the filled value");
-    check(fs.existsSync(filledMarker), "latest-code.filled was not written");
-});
-
-scenario("the toolbar button never fills another site's frame in the page", withDisplay, async ({ page, worker }) => {
-    saveCode("640117");
-    const frame = url("ads.badexample.com", "other-site-field.html");
-    const address = url("accounts.example.com", `embedding.html?frame=${encodeURIComponent(frame)}`);
-    await page.goto(address);
-    const other = await (async () => {
-        for (let i = 0; i < 100; i++) {
-            const found = page.frames().find((f) => f.url().startsWith("http://ads.badexample.com"));
-            if (found && (await found.$("#promo"))) {
-                return found;
-            }
-            await new Promise((resolve) => setTimeout(resolve, 50));
-        }
-        return null;
-    })();
-    check(other !== null, "the other site's frame did not load");
-    // Focus in the other site's field, as if the user had clicked into it.
-    await other.focus("#promo");
-    const clicked = worker.evaluate(async (address) => {
-        const [tab] = await chrome.tabs.query({ active: true, lastFocusedWindow: true });
-        await fillFromToolbar({ ...tab, url: address });
-    }, address);
-    await fillFromPanel(async () => (await page.inputValue("#code")) !== "");
-    await clicked;
-    check((await page.inputValue("#code")) === "640117", `the page's field holds "${await page.inputValue("#code")}"`);
-    check((await other.inputValue("#promo")) === "", "the other site's frame got the code");
-});
-
-scenario("the options page's button runs the helper's configuration", withDisplay, async ({ context }) => {
-    const page = await context.newPage();
-    try {
-        await page.goto(`chrome-extension://${EXTENSION_ID}/options.html`);
-        await page.click("#configure");
-        const panel = await panelWindow(5000);
-        check(panel !== null, "the helper showed no panel");
-        await pressInPanel(panel, "Return");
-        await page.waitForFunction(() => !/Asking/.test(document.getElementById("status").textContent), null, {
-            timeout: 10000,
-        });
-        const status = await page.textContent("#status");
-        check(status === "Zorvik AutoFill is ready.", `the options page says "${status}"`);
-    } finally {
-        await page.close();
-    }
-});
-
-// --- Running ----------------------------------------------------------------------------------
-
-const codes = ["802731", "482913", "705162", "118822", "390417", "173205", "264810", "551204"];
-let context;
-let server;
-let passed = 0;
-let failed = 0;
-const started = Date.now();
-
-const watchdog = setTimeout(() => {
-    console.error(`FAIL: still running after ${OVERALL_TIMEOUT_MS / 1000} s`);
-    cleanUp().finally(() => process.exit(1));
-}, OVERALL_TIMEOUT_MS);
-
-let cleanedUp = false;
-async function cleanUp() {
-    if (cleanedUp) {
-        return;
-    }
-    cleanedUp = true;
-    await context?.close().catch(() => {});
-    server?.close();
-    fs.rmSync(base, { recursive: true, force: true });
-}
-
-async function runScenarios(display) {
-    const launched = await launch({ display });
-    context = launched.context;
-    const worker = launched.worker;
-    const id = new URL(worker.url()).host;
-    check(id === EXTENSION_ID, `the extension loaded with the ID ${id}, not ${EXTENSION_ID}`);
-    const page = context.pages()[0] ?? (await context.newPage());
-    for (const { name, run, neverConnected } of scenarios.filter((s) => s.display === display)) {
-        const t0 = Date.now();
-        try {
-            fs.rmSync(filledMarker, { force: true });
-            if (!neverConnected) {
-                writeIdentities();
-            }
-            await run({ page, context, worker });
-            passed += 1;
-            console.log(`ok: ${name} (${Date.now() - t0} ms)`);
-        } catch (error) {
-            failed += 1;
-            console.log(`FAIL: ${name}: ${error instanceof Failure ? error.message : error.stack}`);
-        }
-    }
-    await context.close();
-    context = null;
-}
-
-try {
-    writeHostManifest();
-    server = await startServer();
-    port = server.address().port;
-    await runScenarios(false);
-    await runScenarios(true);
-    const leaks = consoleLines.filter((line) => codes.some((code) => line.includes(code)));
-    if (leaks.length > 0) {
-        failed += 1;
-        console.log(`FAIL: a code appeared in the browser's console: ${leaks.length} line(s)`);
-    }
-} catch (error) {
-    failed += 1;
-    console.log(`FAIL: ${error instanceof Failure ? error.message : error.stack}`);
-} finally {
-    clearTimeout(watchdog);
-    await cleanUp();
-}
-
-if (failed > 0 && consoleLines.length > 0) {
-    console.log("--- browser console");
-    consoleLines.forEach((line) => console.log(line));
-}
-console.log(`took ${((Date.now() - started) / 1000).toFixed(1)} s`);
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed > 0 ? 1 : 0);
+await runAutofillTest(driver);

@@ -77,20 +77,19 @@ async function launch({ env, dirs, consoleLines }) {
         headless: true,
         env,
         userDataDir: profile,
-        defaultViewport: { width: 800, height: 600 },
         args: ["--remote-allow-system-access"],
         extraPrefsFirefox: {
             "network.dns.localDomains": HOSTS.join(","),
             "network.proxy.type": 0,
             "dom.security.https_first": false,
-            // The page gets focus events though the window never holds the display's focus.
-            "focusmanager.testmode": true,
             "extensions.webextensions.uuids": JSON.stringify({ [EXTENSION_ID]: EXTENSION_UUID }),
             // The extension's console goes to Firefox's standard output, where this test reads it.
             "devtools.console.stdout.content": true,
             "devtools.console.stdout.chrome": true,
         },
     });
+    // Both pipes are drained, or a full one would stall the browser.
+    browser.process()?.stderr?.resume();
     let buffered = "";
     browser.process()?.stdout?.on("data", (chunk) => {
         buffered += chunk;
@@ -104,15 +103,17 @@ async function launch({ env, dirs, consoleLines }) {
             throw new Error(`the extension installed with the ID ${id}, not ${EXTENSION_ID}`);
         }
         const page = (await browser.pages())[0] ?? (await browser.newPage());
+        await page.setViewport({ width: 800, height: 600 });
         page.on("console", (message) => consoleLines.push(`[page] ${message.type()}: ${message.text()}`));
 
         // Runs `expression` in the browser window, which can open the extension's pages.
         async function inWindow(expression) {
-            const { contexts } = await browser.connection.send("browsingContext.getTree", { "moz:scope": "chrome" })
-                .then((answer) => answer.result);
+            const tree = await browser.connection.send("browsingContext.getTree", { "moz:scope": "chrome" });
+            const windows = tree.result.contexts;
+            const window = windows.find((candidate) => candidate.url.startsWith("chrome://browser/")) ?? windows[0];
             await browser.connection.send("script.evaluate", {
                 expression,
-                target: { context: contexts[0].context },
+                target: { context: window.context },
                 awaitPromise: false,
                 "moz:scope": "chrome",
             });

@@ -93,10 +93,11 @@ std::optional<NotificationState> askNotificationState(Notifier& notifier, MainAc
     return state;
 }
 
-// A code from the Pixel 8, received now, that expires `expiresIn` seconds from now.
-LatestCode code(const MainActor& actor, const QString& digits, double expiresIn) {
+// A code from `device`, received now, that expires `expiresIn` seconds from now.
+LatestCode code(const MainActor& actor, const QString& digits, double expiresIn,
+                const QString& device = "Pixel 8") {
     const Instant at = actor.now();
-    return {"Work GitHub", "github", digits, "Pixel 8", at, at, addingSeconds(at, expiresIn)};
+    return {"Work GitHub", "github", digits, device, at, at, addingSeconds(at, expiresIn)};
 }
 
 // Closes whatever dunst shows; one is locked while its context menu is open, so it repeats.
@@ -104,24 +105,35 @@ bool closeAllNotifications() {
     return runEventsUntil([] { return dunstctl({"close-all"}), displayedCount() == 0; }, 3000, 50);
 }
 
-// Runs against the session's dunst with the real centre and notifier; the clipboard is a fake.
-// The fixture stands between the centre and the notifier to see which actions reach the delegate.
+// A process's real centre and notifier on its session bus; the clipboard is a fake.
+struct Notifying {
+    Notifying() { notifier.setUp(); }
+    bool untilAuthorized() {
+        return runEventsUntil([this] { return notifier.authorized; }, 5000);
+    }
+
+    QtMainActor actor;
+    FakePasteboard pasteboard;
+    ClipboardPublisher clipboard{pasteboard, actor};
+    FreedesktopNotificationCenter center;
+    Notifier notifier{center, actor, clipboard};
+};
+
+// Runs against the session's dunst. The fixture stands between the centre and the notifier to see
+// which actions reach the delegate.
 class NotificationIntegration : public testing::Test, public UserNotificationCenter::Delegate {
 protected:
     void SetUp() override {
         REQUIRE_DESKTOP_SESSION();
         ASSERT_TRUE(closeAllNotifications());
-        center = std::make_unique<FreedesktopNotificationCenter>();
-        notifier = std::make_unique<Notifier>(*center, actor, clipboard);
-        notifier->setUp();
-        center->setDelegate(this);
-        ASSERT_TRUE(runEventsUntil([this] { return notifier->authorized; }, 5000))
-            << "the authorization answer did not arrive";
+        app = std::make_unique<Notifying>();
+        notifier = &app->notifier;
+        app->center.setDelegate(this);
+        ASSERT_TRUE(app->untilAuthorized()) << "the authorization answer did not arrive";
     }
     void TearDown() override {
         if (insideDesktopSession()) {
-            notifier.reset();
-            center.reset();
+            app.reset();
             closeAllNotifications();
         }
     }
@@ -132,24 +144,20 @@ protected:
         notifier->didReceive(response, std::move(done));
     }
 
-    std::optional<QString> copied() const { return pasteboard.string(Pasteboard::stringType); }
+    std::optional<QString> copied() const { return app->pasteboard.string(Pasteboard::stringType); }
 
-    QtMainActor actor;
-    FakePasteboard pasteboard;
-    ClipboardPublisher clipboard{pasteboard, actor};
-    std::unique_ptr<FreedesktopNotificationCenter> center;
-    std::unique_ptr<Notifier> notifier;
+    std::unique_ptr<Notifying> app;
+    Notifier* notifier = nullptr;
     QStringList actions;
 };
 
-TEST_F(NotificationIntegration, RunningServerMeansNotificationsAreAllowed) {
-    EXPECT_EQ(askNotificationState(*notifier, actor), NotificationState::allowed);
-}
-
+// A running server means notifications are allowed; as this one reads no markup, the body goes
+// out as plain text.
 TEST_F(NotificationIntegration, NotificationShowsAccountDisplayCodeAndDevice) {
+    EXPECT_EQ(askNotificationState(*notifier, app->actor), NotificationState::allowed);
     NotifyMonitor monitor;
     ASSERT_TRUE(monitor.ready) << monitor.output().toStdString();
-    notifier->post(code(actor, "12345678", 60));
+    notifier->post(code(app->actor, "12345678", 60, "Tom & Jerry <3"));
     ASSERT_TRUE(runEventsUntil([&] { return monitor.calls().size() == 1 && displayedCount() == 1; },
                                5000, 50));
     QString call = monitor.calls().at(0);
@@ -168,7 +176,7 @@ TEST_F(NotificationIntegration, NotificationShowsAccountDisplayCodeAndDevice) {
     EXPECT_LE(timeout.captured(1).toInt(), 60000);
     call.remove(timeout.capturedStart(), timeout.capturedLength());
     EXPECT_EQ(call.toUtf8(), R"(string "Zorvik" uint32 0 string "" string "Work GitHub" )"
-                             "string \"1234 5678 \xc2\xb7 from Pixel 8\" "
+                             "string \"1234 5678 \xc2\xb7 from Tom & Jerry <3\" "
                              R"(array [ string "default" string "" string "copy" string "Copy" ] )"
                              "array [ ]");
 }
@@ -177,8 +185,8 @@ TEST_F(NotificationIntegration, NewCodeReplacesTheShownNotificationUntilTheUserC
     NotifyMonitor monitor;
     ASSERT_TRUE(monitor.ready) << monitor.output().toStdString();
     // Back to back: the second is added before the server has answered the first.
-    notifier->post(code(actor, "111111", 60));
-    notifier->post(code(actor, "222222", 60));
+    notifier->post(code(app->actor, "111111", 60));
+    notifier->post(code(app->actor, "222222", 60));
     ASSERT_TRUE(runEventsUntil([&] { return monitor.calls().size() == 2; }, 5000, 50));
     runEventsFor(200);
     EXPECT_EQ(displayedCount(), 1);
@@ -189,7 +197,7 @@ TEST_F(NotificationIntegration, NewCodeReplacesTheShownNotificationUntilTheUserC
     dunstctl({"close"});
     ASSERT_TRUE(untilDisplayed(0));
     runEventsFor(200);  // lets the centre take in NotificationClosed
-    notifier->post(code(actor, "333333", 60));
+    notifier->post(code(app->actor, "333333", 60));
     ASSERT_TRUE(runEventsUntil([&] { return monitor.calls().size() == 3; }, 5000, 50));
     EXPECT_EQ(monitor.calls().at(2).section(' ', 2, 3), "uint32 0");
     EXPECT_TRUE(untilDisplayed(1));
@@ -202,31 +210,25 @@ TEST_F(NotificationIntegration, CopyButtonAndClickOnTheBodyReachTheDelegateAndCo
     for (const auto& [command, action, digits] : cases) {
         SCOPED_TRACE(action.toStdString());
         actions.clear();
-        notifier->post(code(actor, digits, 60));
+        notifier->post(code(app->actor, digits, 60));
         ASSERT_TRUE(untilDisplayed(1));
         dunstctl(command);
         ASSERT_TRUE(runEventsUntil([&, digits = digits] { return copied() == digits; }, 5000));
         EXPECT_EQ(actions, QStringList{action});
-        EXPECT_TRUE(pasteboard.string(Pasteboard::concealedType).has_value());
+        EXPECT_TRUE(app->pasteboard.string(Pasteboard::concealedType).has_value());
         ASSERT_TRUE(closeAllNotifications());
     }
 }
 
-TEST_F(NotificationIntegration, ExpiredCodeIsClosedAboutOneSecondAfterPostingUnlessANewerFollows) {
+TEST_F(NotificationIntegration, AnExpiredCodeIsClosedAboutOneSecondAfterPosting) {
     QElapsedTimer sincePost;
     sincePost.start();
-    notifier->post(code(actor, "111111", -30));
+    notifier->post(code(app->actor, "111111", -30));
     ASSERT_TRUE(untilDisplayed(1, 900)) << "not shown before its removal was due";
     ASSERT_TRUE(untilDisplayed(0, 4000, 25));
     EXPECT_GE(sincePost.elapsed(), 950);
     EXPECT_LE(sincePost.elapsed(), 3000);
-
-    notifier->post(code(actor, "222222", -30));  // its removal falls due after 1 s
-    notifier->post(code(actor, "333333", 60));
-    ASSERT_TRUE(untilDisplayed(1, 900));
-    runEventsFor(1500);
-    EXPECT_EQ(displayedCount(), 1);
-    EXPECT_TRUE(pasteboard.entries.isEmpty()) << "a close is no click";
+    EXPECT_TRUE(app->pasteboard.entries.isEmpty()) << "a close is no click";
 }
 
 // A process that posted a code and then ended: the test runs itself again, and the child posts
@@ -245,14 +247,9 @@ QStringList recordFiles() {
 }
 
 void postThenEnd(bool dies, double expiresIn) {
-    QtMainActor actor;
-    FakePasteboard pasteboard;
-    ClipboardPublisher clipboard{pasteboard, actor};
-    FreedesktopNotificationCenter center;
-    Notifier notifier{center, actor, clipboard};
-    notifier.setUp();
-    ASSERT_TRUE(runEventsUntil([&] { return notifier.authorized; }, 5000));
-    notifier.post(code(actor, "482913", expiresIn));
+    Notifying app;
+    ASSERT_TRUE(app.untilAuthorized());
+    app.notifier.post(code(app.actor, "482913", expiresIn));
     // Well before the notifier's own removal, due after a second.
     ASSERT_TRUE(
         runEventsUntil([] { return displayedCount() == 1 && !recordFiles().isEmpty(); }, 800, 20));
@@ -326,47 +323,6 @@ void runAgainOnABusOfItsOwn(const char* marker, const char* test) {
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
 }
 
-// With no notification server on the bus: the test runs itself again on a bus of its own, made
-// by dbus-run-session in a temporary directory, and checks there.
-constexpr auto kPrivateBusMarker = "ZORVIK_NOTIFICATION_TEST_PARENT_BUS";
-
-void checkWithoutServer() {
-    ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(
-        QStringLiteral("org.freedesktop.Notifications")));
-    QtMainActor actor;
-    FakePasteboard pasteboard;
-    ClipboardPublisher clipboard{pasteboard, actor};
-    FreedesktopNotificationCenter center;
-    Notifier notifier{center, actor, clipboard};
-    notifier.setUp();
-    std::optional<bool> granted;
-    center.requestAuthorization([&](bool answer, std::optional<QString>) { granted = answer; });
-    EXPECT_EQ(askNotificationState(notifier, actor), NotificationState::off);
-    ASSERT_TRUE(runEventsUntil([&] { return granted.has_value(); }, 15000));
-    EXPECT_EQ(granted, false);
-    EXPECT_FALSE(notifier.authorized);
-    notifier.post(code(actor, "123456", 60));  // fails quietly
-    runEventsFor(200);
-}
-
-TEST(NotificationWithoutServer, StateIsOffAndAuthorizationIsNotGranted) {
-    REQUIRE_DESKTOP_SESSION();
-    if (qEnvironmentVariableIsSet(kPrivateBusMarker)) {
-        checkWithoutServer();
-        return;
-    }
-    runAgainOnABusOfItsOwn(kPrivateBusMarker,
-                           "NotificationWithoutServer.StateIsOffAndAuthorizationIsNotGranted");
-}
-
-}  // namespace
-
-namespace {
-
-// A server that reads markup in the body: the test runs itself again on a bus of its own, with
-// a dunst set to full markup, as dunst's own default configuration has it.
-constexpr auto kMarkupBusMarker = "ZORVIK_NOTIFICATION_TEST_MARKUP_BUS";
-
 // The bodies dunst keeps in its history, newest first.
 QStringList historyBodies() {
     dunstctl({"close-all"});
@@ -379,60 +335,58 @@ QStringList historyBodies() {
     return bodies;
 }
 
-void checkMarkupEscaped(const QString& dunstErrors) {
-    QtMainActor actor;
-    FakePasteboard pasteboard;
-    ClipboardPublisher clipboard{pasteboard, actor};
-    FreedesktopNotificationCenter center;
-    Notifier notifier{center, actor, clipboard};
-    notifier.setUp();
-    ASSERT_TRUE(runEventsUntil([&] { return notifier.authorized; }, 5000));
-    const Instant at = actor.now();
-    notifier.post(
-        {"Tom & Jerry <3", "github", "482913", "Tom & Jerry <3", at, at, addingSeconds(at, 60)});
+bool serverOnTheBus() {
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+        QStringLiteral("org.freedesktop.Notifications"));
+}
+
+constexpr auto kPrivateBusMarker = "ZORVIK_NOTIFICATION_TEST_PRIVATE_BUS";
+
+// The test runs itself again on a bus of its own: first with no notification server there, then
+// with a dunst that reads markup in the body, as dunst's own default configuration has it.
+TEST(NotificationOnABusOfItsOwn, WithoutAServerItIsOffAndAMarkupServerGetsTheBodyEscaped) {
+    REQUIRE_DESKTOP_SESSION();
+    if (!qEnvironmentVariableIsSet(kPrivateBusMarker)) {
+        runAgainOnABusOfItsOwn(
+            kPrivateBusMarker,
+            "NotificationOnABusOfItsOwn.WithoutAServerItIsOffAndAMarkupServerGetsTheBodyEscaped");
+        return;
+    }
+    ASSERT_FALSE(serverOnTheBus());
+    {
+        Notifying app;
+        std::optional<bool> granted;
+        app.center.requestAuthorization(
+            [&](bool answer, std::optional<QString>) { granted = answer; });
+        EXPECT_EQ(askNotificationState(app.notifier, app.actor), NotificationState::off);
+        ASSERT_TRUE(runEventsUntil([&] { return granted.has_value(); }, 15000));
+        EXPECT_EQ(granted, false);
+        EXPECT_FALSE(app.notifier.authorized);
+        app.notifier.post(code(app.actor, "123456", 60));  // fails quietly
+        runEventsFor(200);
+    }
+
+    QTemporaryDir directory;
+    QFile config(directory.filePath("dunstrc"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("[global]\n    markup = full\n");
+    config.close();
+    QProcess dunst;
+    dunst.setStandardErrorFile(directory.filePath("dunst.err"));
+    dunst.start("dunst", {"-config", config.fileName()});
+    ASSERT_TRUE(runEventsUntil(serverOnTheBus, 10000));
+    Notifying app;
+    ASSERT_TRUE(app.untilAuthorized());
+    app.notifier.post(code(app.actor, "482913", 60, "Tom & Jerry <3"));
     ASSERT_TRUE(untilDisplayed(1));
     const QStringList bodies = historyBodies();
     ASSERT_EQ(bodies.size(), 1);
     EXPECT_TRUE(bodies[0].contains("Tom &amp; Jerry &lt;3")) << bodies[0].toStdString();
-    QFile errors(dunstErrors);
+    QFile errors(directory.filePath("dunst.err"));
     ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
     EXPECT_FALSE(errors.readAll().contains("Unable to parse markup"));
+    dunst.terminate();
+    dunst.waitForFinished(3000);
 }
 
 }  // namespace
-
-TEST_F(NotificationIntegration, ABodyGoesOutAsPlainTextToAServerWithoutMarkup) {
-    const Instant at = actor.now();
-    notifier->post(
-        {"Tom & Jerry <3", "github", "482913", "Tom & Jerry <3", at, at, addingSeconds(at, 60)});
-    ASSERT_TRUE(untilDisplayed(1));
-    const QStringList bodies = historyBodies();
-    ASSERT_FALSE(bodies.isEmpty());
-    EXPECT_TRUE(bodies[0].contains("from Tom & Jerry <3")) << bodies[0].toStdString();
-}
-
-TEST(NotificationWithMarkup, TheBodyIsEscapedForAServerThatReadsMarkup) {
-    REQUIRE_DESKTOP_SESSION();
-    if (qEnvironmentVariableIsSet(kMarkupBusMarker)) {
-        QProcess dunst;
-        QTemporaryDir directory;
-        QFile config(directory.filePath("dunstrc"));
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-        config.write("[global]\n    markup = full\n");
-        config.close();
-        dunst.setStandardErrorFile(directory.filePath("dunst.err"));
-        dunst.start("dunst", {"-config", config.fileName()});
-        ASSERT_TRUE(runEventsUntil(
-            [] {
-                return QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                    QStringLiteral("org.freedesktop.Notifications"));
-            },
-            10000));
-        checkMarkupEscaped(directory.filePath("dunst.err"));
-        dunst.terminate();
-        dunst.waitForFinished(3000);
-        return;
-    }
-    runAgainOnABusOfItsOwn(kMarkupBusMarker,
-                           "NotificationWithMarkup.TheBodyIsEscapedForAServerThatReadsMarkup");
-}

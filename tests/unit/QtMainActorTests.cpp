@@ -8,17 +8,24 @@
 
 namespace {
 
-TEST(QtMainActor, PostedJobsRunInOrderFromTheEventLoop) {
+struct DestructionFlag {
+    bool& destroyed;
+    ~DestructionFlag() { destroyed = true; }
+};
+
+TEST(QtMainActor, PostedJobsRunInOrderAndTimersByDeadline) {
     QtMainActor actor;
-    std::vector<int> order;
-    bool done = false;
+    std::vector<int> jobs;
+    std::vector<int> timers;
+    actor.startTimer(0.2, [&] { timers.push_back(2); });
+    actor.startTimer(0.01, [&] { timers.push_back(1); });
     for (int i = 0; i < 3; ++i) {
-        actor.post([&order, i] { order.push_back(i); });
+        actor.post([&jobs, i] { jobs.push_back(i); });
     }
-    actor.post([&] { done = true; });
-    EXPECT_TRUE(order.empty());
-    runEventsUntil([&] { return done; });
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(jobs.empty());
+    runEventsUntil([&] { return timers.size() == 2; });
+    EXPECT_EQ(jobs, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(timers, (std::vector<int>{1, 2}));
 }
 
 TEST(QtMainActor, SleepReallyWakesOnTheBootTimeClock) {
@@ -37,48 +44,23 @@ TEST(QtMainActor, SleepReallyWakesOnTheBootTimeClock) {
     EXPECT_GE(elapsed.elapsed(), 60);
 }
 
-TEST(QtMainActor, EarlierTimerAddedLaterStillFiresFirst) {
-    QtMainActor actor;
-    std::vector<int> order;
-    bool done = false;
-    actor.startTimer(0.2, [&] {
-        order.push_back(2);
-        done = true;
-    });
-    actor.startTimer(0.01, [&] { order.push_back(1); });
-    runEventsUntil([&] { return done; });
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-}
-
-TEST(QtMainActor, CancelEndsALongSleepAtOnce) {
-    QtMainActor actor;
-    bool done = false;
-    auto sleeper = [&]() -> Task<void> {
-        co_await actor.sleep(3600);
-        done = true;
-    };
-    const TaskHandle handle = actor.spawn(sleeper());
-    actor.post([handle] { handle.cancel(); });
-    runEventsUntil([&] { return done; });
-    EXPECT_TRUE(done);
-}
-
-struct DestructionFlag {
-    bool& destroyed;
-    ~DestructionFlag() { destroyed = true; }
-};
-
-TEST(QtMainActor, DestroyingTheActorFreesSleepingTasks) {
+TEST(QtMainActor, CancelEndsALongSleepAtOnceAndDestroyingTheActorFreesTheRest) {
     auto actor = std::make_unique<QtMainActor>();
+    bool cancelledDone = false;
     bool frameDestroyed = false;
+    auto cancelled = [&]() -> Task<void> {
+        co_await actor->sleep(3600);
+        cancelledDone = true;
+    };
     auto sleeper = [&]() -> Task<void> {
         DestructionFlag flag{frameDestroyed};
         co_await actor->sleep(3600);
     };
+    const TaskHandle handle = actor->spawn(cancelled());
     actor->spawn(sleeper());
-    bool started = false;
-    actor->post([&] { started = true; });
-    runEventsUntil([&] { return started; });
+    actor->post([handle] { handle.cancel(); });
+    runEventsUntil([&] { return cancelledDone; });
+    EXPECT_TRUE(cancelledDone);
     EXPECT_FALSE(frameDestroyed);
     actor.reset();
     EXPECT_TRUE(frameDestroyed);

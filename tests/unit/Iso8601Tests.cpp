@@ -38,7 +38,7 @@ TEST(Iso8601, RejectsEveryOtherForm) {
              u"2026-01-02T03:04:05Z ",
              u" 2026-01-02T03:04:05Z",
              u"+2026-01-02T03:04:05Z",
-             u"２０２６-01-02T03:04:05Z",  // digits that are not ASCII
+             u"２０２６-01-02T03:04:05Z",   // digits that are not ASCII
              u"0000-01-01T00:00:00+01:00",  // year -1 in UTC
              u"9999-12-31T23:00:00-01:00",  // year 10000 in UTC
              u"",
@@ -47,7 +47,7 @@ TEST(Iso8601, RejectsEveryOtherForm) {
     }
 }
 
-TEST(Iso8601, FormatsUtcWithTheFractionDropped) {
+TEST(Iso8601, FormatsUtcWithTheFractionDroppedAndReadsItBack) {
     EXPECT_EQ(Iso8601::format(utc(2026, 1, 2, 3, 4, 5) + std::chrono::milliseconds(999)),
               "2026-01-02T03:04:05Z");
     EXPECT_EQ(Iso8601::format(utc(1969, 12, 31, 23, 59, 59) + std::chrono::milliseconds(500)),
@@ -55,9 +55,6 @@ TEST(Iso8601, FormatsUtcWithTheFractionDropped) {
     EXPECT_EQ(Iso8601::format(utc(9999, 12, 31, 23, 59, 59)), "9999-12-31T23:59:59Z");
     EXPECT_FALSE(Iso8601::format(utc(10000, 1, 1, 0, 0, 0)));
     EXPECT_FALSE(Iso8601::format(utc(-1, 12, 31, 0, 0, 0)));
-}
-
-TEST(Iso8601, FormatAndParseRoundTrip) {
     for (const Instant instant : {utc(2000, 2, 29, 12, 0, 0), utc(1970, 1, 1, 0, 0, 0),
                                   utc(2038, 1, 19, 3, 14, 8), utc(0, 1, 1, 0, 0, 0)}) {
         EXPECT_EQ(Iso8601::parse(*Iso8601::format(instant)), instant);

@@ -37,13 +37,6 @@ protected:
     LatestCodeStore store = *LatestCodeStore::make(containers);
 };
 
-TEST_F(LatestCodeStoreTest, LivesInTheGroupContainer) {
-    EXPECT_EQ(store.url(), containers.directory.path() +
-                               "/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.json");
-    EXPECT_EQ(store.filledURL(), containers.directory.path() +
-                                     "/app/K8QW41TR7N.net.brontal.zorvik.mac/latest-code.filled");
-}
-
 TEST(LatestCodeStoreMaking, NoContainerMeansNoStore) {
     struct NoContainers : AppGroupContainers {
         std::optional<QString> containerDirectory(const QString&) const override {
@@ -53,24 +46,27 @@ TEST(LatestCodeStoreMaking, NoContainerMeansNoStore) {
     EXPECT_FALSE(LatestCodeStore::make(NoContainers()));
 }
 
-TEST_F(LatestCodeStoreTest, SaveCreatesPrivateDirectoriesAndAnOwnerOnlyFile) {
-    store.save(sample());
-    EXPECT_EQ(modeOf(store.url()), 0600);
-    EXPECT_EQ(modeOf(QFileInfo(store.url()).path()), 0700);
-    EXPECT_EQ(modeOf(containers.directory.filePath("app")), 0700);
-    EXPECT_EQ(store.load(), sample());
-    // No temporary file is left beside it.
-    EXPECT_EQ(QDir(QFileInfo(store.url()).path()).entryList(QDir::Files),
-              QStringList{"latest-code.json"});
-}
-
-TEST_F(LatestCodeStoreTest, SaveReplacesTheWholeFileAndTightensOldPermissions) {
+// The whole file is replaced, by one owner can read alone, with nothing left beside it; the fill
+// marker of an earlier code stays.
+TEST_F(LatestCodeStoreTest, SaveWritesAnOwnerOnlyFileInPrivateDirectoriesOfTheGroupContainer) {
+    const QString directory =
+        containers.directory.path() + "/app/K8QW41TR7N.net.brontal.zorvik.mac";
+    EXPECT_EQ(store.url(), directory + "/latest-code.json");
+    EXPECT_EQ(store.filledURL(), directory + "/latest-code.filled");
     store.save(sample("111111"));
+    const Instant filled = sample().receivedAt + std::chrono::milliseconds(1500);
+    store.markFilled(filled);
     QFile::setPermissions(
         store.url(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     store.save(sample("222222"));
     EXPECT_EQ(store.load(), sample("222222"));
     EXPECT_EQ(modeOf(store.url()), 0600);
+    EXPECT_EQ(modeOf(directory), 0700);
+    EXPECT_EQ(modeOf(containers.directory.filePath("app")), 0700);
+    EXPECT_EQ(QDir(directory).entryList(QDir::Files),
+              (QStringList{"latest-code.filled", "latest-code.json"}));
+    EXPECT_EQ(store.filledAt(), filled);
+    EXPECT_EQ(modeOf(store.filledURL()), 0600);
 }
 
 // Limits the size of files this process may write, so writes fail even for root.
@@ -93,7 +89,11 @@ private:
     void (*previousHandler_)(int) = nullptr;
 };
 
-TEST_F(LatestCodeStoreTest, FailedSaveLeavesThePreviousFileIntact) {
+TEST_F(LatestCodeStoreTest, AFailedSaveLeavesThePreviousFileIntact) {
+    LatestCode farFuture = sample();
+    farFuture.expiresAt = *Iso8601::parse(u"9999-12-31T23:59:59Z") + std::chrono::hours(48);
+    EXPECT_THROW(store.save(farFuture), FileOperationError) << "a code it cannot write";
+    EXPECT_FALSE(QFile::exists(store.url()));
     store.save(sample("111111"));
     {
         const FileSizeLimit limit(16);
@@ -105,28 +105,26 @@ TEST_F(LatestCodeStoreTest, FailedSaveLeavesThePreviousFileIntact) {
         << "the failed write must not leave its temporary file behind";
 }
 
-TEST_F(LatestCodeStoreTest, SaveRefusesACodeItCannotWrite) {
-    LatestCode farFuture = sample();
-    farFuture.expiresAt = *Iso8601::parse(u"9999-12-31T23:59:59Z") + std::chrono::hours(48);
-    EXPECT_THROW(store.save(farFuture), FileOperationError);
-    EXPECT_FALSE(QFile::exists(store.url()));
-}
-
-TEST_F(LatestCodeStoreTest, LoadGivesNothingForMissingOrBadFiles) {
+TEST_F(LatestCodeStoreTest, ReadingGivesNothingForMissingOrBadFiles) {
     EXPECT_FALSE(store.load());
+    EXPECT_FALSE(store.filledAt());
     store.save(sample());
     for (const QByteArray& bad :
          {QByteArray(), QByteArray("{"), QByteArray("null"), QByteArray(R"({"code":"1"})")}) {
         writeFile(store.url(), bad);
         EXPECT_FALSE(store.load()) << bad.constData();
     }
+    writeFile(store.filledURL(), "1772366400.5");
+    EXPECT_EQ(store.filledAt(),
+              *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(500));
+    writeFile(store.filledURL(), "1772366400.5\n");
+    EXPECT_FALSE(store.filledAt());
 }
 
 TEST_F(LatestCodeStoreTest, ClearRemovesBothFilesAndIgnoresMissingOnes) {
     store.clear();  // neither exists: nothing happens, nothing is thrown
     store.save(sample());
     store.markFilled(sample().receivedAt);
-    ASSERT_TRUE(QFile::exists(store.filledURL()));
     store.clear();
     EXPECT_FALSE(QFile::exists(store.url()));
     EXPECT_FALSE(QFile::exists(store.filledURL()));
@@ -135,16 +133,7 @@ TEST_F(LatestCodeStoreTest, ClearRemovesBothFilesAndIgnoresMissingOnes) {
     EXPECT_FALSE(QFile::exists(store.filledURL()));
 }
 
-TEST_F(LatestCodeStoreTest, SavingANewCodeKeepsAnOldFillMarker) {
-    store.save(sample("111111"));
-    const Instant filled = sample().receivedAt + std::chrono::milliseconds(1500);
-    store.markFilled(filled);
-    store.save(sample("222222"));
-    EXPECT_EQ(store.filledAt(), filled);
-    EXPECT_EQ(modeOf(store.filledURL()), 0600);
-}
-
-TEST(FilledMarker, IsTheShortestDecimalThatReadsBack) {
+TEST(FilledMarker, IsTheShortestDecimalThatReadsBackAndParsingTakesOneNumberAlone) {
     const Instant whole = *Iso8601::parse(u"2026-03-01T12:00:00Z");
     EXPECT_EQ(formatFilledMarker(whole), "1772366400.0");
     EXPECT_EQ(formatFilledMarker(whole + std::chrono::milliseconds(250)), "1772366400.25");
@@ -154,31 +143,17 @@ TEST(FilledMarker, IsTheShortestDecimalThatReadsBack) {
          {whole, whole + std::chrono::microseconds(1), Instant{} - std::chrono::seconds(5)}) {
         EXPECT_EQ(parseFilledMarker(formatFilledMarker(instant)), instant);
     }
-}
-
-TEST(FilledMarker, ParsingAcceptsOneNumberAndNothingElse) {
     EXPECT_EQ(parseFilledMarker("1772366400.25"),
               *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(250));
     EXPECT_EQ(parseFilledMarker("1772366400"), *Iso8601::parse(u"2026-03-01T12:00:00Z"));
     EXPECT_EQ(parseFilledMarker("+1.5e1"), Instant{} + std::chrono::seconds(15));
     EXPECT_EQ(parseFilledMarker("-2"), Instant{} - std::chrono::seconds(2));
-    // A trailing line end is refused too, as FilledAtReadsTheMarkerFile shows.
     for (const char* bad :
          {"", " 1772366400.25", "\t1", "\n1", "1772366400.25 ", "1,5", "abc", "1.2.3", "+", "+-1",
           "++1", "nan", "inf", "-inf", "1e400", "1e300", "1e13", "-1e13", "0x10"}) {
         EXPECT_FALSE(parseFilledMarker(bad)) << '"' << bad << '"';
     }
     EXPECT_FALSE(parseFilledMarker(QByteArrayView("1\0", 2)));
-}
-
-TEST_F(LatestCodeStoreTest, FilledAtReadsTheMarkerFile) {
-    EXPECT_FALSE(store.filledAt());
-    AtomicFile::makeDirectories(QFileInfo(store.url()).path());
-    writeFile(store.filledURL(), "1772366400.5");
-    EXPECT_EQ(store.filledAt(),
-              *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(500));
-    writeFile(store.filledURL(), "1772366400.5\n");
-    EXPECT_FALSE(store.filledAt());
 }
 
 }  // namespace

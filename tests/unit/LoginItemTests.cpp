@@ -19,6 +19,12 @@ QByteArray contentOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
 class LoginItemTest : public testing::Test {
 protected:
     QTemporaryDir config;
@@ -26,6 +32,7 @@ protected:
     XdgAutostartLoginItem item{autostart, "/opt/zorvik/bin/ZorvikMac"};
 };
 
+// An entry hidden in its own group is not enabled; hidden in another group does not count.
 TEST_F(LoginItemTest, RegisterWritesAnAutostartEntryAndUnregisterRemovesIt) {
     EXPECT_EQ(item.status(), Status::notRegistered);
     item.registerApp();
@@ -39,49 +46,33 @@ TEST_F(LoginItemTest, RegisterWritesAnAutostartEntryAndUnregisterRemovesIt) {
         EXPECT_TRUE(entry.contains(line)) << line;
     }
     EXPECT_EQ(item.status(), Status::enabled);
+    writeFile(item.entryPath(), entry + "[Desktop Action quit]\nHidden=true\n");
+    EXPECT_EQ(item.status(), Status::enabled);
+    writeFile(item.entryPath(), entry + "Hidden=true\n");
+    EXPECT_EQ(item.status(), Status::notRegistered);
     item.unregisterApp();
     EXPECT_FALSE(QFile::exists(item.entryPath()));
-    EXPECT_EQ(item.status(), Status::notRegistered);
     item.unregisterApp();  // nothing to remove is not a failure
 }
 
-TEST_F(LoginItemTest, AHiddenEntryIsNotEnabled) {
-    item.registerApp();
-    QFile file(item.entryPath());
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("Hidden=true\n");
-    file.close();
-    EXPECT_EQ(item.status(), Status::notRegistered);
-    // Hidden in another group does not count.
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Desktop Entry]\nType=Application\nExec=x\n[Desktop Action quit]\nHidden=true\n");
-    file.close();
-    EXPECT_EQ(item.status(), Status::enabled);
-}
-
+// A file where the autostart directory should be: no user, root included, can write there.
 TEST_F(LoginItemTest, FailureCarriesTheSystemsMessage) {
-    // A file where the autostart directory should be: no user, root included, can write there.
-    QFile blocker(autostart);
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    writeFile(autostart, {});
     try {
         item.registerApp();
         FAIL() << "register succeeded";
     } catch (const LoginItemError& error) {
-        EXPECT_FALSE(error.localizedDescription().isEmpty());
         EXPECT_TRUE(error.localizedDescription().contains(autostart))
             << error.localizedDescription().toStdString();
     }
     EXPECT_EQ(item.status(), Status::notRegistered);
 }
 
+// Line breaks and tabs are written as the string escapes.
 TEST(DesktopEntryExec, QuotesWhatTheExecKeyWouldOtherwiseReadDifferently) {
     EXPECT_EQ(desktopEntryExec("/usr/bin/ZorvikMac"), "\"/usr/bin/ZorvikMac\"");
     EXPECT_EQ(desktopEntryExec("/home/a b/Zorvik$1`x`\"q\"%u\\z"),
               "\"/home/a b/Zorvik\\\\$1\\\\`x\\\\`\\\\\"q\\\\\"%%u\\\\\\\\z\"");
-}
-
-TEST(DesktopEntryExec, EscapesLineBreaksAndTabsAsTheStringEscapes) {
     EXPECT_EQ(desktopEntryExec("/a\nb\tc\rd"), "\"/a\\nb\\tc\\rd\"");
     EXPECT_EQ(desktopEntryString("/a b\\c\nd\te\rf%$\""), "/a b\\\\c\\nd\\te\\rf%$\"");
 }
@@ -121,11 +112,8 @@ TEST_F(AutostartEntryAsTheSessionReadsIt, StartsTheApplicationWhereverItIsInstal
     const QString binDirectory = root.filePath("My Apps/$HOME `id` \"q\" back\\slash\ttab/bin");
     ASSERT_TRUE(QDir().mkpath(binDirectory));
     const QString executable = binDirectory + "/ZorvikMac";
-    QFile file(executable);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\n");
-    file.close();
-    ASSERT_TRUE(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+    writeFile(executable, "#!/bin/sh\n");
+    ASSERT_TRUE(QFile::setPermissions(executable, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
     XdgAutostartLoginItem item(root.filePath("autostart"), executable);
     item.registerApp();

@@ -10,15 +10,11 @@ struct Case {
     const char* what;
     Use use;
     std::optional<QByteArray> asked;
-    QByteArray display;
-    QByteArray waylandDisplay;
-    QByteArray sessionType;
+    QByteArray display, waylandDisplay, sessionType;
     bool platformOption;
     // Expected:
     QByteArray platforms;
-    bool noDisplay;
-    bool mayFallBack;
-    bool xwayland;
+    bool noDisplay, mayFallBack, xwayland;
 };
 
 TEST(ToolkitPlatform, ChoosesFromTheEnvironment) {

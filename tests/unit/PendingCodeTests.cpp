@@ -13,6 +13,8 @@
 
 namespace {
 
+using DecodingKind = JsonDecodingError::Kind;
+
 SymmetricKey testKey(char fill = 'k') {
     return *SymmetricKey::fromBytes(QByteArray(32, fill));
 }
@@ -27,30 +29,24 @@ PendingCode sampleCode() {
                        "iPhone"};
 }
 
-template <class Call>
-PendingCodeError pendingCodeErrorOf(Call&& call) {
+// The error `call` threw; anything else it throws, or nothing thrown, fails the test.
+template <class Thrown, class Call>
+Thrown thrown(Call&& call) {
     try {
         call();
-    } catch (const PendingCodeError& error) {
+    } catch (const Thrown& error) {
         return error;
     }
-    ADD_FAILURE() << "no PendingCodeError";
-    return PendingCodeError::sealFailed();
+    throw std::runtime_error("nothing was thrown");
 }
 
-template <class Call>
-JsonDecodingError::Kind decodingErrorOf(Call&& call) {
-    try {
-        call();
-    } catch (const JsonDecodingError& error) {
-        return error.kind();
-    }
-    ADD_FAILURE() << "no JsonDecodingError";
-    return JsonDecodingError::Kind::valueNotFound;
+PendingCode openWithTestKey(const QByteArray& blob, const SymmetricKey& key = testKey()) {
+    return PendingCode::open(blob, key);
 }
 
-QByteArray blobAround(const QByteArray& json, const SymmetricKey& key = testKey()) {
-    return PendingCode::magic() + char(1) + AesGcm::seal(key.bytes(), json);
+// A blob of the pending-code layout around any payload.
+QByteArray blobAround(const QByteArray& json) {
+    return PendingCode::magic() + char(1) + AesGcm::seal(testKey().bytes(), json);
 }
 
 TEST(PendingCodeSealing, RoundTripsAndHasTheDocumentedLayout) {
@@ -59,7 +55,7 @@ TEST(PendingCodeSealing, RoundTripsAndHasTheDocumentedLayout) {
     EXPECT_EQ(blob.left(4), "ZRVK");
     EXPECT_EQ(blob[4], char(1));
     EXPECT_EQ(blob.size(), 33 + code.encode().size());
-    EXPECT_EQ(PendingCode::open(blob, testKey()), code);
+    EXPECT_EQ(openWithTestKey(blob), code);
 }
 
 TEST(PendingCodeSealing, AnIndependentImplementationOpensOurBlobs) {
@@ -76,52 +72,34 @@ print(AESGCM(key).decrypt(box[:12], box[12:], None).decode())
     EXPECT_EQ(PendingCode::decode(json), sampleCode());
 }
 
-TEST(PendingCodeOpening, RejectsWhatIsNotAPendingCodeBeforeAnyCrypto) {
-    const auto notAPendingCode = PendingCodeError::notAPendingCode();
+TEST(PendingCodeOpening, RejectsWhatIsNotAPendingCodeOrOfAnotherVersionBeforeAnyCrypto) {
+    // A valid AES-GCM box without the magic in front is still not a pending code.
     for (const QByteArray& blob : {QByteArray(), QByteArray("ZRVK"), QByteArray("ZRVK\x01", 5),
-                                   QByteArray("ZRVX\x01") + QByteArray(40, 'a')}) {
-        EXPECT_EQ(pendingCodeErrorOf([&] { PendingCode::open(blob, testKey()); }), notAPendingCode)
+                                   QByteArray("ZRVX\x01") + QByteArray(40, 'a'),
+                                   AesGcm::seal(testKey().bytes(), sampleCode().encode())}) {
+        EXPECT_EQ(thrown<PendingCodeError>([&] { openWithTestKey(blob); }),
+                  PendingCodeError::notAPendingCode())
             << blob.toHex().constData();
     }
-    // A valid AES-GCM box without the magic in front is still not a pending code.
-    const QByteArray bareBox = AesGcm::seal(testKey().bytes(), sampleCode().encode());
-    EXPECT_EQ(pendingCodeErrorOf([&] { PendingCode::open(bareBox, testKey()); }), notAPendingCode);
+    QByteArray otherVersion = sampleCode().seal(testKey());
+    otherVersion[4] = char(2);
+    EXPECT_EQ(thrown<PendingCodeError>([&] { openWithTestKey(otherVersion); }),
+              PendingCodeError::unsupportedVersion(2));
+    EXPECT_EQ(thrown<PendingCodeError>([] { openWithTestKey(QByteArray("ZRVK\xff", 5) + "x"); }),
+              PendingCodeError::unsupportedVersion(255));
 }
 
-TEST(PendingCodeOpening, OtherVersionsAreRejectedWhateverFollows) {
-    QByteArray blob = sampleCode().seal(testKey());
-    blob[4] = char(2);
-    const PendingCodeError error = pendingCodeErrorOf([&] { PendingCode::open(blob, testKey()); });
-    EXPECT_EQ(error, PendingCodeError::unsupportedVersion(2));
-    EXPECT_EQ(
-        pendingCodeErrorOf([&] { PendingCode::open(QByteArray("ZRVK\xff", 5) + "x", testKey()); }),
-        PendingCodeError::unsupportedVersion(255));
-    EXPECT_NE(PendingCodeError::unsupportedVersion(2), PendingCodeError::unsupportedVersion(3));
-}
-
-TEST(PendingCodeOpening, CryptoFailuresComeFromTheAesLayer) {
-    auto aesKindOf = [](const QByteArray& blob, const SymmetricKey& key) {
-        try {
-            PendingCode::open(blob, key);
-        } catch (const AesGcmError& error) {
-            return error.kind();
-        }
-        return AesGcmError::Kind::failure;
-    };
-    EXPECT_EQ(aesKindOf(QByteArray("ZRVK\x01", 5) + "x", testKey()),
+TEST(PendingCodeOpening, CryptoFailuresComeFromTheAesLayerAndOtherPayloadsAreDecodingErrors) {
+    EXPECT_EQ(thrown<AesGcmError>([] { openWithTestKey(QByteArray("ZRVK\x01", 5) + "x"); }).kind(),
               AesGcmError::Kind::incorrectParameterSize);
-    const QByteArray blob = sampleCode().seal(testKey());
-    EXPECT_EQ(aesKindOf(blob, testKey('w')), AesGcmError::Kind::authenticationFailure);
-    QByteArray altered = blob;
-    altered[20] = static_cast<char>(altered[20] ^ 0x80);
-    EXPECT_EQ(aesKindOf(altered, testKey()), AesGcmError::Kind::authenticationFailure);
-}
-
-TEST(PendingCodeOpening, PayloadThatIsNotTheRecordIsADecodingError) {
-    EXPECT_EQ(decodingErrorOf([] { PendingCode::open(blobAround("not json"), testKey()); }),
-              JsonDecodingError::Kind::dataCorrupted);
-    EXPECT_EQ(decodingErrorOf([] { PendingCode::open(blobAround("[1,2]"), testKey()); }),
-              JsonDecodingError::Kind::typeMismatch);
+    EXPECT_EQ(thrown<AesGcmError>([] {
+                  openWithTestKey(sampleCode().seal(testKey()), testKey('w'));
+              }).kind(),
+              AesGcmError::Kind::authenticationFailure);
+    EXPECT_EQ(thrown<JsonDecodingError>([] { openWithTestKey(blobAround("not json")); }).kind(),
+              DecodingKind::dataCorrupted);
+    EXPECT_EQ(thrown<JsonDecodingError>([] { openWithTestKey(blobAround("[1,2]")); }).kind(),
+              DecodingKind::typeMismatch);
 }
 
 QByteArray payloadWith(const QString& key, const QJsonValue& value) {
@@ -134,6 +112,10 @@ QByteArray payloadWith(const QString& key, const QJsonValue& value) {
     return QJsonDocument(object).toJson();
 }
 
+DecodingKind decodingErrorWith(const QString& key, const QJsonValue& value) {
+    return thrown<JsonDecodingError>([&] { PendingCode::decode(payloadWith(key, value)); }).kind();
+}
+
 TEST(PendingCodeDecoding, OptionalServiceIDAndUnknownKeys) {
     PendingCode withoutService = sampleCode();
     withoutService.serviceID.reset();
@@ -141,46 +123,40 @@ TEST(PendingCodeDecoding, OptionalServiceIDAndUnknownKeys) {
     EXPECT_EQ(PendingCode::decode(payloadWith("serviceID", QJsonValue::Null)), withoutService);
     EXPECT_FALSE(withoutService.encode().contains("serviceID"));
     EXPECT_EQ(PendingCode::decode(payloadWith("futureField", 42)), sampleCode());
-    EXPECT_EQ(decodingErrorOf([] { PendingCode::decode(payloadWith("serviceID", 7)); }),
-              JsonDecodingError::Kind::typeMismatch);
+    EXPECT_EQ(decodingErrorWith("serviceID", 7), DecodingKind::typeMismatch);
 }
 
 TEST(PendingCodeDecoding, RequiredFieldsAndTheirTypes) {
+    const std::pair<QJsonValue, DecodingKind> wrong[] = {
+        {QJsonValue::Undefined, DecodingKind::keyNotFound},
+        {QJsonValue::Null, DecodingKind::valueNotFound},
+        {12, DecodingKind::typeMismatch},
+    };
     for (const char* key :
          {"accountID", "accountName", "code", "issuedAt", "expiresAt", "fromDevice"}) {
-        EXPECT_EQ(
-            decodingErrorOf([&] { PendingCode::decode(payloadWith(key, QJsonValue::Undefined)); }),
-            JsonDecodingError::Kind::keyNotFound)
-            << key;
-        EXPECT_EQ(decodingErrorOf([&] { PendingCode::decode(payloadWith(key, QJsonValue::Null)); }),
-                  JsonDecodingError::Kind::valueNotFound)
-            << key;
-        EXPECT_EQ(decodingErrorOf([&] { PendingCode::decode(payloadWith(key, 12)); }),
-                  JsonDecodingError::Kind::typeMismatch)
-            << key;
+        for (const auto& [value, kind] : wrong) {
+            EXPECT_EQ(decodingErrorWith(key, value), kind) << key;
+        }
     }
 }
 
-TEST(PendingCodeDecoding, DatesAreWholeSecondInternetDateTimes) {
-    const PendingCode withOffset =
-        PendingCode::decode(payloadWith("expiresAt", "2026-03-01T13:01:30+01:00"));
-    EXPECT_EQ(withOffset.expiresAt, sampleCode().expiresAt);
-    for (const char* bad :
-         {"2026-03-01T12:01:30.5Z", "2026-03-01T12:01:30", "2026-03-01 12:01:30Z", "1772366490"}) {
-        EXPECT_EQ(decodingErrorOf([&] { PendingCode::decode(payloadWith("expiresAt", bad)); }),
-                  JsonDecodingError::Kind::dataCorrupted)
-            << bad;
-    }
-}
-
-TEST(PendingCodeDecoding, AccountIDMustBeACanonicalUuid) {
+TEST(PendingCodeDecoding, DatesAreWholeSecondInternetDateTimesAndAccountIDsCanonicalUuids) {
+    EXPECT_EQ(PendingCode::decode(payloadWith("expiresAt", "2026-03-01T13:01:30+01:00")),
+              sampleCode());
     EXPECT_EQ(PendingCode::decode(payloadWith("accountID", "e621e1f8-c36c-495a-93fc-0c247a3e6e5f")),
               sampleCode());
-    for (const char* bad : {"{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}",
-                            "E621E1F8C36C495A93FC0C247A3E6E5F", "not-a-uuid", ""}) {
-        EXPECT_EQ(decodingErrorOf([&] { PendingCode::decode(payloadWith("accountID", bad)); }),
-                  JsonDecodingError::Kind::dataCorrupted)
-            << bad;
+    const std::pair<const char*, QStringList> corrupt[] = {
+        {"expiresAt",
+         {"2026-03-01T12:01:30.5Z", "2026-03-01T12:01:30", "2026-03-01 12:01:30Z", "1772366490"}},
+        {"accountID",
+         {"{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}", "E621E1F8C36C495A93FC0C247A3E6E5F",
+          "not-a-uuid", ""}},
+    };
+    for (const auto& [key, values] : corrupt) {
+        for (const QString& value : values) {
+            EXPECT_EQ(decodingErrorWith(key, value), DecodingKind::dataCorrupted)
+                << key << ": " << value.toStdString();
+        }
     }
 }
 

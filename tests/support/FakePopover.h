@@ -36,7 +36,7 @@ public:
                      .arg(newAnchor.y())
                      .arg(newAnchor.width())
                      .arg(newAnchor.height())
-                     .arg(edge == Edge::minY ? QStringLiteral("minY") : QStringLiteral("?"));
+                     .arg(edge == Edge::minY ? "minY" : "?");
         ++shows;
         shown = true;
         hasWindow = true;
@@ -52,8 +52,7 @@ public:
     }
     void setAnimates(bool newAnimates) override {
         animating = newAnimates;
-        calls << QStringLiteral("setAnimates(%1)")
-                     .arg(newAnimates ? QStringLiteral("true") : QStringLiteral("false"));
+        calls << QStringLiteral("setAnimates(%1)").arg(newAnimates ? "true" : "false");
     }
     bool animates() const override { return animating; }
 
@@ -61,11 +60,9 @@ public:
         if (!hasWindow) {
             return std::nullopt;
         }
-        if (pinnedFrame) {
-            return pinnedFrame;
-        }
-        return QRectF(anchor.center().x() - size.width() / 2, anchor.y() - size.height(),
-                      size.width(), size.height());
+        return pinnedFrame.value_or(QRectF(anchor.center().x() - size.width() / 2,
+                                           anchor.y() - size.height(), size.width(),
+                                           size.height()));
     }
     std::optional<Screens::Screen> windowScreen() const override {
         return hasWindow ? screen : std::nullopt;
@@ -76,22 +73,10 @@ public:
     // A click elsewhere, which closes a transient popover.
     void clickElsewhere() { closeNow(); }
 
-    // The calls whose log line starts with `name`, e.g. "showRelativeTo".
-    QStringList callsTo(const QString& name) const {
-        QStringList found;
-        for (const QString& call : calls) {
-            if (call.startsWith(name + QLatin1Char('('))) {
-                found << call;
-            }
-        }
-        return found;
-    }
-
     bool shown = false;
     bool hasWindow = false;
     bool animating = false;
     int shows = 0;
-    int closes = 0;
     QSizeF size{0, 0};
     QRectF anchor;
     QWidget* contentView = nullptr;
@@ -102,12 +87,10 @@ public:
 
 private:
     void closeNow() {
-        if (!shown) {
-            return;
+        if (shown) {
+            shown = false;
+            tell(didClose);
         }
-        shown = false;
-        ++closes;
-        tell(didClose);
     }
     void tell(const std::function<void()>& callback) {
         mainActor_.post([callback] {

@@ -19,6 +19,14 @@ class AppDelegateTest : public testing::Test, protected FakePlatform {
 protected:
     AppDelegateTest() { screens.attached = {FakeScreens::mainScreen(1280, 800, 32)}; }
 
+    // A code from the phone, good for another minute.
+    void receive(const QString& digits = "123456") {
+        const Instant now = actor.now();
+        delegate.app().receiver().setLatest(LatestCode{"Work", "github", digits, "iPhone",
+                                                       addingSeconds(now, -1), now,
+                                                       addingSeconds(now, 60)});
+    }
+
     FakeStatusItem item;
     FakePopover popover{actor};
     FakeScreens screens;
@@ -60,9 +68,7 @@ TEST_F(AppDelegateTest, TheItemTogglesThePopoverAndShowsAReceivedCode) {
     EXPECT_TRUE(popover.isShown());
     EXPECT_TRUE(delegate.app().receiver().isPopoverVisible());
 
-    const Instant now = actor.now();
-    delegate.app().receiver().setLatest(LatestCode{
-        "Work", "github", "123456", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    receive();
     EXPECT_EQ(item.attributedTitle.text, "123 456");
     EXPECT_EQ(item.image, StatusItemPresenter::statusImage(true));
 
@@ -75,9 +81,7 @@ TEST_F(AppDelegateTest, TheItemTogglesThePopoverAndShowsAReceivedCode) {
 
 TEST_F(AppDelegateTest, QuittingTidiesTheClipboardAndANewerCopyEndsThisOne) {
     delegate.applicationDidFinishLaunching();
-    const Instant now = actor.now();
-    delegate.app().receiver().setLatest(LatestCode{
-        "Work", "github", "654321", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    receive("654321");
     pasteboard.clearContents();
     pasteboard.setString("654321", Pasteboard::stringType);
     delegate.applicationWillTerminate();
@@ -97,9 +101,7 @@ TEST_F(AppDelegateTest, ALaterRunOpensNothingByItself) {
 
     // Nor does it build the popover's content until the item is clicked.
     EXPECT_EQ(popover.contentView, nullptr);
-    const Instant now = actor.now();
-    delegate.app().receiver().setLatest(LatestCode{
-        "Work", "github", "123456", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    receive();
     item.activate(QPoint(1200, 12));
     actor.runUntilIdle();
     ASSERT_TRUE(popover.isShown());
@@ -120,9 +122,7 @@ TEST_F(AppDelegateTest, WithoutAGroupContainerTheItemAndThePopoverStillWork) {
     EXPECT_TRUE(popover.isShown());
     EXPECT_FALSE(delegate.app().receiver().store().has_value());
 
-    const Instant now = actor.now();
-    delegate.app().receiver().setLatest(LatestCode{
-        "Work", "github", "123456", "iPhone", addingSeconds(now, -1), now, addingSeconds(now, 60)});
+    receive();
     EXPECT_EQ(item.attributedTitle.text, "123 456");
 }
 

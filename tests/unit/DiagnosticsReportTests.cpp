@@ -46,22 +46,13 @@ TEST(DiagnosticsReportTest, AFreshReceiverReadsLineByLine) {
     EXPECT_FALSE(report.endsWith('\n'));
 }
 
-TEST(DiagnosticsReportTest, TheCloudInUseFollowsTheCheckedLineOnceKnown) {
+TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
     SetupProbe probe;
+    probe.cloud = {CloudAccountState::Kind::signedIn, {}};
     probe.cloudBackend = {CloudBackendInfo::Kind::web,
                           true,
                           "iCloud on the web (iCloud.net.brontal.zorvik, production)",
                           {}};
-    const QStringList lines = linesOf(probe, freshInfo());
-    ASSERT_EQ(lines.size(), 16);
-    EXPECT_EQ(lines[1], "Checked: never");
-    EXPECT_EQ(lines[2], "Cloud: iCloud on the web (iCloud.net.brontal.zorvik, production)");
-    EXPECT_EQ(lines[3], "[WAIT] iCloud: checking\u2026");
-}
-
-TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
-    SetupProbe probe;
-    probe.cloud = {CloudAccountState::Kind::signedIn, {}};
     probe.pushRegistered = false;
     probe.pushError = "denied";
     probe.subscriptionSaved = true;
@@ -75,26 +66,27 @@ TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
     info.layout = "below the item";
 
     const QStringList lines = linesOf(probe, info);
-    ASSERT_EQ(lines.size(), 16) << "the layout note adds the sixteenth line";
+    ASSERT_EQ(lines.size(), 17) << "the cloud in use and the layout note add a line each";
     EXPECT_EQ(lines[1], "Checked: 2025-03-07T08:41:05Z") << "fractions are dropped";
-    EXPECT_EQ(lines[2], "[OK] iCloud: signed in");
-    EXPECT_EQ(lines[9], "Push registered: no (denied)");
-    EXPECT_EQ(lines[10], "Subscription saved: yes");
-    EXPECT_EQ(lines[11], "Last push: 2025-03-07T08:40:00Z") << "no poll sentence after a push";
-    EXPECT_EQ(lines[12], "Last fetch: 2025-03-07T08:40:01Z \u2014 no pending code");
-    EXPECT_EQ(lines[13], "Layout: below the item");
-    EXPECT_EQ(lines[14], "Last received: code at 2025-03-07T08:40:59Z")
+    EXPECT_EQ(lines[2], "Cloud: iCloud on the web (iCloud.net.brontal.zorvik, production)");
+    EXPECT_EQ(lines[3], "[OK] iCloud: signed in");
+    EXPECT_EQ(lines[10], "Push registered: no (denied)");
+    EXPECT_EQ(lines[11], "Subscription saved: yes");
+    EXPECT_EQ(lines[12], "Last push: 2025-03-07T08:40:00Z") << "no poll sentence after a push";
+    EXPECT_EQ(lines[13], "Last fetch: 2025-03-07T08:40:01Z \u2014 no pending code");
+    EXPECT_EQ(lines[14], "Layout: below the item");
+    EXPECT_EQ(lines[15], "Last received: code at 2025-03-07T08:40:59Z")
         << "no account name gives the word code";
-    EXPECT_EQ(lines[15], "Last error: The operation couldn’t be completed.");
+    EXPECT_EQ(lines[16], "Last error: The operation couldn’t be completed.");
 
     probe.lastReceivedName = "Work GitHub";
     probe.subscriptionError = "quota";
     probe.subscriptionSaved.reset();
     info.layout.reset();
     const QStringList again = linesOf(probe, info);
-    ASSERT_EQ(again.size(), 15) << "no layout note, no blank line";
-    EXPECT_EQ(again[10], "Subscription saved: pending (quota)");
-    EXPECT_EQ(again[13], "Last received: Work GitHub at 2025-03-07T08:40:59Z");
+    ASSERT_EQ(again.size(), 16) << "no layout note, no blank line";
+    EXPECT_EQ(again[11], "Subscription saved: pending (quota)");
+    EXPECT_EQ(again[14], "Last received: Work GitHub at 2025-03-07T08:40:59Z");
 }
 
 TEST(DiagnosticsReportTest, ThePollIntervalIsWrittenAsWholeSeconds) {

@@ -32,6 +32,13 @@ public:
 
 const QString kScreenPart =
     QStringLiteral("screen height 1050; screens 1920\u00d71080 @2x usable 1050 (main)");
+// Shown under the anchor and measured: centred, as tall as the content (none yet).
+const QString kFirstNote =
+    kScreenPart + QStringLiteral("; popover 0×0 y 1069…1069, usable y 0…1050, overflow 0");
+// Qt's (1800, 10) on a 1080-point main screen: a 2-point square whose top is at y 1071.
+const QString kShowUnderAnchor = QStringLiteral("showRelativeTo(1799,1069 2×2, minY)");
+// Just above the top-right corner of the usable area.
+const QString kShowAtCorner = QStringLiteral("showRelativeTo(1918,1050 2×2, minY)");
 
 class PopoverPresenterTest : public CodeReceiverTest {
 protected:
@@ -55,8 +62,20 @@ protected:
         popover.calls.clear();
     }
 
-    // A window of 340 × 1000 points whose bottom lies 25 points below the usable area.
-    static QRectF overflowingFrame() { return {1630, -25, 340, 1000}; }
+    // Shown, then a window of 340 × 1000 points whose bottom lies 25 points below the usable
+    // area, reported. Returns the first log line of the report.
+    std::size_t overflow() {
+        showAndSettle();
+        const std::size_t firstLine = log.lines.size();
+        popover.pinnedFrame = QRectF(1630, -25, 340, 1000);
+        presenter->popoverContentSizeChanged(340, 1000);
+        return firstLine;
+    }
+
+    void clickElsewhere() {
+        popover.clickElsewhere();
+        actor.runUntilIdle();
+    }
 
     const QPoint anchor{1800, 10};
     FakeScreens screens;
@@ -65,154 +84,103 @@ protected:
     std::unique_ptr<PopoverPresenter> presenter;
 };
 
-// --- Showing and closing ---
-
 TEST_F(PopoverPresenterTest, BecomesThePopoversDelegateWithAnimationOn) {
     EXPECT_TRUE(popover.animates());
     EXPECT_TRUE(popover.didShow);
     EXPECT_TRUE(popover.didClose);
-
     presenter.reset();
-
     EXPECT_FALSE(popover.didShow);
     EXPECT_FALSE(popover.didClose);
 }
 
-TEST_F(PopoverPresenterTest, ShowsBelowTheActivationPointFlippedIntoScreenCoordinates) {
+TEST_F(PopoverPresenterTest, ShowsBelowTheActivationPointAndMeasuresOnTheNextTurn) {
     presenter->togglePopover(anchor);
-
-    // Qt's (1800, 10) on a 1080-point main screen: a 2-point square whose top is at y 1071.
-    EXPECT_THAT(popover.calls, ElementsAre("showRelativeTo(1799,1069 2×2, minY)", "makeKeyWindow()",
-                                           "activate()"));
+    EXPECT_THAT(popover.calls, ElementsAre(kShowUnderAnchor, "makeKeyWindow()", "activate()"));
     EXPECT_TRUE(popover.isShown());
     EXPECT_EQ(popoverScreen.height(), 1050);
     EXPECT_EQ(presenter->layoutNote(), kScreenPart);
+    EXPECT_FALSE(receiver->isPopoverVisible());
+
+    actor.runUntilIdle();
+    EXPECT_TRUE(receiver->isPopoverVisible());
+    EXPECT_EQ(presenter->layoutNote(), kFirstNote);
+    EXPECT_EQ(receiver->info().layout, kFirstNote);
 }
 
 TEST_F(PopoverPresenterTest, MeasuresTheContentAtThreeHundredFortyPointsBeforeShowing) {
     MeasuredContent content;
     presenter->setContentView(&content);
     popover.calls.clear();
-
     presenter->showPopover(anchor);
-
     EXPECT_EQ(content.askedWidth, 340);
     ASSERT_GE(popover.calls.size(), 2);
     EXPECT_EQ(popover.calls[0], "setContentSize(340×612)");
-    EXPECT_TRUE(popover.calls[1].startsWith("showRelativeTo("));
+    EXPECT_EQ(popover.calls[1], kShowUnderAnchor);
 }
 
-TEST_F(PopoverPresenterTest, ShowingTellsTheReceiverAndMeasuresOnTheNextTurn) {
-    presenter->togglePopover(anchor);
-    EXPECT_FALSE(receiver->isPopoverVisible());
-    EXPECT_EQ(presenter->layoutNote(), kScreenPart);
-
-    actor.runUntilIdle();
-
-    EXPECT_TRUE(receiver->isPopoverVisible());
-    // Centred under the anchor, as tall as the content (none yet).
-    const QString measured = kScreenPart + QStringLiteral(
-                                               "; popover 0×0 y 1069…1069, usable y 0…1050, "
-                                               "overflow 0");
-    EXPECT_EQ(presenter->layoutNote(), measured);
-    EXPECT_EQ(receiver->info().layout, measured);
-}
-
-TEST_F(PopoverPresenterTest, TogglingWhileShownClosesItAndTheReceiverLearnsItIsHidden) {
+TEST_F(PopoverPresenterTest, ClosingTellsTheReceiverAndOnlyTheFirstCloseOfTheFirstRunEndsIt) {
+    ASSERT_TRUE(receiver->firstRun());
     showAndSettle();
     ASSERT_TRUE(receiver->isPopoverVisible());
-
-    presenter->togglePopover(anchor);
+    presenter->togglePopover(anchor);  // toggling while shown closes it
     actor.runUntilIdle();
-
     EXPECT_THAT(popover.calls, ElementsAre("performClose()"));
     EXPECT_FALSE(popover.isShown());
     EXPECT_FALSE(receiver->isPopoverVisible());
-}
-
-TEST_F(PopoverPresenterTest, ClosingTheFirstPopoverOfTheFirstRunEndsIt) {
-    ASSERT_TRUE(receiver->firstRun());
-    showAndSettle();
-
-    popover.clickElsewhere();
-    actor.runUntilIdle();
-
     EXPECT_FALSE(receiver->firstRun());
     EXPECT_TRUE(defaults.boolForKey("firstRunDone"));
-    EXPECT_FALSE(receiver->isPopoverVisible());
-}
 
-TEST_F(PopoverPresenterTest, LaterClosesWriteNothing) {
-    showAndSettle();
-    popover.clickElsewhere();
-    actor.runUntilIdle();
     // Whatever is stored now must stay as it is.
     defaults.setBool(false, "firstRunDone");
-
     showAndSettle();
-    popover.clickElsewhere();
-    actor.runUntilIdle();
-
+    clickElsewhere();
+    EXPECT_FALSE(receiver->isPopoverVisible());
     EXPECT_FALSE(defaults.boolForKey("firstRunDone"));
-    EXPECT_FALSE(receiver->firstRun());
 }
 
 TEST_F(PopoverPresenterTest, WithNoScreenItStillOpensAtNineHundredAndMeasuresNothing) {
     screens.attached.clear();
     popover.screen.reset();
     popoverScreen.setHeight(700);
-
     presenter->showPopover(anchor);
     actor.runUntilIdle();
-
     EXPECT_TRUE(popover.isShown());
     EXPECT_TRUE(receiver->isPopoverVisible());
     EXPECT_EQ(popoverScreen.height(), 900);
-    EXPECT_EQ(presenter->layoutNote(), QStringLiteral("screen height 900; screens "));
+    EXPECT_EQ(presenter->layoutNote(), "screen height 900; screens ");
     EXPECT_EQ(receiver->info().layout, std::nullopt);
 }
 
-TEST_F(PopoverPresenterTest, WithoutAnyAnchorItHangsFromTheTopRightOfTheUsableArea) {
+// Hosts that send no position report every click at the origin: the last known place serves.
+TEST_F(PopoverPresenterTest, WithoutAnAnchorItHangsFromTheUsableAreasCornerOrTheLastKnownPlace) {
     presenter->showPopover();
-
-    EXPECT_EQ(popover.callsTo("showRelativeTo").value(0), "showRelativeTo(1918,1050 2×2, minY)");
-}
-
-TEST_F(PopoverPresenterTest, AClickReportedAtTheOriginKeepsTheLastKnownPlace) {
     presenter->togglePopover(QPoint(0, 0));
-    EXPECT_EQ(popover.callsTo("showRelativeTo").value(0), "showRelativeTo(1918,1050 2×2, minY)")
-        << "hosts that send no position get the top-right corner, not the screen's origin";
+    presenter->togglePopover(QPoint(0, 0));
+    EXPECT_EQ(popover.calls.filter("showRelativeTo"), (QStringList{kShowAtCorner, kShowAtCorner}));
     presenter->togglePopover(QPoint(0, 0));
     popover.calls.clear();
 
     showAndSettle();
     presenter->togglePopover(anchor);
     presenter->togglePopover(QPoint(0, 0));
-    EXPECT_EQ(popover.callsTo("showRelativeTo").value(0), "showRelativeTo(1799,1069 2×2, minY)");
+    EXPECT_EQ(popover.calls.filter("showRelativeTo"), QStringList{kShowUnderAnchor});
 }
 
-// --- Size reports ---
+TEST_F(PopoverPresenterTest, NoWidthTheSameSizeOrAClosedPopoverMeasuresNothing) {
+    presenter->checkPopoverLayout(true);
+    presenter->popoverContentSizeChanged(340, 500);  // closed: only set
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×500)"));
+    EXPECT_FALSE(actor.hasQueuedJobs());
+    EXPECT_EQ(presenter->layoutNote(), QString());
+    EXPECT_EQ(receiver->info().layout, std::nullopt);
 
-TEST_F(PopoverPresenterTest, AReportWithNoWidthIsIgnored) {
     showAndSettle();
     const QString note = presenter->layoutNote();
-
     presenter->popoverContentSizeChanged(0, 400);
     presenter->popoverContentSizeChanged(340, -1);
-
-    EXPECT_THAT(popover.calls, IsEmpty());
     EXPECT_FALSE(actor.hasQueuedJobs());
-    EXPECT_EQ(presenter->layoutNote(), note);
-}
-
-TEST_F(PopoverPresenterTest, AReportEqualToTheContentSizeChangesAndMeasuresNothing) {
-    popover.size = QSizeF(340, 500);
-    showAndSettle();
-    const QString note = presenter->layoutNote();
-
     presenter->popoverContentSizeChanged(340, 500);
     actor.runUntilIdle();
-
     EXPECT_THAT(popover.calls, IsEmpty());
     EXPECT_EQ(presenter->layoutNote(), note);
 }
@@ -220,35 +188,19 @@ TEST_F(PopoverPresenterTest, AReportEqualToTheContentSizeChangesAndMeasuresNothi
 TEST_F(PopoverPresenterTest, ANewSizeIsSetAndMeasuredOnTheNextTurnWhileShown) {
     showAndSettle();
     popover.pinnedFrame = QRectF(1630, 300, 340, 500);
-
     presenter->popoverContentSizeChanged(340, 500);
     EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×500)"));
     EXPECT_TRUE(actor.hasQueuedJobs());
     actor.runUntilIdle();
-
     EXPECT_TRUE(presenter->layoutNote().endsWith(
-        QStringLiteral("; popover 340×500 y 300…800, usable y 0…1050, overflow 0")));
+        "; popover 340×500 y 300…800, usable y 0…1050, overflow 0"));
     EXPECT_EQ(popover.shows, 1);
 }
 
-TEST_F(PopoverPresenterTest, ANewSizeWhileClosedIsOnlySet) {
-    presenter->popoverContentSizeChanged(340, 500);
-
-    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×500)"));
-    EXPECT_FALSE(actor.hasQueuedJobs());
-}
-
-// --- Overflow ---
-
 TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
-    showAndSettle();
-    const QString before = presenter->layoutNote();
-    const std::size_t firstLine = log.lines.size();
-    popover.pinnedFrame = overflowingFrame();
-
-    presenter->popoverContentSizeChanged(340, 1000);
+    const std::size_t firstLine = overflow();
+    const QString before = kFirstNote;
     actor.runUntilIdle();
-
     const QString part =
         QStringLiteral("; popover 340×1000 y -25…975, usable y 0…1050, overflow 25");
     EXPECT_EQ(presenter->layoutNote(), before + part + QStringLiteral(" \u2192 re-shown"));
@@ -257,9 +209,8 @@ TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
                 ElementsAre("Zorvik: popover overflowed by 25 pt, re-showing"));
     EXPECT_EQ(log.lines.back().subsystem, "net.brontal.zorvik");
     EXPECT_EQ(log.lines.back().category, "shell");
-    EXPECT_THAT(popover.calls,
-                ElementsAre("setContentSize(340×1000)", "setAnimates(false)", "close()",
-                            "showRelativeTo(1799,1069 2×2, minY)", "setAnimates(true)"));
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×1000)", "setAnimates(false)",
+                                           "close()", kShowUnderAnchor, "setAnimates(true)"));
     EXPECT_TRUE(presenter->isReshowing());
     // The close and show of the re-show never reached the receiver.
     EXPECT_TRUE(receiver->isPopoverVisible());
@@ -268,7 +219,6 @@ TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
     actor.advance(0.29);
     EXPECT_TRUE(presenter->isReshowing());
     actor.advance(0.01);
-
     EXPECT_FALSE(presenter->isReshowing());
     EXPECT_EQ(presenter->layoutNote(), before + part + QStringLiteral(" \u2192 re-shown") + part);
     EXPECT_EQ(receiver->info().layout, presenter->layoutNote());
@@ -277,21 +227,15 @@ TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
 }
 
 TEST_F(PopoverPresenterTest, ASecondSizeChangeWithinTheGuardDoesNotReShowAgain) {
-    showAndSettle();
-    const std::size_t firstLine = log.lines.size();
-    popover.pinnedFrame = overflowingFrame();
-    presenter->popoverContentSizeChanged(340, 1000);
+    const std::size_t firstLine = overflow();
     actor.runUntilIdle();
     ASSERT_EQ(popover.shows, 2);
-
     actor.advance(0.1);
     presenter->popoverContentSizeChanged(340, 990);
     actor.runUntilIdle();
-
     EXPECT_EQ(popover.shows, 2);
     EXPECT_TRUE(presenter->layoutNote().endsWith(
-        QStringLiteral(" \u2192 re-shown; popover 340×1000 y -25…975, usable y 0…1050, "
-                       "overflow 25")));
+        " \u2192 re-shown; popover 340×1000 y -25…975, usable y 0…1050, overflow 25"));
     actor.advance(0.5);
     EXPECT_EQ(popover.shows, 2);
     EXPECT_EQ(logSince(firstLine).size(), 1);
@@ -313,48 +257,22 @@ TEST_F(PopoverPresenterTest, TheNoteMeasuresTheWindowAgainstTheUsableAreaInWhole
     EXPECT_EQ(popover.shows, 1) << "measuring alone never re-shows";
 }
 
-TEST_F(PopoverPresenterTest, NothingIsMeasuredWhileClosed) {
-    presenter->checkPopoverLayout(true);
-
-    EXPECT_EQ(presenter->layoutNote(), QString());
-    EXPECT_EQ(receiver->info().layout, std::nullopt);
-}
-
 TEST_F(PopoverPresenterTest, WorkScheduledForAPresenterThatIsGoneDoesNothing) {
-    showAndSettle();
-    popover.pinnedFrame = overflowingFrame();
-    presenter->popoverContentSizeChanged(340, 1000);
+    overflow();
     presenter.reset();
-
     actor.runUntilIdle();
     actor.advance(1);
-
     EXPECT_EQ(popover.shows, 1);
 }
 
-// --- Screens ---
-
-TEST_F(PopoverPresenterTest, DescribesEveryScreenInTheSystemsOrder) {
-    screens.attached = {
-        FakeScreens::mainScreen(1920, 1080, 30, 2),
-        {QRectF(1920, 0, 2560, 1440), QRectF(1920, 0, 2560, 1415.9), 1.5, false},
-    };
-
-    EXPECT_EQ(presenter->screensDescription(),
-              QStringLiteral("; screens 1920\u00d71080 @2x usable 1050 (main), "
-                             "2560\u00d71440 @1x usable 1415"));
-}
-
-TEST_F(PopoverPresenterTest, UsesTheUsableHeightOfTheScreenUnderTheAnchor) {
+TEST_F(PopoverPresenterTest, DescribesEveryScreenAndUsesTheOneUnderTheAnchor) {
     // A second screen to the right of the main one, tops aligned.
-    screens.attached = {
-        FakeScreens::mainScreen(1920, 1080, 30, 2),
-        {QRectF(1920, -360, 2560, 1440), QRectF(1920, -360, 2560, 1400), 1, false},
-    };
-
+    screens.attached.push_back(
+        {QRectF(1920, -360, 2560, 1440), QRectF(1920, -360, 2560, 1415.9), 1.5, false});
+    EXPECT_EQ(presenter->screensDescription(),
+              "; screens 1920\u00d71080 @2x usable 1050 (main), 2560\u00d71440 @1x usable 1415");
     presenter->showPopover(QPoint(3000, 10));
-
-    EXPECT_EQ(popoverScreen.height(), 1400);
+    EXPECT_EQ(popoverScreen.height(), 1415.9);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The setup checklist in the popover, over a receiver wired to fakes on virtual time: the folded
 // header and its summary, the rows with their symbols, spinners, details and controls, the
 // header's animated fold, the row buttons, the switch bound to the login item, and Re-check.
+// Which row has which texts is the rows' own, tested with them; here they are drawn.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <functional>
 #include <memory>
 
 #include "ActivitySpinner.h"
@@ -26,12 +28,6 @@ namespace {
 using testing::ElementsAre;
 
 const QString kWelcome = QStringLiteral("Welcome \u2014 let's check this Mac");
-const QString kAutoFillDetail =
-    QStringLiteral("In Safari, the code appears in the field as From Zorvik.");
-const QString kNotSignedInDetail =
-    QStringLiteral("Sign in with the same Apple Account as your iPhone.");
-const QStringList kKinds{"cloud",         "syncKey",       "push",     "autoFill",
-                         "notifications", "launchAtLogin", "firstCode"};
 
 // What a widget draws: where its ink lies and how many pixels carry a given colour.
 struct Ink {
@@ -39,37 +35,32 @@ struct Ink {
     QColor background;
 
     static Ink of(QWidget* widget) {
-        Ink ink{widget->grab().toImage().convertToFormat(QImage::Format_ARGB32), {}};
+        QImage image = widget->grab().toImage().convertToFormat(QImage::Format_ARGB32);
         // Every symbol leaves its top-left pixel empty.
-        ink.background = ink.image.pixelColor(0, 0);
-        return ink;
+        return {image, image.pixelColor(0, 0)};
     }
-
     static int distance(const QColor& a, const QColor& b) {
         return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
                std::abs(a.blue() - b.blue());
     }
-
+    void each(const std::function<void(int, int, const QColor&)>& pixel) const {
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                pixel(x, y, image.pixelColor(x, y));
+            }
+        }
+    }
     // The pixels that differ clearly from the background.
     QRect bounds() const {
         QRect inked;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                if (distance(image.pixelColor(x, y), background) > 60) {
-                    inked |= QRect(x, y, 1, 1);
-                }
-            }
-        }
+        each([&](int x, int y, const QColor& c) {
+            inked |= distance(c, background) > 60 ? QRect(x, y, 1, 1) : QRect();
+        });
         return inked;
     }
-
     int pixelsNear(const QColor& color) const {
         int count = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                count += distance(image.pixelColor(x, y), color) < 40 ? 1 : 0;
-            }
-        }
+        each([&](int, int, const QColor& c) { count += distance(c, color) < 40 ? 1 : 0; });
         return count;
     }
 };
@@ -79,7 +70,7 @@ protected:
     void SetUp() override { make(); }
 
     // The view hosted as the popover hosts it: 340 wide, padded 16 and 12.
-    SetupChecklistView& makeView() {
+    void makeView() {
         host = std::make_unique<QWidget>();
         host->setFixedWidth(340);
         auto* layout = new QVBoxLayout(host.get());
@@ -91,7 +82,6 @@ protected:
         layout->addWidget(view);
         host->show();
         QApplication::processEvents();
-        return *view;
     }
 
     void runChecks() {
@@ -113,52 +103,41 @@ protected:
         EXPECT_NE(found, nullptr) << "no " << name.toStdString();
         return found;
     }
-    QWidget* row(const QString& kind) const { return child(QStringLiteral("row.") + kind); }
-    // Whether `widget` shows whenever `within` (the view, or its row) shows.
-    bool showing(QWidget* widget, QWidget* within = nullptr) const {
-        return widget && widget->isVisibleTo(within ? within : view);
+    QWidget* row(const QString& kind) const { return child("row." + kind); }
+    // Whether `name` in the row of `kind` shows whenever the row shows.
+    bool showing(const QString& kind, const QString& name) const {
+        return child(name, row(kind))->isVisibleTo(row(kind));
     }
-    bool rowsShowing() const { return showing(child<FoldingBox>(QStringLiteral("rows"))); }
-
+    bool rowsShowing() const { return child("rows")->isVisibleTo(view); }
     QString text(const QString& name, QWidget* in = nullptr) const {
-        const auto* label = child<QLabel>(name, in);
-        return label ? label->text() : QString();
+        return child<QLabel>(name, in)->text();
     }
-    QString title(const QString& kind) const { return text(QStringLiteral("title"), row(kind)); }
-    bool detailShowing(const QString& kind) const {
-        return showing(child<QLabel>(QStringLiteral("detail"), row(kind)), row(kind));
-    }
-    bool spinnerShowing(const QString& kind) const {
-        return showing(child<ActivitySpinner>(QStringLiteral("spinner"), row(kind)), row(kind));
-    }
+    QString title(const QString& kind) const { return text("title", row(kind)); }
     QPushButton* button(const QString& kind) const {
-        return child<QPushButton>(QStringLiteral("button"), row(kind));
+        return child<QPushButton>("button", row(kind));
     }
     ToggleSwitch* toggle(const QString& kind) const {
-        return child<ToggleSwitch>(QStringLiteral("switch"), row(kind));
+        return child<ToggleSwitch>("switch", row(kind));
     }
     // The round mark of a pending or info row, when it shows.
     StatusDot* mark(const QString& kind) const {
-        auto* dot = child<StatusDot>(QStringLiteral("mark"), row(kind));
-        return showing(dot, row(kind)) ? dot : nullptr;
+        auto* dot = child<StatusDot>("mark", row(kind));
+        return dot->isVisibleTo(row(kind)) ? dot : nullptr;
     }
-    Ink symbolInk(const QString& kind) const {
-        return Ink::of(child(QStringLiteral("symbol"), row(kind)));
-    }
+    Ink symbolInk(const QString& kind) const { return Ink::of(child("symbol", row(kind))); }
 
-    QAbstractButton* header() const { return child<QAbstractButton>(QStringLiteral("header")); }
-    QString headerTitle() const { return text(QStringLiteral("headerTitle")); }
+    QAbstractButton* header() const { return child<QAbstractButton>("header"); }
     QString summary() const {
-        auto* label = child<QLabel>(QStringLiteral("headerSummary"));
-        return showing(label) ? label->text() : QStringLiteral("<hidden>");
+        auto* label = child<QLabel>("headerSummary");
+        return label->isVisibleTo(view) ? label->text() : QStringLiteral("<hidden>");
     }
     // The header's dot colour, or nothing while it is hidden.
     std::optional<QColor> headerDot() const {
-        auto* dot = child<StatusDot>(QStringLiteral("headerDot"));
-        return showing(dot) ? std::optional<QColor>(dot->color()) : std::nullopt;
+        auto* dot = child<StatusDot>("headerDot");
+        return dot->isVisibleTo(view) ? std::optional<QColor>(dot->color()) : std::nullopt;
     }
     // The chevron's ink: taller than wide points right, wider than tall points down.
-    QRect chevronInk() const { return Ink::of(child(QStringLiteral("chevron"))).bounds(); }
+    QRect chevronInk() const { return Ink::of(child("chevron")).bounds(); }
 
     // How many spinners are turning; each waits on one timer.
     std::size_t spinning() const {
@@ -178,111 +157,71 @@ protected:
     SetupChecklistView* view = nullptr;
 };
 
-// The folded header.
-
-TEST_F(SetupChecklistViewTest, FoldedHeaderCountsWhatNeedsTheUserWithAnOrangeDot) {
-    remote.registered = true;
-    identityStore.enabled = false;  // AutoFill off; notifications not asked yet
-    runChecks();
+TEST_F(SetupChecklistViewTest, FoldedHeaderCountsWhatNeedsTheUserAndTheFirstRunIsWelcomed) {
+    ASSERT_TRUE(receiver->firstRun());
     makeView();
-    settings.setSetupCollapsed(true);
-    EXPECT_EQ(summary(), "2 items to check");
-    EXPECT_EQ(headerDot(), orange());
-    EXPECT_EQ(headerTitle(), "Setup");
-    EXPECT_FALSE(rowsShowing());
-    EXPECT_EQ(header()->accessibleName(), "Show setup");
-}
-
-TEST_F(SetupChecklistViewTest, FoldedHeaderWhenReadyIsGreenAndWaitsForTheFirstCode) {
-    makeEverythingReady();
-    runChecks();
-    makeView();
-    ASSERT_TRUE(settings.setupCollapsed()) << "the receiver folds a checklist that needs nothing";
-    EXPECT_EQ(summary(), "ready, waiting for your first code");
-    EXPECT_EQ(headerDot(), green());
-    EXPECT_FALSE(rowsShowing());
-}
-
-TEST_F(SetupChecklistViewTest, UnfoldedHeaderHasNoDotNorSummary) {
-    makeView();
-    settings.setSetupCollapsed(false);
+    ASSERT_FALSE(settings.setupCollapsed()) << "a fresh probe needs attention";
+    EXPECT_EQ(text("headerTitle"), kWelcome);
     EXPECT_EQ(headerDot(), std::nullopt);
     EXPECT_EQ(summary(), "<hidden>");
     EXPECT_TRUE(rowsShowing());
     EXPECT_EQ(header()->accessibleName(), "Hide setup");
-}
-
-TEST_F(SetupChecklistViewTest, FirstRunWelcomesOnlyWhileUnfolded) {
-    ASSERT_TRUE(receiver->firstRun());
-    makeView();
-    ASSERT_FALSE(settings.setupCollapsed()) << "a fresh probe needs attention";
-    EXPECT_EQ(headerTitle(), kWelcome);
-    EXPECT_TRUE(rowsShowing());
-    EXPECT_EQ(title("cloud"), "iCloud: checking\u2026");
 
     settings.setSetupCollapsed(true);
-    EXPECT_EQ(headerTitle(), "Setup");
+    EXPECT_EQ(text("headerTitle"), "Setup");
     EXPECT_EQ(summary(), "5 items to check");
+    EXPECT_EQ(headerDot(), orange());
     EXPECT_FALSE(rowsShowing());
+    EXPECT_EQ(header()->accessibleName(), "Show setup");
 
     settings.setSetupCollapsed(false);
-    EXPECT_EQ(headerTitle(), kWelcome);
+    EXPECT_EQ(text("headerTitle"), kWelcome) << "welcomed only while unfolded";
     receiver->setFirstRun(false);
-    EXPECT_EQ(headerTitle(), "Setup");
+    EXPECT_EQ(text("headerTitle"), "Setup");
 }
-
-// The rows.
 
 TEST_F(SetupChecklistViewTest, ShowsTheSevenRowsInOrderNamedByKind) {
     makeView();
     QStringList kinds;
-    QWidget* content = child(QStringLiteral("rowsContent"));
-    for (int i = 0; i < content->layout()->count(); ++i) {
-        QWidget* widget = content->layout()->itemAt(i)->widget();
-        if (widget && widget->objectName().startsWith(QStringLiteral("row."))) {
+    QLayout* rows = child("rowsContent")->layout();
+    for (int i = 0; i < rows->count(); ++i) {
+        QWidget* widget = rows->itemAt(i)->widget();
+        if (widget && widget->objectName().startsWith("row.")) {
             kinds.append(widget->objectName().mid(4));
         }
     }
-    EXPECT_EQ(kinds, kKinds);
-    EXPECT_EQ(title("firstCode"),
-              "Waiting for your first code \u2014 tap any account in Zorvik on your iPhone");
-    EXPECT_TRUE(spinnerShowing("firstCode"));
-    auto* recheck = child<QPushButton>(QStringLiteral("recheckButton"));
+    EXPECT_EQ(kinds, (QStringList{"cloud", "syncKey", "push", "autoFill", "notifications",
+                                  "launchAtLogin", "firstCode"}));
+    EXPECT_EQ(title("cloud"), "iCloud: checking\u2026");
+    auto* recheck = child<QPushButton>("recheckButton");
     EXPECT_EQ(recheck->text(), "Re-check");
     EXPECT_FALSE(recheck->icon().isNull());
-    EXPECT_TRUE(showing(recheck));
+    EXPECT_TRUE(recheck->isVisibleTo(view));
 }
 
-TEST_F(SetupChecklistViewTest, PendingRowsShowAnOrangeDotAndASpinnerOnlyWhenAsked) {
-    makeView();  // a fresh probe: the cloud is being checked, push is registering
-    ASSERT_NE(mark("cloud"), nullptr);
-    EXPECT_EQ(mark("cloud")->shape(), StatusDot::Shape::filled);
-    EXPECT_EQ(mark("cloud")->color(), orange());
-    EXPECT_FALSE(spinnerShowing("cloud"));
-
-    EXPECT_EQ(title("push"), "Registering\u2026");
-    ASSERT_NE(mark("push"), nullptr);
-    EXPECT_EQ(mark("push")->color(), orange());
-    EXPECT_TRUE(spinnerShowing("push"));
-    const Ink ink = symbolInk("push");
-    EXPECT_GT(ink.pixelsNear(orange()), 30) << "the dot is drawn";
-    EXPECT_EQ(ink.pixelsNear(green()), 0);
-}
-
-TEST_F(SetupChecklistViewTest, OkAndFailedRowsShowAGreenCheckAndARedCross) {
+TEST_F(SetupChecklistViewTest, PendingRowsShowAnOrangeDotOkAGreenCheckAndFailedARedCross) {
     cloud.account = CloudContainer::noAccount;
-    remote.registered = true;
     runChecks();
     makeView();
+    // Push is still registering: an orange dot, and the spinner the row asks for.
+    EXPECT_EQ(title("push"), "Registering\u2026");
+    ASSERT_NE(mark("push"), nullptr);
+    EXPECT_EQ(mark("push")->shape(), StatusDot::Shape::filled);
+    EXPECT_EQ(mark("push")->color(), orange());
+    EXPECT_TRUE(showing("push", "spinner"));
+    const Ink dot = symbolInk("push");
+    EXPECT_GT(dot.pixelsNear(orange()), 30) << "the dot is drawn";
+    EXPECT_EQ(dot.pixelsNear(green()), 0);
+
     EXPECT_EQ(title("cloud"), "iCloud: not signed in");
     EXPECT_EQ(mark("cloud"), nullptr);
-    Ink cross = symbolInk("cloud");
+    EXPECT_FALSE(showing("cloud", "spinner"));
+    const Ink cross = symbolInk("cloud");
     EXPECT_GT(cross.pixelsNear(red()), 40);
     EXPECT_EQ(cross.pixelsNear(green()), 0);
 
-    EXPECT_EQ(title("syncKey"), "Key received from your iPhone");
     EXPECT_EQ(mark("syncKey"), nullptr);
-    Ink check = symbolInk("syncKey");
+    const Ink check = symbolInk("syncKey");
     EXPECT_GT(check.pixelsNear(green()), 40);
     EXPECT_EQ(check.pixelsNear(red()), 0);
     // Moved down by 2; the circle's outermost pixels are faint.
@@ -290,50 +229,38 @@ TEST_F(SetupChecklistViewTest, OkAndFailedRowsShowAGreenCheckAndARedCross) {
     EXPECT_LE(check.bounds().top(), 3);
 }
 
-// Every row is drawn the same way; which row has which texts is the rows' own, tested there.
-TEST_F(SetupChecklistViewTest, FailedRowsExplainAndOfferTheirButton) {
-    cloud.account = CloudContainer::noAccount;
-    runChecks();
-    makeView();
-    EXPECT_TRUE(detailShowing("cloud"));
-    EXPECT_EQ(text(QStringLiteral("detail"), row("cloud")), kNotSignedInDetail);
-    EXPECT_TRUE(showing(button("cloud"), row("cloud")));
-    EXPECT_EQ(button("cloud")->text(), "Open iCloud settings");
-
-    // Rows without an action or a detail show neither.
-    EXPECT_FALSE(detailShowing("firstCode"));
-    EXPECT_FALSE(showing(button("firstCode"), row("firstCode")));
-    EXPECT_FALSE(showing(toggle("firstCode"), row("firstCode")));
-}
-
-TEST_F(SetupChecklistViewTest, AnOkRowHidesItsDetailButAutoFillKeepsIt) {
+TEST_F(SetupChecklistViewTest, DetailsAndButtonsShowWhereTheRowHasThemAndAnOkRowHidesItsDetail) {
     cloud.account = CloudContainer::noAccount;
     identityStore.enabled = false;
+    keychain.items.clear();
     runChecks();
     makeView();
-    ASSERT_TRUE(detailShowing("cloud"));
-    ASSERT_TRUE(showing(button("autoFill"), row("autoFill")));
+    EXPECT_TRUE(showing("cloud", "detail"));
+    EXPECT_EQ(text("detail", row("cloud")), "Sign in with the same Apple Account as your iPhone.");
+    EXPECT_TRUE(showing("cloud", "button"));
+    EXPECT_EQ(button("cloud")->text(), "Open iCloud settings");
+    // A pending row keeps its spinner, detail and button.
+    EXPECT_TRUE(showing("syncKey", "spinner"));
+    EXPECT_TRUE(showing("syncKey", "detail"));
+    EXPECT_EQ(button("syncKey")->text(), "Pair with iPhone\u2026");
+    EXPECT_TRUE(showing("autoFill", "button"));
+    // Rows without an action or a detail show neither.
+    for (const char* name : {"detail", "button", "switch"}) {
+        EXPECT_FALSE(showing("firstCode", name)) << name;
+    }
 
     cloud.account = CloudContainer::available;
     identityStore.enabled = true;
     runChecks();
     EXPECT_EQ(title("cloud"), "iCloud: signed in");
-    EXPECT_FALSE(detailShowing("cloud"));
-    EXPECT_FALSE(showing(button("cloud"), row("cloud")));
+    EXPECT_FALSE(showing("cloud", "detail"));
+    EXPECT_FALSE(showing("cloud", "button"));
+    // AutoFill's detail says where the code shows, so it stays.
     EXPECT_EQ(title("autoFill"), "AutoFill: on");
-    EXPECT_TRUE(detailShowing("autoFill"));
-    EXPECT_EQ(text(QStringLiteral("detail"), row("autoFill")), kAutoFillDetail);
-    EXPECT_FALSE(showing(button("autoFill"), row("autoFill")));
-}
-
-TEST_F(SetupChecklistViewTest, TheWaitingKeyRowKeepsItsSpinnerDetailAndButton) {
-    keychain.items.clear();
-    runChecks();
-    makeView();
-    EXPECT_EQ(title("syncKey"), "iCloud Keychain: waiting for the key");
-    EXPECT_TRUE(spinnerShowing("syncKey"));
-    EXPECT_TRUE(detailShowing("syncKey"));
-    EXPECT_EQ(button("syncKey")->text(), "Pair with iPhone\u2026");
+    EXPECT_EQ(text("detail", row("autoFill")),
+              "In Safari, the code appears in the field as From Zorvik.");
+    EXPECT_TRUE(showing("autoFill", "detail"));
+    EXPECT_FALSE(showing("autoFill", "button"));
 }
 
 // Its button is the one place the keyring's password prompt is asked for: the user pressed it.
@@ -342,7 +269,7 @@ TEST_F(SetupChecklistViewTest, ALockedKeyringRowOffersUnlockAndItsButtonUnlocks)
     runChecks();
     makeView();
     EXPECT_EQ(title("syncKey"), "Keyring locked");
-    EXPECT_TRUE(detailShowing("syncKey"));
+    EXPECT_TRUE(showing("syncKey", "detail"));
     EXPECT_EQ(keychain.unlocks, 0) << "nothing prompts before the user asks";
     EXPECT_EQ(button("syncKey")->text(), "Unlock");
     button("syncKey")->click();
@@ -352,13 +279,11 @@ TEST_F(SetupChecklistViewTest, ALockedKeyringRowOffersUnlockAndItsButtonUnlocks)
     EXPECT_TRUE(logSince(0).contains("keyring unlocked"));
 }
 
-// The login item.
-
 TEST_F(SetupChecklistViewTest, LaunchAtLoginRowHasOnlyTheSwitchAndARingOrACheck) {
     makeView();
     EXPECT_EQ(title("launchAtLogin"), "Launch at login: off");
-    EXPECT_TRUE(showing(toggle("launchAtLogin"), row("launchAtLogin")));
-    EXPECT_FALSE(showing(button("launchAtLogin"), row("launchAtLogin")));
+    EXPECT_TRUE(showing("launchAtLogin", "switch"));
+    EXPECT_FALSE(showing("launchAtLogin", "button"));
     EXPECT_FALSE(toggle("launchAtLogin")->isChecked());
     ASSERT_NE(mark("launchAtLogin"), nullptr);
     EXPECT_EQ(mark("launchAtLogin")->shape(), StatusDot::Shape::ring);
@@ -375,7 +300,6 @@ TEST_F(SetupChecklistViewTest, LaunchAtLoginRowHasOnlyTheSwitchAndARingOrACheck)
     EXPECT_EQ(mark("launchAtLogin"), nullptr);
     EXPECT_GT(symbolInk("launchAtLogin").pixelsNear(green()), 40);
     EXPECT_TRUE(toggle("launchAtLogin")->isChecked());
-    EXPECT_FALSE(showing(button("launchAtLogin"), row("launchAtLogin")));
 }
 
 TEST_F(SetupChecklistViewTest, TheSwitchAndTheSettingFollowEachOtherAndARefusalTurnsItBack) {
@@ -385,37 +309,27 @@ TEST_F(SetupChecklistViewTest, TheSwitchAndTheSettingFollowEachOtherAndARefusalT
     EXPECT_TRUE(settings.launchAtLogin());
     EXPECT_EQ(loginItem.registerCalls, 1);
     EXPECT_TRUE(launch->isChecked());
-
     settings.setLaunchAtLogin(false);
     EXPECT_FALSE(launch->isChecked());
     EXPECT_EQ(loginItem.unregisterCalls, 1);
-    settings.setLaunchAtLogin(true);
-    EXPECT_TRUE(launch->isChecked());
 
-    settings.setLaunchAtLogin(false);
-    loginItem.refuseWith = QStringLiteral("Operation not permitted");
+    loginItem.refuseWith = "Operation not permitted";
     launch->click();
-    EXPECT_EQ(loginItem.registerCalls, 3);
+    EXPECT_EQ(loginItem.registerCalls, 2);
     EXPECT_FALSE(settings.launchAtLogin());
     EXPECT_FALSE(launch->isChecked());
 }
 
-// Folding.
-
 TEST_F(SetupChecklistViewTest, ClickingTheHeaderFlipsTheSettingAndAnimatesTheFold) {
     makeView();
-    ASSERT_FALSE(settings.setupCollapsed());
-    auto* rows = child<FoldingBox>(QStringLiteral("rows"));
+    auto* rows = child<FoldingBox>("rows");
     const QRect down = chevronInk();
     EXPECT_GT(down.width(), down.height()) << "unfolded, the chevron points down";
 
     header()->click();
     EXPECT_TRUE(settings.setupCollapsed());
-    EXPECT_EQ(header()->accessibleName(), "Show setup");
-    EXPECT_EQ(summary(), "5 items to check");
     EXPECT_TRUE(rowsShowing()) << "the rows fold away over 0.15 s";
     EXPECT_EQ(rows->revealed(), 1.0);
-
     actor.advance(0.045);
     // Slow at the start: less than the linear 30 % of the way after 30 % of the time.
     EXPECT_GT(rows->revealed(), 0.75);
@@ -432,7 +346,6 @@ TEST_F(SetupChecklistViewTest, ClickingTheHeaderFlipsTheSettingAndAnimatesTheFol
 
     header()->click();
     EXPECT_FALSE(settings.setupCollapsed());
-    EXPECT_EQ(header()->accessibleName(), "Hide setup");
     actor.advance(0.015);
     EXPECT_TRUE(rowsShowing());
     EXPECT_GT(rows->revealed(), 0.0);
@@ -440,21 +353,17 @@ TEST_F(SetupChecklistViewTest, ClickingTheHeaderFlipsTheSettingAndAnimatesTheFol
     actor.advance(0.135);
     EXPECT_EQ(rows->revealed(), 1.0);
     EXPECT_EQ(actor.pendingTimers(), spinning()) << "the animation is over; spinners turn";
-}
 
-TEST_F(SetupChecklistViewTest, AClickDuringTheAnimationTurnsItBack) {
-    makeView();
-    auto* rows = child<FoldingBox>(QStringLiteral("rows"));
+    // A click during the animation turns it back from where it was.
     header()->click();
     actor.advance(0.075);
     const qreal halfWay = rows->revealed();
     header()->click();
     EXPECT_FALSE(settings.setupCollapsed());
     actor.advance(0.015);
-    EXPECT_GT(rows->revealed(), halfWay - 0.01) << "opens from where it was";
+    EXPECT_GT(rows->revealed(), halfWay - 0.01);
     actor.advance(0.135);
     EXPECT_EQ(rows->revealed(), 1.0);
-    EXPECT_TRUE(rowsShowing());
 }
 
 TEST_F(SetupChecklistViewTest, TheReceiverFoldsAndUnfoldsAtOnce) {
@@ -464,14 +373,13 @@ TEST_F(SetupChecklistViewTest, TheReceiverFoldsAndUnfoldsAtOnce) {
     EXPECT_TRUE(settings.setupCollapsed());
     EXPECT_FALSE(rowsShowing()) << "no animation for the receiver's own folding";
     EXPECT_EQ(summary(), "ready, waiting for your first code");
+    EXPECT_EQ(headerDot(), green());
 
-    receiver->setPushRegistration(false, QStringLiteral("no network"));
+    receiver->setPushRegistration(false, "no network");
     EXPECT_FALSE(settings.setupCollapsed());
     EXPECT_TRUE(rowsShowing());
     EXPECT_EQ(title("push"), "Push: no network");
 }
-
-// Actions.
 
 TEST_F(SetupChecklistViewTest, RowButtonsCarryOutTheirActionAndLogIt) {
     cloud.account = CloudContainer::noAccount;
@@ -480,18 +388,14 @@ TEST_F(SetupChecklistViewTest, RowButtonsCarryOutTheirActionAndLogIt) {
     runChecks();
     makeView();
     const auto before = log.lines.size();
-
     button("autoFill")->click();
     EXPECT_EQ(autoFillSettings.opened, 1);
-
     button("notifications")->click();
     EXPECT_THAT(workspace.openedURLs, ElementsAre(Workspace::notificationSettingsURL));
-
     workspace.openURLSucceeds = false;
     button("cloud")->click();
     EXPECT_EQ(workspace.openedURLs.last(), Workspace::iCloudSettingsURL);
     EXPECT_THAT(workspace.openedApplications, ElementsAre(Workspace::systemSettingsApplication));
-
     EXPECT_EQ(logSince(before),
               (QStringList{"setup action turnOnAutoFill", "setup action openNotificationSettings",
                            "setup action openICloudSettings"}));
@@ -502,38 +406,18 @@ TEST_F(SetupChecklistViewTest, RowButtonsCarryOutTheirActionAndLogIt) {
 
 TEST_F(SetupChecklistViewTest, ReCheckRunsTheChecksOnTheMainActor) {
     makeView();
-    EXPECT_EQ(title("cloud"), "iCloud: checking\u2026");
     const auto before = log.lines.size();
-    child<QPushButton>(QStringLiteral("recheckButton"))->click();
+    child<QPushButton>("recheckButton")->click();
     EXPECT_EQ(cloud.accountRequests, 0) << "the task starts from the queue, never inline";
     actor.runUntilIdle();
     EXPECT_EQ(cloud.accountRequests, 1);
     EXPECT_EQ(title("cloud"), "iCloud: signed in");
-    EXPECT_EQ(title("syncKey"), "Key received from your iPhone");
     EXPECT_TRUE(logSince(before).contains("check cloud: ok \u2014 iCloud: signed in"));
 }
 
-// Following the receiver.
-
-TEST_F(SetupChecklistViewTest, FollowsProbeChangesWithoutPolling) {
+TEST_F(SetupChecklistViewTest, FollowsProbeChangesWithoutPollingAndSpinsOnlyWhileShown) {
     makeView();
-    settings.setSetupCollapsed(true);
-    actor.runUntilIdle();
-    EXPECT_EQ(actor.pendingTimers(), 0u) << "nothing of the view waits for time while folded";
-    EXPECT_FALSE(actor.hasQueuedJobs());
-
-    receiver->setPushRegistration(true, std::nullopt);
-    EXPECT_EQ(title("push"), "Registering\u2026") << "the subscription is still unknown";
-    receiver->setPushRegistration(false, QStringLiteral("no network"));
-    EXPECT_EQ(title("push"), "Push: no network");
-    EXPECT_FALSE(spinnerShowing("push"));
-    EXPECT_TRUE(detailShowing("push"));
-    EXPECT_EQ(actor.pendingTimers(), 0u);
-}
-
-TEST_F(SetupChecklistViewTest, SpinnersTurnOnlyWhileShown) {
-    makeView();
-    auto* spinner = child<ActivitySpinner>(QStringLiteral("spinner"), row("push"));
+    auto* spinner = child<ActivitySpinner>("spinner", row("push"));
     ASSERT_TRUE(spinner->isVisible());
     const int phase = spinner->phase();
     actor.advance(ActivitySpinner::step);
@@ -542,6 +426,14 @@ TEST_F(SetupChecklistViewTest, SpinnersTurnOnlyWhileShown) {
     settings.setSetupCollapsed(true);
     actor.runUntilIdle();
     EXPECT_FALSE(spinner->isSpinning());
+    EXPECT_EQ(actor.pendingTimers(), 0u) << "nothing of the view waits for time while folded";
+    EXPECT_FALSE(actor.hasQueuedJobs());
+    receiver->setPushRegistration(true, std::nullopt);
+    EXPECT_EQ(title("push"), "Registering\u2026") << "the subscription is still unknown";
+    receiver->setPushRegistration(false, "no network");
+    EXPECT_EQ(title("push"), "Push: no network");
+    EXPECT_FALSE(showing("push", "spinner"));
+    EXPECT_TRUE(showing("push", "detail"));
     EXPECT_EQ(actor.pendingTimers(), 0u);
 }
 
@@ -552,7 +444,7 @@ TEST_F(SetupChecklistViewTest, ColoursFollowADarkPalette) {
     QPalette dark;
     dark.setColor(QPalette::Window, QColor(0x2B, 0x2B, 0x2D));
     dark.setColor(QPalette::WindowText, QColor(0xEC, 0xEC, 0xEE));
-    ASSERT_NE(InterfaceStyle::orange(dark), InterfaceStyle::orange(view->palette()));
+    ASSERT_NE(InterfaceStyle::orange(dark), orange());
     host->setPalette(dark);
     EXPECT_EQ(mark("push")->color(), InterfaceStyle::orange(dark));
     QColor ring = InterfaceStyle::secondary(dark);
@@ -561,15 +453,12 @@ TEST_F(SetupChecklistViewTest, ColoursFollowADarkPalette) {
     const auto textColor = [](QLabel* label) {
         return label->palette().color(label->foregroundRole());
     };
-    EXPECT_EQ(textColor(child<QLabel>(QStringLiteral("detail"), row("cloud"))),
-              InterfaceStyle::secondary(dark));
-    const Ink cross = symbolInk("cloud");
-    EXPECT_GT(cross.pixelsNear(InterfaceStyle::red(dark)), 40);
+    EXPECT_EQ(textColor(child<QLabel>("detail", row("cloud"))), InterfaceStyle::secondary(dark));
+    EXPECT_GT(symbolInk("cloud").pixelsNear(InterfaceStyle::red(dark)), 40);
 
     settings.setSetupCollapsed(true);
     EXPECT_EQ(headerDot(), InterfaceStyle::orange(dark));
-    EXPECT_EQ(textColor(child<QLabel>(QStringLiteral("headerSummary"))),
-              InterfaceStyle::secondary(dark));
+    EXPECT_EQ(textColor(child<QLabel>("headerSummary")), InterfaceStyle::secondary(dark));
 }
 
 }  // namespace

@@ -298,7 +298,7 @@ TEST(SetupSummaryTest, OnlyTheRowsTheUserHasToSeeToCount) {
     }
 }
 
-TEST(ReceivedTimeTest, OnlyTheTimeOnTheSameDayInTheGivenZoneElseTheDateToo) {
+TEST(ReceivedTimeTest, OnlyTheTimeOnTheSameDayInTheGivenZoneElseTheEnglishDateToo) {
     const QTimeZone newYork = zone("America/New_York", -5 * 3600);
     const QTimeZone tokyo = zone("Asia/Tokyo", 9 * 3600);
     const struct {
@@ -326,10 +326,7 @@ TEST(ReceivedTimeTest, OnlyTheTimeOnTheSameDayInTheGivenZoneElseTheDateToo) {
         EXPECT_EQ(receivedTimeText(instant(c.date), instant(c.now), c.zone), c.expected)
             << c.date << " at " << c.now << " in " << c.zone.id().toStdString();
     }
-}
-
-// October is "Okt." in German.
-TEST(ReceivedTimeTest, MonthNamesAreEnglishWhateverTheLocale) {
+    // Month names are English whatever the locale: October is "Okt." in German.
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(receivedTimeText(instant("2024-10-15T07:05:00Z"), kNow, kUtc), "Oct 15, 07:05");

@@ -46,8 +46,8 @@ TEST(LatestCodeStoreMaking, NoContainerMeansNoStore) {
     EXPECT_FALSE(LatestCodeStore::make(NoContainers()));
 }
 
-// The whole file is replaced, by one owner can read alone, with nothing left beside it; the fill
-// marker of an earlier code stays.
+// The whole file is replaced by one that only its owner can read, with nothing left beside it;
+// the fill marker of an earlier code stays.
 TEST_F(LatestCodeStoreTest, SaveWritesAnOwnerOnlyFileInPrivateDirectoriesOfTheGroupContainer) {
     const QString directory =
         containers.directory.path() + "/app/K8QW41TR7N.net.brontal.zorvik.mac";

@@ -66,12 +66,10 @@ using Event = Workspace::Event;
 class EventRecorder {
 public:
     explicit EventRecorder(Workspace& workspace) {
-        const char* names[] = {"willSleep",
-                               "didWake",
-                               "screensDidSleep",
-                               "screensDidWake",
-                               "sessionDidResignActive",
-                               "sessionDidBecomeActive"};
+        const auto names = QString(
+                               "willSleep didWake screensDidSleep screensDidWake "
+                               "sessionDidResignActive sessionDidBecomeActive")
+                               .split(' ');
         for (int event = 0; event <= int(Event::sessionDidBecomeActive); ++event) {
             workspace.addObserver(Event(event), [this, name = names[event]] { events << name; });
         }

@@ -43,8 +43,6 @@ TEST_F(MacSettingsTest, StoredValuesAreReadBackAndStrayIntervalsBecomeFive) {
         EXPECT_EQ(MacSettings(defaults, loginItem).pollInterval(), 5.0) << stray;
         EXPECT_EQ(defaults.doubleForKey("pollInterval"), stray) << "the stored value stays";
     }
-    loginItem.current = LoginItemService::Status::requiresApproval;
-    EXPECT_FALSE(MacSettings(defaults, loginItem).launchAtLogin());
 }
 
 TEST_F(MacSettingsTest, EveryAssignmentWritesButOnlyChangesNotify) {

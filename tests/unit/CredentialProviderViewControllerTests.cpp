@@ -25,11 +25,6 @@ public:
     QStringList endings;
 };
 
-LatestCode codeExpiringAt(Instant expiry, std::optional<QString> serviceID = "github") {
-    return {"Work GitHub",           std::move(serviceID),    "654321", "iPhone",
-            addingSeconds(kNow, -5), addingSeconds(kNow, -4), expiry};
-}
-
 CredentialRequest requestFor(const QString& site, int type = CredentialRequest::oneTimeCodeType) {
     return {type, {{site, "domain"}, "record-1"}};
 }
@@ -41,6 +36,12 @@ protected:
                                                                         [this] { return now; });
     }
     void SetUp() override { makeController(store); }
+    void saveCode(double secondsLeft, std::optional<QString> serviceID = "github") {
+        store->save({"Work GitHub", std::move(serviceID), "654321", "iPhone",
+                     addingSeconds(kNow, -5), addingSeconds(kNow, -4),
+                     addingSeconds(kNow, secondsLeft)});
+    }
+    AutoFillModel& model() { return controller->model(); }
 
     TemporaryAppGroupContainers containers;
     std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
@@ -49,47 +50,54 @@ protected:
     std::unique_ptr<CredentialProviderViewController> controller;
 };
 
-TEST_F(CredentialProviderTest, WithoutInteractionFillsAValidCodeAndMarksTheFill) {
-    store->save(codeExpiringAt(addingSeconds(kNow, 60), "some-other-service"));
-    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
-    EXPECT_EQ(context.endings, QStringList{"code 654321"})
-        << "the latest code is filled whichever site was asked for";
-    EXPECT_EQ(store->filledAt(), kNow);
-}
-
-TEST_F(CredentialProviderTest, WithoutInteractionDeclinesWith100WhenItCannotFill) {
-    store->save(codeExpiringAt(addingSeconds(kNow, 60)));
+TEST_F(CredentialProviderTest, WithoutInteractionFillsAValidCodeAndDeclinesWith100Otherwise) {
+    saveCode(60);
     controller->provideCredentialWithoutUserInteraction(
         requestFor("github.com", CredentialRequest::passwordType));
     EXPECT_EQ(context.endings, QStringList{"cancel 100"}) << "passwords are never answered";
 
-    store->save(codeExpiringAt(kNow));
+    saveCode(0);
     controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
     EXPECT_EQ(context.endings.last(), "cancel 100") << "a code expiring now is not filled";
 
     store->clear();
     controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
     EXPECT_EQ(context.endings.last(), "cancel 100") << "no file";
+    EXPECT_EQ(store->filledAt(), std::nullopt) << "nothing filled, nothing marked";
+
+    saveCode(60, "some-other-service");
+    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
+    EXPECT_EQ(context.endings.last(), "code 654321")
+        << "the latest code is filled whichever site was asked for";
+    EXPECT_EQ(store->filledAt(), kNow);
 
     makeController(std::nullopt);
     controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
     EXPECT_EQ(context.endings.last(), "cancel 100") << "no container";
-    EXPECT_EQ(store->filledAt(), std::nullopt) << "nothing filled, nothing marked";
+}
+
+TEST_F(CredentialProviderTest, AFailedMarkerWriteDoesNotStopTheFill) {
+    saveCode(30);
+    // A directory where the marker file should go makes its write fail.
+    ASSERT_TRUE(QDir().mkpath(store->filledURL()));
+    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
+    EXPECT_EQ(context.endings, QStringList{"code 654321"});
+    EXPECT_EQ(store->filledAt(), std::nullopt);
 }
 
 TEST_F(CredentialProviderTest, TheInterfacePathFillsAtOnceOrLeavesTheWaitingPanel) {
     controller->prepareInterfaceToProvideCredential(requestFor(" GitHub.com "));
     EXPECT_TRUE(context.endings.isEmpty()) << "no code: the panel stays up";
-    EXPECT_EQ(controller->model().mode(), AutoFillModel::Mode::list);
-    EXPECT_EQ(controller->model().serviceIdentifiers(), QStringList{" GitHub.com "});
-    EXPECT_FALSE(controller->model().hasExpired());
+    EXPECT_EQ(model().mode(), AutoFillModel::Mode::list);
+    EXPECT_EQ(model().serviceIdentifiers(), QStringList{" GitHub.com "});
+    EXPECT_FALSE(model().hasExpired());
 
-    store->save(codeExpiringAt(addingSeconds(kNow, -1)));
+    saveCode(-1);
     controller->prepareInterfaceToProvideCredential(requestFor("github.com"));
     EXPECT_TRUE(context.endings.isEmpty());
-    EXPECT_TRUE(controller->model().hasExpired()) << "the panel says the code expired";
+    EXPECT_TRUE(model().hasExpired()) << "the panel says the code expired";
 
-    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
+    saveCode(30);
     controller->prepareInterfaceToProvideCredential(
         requestFor("github.com", CredentialRequest::passwordType));
     EXPECT_EQ(context.endings, QStringList{"code 654321"})
@@ -98,55 +106,43 @@ TEST_F(CredentialProviderTest, TheInterfacePathFillsAtOnceOrLeavesTheWaitingPane
 }
 
 TEST_F(CredentialProviderTest, TheListAndConfigurationRequestsSwitchTheModeAndRefresh) {
-    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
+    saveCode(30);
     controller->prepareInterfaceForExtensionConfiguration();
-    EXPECT_EQ(controller->model().mode(), AutoFillModel::Mode::configuration);
-    EXPECT_TRUE(controller->model().latest());
+    EXPECT_EQ(model().mode(), AutoFillModel::Mode::configuration);
+    EXPECT_TRUE(model().latest());
 
     controller->prepareOneTimeCodeCredentialList(
         {{"https://github.com/login", "URL"}, {"example.com", "domain"}});
-    EXPECT_EQ(controller->model().mode(), AutoFillModel::Mode::list);
-    EXPECT_EQ(controller->model().serviceIdentifiers(),
+    EXPECT_EQ(model().mode(), AutoFillModel::Mode::list);
+    EXPECT_EQ(model().serviceIdentifiers(),
               (QStringList{"https://github.com/login", "example.com"}));
-    EXPECT_EQ(controller->model().siteMatch(), AutoFillModel::SiteMatch::yes);
+    EXPECT_EQ(model().siteMatch(), AutoFillModel::SiteMatch::yes);
     EXPECT_TRUE(context.endings.isEmpty()) << "the list waits for the user's Fill";
 }
 
-TEST_F(CredentialProviderTest, ThePanelsButtonsEndTheRequestThroughTheContext) {
-    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
-    controller->viewDidLoad();
-    AutoFillModel& model = controller->model();
-    model.onFill("111 222");
-    model.onCancel();
-    model.onDone();
-    EXPECT_EQ(context.endings, (QStringList{"code 111 222", "cancel 1", "configured"}));
-    EXPECT_EQ(store->filledAt(), kNow) << "a fill from the panel is marked too";
-
-    // The callbacks outlive the controller only as no-ops.
-    const auto fill = model.onFill;
-    const auto cancel = model.onCancel;
-    controller.reset();
-    fill("333444");
-    cancel();
-    EXPECT_EQ(context.endings.size(), 3);
-}
-
-TEST_F(CredentialProviderTest, AFailedMarkerWriteDoesNotStopTheFill) {
-    store->save(codeExpiringAt(addingSeconds(kNow, 30)));
-    // A directory where the marker file should go makes its write fail.
-    ASSERT_TRUE(QDir().mkpath(store->filledURL()));
-    controller->provideCredentialWithoutUserInteraction(requestFor("github.com"));
-    EXPECT_EQ(context.endings, QStringList{"code 654321"});
-    EXPECT_EQ(store->filledAt(), std::nullopt);
-}
-
-TEST_F(CredentialProviderTest, TheViewIsTheFixedSizePanel) {
+TEST_F(CredentialProviderTest, ThePanelInAFixedSizeViewEndsTheRequestThroughTheContext) {
+    saveCode(30);
     ManualMainActor actor;
     EXPECT_EQ(controller->view(), nullptr);
     controller->loadView(actor);
     ASSERT_NE(controller->view(), nullptr);
     EXPECT_EQ(controller->view()->size(), QSize(320, 230));
     EXPECT_EQ(controller->preferredContentSize(), QSize(320, 230));
+
+    controller->viewDidLoad();
+    model().onFill("111 222");
+    model().onCancel();
+    model().onDone();
+    EXPECT_EQ(context.endings, (QStringList{"code 111 222", "cancel 1", "configured"}));
+    EXPECT_EQ(store->filledAt(), kNow) << "a fill from the panel is marked too";
+
+    // The callbacks outlive the controller only as no-ops.
+    const auto fill = model().onFill;
+    const auto cancel = model().onCancel;
+    controller.reset();
+    fill("333444");
+    cancel();
+    EXPECT_EQ(context.endings.size(), 3);
 }
 
 }  // namespace

@@ -77,38 +77,35 @@ TEST(DesktopEntryExec, QuotesWhatTheExecKeyWouldOtherwiseReadDifferently) {
     EXPECT_EQ(desktopEntryString("/a b\\c\nd\te\rf%$\""), "/a b\\\\c\\nd\\te\\rf%$\"");
 }
 
-// What a session that starts the entries (GNOME's, through GIO) reads from ours.
-class AutostartEntryAsTheSessionReadsIt : public testing::Test {
-protected:
-    static std::unique_ptr<GDesktopAppInfo, void (*)(gpointer)> load(const QString& path) {
-        return {g_desktop_app_info_new_from_filename(QFile::encodeName(path).constData()),
-                g_object_unref};
-    }
-    // The Exec value as the session runs it: the string escapes undone, "%%" as "%", and the
-    // quoting of its one argument undone the way the shell does.
-    static QStringList execArguments(GDesktopAppInfo* info) {
-        gchar* exec = g_desktop_app_info_get_string(info, "Exec");
-        QByteArray commandLine(exec);
-        g_free(exec);
-        commandLine.replace("%%", "%");
-        gchar** argv = nullptr;
-        QStringList arguments;
-        if (g_shell_parse_argv(commandLine.constData(), nullptr, &argv, nullptr)) {
-            for (gchar** argument = argv; *argument != nullptr; ++argument) {
-                arguments.append(QFile::decodeName(*argument));
-            }
-            g_strfreev(argv);
+std::unique_ptr<GDesktopAppInfo, void (*)(gpointer)> loadAsTheSession(const QString& path) {
+    return {g_desktop_app_info_new_from_filename(QFile::encodeName(path).constData()),
+            g_object_unref};
+}
+
+// The Exec value as the session runs it: the string escapes undone, "%%" as "%", and the quoting
+// of its one argument undone the way the shell does.
+QStringList execArguments(GDesktopAppInfo* info) {
+    gchar* exec = g_desktop_app_info_get_string(info, "Exec");
+    QByteArray commandLine(exec);
+    g_free(exec);
+    commandLine.replace("%%", "%");
+    gchar** argv = nullptr;
+    QStringList arguments;
+    if (g_shell_parse_argv(commandLine.constData(), nullptr, &argv, nullptr)) {
+        for (gchar** argument = argv; *argument != nullptr; ++argument) {
+            arguments.append(QFile::decodeName(*argument));
         }
-        return arguments;
+        g_strfreev(argv);
     }
+    return arguments;
+}
 
+// What a session that starts the entries (GNOME's, through GIO) reads from ours. A folder name
+// may hold what the Exec key treats specially, but for the percent sign: GIO looks for the
+// program named by the Exec value before it turns "%%" into "%", so it passes over any entry
+// whose program has one in its path.
+TEST(AutostartEntryAsTheSessionReadsIt, StartsTheApplicationWhereverItIsInstalled) {
     QTemporaryDir root;
-};
-
-TEST_F(AutostartEntryAsTheSessionReadsIt, StartsTheApplicationWhereverItIsInstalled) {
-    // What a folder name can hold that the Exec key treats specially, but for the percent sign:
-    // GIO looks for the program named by the Exec value before it turns "%%" into "%", so it
-    // passes over any entry whose program has one in its path.
     const QString binDirectory = root.filePath("My Apps/$HOME `id` \"q\" back\\slash\ttab/bin");
     ASSERT_TRUE(QDir().mkpath(binDirectory));
     const QString executable = binDirectory + "/ZorvikMac";
@@ -117,18 +114,14 @@ TEST_F(AutostartEntryAsTheSessionReadsIt, StartsTheApplicationWhereverItIsInstal
 
     XdgAutostartLoginItem item(root.filePath("autostart"), executable);
     item.registerApp();
-    const auto info = load(item.entryPath());
+    const auto info = loadAsTheSession(item.entryPath());
     ASSERT_NE(info, nullptr) << "GIO passed over the entry";
     EXPECT_EQ(execArguments(info.get()), QStringList{executable});
     EXPECT_STREQ(g_app_info_get_name(G_APP_INFO(info.get())), "Zorvik");
-    gchar* icon = g_desktop_app_info_get_string(info.get(), "Icon");
-    EXPECT_STREQ(icon, "net.brontal.zorvik");
-    g_free(icon);
-    EXPECT_FALSE(g_desktop_app_info_get_boolean(info.get(), "StartupNotify"));
 
     // Once the application is gone, TryExec tells the session to leave the entry alone.
     ASSERT_TRUE(QFile::remove(executable));
-    EXPECT_EQ(load(item.entryPath()), nullptr);
+    EXPECT_EQ(loadAsTheSession(item.entryPath()), nullptr);
 }
 
 }  // namespace

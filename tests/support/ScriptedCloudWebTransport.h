@@ -6,24 +6,22 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
-#include <vector>
 
 #include "CloudWebConfiguration.h"
 #include "CloudWebTransport.h"
 #include "MainActor.h"
 
-// A web transport the test answers by hand. Every request is kept in the order it was sent;
-// nothing answers until the test calls answer(), and the answer then arrives through the main
-// queue, never inline, as the network's would. A request cancelled before its answer is
-// delivered never answers, also when the test answered it already: that is the race between
-// a reply on the wire and the client giving up on it.
+// A web transport the test answers by hand. Nothing answers until the test calls answer(), and
+// the answer then arrives through the main queue, never inline, as the network's would. A
+// request cancelled before its answer is delivered never answers, also when the test answered
+// it already: that is the race between a reply on the wire and the client giving up on it.
 class ScriptedCloudWebTransport final : public CloudWebTransport {
 public:
     struct Exchange {
-        RequestId id = 0;
         CloudWebRequest request;
         std::function<void(CloudWebResponse)> reply;
         bool answered = false;  // the test gave its answer
@@ -35,7 +33,6 @@ public:
         bool pathEndsWith(const QString& tail) const {
             return request.url.path().endsWith(u'/' + tail);
         }
-        // The decoded value of a query parameter, absent when the URL has none.
         std::optional<QString> queryItem(const QString& name) const {
             const QUrlQuery query(request.url);
             if (!query.hasQueryItem(name)) {
@@ -48,64 +45,43 @@ public:
 
     explicit ScriptedCloudWebTransport(MainActor& mainActor) : mainActor_(mainActor) {}
 
+    // A request's id is its place in `exchanges` plus one.
     RequestId send(const CloudWebRequest& request,
                    std::function<void(CloudWebResponse)> reply) override {
-        Exchange& sent = exchanges.emplace_back();
-        sent.id = nextId_++;
-        sent.request = request;
-        sent.reply = std::move(reply);
-        const RequestId id = sent.id;
+        exchanges.push_back({request, std::move(reply)});
         if (onSend) {
-            onSend(sent);
+            onSend(exchanges.back());
         }
-        return id;
+        return exchanges.size();
     }
 
-    void cancel(RequestId request) override {
-        cancelledIds.push_back(request);
-        if (Exchange* exchange = find(request); exchange && !exchange->delivered) {
-            exchange->cancelled = true;
+    void cancel(RequestId id) override {
+        if (id >= 1 && id <= exchanges.size() && !exchanges[id - 1].delivered) {
+            exchanges[id - 1].cancelled = true;
         }
     }
 
     // Answers the `index`th request sent (0 is the first) through the main queue.
     void answer(std::size_t index, CloudWebResponse response) {
-        if (index >= exchanges.size()) {
-            ADD_FAILURE() << "no request #" << index << " was sent; " << exchanges.size()
-                          << " were";
-            return;
-        }
-        Exchange& exchange = exchanges[index];
-        if (exchange.answered) {
-            ADD_FAILURE() << "request #" << index << " was answered already";
-            return;
-        }
-        exchange.answered = true;
+        ASSERT_LT(index, exchanges.size()) << "no such request was sent";
+        ASSERT_FALSE(exchanges[index].answered) << "request #" << index << " answered already";
+        exchanges[index].answered = true;
         mainActor_.post([this, index, response = std::move(response)]() mutable {
             Exchange& due = exchanges[index];
-            if (due.cancelled) {
-                return;
+            if (!due.cancelled) {
+                due.delivered = true;
+                due.reply(std::move(response));
             }
-            due.delivered = true;
-            due.reply(std::move(response));
         });
     }
     void answerLast(CloudWebResponse response) {
-        if (exchanges.empty()) {
-            ADD_FAILURE() << "no request was sent";
-            return;
-        }
         answer(exchanges.size() - 1, std::move(response));
     }
 
     std::size_t sentCount() const { return exchanges.size(); }
     const Exchange& last() const { return exchanges.back(); }
     std::size_t openCount() const {
-        std::size_t open = 0;
-        for (const Exchange& exchange : exchanges) {
-            open += exchange.isOpen() ? 1 : 0;
-        }
-        return open;
+        return std::count_if(exchanges.begin(), exchanges.end(), std::mem_fn(&Exchange::isOpen));
     }
     bool wasCancelled(std::size_t index) const {
         return index < exchanges.size() && exchanges[index].cancelled;
@@ -131,22 +107,11 @@ public:
 
     // A deque: references to earlier exchanges survive later sends.
     std::deque<Exchange> exchanges;
-    std::vector<RequestId> cancelledIds;
     // Runs inside send(), after the request is recorded: what the client had done by then.
     std::function<void(const Exchange&)> onSend;
 
 private:
-    Exchange* find(RequestId id) {
-        for (Exchange& exchange : exchanges) {
-            if (exchange.id == id) {
-                return &exchange;
-            }
-        }
-        return nullptr;
-    }
-
     MainActor& mainActor_;
-    RequestId nextId_ = 1;
 };
 
 // A service that exists nowhere, for requests the scripted transport answers.

@@ -19,11 +19,11 @@ namespace {
 using Api = CloudWebSession::Api;
 using Exchange = ScriptedCloudWebTransport::Exchange;
 using Failure = CloudWebErrors::TransportFailure;
+using Transport = ScriptedCloudWebTransport;
 using Tokens = std::vector<std::optional<QByteArray>>;
 
 // Session tokens look like base64: "+", "/" and "=" are what an encoder that leaves them be
-// would turn into a space or a separator on the server's side.
-// The API token has them too.
+// would turn into a space or a separator on the server's side. The API token has them too.
 const QString kApiToken = QStringLiteral("api/token+1=");
 const QByteArray kStoredToken = "stored+token/0==";
 const QByteArray kSecondToken = "second+token/1==";
@@ -32,13 +32,8 @@ const QByteArray kFourthToken = "fourth+token/3==";
 const QByteArray kFifthToken = "fifth-token";
 
 // The service's refusal of a session, naming the page where the user signs in again.
-QByteArray authenticationRequired(const QString& signInPage) {
-    const QJsonObject error{
-        {QStringLiteral("serverErrorCode"), QStringLiteral("AUTHENTICATION_REQUIRED")},
-        {QStringLiteral("reason"), QStringLiteral("sign in")},
-        {QStringLiteral("redirectURL"), signInPage}};
-    return QJsonDocument(error).toJson(QJsonDocument::Compact);
-}
+const QByteArray kRefusal = R"({"serverErrorCode":"AUTHENTICATION_REQUIRED","reason":"spent",)"
+                            R"("redirectURL":"https://signin.example.test/"})";
 
 // The session token a request carried, decoded; nothing when it carried none.
 std::optional<QByteArray> sentToken(const Exchange& exchange) {
@@ -69,9 +64,15 @@ protected:
               QJsonArray{QJsonObject{{QStringLiteral("recordName"), QStringLiteral("r")}}}}},
             [this](CloudWebReply reply) { replies.push_back(std::move(reply)); }, authenticated);
     }
-    // Answers the newest request with `rotatedToken` and lets the answer arrive.
-    void answerLast(const QByteArray& rotatedToken) {
-        transport.answerLast(ScriptedCloudWebTransport::ok({}, rotatedToken));
+    // Makes a lookup, lets it leave and gives the session token it carried.
+    std::optional<QByteArray> nextCallCarries(bool authenticated = true) {
+        lookup(authenticated);
+        actor.runUntilIdle();
+        return sentToken(transport.last());
+    }
+    // Answers the newest request and lets the answer arrive.
+    void answerLast(const QByteArray& rotatedToken, int status = 200, const QByteArray& body = {}) {
+        transport.answerLast(Transport::withStatus(status, body, rotatedToken));
         actor.runUntilIdle();
     }
     Tokens sentTokens() const {
@@ -103,14 +104,14 @@ protected:
     ManualMainActor actor;
     FakeKeychain keychain;
     RecordingSystemLog systemLog;
-    ScriptedCloudWebTransport transport{actor};
+    Transport transport{actor};
     std::unique_ptr<CloudWebSession> session = makeSession();
     std::vector<CloudWebReply> replies;
 };
 
 // --- One call at a time -------------------------------------------------------------------
 
-TEST_F(CloudWebSessionTest, SendsTheNextCallOnlyAfterThePreviousOneAnswered) {
+TEST_F(CloudWebSessionTest, SendsTheNextCallOnlyAfterThePreviousOneAnsweredOrFailed) {
     // How many answers had been delivered when each request left.
     std::vector<std::size_t> repliesAtSend;
     transport.onSend = [&](const Exchange&) { repliesAtSend.push_back(replies.size()); };
@@ -120,34 +121,21 @@ TEST_F(CloudWebSessionTest, SendsTheNextCallOnlyAfterThePreviousOneAnswered) {
     actor.runUntilIdle();
     ASSERT_EQ(transport.sentCount(), 1u);
 
-    transport.answer(0, ScriptedCloudWebTransport::ok());
+    transport.answer(0, Transport::failed(Failure::connectionClosed));
     EXPECT_EQ(transport.sentCount(), 1u) << "the answer is not in until the queue runs";
     actor.runUntilIdle();
     ASSERT_EQ(transport.sentCount(), 2u);
+    ASSERT_TRUE(replies[0].error);
+    EXPECT_EQ(replies[0].error->code(), CloudError::networkFailure);
+    EXPECT_EQ(sentToken(transport.exchanges[1]), kStoredToken)
+        << "an answer that never came rotated nothing";
     actor.advance(3600);
     EXPECT_EQ(transport.sentCount(), 2u) << "waiting, however long, sends nothing more";
 
-    transport.answer(1, ScriptedCloudWebTransport::ok());
-    actor.runUntilIdle();
-    transport.answer(2, ScriptedCloudWebTransport::ok());
-    actor.runUntilIdle();
+    answerLast({});
+    answerLast({});
     EXPECT_EQ(repliesAtSend, (std::vector<std::size_t>{0, 1, 2}));
     EXPECT_EQ(replies.size(), 3u);
-}
-
-TEST_F(CloudWebSessionTest, AFailedCallDoesNotHoldUpTheOnesBehindIt) {
-    lookup();
-    lookup();
-    actor.runUntilIdle();
-    transport.answer(0, ScriptedCloudWebTransport::failed(Failure::connectionClosed));
-    actor.runUntilIdle();
-    ASSERT_EQ(replies.size(), 1u);
-    ASSERT_TRUE(replies[0].error);
-    EXPECT_EQ(replies[0].error->code(), CloudError::networkFailure);
-    EXPECT_EQ(replies[0].httpStatus, 0);
-    EXPECT_EQ(transport.sentCount(), 2u);
-    EXPECT_EQ(sentToken(transport.exchanges[1]), kStoredToken)
-        << "an answer that never came rotated nothing";
 }
 
 TEST_F(CloudWebSessionTest, ACallMadeFromAnAnswerLeavesOnceWithThatAnswersToken) {
@@ -163,21 +151,7 @@ TEST_F(CloudWebSessionTest, ACallMadeFromAnAnswerLeavesOnceWithThatAnswersToken)
 
 // --- Token rotation -----------------------------------------------------------------------
 
-TEST_F(CloudWebSessionTest, EachCallCarriesTheTokenThePreviousAnswerGave) {
-    const std::vector<QByteArray> rotated{kSecondToken, kThirdToken, kFourthToken};
-    for (const QByteArray& next : rotated) {
-        lookup();
-        actor.runUntilIdle();
-        answerLast(next);
-        EXPECT_EQ(keychainToken(), next) << "the keychain must hold the newest token";
-    }
-    EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kSecondToken, kThirdToken}));
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kFourthToken);
-}
-
-TEST_F(CloudWebSessionTest, TheNewTokenIsInTheKeychainWhenTheNextQueuedCallLeaves) {
+TEST_F(CloudWebSessionTest, EachCallCarriesTheTokenThePreviousAnswerGaveFromTheKeychain) {
     // What the keychain held at the moment each request went out: after a crash right then,
     // the next run must find the token the request carries, not a spent one.
     Tokens keychainAtSend;
@@ -195,48 +169,39 @@ TEST_F(CloudWebSessionTest, TheNewTokenIsInTheKeychainWhenTheNextQueuedCallLeave
 
     // The store does not block: the answer is delivered at once, and the next call waits.
     keychain.holdStores = true;
-    int answered = 0;
-    session->call(CloudWebSession::Api::database, "GET", "x", {},
-                  [&](const CloudWebReply&) { ++answered; });
+    lookup();
     lookup();
     actor.runUntilIdle();
-    const auto sent = transport.exchanges.size();
+    const auto sent = transport.sentCount();
     answerLast(kFifthToken);
-    EXPECT_EQ(answered, 1);
-    EXPECT_EQ(transport.exchanges.size(), sent) << "a call left before its token was stored";
+    EXPECT_EQ(replies.size(), 4u);
+    EXPECT_EQ(transport.sentCount(), sent) << "a call left before its token was stored";
     keychain.releaseHeld();
     actor.runUntilIdle();
-    EXPECT_EQ(transport.exchanges.size(), sent + 1);
+    EXPECT_EQ(transport.sentCount(), sent + 1);
     EXPECT_EQ(keychainAtSend.back(), kFifthToken);
-}
 
-TEST_F(CloudWebSessionTest, AnAnswerWithoutANewTokenKeepsTheCurrentOne) {
-    lookup();
-    actor.runUntilIdle();
-    answerLast({});
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kStoredToken);
-    EXPECT_EQ(keychainToken(), kStoredToken);
-    EXPECT_EQ(keychain.stores, 0) << "nothing new to store";
+    // The process ends with a call under way: the next run goes on with the newest token, and
+    // the answer to the ended session's call is dropped.
+    const std::size_t underway = transport.sentCount() - 1;
+    session = makeSession();
+    transport.answer(underway, Transport::ok({}, "spent"));
+    EXPECT_EQ(nextCallCarries(), kFifthToken);
+    EXPECT_EQ(replies.size(), 4u);
+    EXPECT_EQ(keychainToken(), kFifthToken);
 }
 
 TEST_F(CloudWebSessionTest, AnErrorAnswerStillRotatesTheSpentToken) {
     lookup();
     actor.runUntilIdle();
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(
-        500, R"({"serverErrorCode":"INTERNAL_ERROR","reason":"boom"})", kSecondToken));
-    actor.runUntilIdle();
+    answerLast(kSecondToken, 500, R"({"serverErrorCode":"INTERNAL_ERROR","reason":"boom"})");
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_TRUE(replies[0].error);
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kSecondToken);
+    EXPECT_EQ(nextCallCarries(), kSecondToken);
     EXPECT_EQ(keychainToken(), kSecondToken);
 }
 
-TEST_F(CloudWebSessionTest, ReadsTheKeychainOnlyOnce) {
-    // Answers that bring no new token, so nothing but the first read can set the token.
+TEST_F(CloudWebSessionTest, ReadsTheKeychainOnlyOnceAndKeepsATokenNoAnswerReplaced) {
     for (int call = 0; call < 3; ++call) {
         lookup();
         actor.runUntilIdle();
@@ -246,14 +211,7 @@ TEST_F(CloudWebSessionTest, ReadsTheKeychainOnlyOnce) {
     EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kStoredToken, kStoredToken}));
     EXPECT_EQ(keychain.lookups, 1);
     EXPECT_EQ(keychain.lastQuery, CloudWebSession::tokenQuery());
-}
-
-TEST_F(CloudWebSessionTest, ALockedKeyringIsAskedAgainRatherThanTakenForNoSession) {
-    keychain.failWith = Keychain::interactionNotAllowed;
-    EXPECT_FALSE(loadedHasToken());
-    keychain.failWith.reset();
-    EXPECT_TRUE(loadedHasToken());
-    EXPECT_EQ(keychain.lookups, 2);
+    EXPECT_EQ(keychain.stores, 0) << "nothing new to store";
 }
 
 // A slow keychain holds up the calls that need the session, never the caller; every read,
@@ -279,64 +237,34 @@ TEST_F(CloudWebSessionTest, CallsWaitForASlowKeychainWithoutBlockingOnIt) {
     EXPECT_EQ(keychain.blockingCalls, 0);
 }
 
-// --- A crash between calls ----------------------------------------------------------------
-
-TEST_F(CloudWebSessionTest, ANewSessionAfterACrashGoesOnWithTheNewestToken) {
-    lookup();
-    actor.runUntilIdle();
-    answerLast(kSecondToken);
-    lookup();
-    actor.runUntilIdle();
-    answerLast(kThirdToken);
-    session.reset();  // the process ends here
-
-    session = makeSession();
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kThirdToken);
-}
-
-TEST_F(CloudWebSessionTest, AnAnswerAfterTheSessionIsGoneIsDropped) {
-    lookup();
-    actor.runUntilIdle();
-    session.reset();
-    answerLast(kSecondToken);
-    EXPECT_TRUE(replies.empty());
-    EXPECT_EQ(keychainToken(), kStoredToken) << "no session is left to rotate the token";
-}
-
-// --- The keychain refusing the new token --------------------------------------------------
+// --- The keychain refusing the new token, and the log --------------------------------------
 
 TEST_F(CloudWebSessionTest, AKeychainThatRefusesTheNewTokenDoesNotLoseIt) {
     lookup();
     actor.runUntilIdle();  // the stored token is read now
     keychain.failWith = Keychain::interactionNotAllowed;
     answerLast(kSecondToken);
-
     ASSERT_EQ(systemLog.lines.size(), 1u);
-    const RecordingSystemLog::Line& line = systemLog.lines.front();
-    EXPECT_EQ(line.level, LogLevel::error);
-    EXPECT_TRUE(line.message.contains(QStringLiteral("-25308"))) << line.message.toStdString();
-    EXPECT_FALSE(line.message.contains(QString::fromUtf8(kSecondToken)));
+    EXPECT_EQ(systemLog.lines.front().level, LogLevel::error);
+    EXPECT_TRUE(systemLog.lines.front().message.contains(QStringLiteral("-25308")));
+    EXPECT_FALSE(systemLog.lines.front().message.contains(QString::fromUtf8(kSecondToken)));
 
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kSecondToken)
-        << "the token the service now expects is the one in memory";
-
+    EXPECT_EQ(nextCallCarries(), kSecondToken) << "the token the service now expects";
     // Once the keyring opens again, the next rotation reaches it.
     keychain.failWith.reset();
     answerLast(kThirdToken);
     EXPECT_EQ(keychainToken(), kThirdToken);
 }
 
-TEST_F(CloudWebSessionTest, NoLogLineNamesAToken) {
+TEST_F(CloudWebSessionTest, ALockedKeyringIsAskedAgainAndNoLogLineNamesAToken) {
     // Every path that logs: a locked read, a refused store, a refusal by the service.
     keychain.failWith = Keychain::interactionNotAllowed;
     EXPECT_FALSE(loadedHasToken());
     EXPECT_FALSE(loadedHasToken());
     EXPECT_EQ(systemLog.lines.size(), 1u) << "a keyring that stays locked is one line";
     keychain.failWith.reset();
+    EXPECT_TRUE(loadedHasToken()) << "a locked keyring is asked again, not taken for no session";
+    EXPECT_EQ(keychain.lookups, 3);
     lookup();
     actor.runUntilIdle();
     keychain.failWith = Keychain::otherFailure;
@@ -344,9 +272,7 @@ TEST_F(CloudWebSessionTest, NoLogLineNamesAToken) {
     keychain.failWith.reset();
     lookup();
     actor.runUntilIdle();
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(
-        421, authenticationRequired(QStringLiteral("https://signin.example.test/")), kThirdToken));
-    actor.runUntilIdle();
+    answerLast(kThirdToken, 421, kRefusal);
     EXPECT_EQ(adopt(kFourthToken), Keychain::success);
     EXPECT_EQ(forget(), Keychain::success);
 
@@ -363,50 +289,29 @@ TEST_F(CloudWebSessionTest, NoLogLineNamesAToken) {
     }
 }
 
-// --- Calls without a session and refusals -------------------------------------------------
+// --- Calls without a session, refusals, signing in and out --------------------------------
 
 TEST_F(CloudWebSessionTest, AnUnauthenticatedCallCarriesNoTokenAndCannotRotateIt) {
-    lookup(/*authenticated=*/false);
-    actor.runUntilIdle();
-    ASSERT_EQ(transport.sentCount(), 1u);
-    EXPECT_EQ(sentToken(transport.last()), std::nullopt);
+    EXPECT_EQ(nextCallCarries(/*authenticated=*/false), std::nullopt);
     EXPECT_EQ(transport.last().queryItem(QStringLiteral("ckAPIToken")), kApiToken);
-
     // The service names its sign-in page; a token in that answer belongs to no session of ours.
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(
-        421, authenticationRequired(QStringLiteral("https://signin.example.test/?app=1")),
-        kSecondToken));
-    actor.runUntilIdle();
+    answerLast(kSecondToken, 421, kRefusal);
     EXPECT_EQ(keychainToken(), kStoredToken);
     EXPECT_EQ(keychain.stores, 0);
-
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kStoredToken);
+    EXPECT_EQ(nextCallCarries(), kStoredToken);
 }
 
-TEST_F(CloudWebSessionTest, AnAdoptedTokenReplacesARefusedOneAndTheNextCallCarriesIt) {
-    lookup();
-    actor.runUntilIdle();
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(
-        421, authenticationRequired(QStringLiteral("https://signin.example.test/"))));
-    actor.runUntilIdle();
-
-    EXPECT_EQ(adopt(kSecondToken), Keychain::success);
-    EXPECT_EQ(keychainToken(), kSecondToken);
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kSecondToken);
-}
-
-TEST_F(CloudWebSessionTest, ATokenTheKeychainRefusesIsNotAdopted) {
+TEST_F(CloudWebSessionTest, ATokenIsAdoptedOnlyOnceTheKeychainHasIt) {
     ASSERT_TRUE(loadedHasToken());
     keychain.failWith = Keychain::authorizationFailed;
     EXPECT_EQ(adopt(kSecondToken), Keychain::authorizationFailed);
     keychain.failWith.reset();
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kStoredToken);
+    EXPECT_EQ(nextCallCarries(), kStoredToken);
+    answerLast({}, 421, kRefusal);
+
+    EXPECT_EQ(adopt(kSecondToken), Keychain::success);
+    EXPECT_EQ(keychainToken(), kSecondToken);
+    EXPECT_EQ(nextCallCarries(), kSecondToken);
 }
 
 TEST_F(CloudWebSessionTest, ForgettingTheTokenSignsOut) {
@@ -414,10 +319,7 @@ TEST_F(CloudWebSessionTest, ForgettingTheTokenSignsOut) {
     EXPECT_EQ(forget(), Keychain::success);
     EXPECT_FALSE(session->hasToken());
     EXPECT_EQ(keychainToken(), std::nullopt);
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), std::nullopt);
-
+    EXPECT_EQ(nextCallCarries(), std::nullopt);
     // Forgetting what is not there is no failure; a keychain that cannot be reached is.
     EXPECT_EQ(forget(), Keychain::success);
     keychain.failWith = Keychain::notAvailable;
@@ -435,15 +337,11 @@ TEST_F(CloudWebSessionTest, AnAnswerFromBeforeASignOutOrASignInRotatesNothing) {
     EXPECT_EQ(keychainToken(), std::nullopt);
 
     EXPECT_EQ(adopt(kThirdToken), Keychain::success);
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kThirdToken);
+    EXPECT_EQ(nextCallCarries(), kThirdToken);
     EXPECT_EQ(adopt(kFourthToken), Keychain::success);  // signed in again meanwhile
     answerLast(kFifthToken);
     EXPECT_EQ(keychainToken(), kFourthToken);
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), kFourthToken);
+    EXPECT_EQ(nextCallCarries(), kFourthToken);
 }
 
 // The user signs out while the sign-in's session is still on its way to the keychain: the
@@ -465,77 +363,17 @@ TEST_F(CloudWebSessionTest, ASignOutWhileASignInIsStoredHasTheLastWord) {
     EXPECT_EQ(forgotten, Keychain::success);
     EXPECT_FALSE(session->hasToken());
     EXPECT_EQ(keychainToken(), std::nullopt);
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(sentToken(transport.last()), std::nullopt);
+    EXPECT_EQ(nextCallCarries(), std::nullopt);
 }
 
-// --- What a request looks like ------------------------------------------------------------
-
-TEST_F(CloudWebSessionTest, DatabaseAndDeviceCallsHaveTheirOwnAddresses) {
-    lookup();
-    actor.runUntilIdle();
-    EXPECT_EQ(transport.last().request.url.toString(QUrl::RemoveQuery),
-              QStringLiteral("https://cloud.example.test/database/1/iCloud.net.brontal.zorvik/"
-                             "development/private/records/lookup"));
-    answerLast({});
-
-    session->call(Api::device, "POST", QStringLiteral("tokens/create"),
-                  {{QStringLiteral("apnsEnvironment"), QStringLiteral("development")}},
-                  [](CloudWebReply) {});
-    actor.runUntilIdle();
-    EXPECT_EQ(transport.last().request.url.toString(QUrl::RemoveQuery),
-              QStringLiteral("https://cloud.example.test/device/1/iCloud.net.brontal.zorvik/"
-                             "development/tokens/create"));
-}
-
-TEST_F(CloudWebSessionTest, TokensInTheQueryArePercentEncodedCompletely) {
-    lookup();
-    actor.runUntilIdle();
-    const QUrl& url = transport.last().request.url;
-    // What goes on the wire: "+" left as it is would reach the server as a space.
-    const QStringList items = url.query(QUrl::FullyEncoded).split(u'&');
-    EXPECT_EQ(items, (QStringList{QStringLiteral("ckAPIToken=api%2Ftoken%2B1%3D"),
-                                  QStringLiteral("ckWebAuthToken=stored%2Btoken%2F0%3D%3D")}));
-    EXPECT_TRUE(url.toEncoded().contains("ckWebAuthToken=stored%2Btoken%2F0%3D%3D"))
-        << url.toEncoded().toStdString();
-}
-
-TEST_F(CloudWebSessionTest, APostCarriesItsBodyAndAGetNone) {
-    lookup();
-    actor.runUntilIdle();
-    const Exchange& post = transport.last();
-    EXPECT_EQ(post.request.method, "POST");
-    EXPECT_EQ(post.request.body, R"({"records":[{"recordName":"r"}]})");
-    answerLast({});
-
-    session->call(Api::database, "GET", QStringLiteral("public/users/caller"),
-                  {{QStringLiteral("ignored"), true}}, [](CloudWebReply) {});
-    actor.runUntilIdle();
-    EXPECT_EQ(transport.last().request.method, "GET");
-    EXPECT_TRUE(transport.last().request.body.isEmpty());
-}
-
-}  // namespace
-
-// --- Another process of the same user ----------------------------------------------------
-
-namespace {
-
-QByteArray refusal() {
-    return R"({"serverErrorCode":"AUTHENTICATION_REQUIRED","reason":"spent",)"
-           R"("redirectURL":"https://signin.example.test/"})";
-}
-
-}  // namespace
+// --- Another process of the same user -----------------------------------------------------
 
 TEST_F(CloudWebSessionTest, ARefusalTriesOnceMoreWithTheTokenAnotherProcessStored) {
     lookup();
     actor.runUntilIdle();
     // Meanwhile another process spent the shared token and stored its successor.
     keychain.items.insert(tokenKey(), kSecondToken);
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(421, refusal()));
-    actor.runUntilIdle();
+    answerLast({}, 421, kRefusal);
 
     ASSERT_EQ(transport.sentCount(), 2u) << "the same call leaves again";
     EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kSecondToken}));
@@ -552,8 +390,7 @@ TEST_F(CloudWebSessionTest, ARefusalIsAnsweredWhenTheKeychainHasNothingNewerOrTh
     // The keychain still holds the refused token: nothing to try.
     lookup();
     actor.runUntilIdle();
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(401, refusal()));
-    actor.runUntilIdle();
+    answerLast({}, 401, kRefusal);
     EXPECT_EQ(transport.sentCount(), 1u);
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].httpStatus, 401);
@@ -563,12 +400,40 @@ TEST_F(CloudWebSessionTest, ARefusalIsAnsweredWhenTheKeychainHasNothingNewerOrTh
     lookup();
     actor.runUntilIdle();
     keychain.items.insert(tokenKey(), kThirdToken);
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(421, refusal()));
-    actor.runUntilIdle();
+    answerLast({}, 421, kRefusal);
     keychain.items.insert(tokenKey(), kFourthToken);
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(421, refusal()));
-    actor.runUntilIdle();
+    answerLast({}, 421, kRefusal);
     EXPECT_EQ(transport.sentCount(), 3u);
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_EQ(replies[1].httpStatus, 421);
 }
+
+// --- What a request looks like ------------------------------------------------------------
+
+TEST_F(CloudWebSessionTest, ARequestGoesToItsApisAddressWithItsBodyAndFullyEncodedTokens) {
+    lookup();
+    actor.runUntilIdle();
+    const CloudWebRequest& post = transport.last().request;
+    EXPECT_EQ(post.url.toString(QUrl::RemoveQuery),
+              QStringLiteral("https://cloud.example.test/database/1/iCloud.net.brontal.zorvik/"
+                             "development/private/records/lookup"));
+    EXPECT_EQ(post.method, "POST");
+    EXPECT_EQ(post.body, R"({"records":[{"recordName":"r"}]})");
+    // What goes on the wire: "+" left as it is would reach the server as a space.
+    EXPECT_EQ(post.url.query(QUrl::FullyEncoded).split(u'&'),
+              (QStringList{QStringLiteral("ckAPIToken=api%2Ftoken%2B1%3D"),
+                           QStringLiteral("ckWebAuthToken=stored%2Btoken%2F0%3D%3D")}));
+    EXPECT_TRUE(post.url.toEncoded().contains("ckWebAuthToken=stored%2Btoken%2F0%3D%3D"));
+    answerLast({});
+
+    session->call(Api::device, "GET", QStringLiteral("tokens/create"),
+                  {{QStringLiteral("ignored"), true}}, [](CloudWebReply) {});
+    actor.runUntilIdle();
+    EXPECT_EQ(transport.last().request.url.toString(QUrl::RemoveQuery),
+              QStringLiteral("https://cloud.example.test/device/1/iCloud.net.brontal.zorvik/"
+                             "development/tokens/create"));
+    EXPECT_EQ(transport.last().request.method, "GET");
+    EXPECT_TRUE(transport.last().request.body.isEmpty());
+}
+
+}  // namespace

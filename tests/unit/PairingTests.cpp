@@ -634,22 +634,16 @@ TEST_F(KeyPairingTest, ACloudThatCannotBeAskedIsLoggedOnceUntilARecordComes) {
 TEST_F(KeyPairingTest, EachIgnoredRecordIsLoggedOnceSayingWhy) {
     pairing->start();
     const SymmetricKey syncKey = SymmetricKey::random();
-    const CloudRecord genuine = answer(syncKey);
-    const auto with = [&](const char* field, std::optional<CloudRecord::Value> value) {
-        CloudRecord record = genuine;
-        record.fields.remove(field);
-        if (value) {
-            record.fields.insert(field, *value);
-        }
-        return record;
-    };
-    const QByteArray sealed = *genuine.field<QByteArray>("sealedKey");
+    CloudRecord altered = answer(syncKey);
+    altered.fields.insert("sealedKey", flipped(*altered.field<QByteArray>("sealedKey"), 30));
+    CloudRecord incomplete = answer(syncKey);
+    incomplete.fields.remove("expiresAt");
     const std::pair<CloudRecord, Rejection> cases[] = {
         {KeyHandoff::seal(syncKey, PairingOffer::make(actor.now()).uri(),
                           addingSeconds(actor.now(), 60)),
          Rejection::otherPairing},
-        {with("sealedKey", flipped(sealed, 30)), Rejection::doesNotOpen},
-        {with("expiresAt", std::nullopt), Rejection::malformed},
+        {altered, Rejection::doesNotOpen},
+        {incomplete, Rejection::malformed},
     };
     int expectedLines = 0;
     for (const auto& [record, why] : cases) {

@@ -84,13 +84,18 @@ protected:
     std::unique_ptr<PopoverPresenter> presenter;
 };
 
-TEST_F(PopoverPresenterTest, BecomesThePopoversDelegateWithAnimationOn) {
+TEST_F(PopoverPresenterTest, BecomesThePopoversDelegateWithAnimationOnUntilItIsGone) {
     EXPECT_TRUE(popover.animates());
     EXPECT_TRUE(popover.didShow);
     EXPECT_TRUE(popover.didClose);
+    overflow();
     presenter.reset();
     EXPECT_FALSE(popover.didShow);
     EXPECT_FALSE(popover.didClose);
+    // Work scheduled for it does nothing.
+    actor.runUntilIdle();
+    actor.advance(1);
+    EXPECT_EQ(popover.shows, 1);
 }
 
 TEST_F(PopoverPresenterTest, ShowsBelowTheActivationPointAndMeasuresOnTheNextTurn) {
@@ -185,18 +190,6 @@ TEST_F(PopoverPresenterTest, NoWidthTheSameSizeOrAClosedPopoverMeasuresNothing) 
     EXPECT_EQ(presenter->layoutNote(), note);
 }
 
-TEST_F(PopoverPresenterTest, ANewSizeIsSetAndMeasuredOnTheNextTurnWhileShown) {
-    showAndSettle();
-    popover.pinnedFrame = QRectF(1630, 300, 340, 500);
-    presenter->popoverContentSizeChanged(340, 500);
-    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×500)"));
-    EXPECT_TRUE(actor.hasQueuedJobs());
-    actor.runUntilIdle();
-    EXPECT_TRUE(presenter->layoutNote().endsWith(
-        "; popover 340×500 y 300…800, usable y 0…1050, overflow 0"));
-    EXPECT_EQ(popover.shows, 1);
-}
-
 TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
     const std::size_t firstLine = overflow();
     const QString before = kFirstNote;
@@ -242,8 +235,16 @@ TEST_F(PopoverPresenterTest, ASecondSizeChangeWithinTheGuardDoesNotReShowAgain) 
 }
 
 // A window above the usable area overflows too; fractions of a point are cut off.
-TEST_F(PopoverPresenterTest, TheNoteMeasuresTheWindowAgainstTheUsableAreaInWholePoints) {
+TEST_F(PopoverPresenterTest, ANewSizeIsMeasuredOnTheNextTurnAgainstTheUsableAreaInWholePoints) {
     showAndSettle();
+    popover.pinnedFrame = QRectF(1630, 300, 340, 500);
+    presenter->popoverContentSizeChanged(340, 500);
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×500)"));
+    EXPECT_TRUE(actor.hasQueuedJobs());
+    actor.runUntilIdle();
+    EXPECT_TRUE(presenter->layoutNote().endsWith(
+        "; popover 340×500 y 300…800, usable y 0…1050, overflow 0"));
+
     const std::pair<QRectF, QString> cases[] = {
         {{1630, 600, 340, 500}, "; popover 340×500 y 600…1100, usable y 0…1050, overflow 20"},
         {{1630.9, -0.5, 340.9, 600.9}, "; popover 340×600 y 0…600, usable y 0…1050, overflow 0"},
@@ -255,14 +256,6 @@ TEST_F(PopoverPresenterTest, TheNoteMeasuresTheWindowAgainstTheUsableAreaInWhole
             << presenter->layoutNote().toStdString();
     }
     EXPECT_EQ(popover.shows, 1) << "measuring alone never re-shows";
-}
-
-TEST_F(PopoverPresenterTest, WorkScheduledForAPresenterThatIsGoneDoesNothing) {
-    overflow();
-    presenter.reset();
-    actor.runUntilIdle();
-    actor.advance(1);
-    EXPECT_EQ(popover.shows, 1);
 }
 
 TEST_F(PopoverPresenterTest, DescribesEveryScreenAndUsesTheOneUnderTheAnchor) {

@@ -128,7 +128,9 @@ protected:
     std::unique_ptr<PopoverView> view;
 };
 
-TEST_F(PopoverViewTest, HeaderNamesTheProductAndItsReadinessMarkFollowsTheProbe) {
+// The mark reads "Ready" and AutoFill's settings are offered once every check but the first
+// code has passed.
+TEST_F(PopoverViewTest, HeaderNamesTheProductAndItsReadinessFollowsTheChecks) {
     show();
     EXPECT_EQ(text("productName"), "Zorvik");
     EXPECT_EQ(text("platformName"), "for Mac");
@@ -136,15 +138,20 @@ TEST_F(PopoverViewTest, HeaderNamesTheProductAndItsReadinessMarkFollowsTheProbe)
     EXPECT_EQ(child<SymbolView>("lockSymbol")->name(), "lock.fill");
     EXPECT_EQ(child<SymbolView>("lockSymbol")->color(), InterfaceStyle::gold());
     const auto* mark = child<ReadinessMark>("readinessMark");
+    EXPECT_EQ(textColor("readinessText"), secondary());
     EXPECT_EQ(text("readinessText"), "Needs setup");
     EXPECT_EQ(mark->dotColor(), orange());
-    EXPECT_EQ(textColor("readinessText"), secondary());
-    runChecks();
-    EXPECT_EQ(text("readinessText"), "Ready");
-    EXPECT_EQ(mark->dotColor(), InterfaceStyle::green(view->palette()));
     runChecks(false);  // AutoFill off is a row to see to
     EXPECT_EQ(text("readinessText"), "Needs setup");
-    EXPECT_EQ(mark->dotColor(), orange());
+    EXPECT_FALSE(showing("autoFillSettingsButton"));
+    runChecks(true);
+    EXPECT_EQ(text("readinessText"), "Ready");
+    EXPECT_EQ(mark->dotColor(), InterfaceStyle::green(view->palette()));
+    ASSERT_TRUE(showing("autoFillSettingsButton"));
+    EXPECT_EQ(button("autoFillSettingsButton")->text(), "AutoFill Settings\u2026");
+    button("autoFillSettingsButton")->click();
+    EXPECT_EQ(autoFillSettings.opened, 1);
+    EXPECT_THAT(workspace.openedURLs, IsEmpty());
 }
 
 TEST_F(PopoverViewTest, CardShowsTheCodeItsAccountDeviceAndTimeLeft) {
@@ -204,15 +211,25 @@ TEST_F(PopoverViewTest, CountdownTicksOncePerSecondFromTheFirstDrawingAndTurnsOr
     EXPECT_EQ(textColor("code"), InterfaceStyle::gold());
 }
 
-TEST_F(PopoverViewTest, CopyButtonAndCtrlCCopyTheCodeUntilItExpires) {
+TEST_F(PopoverViewTest, CopyButtonAndCtrlCCopyTheCodeAndReadCopiedForTwoSecondsUntilItExpires) {
     hold(10);
-    show(true);
+    show(true);  // ticks at 0, 1, 2, 3, …
+    advance(0.5);
     long before = pasteboard.changeCount();
     button("copyButton")->click();
+    settle();
     EXPECT_EQ(pasteboard.changeCount(), before + 1);
     EXPECT_EQ(copied(), "123456");
     EXPECT_EQ(receiver->justCopiedAt(), actor.now());
-    // The button's title changes with the copy; its shortcut must survive that.
+    EXPECT_EQ(button("copyButton")->text(), "Copied");
+    advance(1.5);  // the tick at 2: 1.5 s after the copy
+    EXPECT_EQ(button("copyButton")->text(), "Copied");
+    advance(0.6);  // 2.1 s after the copy, but no tick since
+    EXPECT_EQ(button("copyButton")->text(), "Copied");
+    advance(0.4);  // the tick at 3
+    EXPECT_EQ(button("copyButton")->text(), "Copy");
+
+    // The button's title has changed twice; its shortcut must survive that.
     pasteboard.changeByAnotherProgram("elsewhere");
     before = pasteboard.changeCount();
     pressCtrl(Qt::Key_C);
@@ -230,21 +247,6 @@ TEST_F(PopoverViewTest, CopyButtonAndCtrlCCopyTheCodeUntilItExpires) {
     before = pasteboard.changeCount();
     pressCtrl(Qt::Key_C);
     EXPECT_EQ(pasteboard.changeCount(), before);
-}
-
-TEST_F(PopoverViewTest, ReadsCopiedForTwoSecondsThenCopyAtTheNextTick) {
-    hold(60);
-    show();  // ticks at 0, 1, 2, 3, …
-    advance(0.5);
-    button("copyButton")->click();
-    settle();
-    EXPECT_EQ(button("copyButton")->text(), "Copied");
-    advance(1.5);  // the tick at 2: 1.5 s after the copy
-    EXPECT_EQ(button("copyButton")->text(), "Copied");
-    advance(0.6);  // 2.1 s after the copy, but no tick since
-    EXPECT_EQ(button("copyButton")->text(), "Copied");
-    advance(0.4);  // the tick at 3
-    EXPECT_EQ(button("copyButton")->text(), "Copy");
 }
 
 TEST_F(PopoverViewTest, WithoutACodeInvitesOneAndTicksOnlyWhileACodeIsShown) {
@@ -436,19 +438,6 @@ TEST_F(PopoverViewTest, IntervalPickerOffersTheChoicesAndIsBoundBothWays) {
     EXPECT_EQ(picker->currentText(), "60 s");
 }
 
-TEST_F(PopoverViewTest, AutoFillSettingsButtonOnlyWhileAutoFillIsOn) {
-    show();
-    EXPECT_FALSE(showing("autoFillSettingsButton"));
-    runChecks(false);
-    EXPECT_FALSE(showing("autoFillSettingsButton"));
-    runChecks(true);
-    ASSERT_TRUE(showing("autoFillSettingsButton"));
-    EXPECT_EQ(button("autoFillSettingsButton")->text(), "AutoFill Settings\u2026");
-    button("autoFillSettingsButton")->click();
-    EXPECT_EQ(autoFillSettings.opened, 1);
-    EXPECT_THAT(workspace.openedURLs, IsEmpty());
-}
-
 TEST_F(PopoverViewTest, CopyDiagnosticsCopiesTheReportAndSaysSoForThreeSeconds) {
     show();
     QPushButton* diagnostics = button("diagnosticsButton");
@@ -501,8 +490,8 @@ TEST_F(PopoverViewTest, FooterShowsTheLastFetchElseTheLastCheckElseNoTime) {
               QLocale().toString(QTime(13, 34, 56), QLocale::ShortFormat));
 }
 
-TEST_F(PopoverViewTest, CheckNowRunsTheChecksThenOneFetch) {
-    show();
+TEST_F(PopoverViewTest, CheckNowRunsTheChecksThenOneFetchAndQuitByButtonAndByCtrlQ) {
+    show(true);
     const auto before = log.lines.size();
     EXPECT_EQ(button("checkNowButton")->text(), "Check now");
     button("checkNowButton")->click();
@@ -515,10 +504,7 @@ TEST_F(PopoverViewTest, CheckNowRunsTheChecksThenOneFetch) {
     ASSERT_GE(fetch, 0) << lines.join('\n').toStdString();
     EXPECT_FALSE(lines.mid(0, fetch).filter(check).isEmpty()) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines.mid(fetch).filter(check).isEmpty()) << lines.join('\n').toStdString();
-}
 
-TEST_F(PopoverViewTest, QuitByButtonAndByCtrlQ) {
-    show(true);
     EXPECT_EQ(button("quitButton")->text(), "Quit");
     button("quitButton")->click();
     EXPECT_EQ(quits, 1);

@@ -2,22 +2,27 @@
 
 namespace {
 
-using CodeReceiverChecks = CodeReceiverTest;
 using Event = Workspace::Event;
 
-// Everything in place: the checks end needing nothing.
-void makeEverythingReady(FakeRemoteNotifications& remote, FakeUserNotificationCenter& center) {
-    remote.registered = true;
-    center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
-}
+class CodeReceiverChecks : public CodeReceiverTest {
+protected:
+    // Everything in place: the checks end needing nothing.
+    void makeEverythingReady() {
+        remote.registered = true;
+        center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
+    }
+    void checkNow() {
+        actor.spawn(receiver->runChecks());
+        actor.runUntilIdle();
+    }
+};
 
 TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
-    makeEverythingReady(remote, center);
+    makeEverythingReady();
     identityStore.enabled = false;
     make();
     const auto before = log.lines.size();
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();
+    checkNow();
     const SetupProbe& probe = receiver->probe();
     EXPECT_EQ(probe.cloud.kind, CloudAccountState::Kind::signedIn);
     EXPECT_EQ(probe.syncKey.kind, SyncKeyState::Kind::received);
@@ -43,11 +48,9 @@ TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
     EXPECT_FALSE(receiver->isChecking());
     // Only the rows whose text changed are logged by the next run.
     putRecord(code());
-    actor.spawn(receiver->fetch());
-    actor.runUntilIdle();
+    fetchNow();
     const auto beforeSecond = log.lines.size();
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();
+    checkNow();
     const QStringList second = logSince(beforeSecond);
     ASSERT_EQ(second.size(), 1) << second.join(u'\n').toStdString();
     EXPECT_TRUE(second[0].startsWith(u"check firstCode: ok \u2014 Received Work at "));
@@ -57,7 +60,7 @@ TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
 // debug level and only when they change, whether nothing is pending, a code is held, or the
 // checklist keeps asking for attention (AutoFill off).
 TEST_F(CodeReceiverChecks, AnIdleHourWritesAtMostFiveLinesAtInfoOrAbove) {
-    makeEverythingReady(remote, center);
+    makeEverythingReady();
     for (const bool withCode : {false, true}) {
         identityStore.enabled = false;
         make().start();
@@ -94,8 +97,7 @@ TEST_F(CodeReceiverChecks, AccountStatusesBecomeCloudStates) {
     make();
     const auto cloudAfter = [&](std::variant<int, CloudError> answer) {
         cloud.account = answer;
-        actor.spawn(receiver->runChecks());
-        actor.runUntilIdle();
+        checkNow();
         return receiver->probe().cloud;
     };
     EXPECT_EQ(cloudAfter(0), CloudAccountState::error("could not determine the account state"));
@@ -111,8 +113,7 @@ TEST_F(CodeReceiverChecks, AccountStatusesBecomeCloudStates) {
 TEST_F(CodeReceiverChecks, KeychainStatesShowInTheProbe) {
     make();
     const auto keyAfter = [&] {
-        actor.spawn(receiver->runChecks());
-        actor.runUntilIdle();
+        checkNow();
         return receiver->probe().syncKey;
     };
     keychain.failWith = -25308;
@@ -128,8 +129,7 @@ TEST_F(CodeReceiverChecks, AFailedSubscriptionIsReportedAndRetriedWithTheNextRun
     cloud.subscriptionError = CloudError(9, "No account.");
     make();
     const auto before = log.lines.size();
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();
+    checkNow();
     EXPECT_EQ(receiver->probe().subscriptionSaved, false);
     EXPECT_EQ(receiver->probe().subscriptionError, "not signed in to iCloud");
     EXPECT_EQ(receiver->info().lastError, "Subscription: not signed in to iCloud");
@@ -153,14 +153,13 @@ TEST_F(CodeReceiverChecks, ASecondRunWhileOneRunsIsDroppedSilently) {
 
 TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttention) {
     make();
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();  // notifications not asked yet: needs attention
+    checkNow();  // notifications not asked yet: needs attention
     EXPECT_EQ(cloud.accountRequests, 1);
     actor.advance(14.9);
     EXPECT_EQ(cloud.accountRequests, 1);
     actor.advance(0.1);
     EXPECT_EQ(cloud.accountRequests, 2);
-    makeEverythingReady(remote, center);
+    makeEverythingReady();
     actor.advance(15);
     EXPECT_EQ(cloud.accountRequests, 3);
     EXPECT_EQ(receiver->recheckTask(), TaskHandle())
@@ -172,13 +171,11 @@ TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttention) {
 TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
     make();
     EXPECT_FALSE(settings.setupCollapsed());
-    makeEverythingReady(remote, center);
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();
+    makeEverythingReady();
+    checkNow();
     EXPECT_TRUE(settings.setupCollapsed()) << "folds when nothing needs attention any more";
     settings.setSetupCollapsed(false);  // the user unfolds it
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();
+    checkNow();
     EXPECT_FALSE(settings.setupCollapsed()) << "an equal result leaves the user's choice alone";
     putRecord(code());
     fetchNow();  // the probe changes (last code), attention does not
@@ -186,8 +183,7 @@ TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
     keychain.items.clear();
     keychain.reportChange();
     settings.setSetupCollapsed(true);
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();
+    checkNow();
     EXPECT_FALSE(settings.setupCollapsed()) << "unfolds when attention is needed again";
 }
 
@@ -207,7 +203,7 @@ TEST_F(CodeReceiverChecks, OpenPopoverChecksThenFetchesEvery20Seconds) {
 }
 
 TEST_F(CodeReceiverChecks, BackgroundPollingFollowsTheIntervalWithAOneSecondFloor) {
-    makeEverythingReady(remote, center);
+    makeEverythingReady();
     make().start();
     actor.runUntilIdle();
     EXPECT_EQ(cloud.fetches, 1) << "start fetches once after the checks";
@@ -225,7 +221,7 @@ TEST_F(CodeReceiverChecks, BackgroundPollingFollowsTheIntervalWithAOneSecondFloo
 }
 
 TEST_F(CodeReceiverChecks, WhileThePopoverIsOpenOnlyItsOwnLoopFetches) {
-    makeEverythingReady(remote, center);
+    makeEverythingReady();
     make().start();
     actor.runUntilIdle();
     receiver->setPopoverVisible(true);
@@ -238,7 +234,7 @@ TEST_F(CodeReceiverChecks, WhileThePopoverIsOpenOnlyItsOwnLoopFetches) {
 }
 
 TEST_F(CodeReceiverChecks, SleepStopsBackgroundFetchesAndWakeFetchesAtOnce) {
-    makeEverythingReady(remote, center);
+    makeEverythingReady();
     make().start();
     actor.runUntilIdle();
     EXPECT_EQ(workspace.observerCount(), 6u);

@@ -238,8 +238,7 @@ TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChang
     keychain.reportChange();
     keychain.holdReads = true;
     putRecord(code("444444"));
-    actor.spawn(receiver->fetch());
-    actor.runUntilIdle();
+    fetchNow();
     EXPECT_TRUE(receiver->isFetching()) << "the fetch waits for the keychain, the actor does not";
     keychain.items.clear();
     keychain.reportChange();
@@ -252,8 +251,7 @@ TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChang
 TEST_F(CodeReceiverFetch, AFetchAskedForWhileOneWaitsIsDroppedSilently) {
     make();
     cloud.holdFetches = true;
-    actor.spawn(receiver->fetch());
-    actor.runUntilIdle();
+    fetchNow();
     EXPECT_TRUE(receiver->isFetching());
     const auto before = log.lines.size();
     fetchNow();

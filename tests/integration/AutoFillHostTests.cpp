@@ -49,7 +49,6 @@ struct HostRun : ProcessRun {
         }
         EXPECT_FALSE(reader.isInsideFrame());
     }
-    // The answers as compact JSON, keys in order.
     QStringList texts() const {
         QStringList texts;
         for (const QJsonObject& answer : answers) {
@@ -96,7 +95,6 @@ protected:
         return command << ZORVIK_AUTOFILL_PATH << arguments;
     }
 
-    // Sends `input`, closes the input and waits for the host to end.
     HostRun runHost(const QByteArray& input, const QStringList& arguments = {kOrigin},
                     const QString& display = {}) {
         return HostRun(runProcess("env", command(arguments, display), 10000, input));

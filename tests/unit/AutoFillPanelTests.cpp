@@ -32,7 +32,6 @@ protected:
     AutoFillModel model{store};
     std::unique_ptr<AutoFillPanel> panel = std::make_unique<AutoFillPanel>(model, gold, actor);
 
-    // How the request was ended, in order.
     QStringList endings;
 
     void SetUp() override {

@@ -103,10 +103,7 @@ bool waitUntil(const Done& done) {
 
 // The read and the store that never block answer after the call, from the event loop; every change
 // a cached key must follow (another tool storing or deleting it, the keyring locking) is heard.
-// Reading a locked keyring never prompts; unlocking, which the user asks for, shows
-// gnome-keyring's prompt (gcr-prompter on the session's display), and the key is readable once
-// it is answered.
-TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeOfTheKeyAndOpensALockedKeyringThroughItsPrompt) {
+TEST_F(KeyringPrompt, ReadsAndStoresAnswerLaterAndEveryChangeOfTheKeyIsHeard) {
     const QByteArray key(32, 'c');
     std::optional<std::int32_t> stored;
     keychain.storeLater(CloudSyncCrypto::syncKeyQuery(), key,
@@ -136,11 +133,23 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeOfTheKeyAndOpensALockedKeyring
     const QStringList item{"service", "net.brontal.zorvik.sync", "account", "sync-key"};
     EXPECT_TRUE(heardAfter(QStringList{"store", "--label=replaced"} + item, QByteArray(32, 'r')));
     EXPECT_TRUE(heardAfter(QStringList{"clear"} + item, {}));
-    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
     const int beforeLock = changes;
     lockTheDefaultKeyring();
     EXPECT_TRUE(waitUntil([&] { return changes > beforeLock; })) << "locking was not heard";
     keychain.setChangeObserver(nullptr);
+    EXPECT_EQ(
+        unlockAnsweringThePrompt(keychain, {{"key", "ctrl+a"},
+                                            {"type", "--delay", "10", sessionKeyringPassword()},
+                                            {"key", "Return"}}),
+        Keychain::success);
+}
+
+// Reading never prompts; unlocking, which the user asks for, shows gnome-keyring's prompt
+// (gcr-prompter on the session's display), and the key is readable once it is answered.
+TEST_F(KeyringPrompt, ALockedKeyringIsReportedAndOpensOnlyThroughItsPrompt) {
+    const QByteArray key(32, 'k');
+    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
+    lockTheDefaultKeyring();
     EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
               Keychain::interactionNotAllowed);
 
@@ -157,7 +166,7 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeOfTheKeyAndOpensALockedKeyring
     // Nothing is locked any more: the next unlock answers without a prompt.
     std::optional<std::int32_t> again;
     keychain.unlock(CloudSyncCrypto::syncKeyQuery(), [&](std::int32_t status) { again = status; });
-    EXPECT_TRUE(waitUntil([&] { return again.has_value(); }));
+    waitUntil([&] { return again.has_value(); });
     EXPECT_EQ(again, Keychain::success);
 }
 

@@ -161,7 +161,6 @@ TEST(QtScreensTest, ReadsTheSessionsScreenWithYGrowingUpward) {
     // A 30 × 40 rectangle 20 points from the top of the screen ends 60 points down.
     EXPECT_EQ(QtScreens::fromGlobal(QRectF(10, 20, 30, 40)), QRectF(10, 740, 30, 40));
     EXPECT_EQ(QtScreens::toGlobal(QRectF(10, 740, 30, 40)), QRectF(10, 20, 30, 40));
-    EXPECT_EQ(screens.fromGlobal(QRectF(10, 20, 30, 40)), QRectF(10, 740, 30, 40));
 }
 
 // The popover view in the Linux popover, shown and measured by the presenter.

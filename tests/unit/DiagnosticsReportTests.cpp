@@ -91,12 +91,8 @@ TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
 
 TEST(DiagnosticsReportTest, ThePollIntervalIsWrittenAsWholeSeconds) {
     DiagnosticsInfo info = freshInfo();
-    for (const auto& [seconds, text] : {std::pair{60.0, "60"}, {3.0, "3"}, {5.9, "5"}}) {
-        info.pollInterval = seconds;
-        EXPECT_EQ(
-            linesOf({}, info)[11],
-            QStringLiteral("Last push: never (background poll every %1 s covers it)").arg(text));
-    }
+    info.pollInterval = 5.9;
+    EXPECT_EQ(linesOf({}, info)[11], "Last push: never (background poll every 5 s covers it)");
 }
 
 }  // namespace

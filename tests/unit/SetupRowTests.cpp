@@ -214,12 +214,6 @@ TEST(SetupRowsTest, TheCloudRowOffersSigningInWhereTheDesktopHasNoAccountOfItsOw
         CloudBackendInfo backend;
         SetupRow expected;
     } cases[] = {
-        // The system's own account: the rows as they always were.
-        {Cloud::signedIn, {}, row(Kind::cloud, State::ok, "iCloud: signed in")},
-        {Cloud::notSignedIn,
-         {},
-         cloudFailed("iCloud: not signed in",
-                     "Sign in with the same Apple Account as your iPhone.")},
         // The embedded cloud says where codes come from, and how to get the iPhone's.
         {Cloud::signedIn,
          {Backend::embedded, true, "embedded", {}},

@@ -29,7 +29,7 @@ const QByteArray kStoredToken = "stored+token/0==";
 const QByteArray kSecondToken = "second+token/1==";
 const QByteArray kThirdToken = "third+token/2==";
 const QByteArray kFourthToken = "fourth+token/3==";
-const QByteArray kFifthToken = "fifth-token";
+const QByteArray kFifthToken = "fifth+token/4==";
 
 // The service's refusal of a session, naming the page where the user signs in again.
 const QByteArray kRefusal = R"({"serverErrorCode":"AUTHENTICATION_REQUIRED","reason":"spent",)"
@@ -132,7 +132,11 @@ TEST_F(CloudWebSessionTest, SendsTheNextCallOnlyAfterThePreviousOneAnsweredOrFai
     actor.advance(3600);
     EXPECT_EQ(transport.sentCount(), 2u) << "waiting, however long, sends nothing more";
 
-    answerLast({});
+    // An error answer still rotates the spent token.
+    answerLast(kSecondToken, 500, R"({"serverErrorCode":"INTERNAL_ERROR","reason":"boom"})");
+    ASSERT_TRUE(replies[1].error);
+    EXPECT_EQ(sentToken(transport.last()), kSecondToken);
+    EXPECT_EQ(keychainToken(), kSecondToken);
     answerLast({});
     EXPECT_EQ(repliesAtSend, (std::vector<std::size_t>{0, 1, 2}));
     EXPECT_EQ(replies.size(), 3u);
@@ -191,16 +195,6 @@ TEST_F(CloudWebSessionTest, EachCallCarriesTheTokenThePreviousAnswerGaveFromTheK
     EXPECT_EQ(keychainToken(), kFifthToken);
 }
 
-TEST_F(CloudWebSessionTest, AnErrorAnswerStillRotatesTheSpentToken) {
-    lookup();
-    actor.runUntilIdle();
-    answerLast(kSecondToken, 500, R"({"serverErrorCode":"INTERNAL_ERROR","reason":"boom"})");
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_TRUE(replies[0].error);
-    EXPECT_EQ(nextCallCarries(), kSecondToken);
-    EXPECT_EQ(keychainToken(), kSecondToken);
-}
-
 TEST_F(CloudWebSessionTest, ReadsTheKeychainOnlyOnceAndKeepsATokenNoAnswerReplaced) {
     for (int call = 0; call < 3; ++call) {
         lookup();
@@ -239,24 +233,7 @@ TEST_F(CloudWebSessionTest, CallsWaitForASlowKeychainWithoutBlockingOnIt) {
 
 // --- The keychain refusing the new token, and the log --------------------------------------
 
-TEST_F(CloudWebSessionTest, AKeychainThatRefusesTheNewTokenDoesNotLoseIt) {
-    lookup();
-    actor.runUntilIdle();  // the stored token is read now
-    keychain.failWith = Keychain::interactionNotAllowed;
-    answerLast(kSecondToken);
-    ASSERT_EQ(systemLog.lines.size(), 1u);
-    EXPECT_EQ(systemLog.lines.front().level, LogLevel::error);
-    EXPECT_TRUE(systemLog.lines.front().message.contains(QStringLiteral("-25308")));
-    EXPECT_FALSE(systemLog.lines.front().message.contains(QString::fromUtf8(kSecondToken)));
-
-    EXPECT_EQ(nextCallCarries(), kSecondToken) << "the token the service now expects";
-    // Once the keyring opens again, the next rotation reaches it.
-    keychain.failWith.reset();
-    answerLast(kThirdToken);
-    EXPECT_EQ(keychainToken(), kThirdToken);
-}
-
-TEST_F(CloudWebSessionTest, ALockedKeyringIsAskedAgainAndNoLogLineNamesAToken) {
+TEST_F(CloudWebSessionTest, ALockedKeyringLosesNoTokenAndNoLogLineNamesOne) {
     // Every path that logs: a locked read, a refused store, a refusal by the service.
     keychain.failWith = Keychain::interactionNotAllowed;
     EXPECT_FALSE(loadedHasToken());
@@ -267,18 +244,26 @@ TEST_F(CloudWebSessionTest, ALockedKeyringIsAskedAgainAndNoLogLineNamesAToken) {
     EXPECT_EQ(keychain.lookups, 3);
     lookup();
     actor.runUntilIdle();
-    keychain.failWith = Keychain::otherFailure;
+    keychain.failWith = Keychain::interactionNotAllowed;
     answerLast(kSecondToken);
+    ASSERT_EQ(systemLog.lines.size(), 2u);
+    EXPECT_EQ(systemLog.lines.back().level, LogLevel::error);
+    EXPECT_TRUE(systemLog.lines.back().message.contains(QStringLiteral("-25308")));
+    // A keychain that refuses the new token does not lose it: it is what the service expects.
+    EXPECT_EQ(nextCallCarries(), kSecondToken);
     keychain.failWith.reset();
+    answerLast(kThirdToken);
+    EXPECT_EQ(keychainToken(), kThirdToken) << "once the keyring opens, the rotation reaches it";
     lookup();
     actor.runUntilIdle();
-    answerLast(kThirdToken, 421, kRefusal);
-    EXPECT_EQ(adopt(kFourthToken), Keychain::success);
+    answerLast(kFourthToken, 421, kRefusal);
+    EXPECT_EQ(adopt(kFifthToken), Keychain::success);
     EXPECT_EQ(forget(), Keychain::success);
 
     ASSERT_GE(systemLog.lines.size(), 2u) << "the failures above must have been logged";
     for (const auto& line : systemLog.lines) {
-        for (const QByteArray& token : {kStoredToken, kSecondToken, kThirdToken, kFourthToken}) {
+        for (const QByteArray& token :
+             {kStoredToken, kSecondToken, kThirdToken, kFourthToken, kFifthToken}) {
             // Neither the whole token nor its first part, raw or as sent in a URL.
             const QByteArray core = token.left(token.indexOf('/'));
             for (const QByteArray& form : {token, core, QUrl::toPercentEncoding(token)}) {
@@ -314,27 +299,22 @@ TEST_F(CloudWebSessionTest, ATokenIsAdoptedOnlyOnceTheKeychainHasIt) {
     EXPECT_EQ(nextCallCarries(), kSecondToken);
 }
 
-TEST_F(CloudWebSessionTest, ForgettingTheTokenSignsOut) {
-    ASSERT_TRUE(loadedHasToken());
-    EXPECT_EQ(forget(), Keychain::success);
-    EXPECT_FALSE(session->hasToken());
-    EXPECT_EQ(keychainToken(), std::nullopt);
-    EXPECT_EQ(nextCallCarries(), std::nullopt);
-    // Forgetting what is not there is no failure; a keychain that cannot be reached is.
-    EXPECT_EQ(forget(), Keychain::success);
-    keychain.failWith = Keychain::notAvailable;
-    EXPECT_EQ(forget(), Keychain::notAvailable);
-}
-
 // The answer to a call sent before a sign-out or a sign-in carries a token of the session that
 // ended: it must bring that session back neither in memory nor in the keychain.
-TEST_F(CloudWebSessionTest, AnAnswerFromBeforeASignOutOrASignInRotatesNothing) {
+TEST_F(CloudWebSessionTest, ForgettingTheTokenSignsOutAndAnAnswerFromBeforeRotatesNothing) {
     lookup();
     actor.runUntilIdle();
     EXPECT_EQ(forget(), Keychain::success);
     answerLast(kSecondToken);
     EXPECT_FALSE(session->hasToken());
     EXPECT_EQ(keychainToken(), std::nullopt);
+    EXPECT_EQ(nextCallCarries(), std::nullopt);
+    answerLast({});
+    // Forgetting what is not there is no failure; a keychain that cannot be reached is.
+    EXPECT_EQ(forget(), Keychain::success);
+    keychain.failWith = Keychain::notAvailable;
+    EXPECT_EQ(forget(), Keychain::notAvailable);
+    keychain.failWith.reset();
 
     EXPECT_EQ(adopt(kThirdToken), Keychain::success);
     EXPECT_EQ(nextCallCarries(), kThirdToken);
@@ -368,25 +348,7 @@ TEST_F(CloudWebSessionTest, ASignOutWhileASignInIsStoredHasTheLastWord) {
 
 // --- Another process of the same user -----------------------------------------------------
 
-TEST_F(CloudWebSessionTest, ARefusalTriesOnceMoreWithTheTokenAnotherProcessStored) {
-    lookup();
-    actor.runUntilIdle();
-    // Meanwhile another process spent the shared token and stored its successor.
-    keychain.items.insert(tokenKey(), kSecondToken);
-    answerLast({}, 421, kRefusal);
-
-    ASSERT_EQ(transport.sentCount(), 2u) << "the same call leaves again";
-    EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kSecondToken}));
-    EXPECT_EQ(transport.exchanges[1].request.body, transport.exchanges[0].request.body);
-    EXPECT_TRUE(transport.exchanges[1].pathEndsWith(QStringLiteral("records/lookup")));
-    EXPECT_TRUE(replies.empty()) << "the caller hears only how the second try ends";
-    answerLast(kThirdToken);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_FALSE(replies[0].error);
-    EXPECT_EQ(keychainToken(), kThirdToken);
-}
-
-TEST_F(CloudWebSessionTest, ARefusalIsAnsweredWhenTheKeychainHasNothingNewerOrTheRetryFailsToo) {
+TEST_F(CloudWebSessionTest, ARefusalTriesOnceMoreOnlyWithANewerTokenAnotherProcessStored) {
     // The keychain still holds the refused token: nothing to try.
     lookup();
     actor.runUntilIdle();
@@ -395,17 +357,31 @@ TEST_F(CloudWebSessionTest, ARefusalIsAnsweredWhenTheKeychainHasNothingNewerOrTh
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].httpStatus, 401);
 
-    // A newer token that is refused as well: one more try, never a loop.
-    keychain.items.insert(tokenKey(), kSecondToken);
+    // Meanwhile another process spent the shared token and stored its successor.
     lookup();
     actor.runUntilIdle();
-    keychain.items.insert(tokenKey(), kThirdToken);
+    keychain.items.insert(tokenKey(), kSecondToken);
     answerLast({}, 421, kRefusal);
+    ASSERT_EQ(transport.sentCount(), 3u) << "the same call leaves again";
+    EXPECT_EQ(sentTokens(), (Tokens{kStoredToken, kStoredToken, kSecondToken}));
+    EXPECT_EQ(transport.exchanges[2].request.body, transport.exchanges[1].request.body);
+    EXPECT_TRUE(transport.exchanges[2].pathEndsWith(QStringLiteral("records/lookup")));
+    EXPECT_EQ(replies.size(), 1u) << "the caller hears only how the second try ends";
+    answerLast(kThirdToken);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_FALSE(replies[1].error);
+    EXPECT_EQ(keychainToken(), kThirdToken);
+
+    // A newer token that is refused as well: one more try, never a loop.
+    lookup();
+    actor.runUntilIdle();
     keychain.items.insert(tokenKey(), kFourthToken);
     answerLast({}, 421, kRefusal);
-    EXPECT_EQ(transport.sentCount(), 3u);
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[1].httpStatus, 421);
+    keychain.items.insert(tokenKey(), kFifthToken);
+    answerLast({}, 421, kRefusal);
+    EXPECT_EQ(transport.sentCount(), 5u);
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[2].httpStatus, 421);
 }
 
 // --- What a request looks like ------------------------------------------------------------

@@ -126,6 +126,55 @@ protected:
     }
     Ink symbolInk(const QString& kind) const { return Ink::of(child("symbol", row(kind))); }
 
+    // What a row shows: its symbol, and which of its spinner, detail, button and switch.
+    struct Look {
+        const char* kind;
+        enum { dot, ring, check, cross } symbol;
+        bool spinner, detail, button, toggle;
+    };
+    void expectLooks(std::initializer_list<Look> looks) const {
+        for (const Look& look : looks) {
+            SCOPED_TRACE(look.kind);
+            EXPECT_EQ(showing(look.kind, "spinner"), look.spinner);
+            EXPECT_EQ(showing(look.kind, "detail"), look.detail);
+            EXPECT_EQ(showing(look.kind, "button"), look.button);
+            EXPECT_EQ(showing(look.kind, "switch"), look.toggle);
+            const StatusDot* dot = mark(look.kind);
+            const Ink ink = symbolInk(look.kind);
+            switch (look.symbol) {
+                case Look::dot:  // pending: an orange dot
+                    ASSERT_NE(dot, nullptr);
+                    EXPECT_EQ(dot->shape(), StatusDot::Shape::filled);
+                    EXPECT_EQ(dot->color(), orange());
+                    EXPECT_GT(ink.pixelsNear(orange()), 30) << "the dot is drawn";
+                    EXPECT_EQ(ink.pixelsNear(green()), 0);
+                    break;
+                case Look::ring:  // info: a faint, hollow ring
+                    ASSERT_NE(dot, nullptr);
+                    EXPECT_EQ(dot->shape(), StatusDot::Shape::ring);
+                    EXPECT_EQ(dot->color(), faint(InterfaceStyle::secondary(view->palette())));
+                    EXPECT_EQ(ink.image.pixelColor(ink.bounds().center()), ink.background);
+                    break;
+                case Look::check:  // ok: a green check, moved down by 2 (its rim is faint)
+                    EXPECT_EQ(dot, nullptr);
+                    EXPECT_GT(ink.pixelsNear(green()), 40);
+                    EXPECT_EQ(ink.pixelsNear(red()), 0);
+                    EXPECT_GE(ink.bounds().top(), 2);
+                    EXPECT_LE(ink.bounds().top(), 3);
+                    break;
+                case Look::cross:  // failed: a red cross
+                    EXPECT_EQ(dot, nullptr);
+                    EXPECT_GT(ink.pixelsNear(red()), 40);
+                    EXPECT_EQ(ink.pixelsNear(green()), 0);
+                    break;
+            }
+        }
+    }
+    static QColor faint(QColor color) {
+        color.setAlphaF(0.5f);
+        return color;
+    }
+
     QAbstractButton* header() const { return child<QAbstractButton>("header"); }
     QString summary() const {
         auto* label = child<QLabel>("headerSummary");
@@ -209,68 +258,38 @@ TEST_F(SetupChecklistViewTest, ShowsTheSevenRowsInOrderNamedByKindAndReCheckRuns
     EXPECT_TRUE(logSince(before).contains("check cloud: ok \u2014 iCloud: signed in"));
 }
 
-TEST_F(SetupChecklistViewTest, PendingRowsShowAnOrangeDotOkAGreenCheckAndFailedARedCross) {
-    cloud.account = CloudContainer::noAccount;
-    runChecks();
-    makeView();
-    // Push is still registering: an orange dot, and the spinner the row asks for.
-    EXPECT_EQ(title("push"), "Registering\u2026");
-    ASSERT_NE(mark("push"), nullptr);
-    EXPECT_EQ(mark("push")->shape(), StatusDot::Shape::filled);
-    EXPECT_EQ(mark("push")->color(), orange());
-    EXPECT_TRUE(showing("push", "spinner"));
-    const Ink dot = symbolInk("push");
-    EXPECT_GT(dot.pixelsNear(orange()), 30) << "the dot is drawn";
-    EXPECT_EQ(dot.pixelsNear(green()), 0);
-
-    EXPECT_EQ(title("cloud"), "iCloud: not signed in");
-    EXPECT_EQ(mark("cloud"), nullptr);
-    EXPECT_FALSE(showing("cloud", "spinner"));
-    const Ink cross = symbolInk("cloud");
-    EXPECT_GT(cross.pixelsNear(red()), 40);
-    EXPECT_EQ(cross.pixelsNear(green()), 0);
-
-    EXPECT_EQ(mark("syncKey"), nullptr);
-    const Ink check = symbolInk("syncKey");
-    EXPECT_GT(check.pixelsNear(green()), 40);
-    EXPECT_EQ(check.pixelsNear(red()), 0);
-    // Moved down by 2; the circle's outermost pixels are faint.
-    EXPECT_GE(check.bounds().top(), 2);
-    EXPECT_LE(check.bounds().top(), 3);
-}
-
-TEST_F(SetupChecklistViewTest, DetailsAndButtonsShowWhereTheRowHasThemAndAnOkRowHidesItsDetail) {
+TEST_F(SetupChecklistViewTest, EachRowShowsItsStatesSymbolAndOnlyTheControlsItHas) {
     cloud.account = CloudContainer::noAccount;
     identityStore.enabled = false;
     keychain.items.clear();
     runChecks();
     makeView();
-    EXPECT_TRUE(showing("cloud", "detail"));
+    expectLooks({
+        {"cloud", Look::cross, false, true, true, false},
+        {"syncKey", Look::dot, true, true, true, false},
+        {"push", Look::dot, true, false, false, false},
+        {"autoFill", Look::cross, false, true, true, false},
+        {"notifications", Look::dot, true, false, false, false},
+        {"launchAtLogin", Look::ring, false, false, false, true},
+        {"firstCode", Look::dot, true, false, false, false},
+    });
     EXPECT_EQ(text("detail", row("cloud")), "Sign in with the same Apple Account as your iPhone.");
-    EXPECT_TRUE(showing("cloud", "button"));
     EXPECT_EQ(button("cloud")->text(), "Open iCloud settings");
-    // A pending row keeps its spinner, detail and button.
-    EXPECT_TRUE(showing("syncKey", "spinner"));
-    EXPECT_TRUE(showing("syncKey", "detail"));
-    EXPECT_TRUE(showing("syncKey", "button"));
-    EXPECT_TRUE(showing("autoFill", "button"));
-    // Rows without an action or a detail show neither.
-    for (const char* name : {"detail", "button", "switch"}) {
-        EXPECT_FALSE(showing("firstCode", name)) << name;
-    }
+    EXPECT_FALSE(toggle("launchAtLogin")->isChecked());
 
+    // An item in order keeps its explanation to itself, except AutoFill's, which says where the
+    // code shows.
     cloud.account = CloudContainer::available;
     identityStore.enabled = true;
+    loginItem.current = LoginItemService::Status::enabled;
     runChecks();
+    expectLooks({
+        {"cloud", Look::check, false, false, false, false},
+        {"autoFill", Look::check, false, true, false, false},
+        {"launchAtLogin", Look::check, false, false, false, true},
+    });
     EXPECT_EQ(title("cloud"), "iCloud: signed in");
-    EXPECT_FALSE(showing("cloud", "detail"));
-    EXPECT_FALSE(showing("cloud", "button"));
-    // AutoFill's detail says where the code shows, so it stays.
-    EXPECT_EQ(title("autoFill"), "AutoFill: on");
-    EXPECT_EQ(text("detail", row("autoFill")),
-              "In Safari, the code appears in the field as From Zorvik.");
-    EXPECT_TRUE(showing("autoFill", "detail"));
-    EXPECT_FALSE(showing("autoFill", "button"));
+    EXPECT_TRUE(toggle("launchAtLogin")->isChecked());
 }
 
 // Its button is the one place the keyring's password prompt is asked for: the user pressed it.
@@ -287,29 +306,6 @@ TEST_F(SetupChecklistViewTest, ALockedKeyringRowOffersUnlockAndItsButtonUnlocks)
     EXPECT_EQ(keychain.unlocks, 1);
     EXPECT_EQ(title("syncKey"), "Key received from your iPhone");
     EXPECT_TRUE(logSince(0).contains("keyring unlocked"));
-}
-
-TEST_F(SetupChecklistViewTest, LaunchAtLoginRowHasOnlyTheSwitchAndARingOrACheck) {
-    makeView();
-    EXPECT_EQ(title("launchAtLogin"), "Launch at login: off");
-    EXPECT_TRUE(showing("launchAtLogin", "switch"));
-    EXPECT_FALSE(showing("launchAtLogin", "button"));
-    EXPECT_FALSE(toggle("launchAtLogin")->isChecked());
-    ASSERT_NE(mark("launchAtLogin"), nullptr);
-    EXPECT_EQ(mark("launchAtLogin")->shape(), StatusDot::Shape::ring);
-    QColor ring = InterfaceStyle::secondary(view->palette());
-    ring.setAlphaF(0.5f);
-    EXPECT_EQ(mark("launchAtLogin")->color(), ring);
-    const Ink ringInk = symbolInk("launchAtLogin");
-    EXPECT_EQ(ringInk.image.pixelColor(ringInk.bounds().center()), ringInk.background)
-        << "a ring is hollow";
-
-    loginItem.current = LoginItemService::Status::enabled;
-    runChecks();
-    EXPECT_EQ(title("launchAtLogin"), "Launch at login: on");
-    EXPECT_EQ(mark("launchAtLogin"), nullptr);
-    EXPECT_GT(symbolInk("launchAtLogin").pixelsNear(green()), 40);
-    EXPECT_TRUE(toggle("launchAtLogin")->isChecked());
 }
 
 TEST_F(SetupChecklistViewTest, TheSwitchAndTheSettingFollowEachOtherAndARefusalTurnsItBack) {
@@ -434,9 +430,7 @@ TEST_F(SetupChecklistViewTest, ColoursFollowADarkPalette) {
     ASSERT_NE(InterfaceStyle::orange(dark), orange());
     host->setPalette(dark);
     EXPECT_EQ(mark("push")->color(), InterfaceStyle::orange(dark));
-    QColor ring = InterfaceStyle::secondary(dark);
-    ring.setAlphaF(0.5f);
-    EXPECT_EQ(mark("launchAtLogin")->color(), ring);
+    EXPECT_EQ(mark("launchAtLogin")->color(), faint(InterfaceStyle::secondary(dark)));
     const auto textColor = [](QLabel* label) {
         return label->palette().color(label->foregroundRole());
     };

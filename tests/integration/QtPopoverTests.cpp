@@ -68,7 +68,8 @@ protected:
     int closes = 0;
 };
 
-TEST_F(QtPopoverTest, OpensBelowAnAnchorAtTheTopAboveOneAtTheBottomAndInsideTheScreen) {
+TEST_F(QtPopoverTest,
+       OpensBelowAnAnchorAtTheTopAboveOneAtTheBottomInsideTheScreenAndFollowsItsSize) {
     REQUIRE_X_DISPLAY();
     // Where the tray icon was activated → the window, in Qt's coordinates (y downward).
     const std::pair<QPoint, QRect> cases[] = {
@@ -91,14 +92,10 @@ TEST_F(QtPopoverTest, OpensBelowAnAnchorAtTheTopAboveOneAtTheBottomAndInsideTheS
     }
     popover.close();
     EXPECT_EQ(closes, 4) << "closing tells the delegate once";
-}
 
-TEST_F(QtPopoverTest, FollowsANewContentSizeWhileShown) {
-    REQUIRE_X_DISPLAY();
+    // Shown, it follows a new content size.
     showAt(QPoint(640, 790));
-
     popover.setContentSize(QSizeF(340, 400));
-
     EXPECT_EQ(popover.contentSize(), QSizeF(340, 400));
     const QRect grown(470, 789 - 400, 340, 400);
     EXPECT_TRUE(QTest::qWaitFor([&] { return popover.window()->geometry() == grown; }, 5000));

@@ -98,9 +98,14 @@ TEST_F(PopoverPresenterTest, BecomesThePopoversDelegateWithAnimationOnUntilItIsG
     EXPECT_EQ(popover.shows, 1);
 }
 
-TEST_F(PopoverPresenterTest, ShowsBelowTheActivationPointAndMeasuresOnTheNextTurn) {
+TEST_F(PopoverPresenterTest, FitsTheContentShowsBelowTheActivationPointAndMeasuresOnTheNextTurn) {
+    MeasuredContent content;
+    presenter->setContentView(&content);
+    popover.calls.clear();
     presenter->togglePopover(anchor);
-    EXPECT_THAT(popover.calls, ElementsAre(kShowUnderAnchor, "makeKeyWindow()", "activate()"));
+    EXPECT_EQ(content.askedWidth, 340);
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×612)", kShowUnderAnchor,
+                                           "makeKeyWindow()", "activate()"));
     EXPECT_TRUE(popover.isShown());
     EXPECT_EQ(popoverScreen.height(), 1050);
     EXPECT_EQ(presenter->layoutNote(), kScreenPart);
@@ -108,19 +113,11 @@ TEST_F(PopoverPresenterTest, ShowsBelowTheActivationPointAndMeasuresOnTheNextTur
 
     actor.runUntilIdle();
     EXPECT_TRUE(receiver->isPopoverVisible());
-    EXPECT_EQ(presenter->layoutNote(), kFirstNote);
-    EXPECT_EQ(receiver->info().layout, kFirstNote);
-}
-
-TEST_F(PopoverPresenterTest, MeasuresTheContentAtThreeHundredFortyPointsBeforeShowing) {
-    MeasuredContent content;
-    presenter->setContentView(&content);
-    popover.calls.clear();
-    presenter->showPopover(anchor);
-    EXPECT_EQ(content.askedWidth, 340);
-    ASSERT_GE(popover.calls.size(), 2);
-    EXPECT_EQ(popover.calls[0], "setContentSize(340×612)");
-    EXPECT_EQ(popover.calls[1], kShowUnderAnchor);
+    // Centred under the anchor, as tall as the content.
+    const QString measured =
+        kScreenPart + QStringLiteral("; popover 340×612 y 457…1069, usable y 0…1050, overflow 0");
+    EXPECT_EQ(presenter->layoutNote(), measured);
+    EXPECT_EQ(receiver->info().layout, measured);
 }
 
 TEST_F(PopoverPresenterTest, ClosingTellsTheReceiverAndOnlyTheFirstCloseOfTheFirstRunEndsIt) {
@@ -190,14 +187,14 @@ TEST_F(PopoverPresenterTest, NoWidthTheSameSizeOrAClosedPopoverMeasuresNothing) 
     EXPECT_EQ(presenter->layoutNote(), note);
 }
 
-TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
+TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnceAndNotAgainWithinTheGuard) {
     const std::size_t firstLine = overflow();
-    const QString before = kFirstNote;
     actor.runUntilIdle();
     const QString part =
         QStringLiteral("; popover 340×1000 y -25…975, usable y 0…1050, overflow 25");
-    EXPECT_EQ(presenter->layoutNote(), before + part + QStringLiteral(" \u2192 re-shown"));
-    EXPECT_EQ(receiver->info().layout, presenter->layoutNote());
+    const QString reshown = kFirstNote + part + QStringLiteral(" \u2192 re-shown");
+    EXPECT_EQ(presenter->layoutNote(), reshown);
+    EXPECT_EQ(receiver->info().layout, reshown);
     EXPECT_THAT(logSince(firstLine),
                 ElementsAre("Zorvik: popover overflowed by 25 pt, re-showing"));
     EXPECT_EQ(log.lines.back().subsystem, "net.brontal.zorvik");
@@ -209,26 +206,17 @@ TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnce) {
     EXPECT_TRUE(receiver->isPopoverVisible());
     EXPECT_TRUE(receiver->firstRun());
 
-    actor.advance(0.29);
-    EXPECT_TRUE(presenter->isReshowing());
-    actor.advance(0.01);
-    EXPECT_FALSE(presenter->isReshowing());
-    EXPECT_EQ(presenter->layoutNote(), before + part + QStringLiteral(" \u2192 re-shown") + part);
-    EXPECT_EQ(receiver->info().layout, presenter->layoutNote());
-    EXPECT_EQ(popover.shows, 2);
-    EXPECT_EQ(logSince(firstLine).size(), 1);
-}
-
-TEST_F(PopoverPresenterTest, ASecondSizeChangeWithinTheGuardDoesNotReShowAgain) {
-    const std::size_t firstLine = overflow();
-    actor.runUntilIdle();
-    ASSERT_EQ(popover.shows, 2);
+    // A second size change within the guard is measured, but does not re-show again.
     actor.advance(0.1);
     presenter->popoverContentSizeChanged(340, 990);
     actor.runUntilIdle();
-    EXPECT_EQ(popover.shows, 2);
-    EXPECT_TRUE(presenter->layoutNote().endsWith(
-        " \u2192 re-shown; popover 340×1000 y -25…975, usable y 0…1050, overflow 25"));
+    EXPECT_EQ(presenter->layoutNote(), reshown + part);
+    actor.advance(0.19);
+    EXPECT_TRUE(presenter->isReshowing());
+    actor.advance(0.01);
+    EXPECT_FALSE(presenter->isReshowing());
+    EXPECT_EQ(presenter->layoutNote(), reshown + part + part);
+    EXPECT_EQ(receiver->info().layout, presenter->layoutNote());
     actor.advance(0.5);
     EXPECT_EQ(popover.shows, 2);
     EXPECT_EQ(logSince(firstLine).size(), 1);

@@ -160,7 +160,6 @@ TEST_F(PopoverViewTest, CardShowsTheCodeAndCountsDownOncePerSecondFromTheFirstDr
     EXPECT_FALSE(showing("invitation"));
     EXPECT_EQ(text("accountName"), "Work GitHub");
     EXPECT_EQ(text("code"), "123 456");
-    EXPECT_EQ(button("copyButton")->text(), "Copy");
     // Digits of one width, and the code can be selected by hand too.
     const auto* code = child<QLabel>("code");
     EXPECT_TRUE(code->font().fixedPitch() || QFontInfo(code->font()).fixedPitch());
@@ -308,7 +307,6 @@ TEST_F(PopoverViewTest, ScrollAreaMeasuresItsPartsAndFollowsTheScreenHeight) {
     EXPECT_EQ(view->scrollAreaHeight(), std::max(content - 10, 160));
     EXPECT_TRUE(scrollBarShowing());
     EXPECT_EQ(sizes.back().second, header + 1 + view->scrollAreaHeight() + 1 + bottom);
-    EXPECT_LE(sizes.back().second, screen.height() - 48);
 
     screen.setHeight(200);  // far too small: the floor
     settle();

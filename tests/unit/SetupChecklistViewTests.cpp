@@ -292,22 +292,6 @@ TEST_F(SetupChecklistViewTest, EachRowShowsItsStatesSymbolAndOnlyTheControlsItHa
     EXPECT_TRUE(toggle("launchAtLogin")->isChecked());
 }
 
-// Its button is the one place the keyring's password prompt is asked for: the user pressed it.
-TEST_F(SetupChecklistViewTest, ALockedKeyringRowOffersUnlockAndItsButtonUnlocks) {
-    keychain.failWith = Keychain::interactionNotAllowed;
-    runChecks();
-    makeView();
-    EXPECT_EQ(title("syncKey"), "Keyring locked");
-    EXPECT_TRUE(showing("syncKey", "detail"));
-    EXPECT_EQ(keychain.unlocks, 0) << "nothing prompts before the user asks";
-    EXPECT_EQ(button("syncKey")->text(), "Unlock");
-    button("syncKey")->click();
-    actor.runUntilIdle();
-    EXPECT_EQ(keychain.unlocks, 1);
-    EXPECT_EQ(title("syncKey"), "Key received from your iPhone");
-    EXPECT_TRUE(logSince(0).contains("keyring unlocked"));
-}
-
 TEST_F(SetupChecklistViewTest, TheSwitchAndTheSettingFollowEachOtherAndARefusalTurnsItBack) {
     makeView();
     ToggleSwitch* launch = toggle("launchAtLogin");
@@ -375,10 +359,12 @@ TEST_F(SetupChecklistViewTest, ClickingTheHeaderFlipsTheSettingAndAnimatesTheFol
     EXPECT_EQ(rows->revealed(), 1.0);
 }
 
-TEST_F(SetupChecklistViewTest, RowButtonsCarryOutTheirActionAndLogIt) {
+// The keyring's password prompt is asked for only by its row's button: the user pressed it.
+TEST_F(SetupChecklistViewTest, RowButtonsCarryOutTheirActionAndLogItAndALockedKeyringsUnlocks) {
     cloud.account = CloudContainer::noAccount;
     center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::denied;
     identityStore.enabled = false;
+    keychain.failWith = Keychain::interactionNotAllowed;
     runChecks();
     makeView();
     const auto before = log.lines.size();
@@ -396,6 +382,15 @@ TEST_F(SetupChecklistViewTest, RowButtonsCarryOutTheirActionAndLogIt) {
     EXPECT_EQ(log.lines[before].subsystem, "net.brontal.zorvik");
     EXPECT_EQ(log.lines[before].category, "mac");
     EXPECT_EQ(log.lines[before].level, LogLevel::info);
+
+    EXPECT_EQ(title("syncKey"), "Keyring locked");
+    EXPECT_EQ(keychain.unlocks, 0) << "nothing prompts before the user asks";
+    EXPECT_EQ(button("syncKey")->text(), "Unlock");
+    button("syncKey")->click();
+    actor.runUntilIdle();
+    EXPECT_EQ(keychain.unlocks, 1);
+    EXPECT_EQ(title("syncKey"), "Key received from your iPhone");
+    EXPECT_TRUE(logSince(before).contains("keyring unlocked"));
 }
 
 TEST_F(SetupChecklistViewTest, FollowsProbeChangesWithoutPollingAndSpinsOnlyWhileShown) {

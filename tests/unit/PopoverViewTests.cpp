@@ -231,8 +231,10 @@ TEST_F(PopoverViewTest, CopyButtonAndCtrlCCopyTheCodeAndReadCopiedForTwoSecondsU
     EXPECT_EQ(bar()->fraction(), 0);
     EXPECT_FALSE(button("copyButton")->isEnabled());
     before = pasteboard.changeCount();
+    const auto copiedAt = receiver->justCopiedAt();
     pressCtrl(Qt::Key_C);
     EXPECT_EQ(pasteboard.changeCount(), before);
+    EXPECT_EQ(receiver->justCopiedAt(), copiedAt);
 }
 
 TEST_F(PopoverViewTest, WithoutACodeInvitesOneAndTicksOnlyWhileACodeIsShown) {
@@ -306,6 +308,7 @@ TEST_F(PopoverViewTest, ScrollAreaMeasuresItsPartsAndFollowsTheScreenHeight) {
     settle();
     EXPECT_EQ(view->scrollAreaHeight(), std::max(content - 10, 160));
     EXPECT_TRUE(scrollBarShowing());
+    ASSERT_FALSE(sizes.empty());
     EXPECT_EQ(sizes.back().second, header + 1 + view->scrollAreaHeight() + 1 + bottom);
 
     screen.setHeight(200);  // far too small: the floor

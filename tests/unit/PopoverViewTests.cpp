@@ -286,7 +286,7 @@ TEST_F(PopoverViewTest, ScrollHeightIsTheContentCappedByTheScreenButNotBelow160)
     EXPECT_EQ(PopoverView::scrollHeight(900, 40, 170, -5), 0);
 }
 
-TEST_F(PopoverViewTest, ScrollAreaMeasuresItsPartsAndFollowsTheScreenHeight) {
+TEST_F(PopoverViewTest, ScrollAreaMeasuresHeaderContentAndBottomAndFollowsTheScreenHeight) {
     hold(42);
     show();
     EXPECT_EQ(view->scrollContentHeight(), child("scrollContent")->heightForWidth(340));

@@ -301,18 +301,16 @@ Task<void> CodeReceiver::fetch() {
 
 void CodeReceiver::deliver(const PendingCode& code, Instant now) {
     if (latest_ && latest_->issuedAt == code.issuedAt && latest_->code == code.code) {
+        // A save that failed is tried again at every fetch while the code is valid.
+        if (storeFailed_) {
+            saveForAutoFill(*latest_);
+        }
         return;
     }
     const LatestCode latest{code.accountName, code.serviceID, code.code,
                             code.fromDevice,  code.issuedAt,  now,
                             code.expiresAt};
-    if (store_) {
-        try {
-            store_->save(latest);
-        } catch (const Error&) {
-            // The code is still published everywhere else.
-        }
-    }
+    saveForAutoFill(latest);
     setLatest(latest);
     changeProbe([&](SetupProbe& probe) {
         probe.lastReceivedAt = now;
@@ -336,6 +334,38 @@ void CodeReceiver::deliver(const PendingCode& code, Instant now) {
     }
     log_.info("received %{public}s from %{public}s, expires in %lds", code.accountName,
               code.fromDevice, static_cast<long>(secondsLeft));
+}
+
+namespace {
+constexpr auto saveFailure = "could not save the code for AutoFill: ";
+}  // namespace
+
+void CodeReceiver::saveForAutoFill(const LatestCode& latest) {
+    if (!store_) {
+        return;
+    }
+    try {
+        store_->save(latest);
+        if (storeFailed_) {
+            storeFailed_ = false;
+            routineLog_.forget(QStringLiteral("save failure"));
+            log_.info("the code is saved for AutoFill again");
+            changeInfo([](DiagnosticsInfo& info) {
+                if (info.lastError && info.lastError->startsWith(QLatin1String(saveFailure))) {
+                    info.lastError.reset();
+                }
+            });
+        }
+    } catch (const Error& error) {
+        // The code is still published everywhere else, but AutoFill must not go on offering
+        // the code this one replaces.
+        store_->clear();
+        storeFailed_ = true;
+        const QString text = QLatin1String(saveFailure) + error.localizedDescription();
+        // Tried again at every fetch: one line until the cause changes.
+        routineLog_.write(LogLevel::error, QStringLiteral("save failure"), "%{public}s", text);
+        changeInfo([&](DiagnosticsInfo& info) { info.lastError = text; });
+    }
 }
 
 void CodeReceiver::setLatest(std::optional<LatestCode> code) {

@@ -128,6 +128,9 @@ Q_SIGNALS:
 
 private:
     void deliver(const PendingCode& code, Instant now);
+    // Writes the code to the file AutoFill reads; when that fails, no file is left offering
+    // another code, and the failure shows in the log and the diagnostics until a save works.
+    void saveForAutoFill(const LatestCode& latest);
     Task<void> checkAccount();
     Task<void> checkKeychain();
     // The sync key's state after a read of the keychain; one log line when the keyring becomes
@@ -172,5 +175,6 @@ private:
     TaskHandle recheckTask_;
     TaskHandle expiryTask_;
     bool fetching_ = false;
+    bool storeFailed_ = false;
     bool checking_ = false;
 };

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "AppDelegate.h"
+#include "AtomicFile.h"
 #include "BundleInfo.h"
 #include "CloudWebContainer.h"
 #include "CloudWebSession.h"
@@ -390,9 +391,13 @@ int main(int argc, char** argv) {
 
     // The clipboard before the main actor, so the actor and its pending clear go first.
     QtPasteboard pasteboard;
-    QtMainActor mainActor;
     JournalSystemLog systemLog(QStringLiteral("ZorvikMac"),
                                headless || logToStderr || JournalSystemLog::stderrIsTerminal());
+    QtMainActor mainActor(&systemLog);
+    AtomicFile::setFaultNotice([&systemLog](const QString& text) {
+        systemLog.write(LogLevel::error, QStringLiteral("net.brontal.zorvik"),
+                        QStringLiteral("files"), text);
+    });
     SecretServiceKeychain keychain;
     XdgAppGroupContainers containers;
     QSettingsUserDefaults userDefaults(QSettingsUserDefaults::standardFilePath());
@@ -459,11 +464,17 @@ int main(int argc, char** argv) {
 
     DBusDistributedNotificationCenter notices(mainActor, QDBusConnection::sessionBus());
     ProcRunningApplications runningApplications;
+    // Queued, so that a quit asked for before the event loop runs is not lost.
+    const auto quitOnceRunning = [] {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                  Qt::QueuedConnection);
+    };
     if (headless) {
         // One copy publishes codes, with or without its tray item.
-        TakeOver takeOver(notices, runningApplications, bundle, systemLog,
-                          [] { QCoreApplication::quit(); });
-        takeOver.askOlderCopiesToQuit();
+        TakeOver takeOver(notices, runningApplications, bundle, systemLog, quitOnceRunning);
+        if (!takeOver.askOlderCopiesToQuit()) {
+            return 0;
+        }
         HeadlessApp app(platform, bundle);
         QObject::connect(&application, &QCoreApplication::aboutToQuit,
                          [&app] { app.applicationWillTerminate(); });
@@ -478,10 +489,9 @@ int main(int argc, char** argv) {
     QtPopover popover;
     QtScreens screens;
     LinuxStatusItem statusItem;
-    AppDelegate delegate(platform,
-                         {statusItem, popover, screens, notices, runningApplications,
-                          [] { QCoreApplication::quit(); }},
-                         bundle);
+    AppDelegate delegate(
+        platform, {statusItem, popover, screens, notices, runningApplications, quitOnceRunning},
+        bundle);
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [&delegate] { delegate.applicationWillTerminate(); });
     delegate.applicationDidFinishLaunching();

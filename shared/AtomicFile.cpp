@@ -3,10 +3,41 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 namespace AtomicFile {
 
+namespace {
+
+std::function<void(const QString&)>& faultNotice() {
+    static std::function<void(const QString&)> notice;
+    return notice;
+}
+
+}  // namespace
+
+void noticeFault(const QString& text) {
+    static QSet<QString> told;
+    if (faultNotice() && !told.contains(text)) {
+        told.insert(text);
+        faultNotice()(text);
+    }
+}
+
+void setFaultNotice(std::function<void(const QString& text)> notice) {
+    faultNotice() = std::move(notice);
+}
+
 void write(const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions) {
+    // QSaveFile would write to the link's target; the link itself goes instead.
+    if (QFileInfo(path).isSymLink()) {
+        noticeFault(path +
+                    QStringLiteral(" was a symbolic link: it is replaced by a file, and what it "
+                                   "pointed to is left as it was"));
+        if (!QFile::remove(path)) {
+            throw FileOperationError(path, QStringLiteral("Could not remove a symbolic link"));
+        }
+    }
     QSaveFile file(path);
     // Unbuffered, so a short write (a full disk, a file size limit) shows in write()'s count;
     // through Qt's buffer it could go unnoticed and commit a truncated file.
@@ -21,6 +52,22 @@ void write(const QString& path, const QByteArray& bytes, QFileDevice::Permission
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         throw FileOperationError(path, file.errorString());
     }
+}
+
+std::optional<QByteArray> read(const QString& path, qint64 maxBytes) {
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        noticeFault(path + QStringLiteral(" is a symbolic link: not read"));
+        return std::nullopt;
+    }
+    if (!info.isFile()) {
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return file.read(maxBytes);
 }
 
 void makeDirectories(const QString& directory, QFileDevice::Permissions permissions) {

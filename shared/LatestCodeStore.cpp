@@ -36,15 +36,19 @@ void LatestCodeStore::save(const LatestCode& code) const {
 }
 
 std::optional<LatestCode> LatestCodeStore::load() const {
-    QFile file(url_);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return LatestCode::decode(file.readAll());
+    const auto bytes = AtomicFile::read(url_);
+    return bytes ? LatestCode::decode(*bytes) : std::nullopt;
 }
 
 void LatestCodeStore::clear() const {
-    QFile::remove(url_);
+    if (!QFile::remove(url_) && QFileInfo(url_).isFile() && !QFileInfo(url_).isSymLink()) {
+        // A folder that no longer lets us remove the file (its permissions changed) may still
+        // let us empty it, which offers no code either.
+        QFile file(url_);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            file.close();
+        }
+    }
     QFile::remove(filledURL());
 }
 
@@ -57,11 +61,8 @@ void LatestCodeStore::markFilled(Instant now) const {
 }
 
 std::optional<Instant> LatestCodeStore::filledAt() const {
-    QFile file(filledURL());
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return parseFilledMarker(file.readAll());
+    const auto bytes = AtomicFile::read(filledURL(), 64);
+    return bytes ? parseFilledMarker(*bytes) : std::nullopt;
 }
 
 QByteArray formatFilledMarker(Instant instant) {

@@ -28,7 +28,8 @@ public:
     void save(const LatestCode& code) const;
     // The stored code, or nothing for a missing, unreadable or malformed file.
     std::optional<LatestCode> load() const;
-    // Deletes both files; whatever fails is ignored.
+    // Deletes both files (empties the code's file when it cannot be deleted); whatever fails is
+    // ignored.
     void clear() const;
     // Notes that the code was filled in at `now`; failures are ignored.
     void markFilled(Instant now) const;

@@ -27,7 +27,11 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::applicationDidFinishLaunching() {
     takeOver_ = std::make_unique<TakeOver>(shell_.notices, shell_.runningApplications, bundle_,
                                            platform_.systemLog, shell_.terminate);
-    takeOver_->askOlderCopiesToQuit();
+    if (!takeOver_->askOlderCopiesToQuit()) {
+        // A newer copy runs instead; this one shows nothing and quits once its loop runs.
+        shell_.terminate();
+        return;
+    }
 
     // The settings, the store and the receiver.
     app_ = std::make_unique<HeadlessApp>(platform_, bundle_);

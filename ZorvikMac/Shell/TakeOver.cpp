@@ -1,5 +1,6 @@
 #include "TakeOver.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "DistributedNotificationCenter.h"
@@ -19,22 +20,33 @@ TakeOver::~TakeOver() {
     }
 }
 
-void TakeOver::askOlderCopiesToQuit() {
+bool TakeOver::askOlderCopiesToQuit() {
     if (!bundleIdentifier_) {
-        return;
+        return true;
     }
     const qint32 ownPid = applications_.currentProcessIdentifier();
     observer_ = notices_.addObserver(
         QString::fromLatin1(noticeName),
         [this, ownPid](std::optional<QVariant> object) { handleTakeOver(object, ownPid); });
+    const auto copies = applications_.runningApplications(*bundleIdentifier_);
+    const auto own = std::find_if(copies.begin(), copies.end(), [ownPid](const auto& copy) {
+        return copy.processIdentifier == ownPid;
+    });
     QList<RunningApplications::RunningApplication> older;
-    for (const auto& application : applications_.runningApplications(*bundleIdentifier_)) {
-        if (application.processIdentifier != ownPid) {
-            older.append(application);
+    for (const auto& application : copies) {
+        if (application.processIdentifier == ownPid) {
+            continue;
         }
+        // Without its own entry, this copy counts as the newest, as the one just started.
+        if (own != copies.end() && RunningApplications::startedAfter(application, *own)) {
+            log_.info("Zorvik: a newer copy (pid %d) is starting as well; this copy quits",
+                      application.processIdentifier);
+            return false;
+        }
+        older.append(application);
     }
     if (older.isEmpty()) {
-        return;
+        return true;
     }
     notices_.post(QString::fromLatin1(noticeName), QVariant(QString::number(ownPid)));
     for (const auto& application : older) {
@@ -43,6 +55,7 @@ void TakeOver::askOlderCopiesToQuit() {
                   application.processIdentifier);
         applications_.terminate(application.processIdentifier);
     }
+    return true;
 }
 
 std::optional<qint32> TakeOver::noticeProcessIdentifier(const std::optional<QVariant>& object) {
@@ -73,9 +86,26 @@ std::optional<qint32> TakeOver::noticeProcessIdentifier(const std::optional<QVar
 
 void TakeOver::handleTakeOver(const std::optional<QVariant>& object, qint32 ownPid) {
     const std::optional<qint32> pid = noticeProcessIdentifier(object);
-    if (!pid || *pid == ownPid) {
+    if (!pid || *pid == ownPid || isOlderCopy(*pid, ownPid)) {
         return;
     }
     log_.info("Zorvik: a newer copy (pid %d) took over; quitting", *pid);
     terminate_();
+}
+
+bool TakeOver::isOlderCopy(qint32 pid, qint32 ownPid) const {
+    if (!bundleIdentifier_) {
+        return false;
+    }
+    const auto copies = applications_.runningApplications(*bundleIdentifier_);
+    const auto find = [&copies](qint32 wanted) {
+        return std::find_if(copies.begin(), copies.end(), [wanted](const auto& copy) {
+            return copy.processIdentifier == wanted;
+        });
+    };
+    const auto sender = find(pid);
+    const auto own = find(ownPid);
+    // A sender that is gone, or not a copy in this session, is taken at its word.
+    return sender != copies.end() && own != copies.end() &&
+           RunningApplications::startedAfter(*own, *sender);
 }

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "AtomicFile.h"
 #include "ByteChannel.h"
 #include "CredentialIdentitiesFile.h"
 #include "CredentialProviderViewController.h"
@@ -187,11 +188,10 @@ void AutoFillHost::waitForUser() {
 void AutoFillHost::answerIdentities(const HostRequest& request) {
     QList<CredentialIdentitiesFile::Identity> identities;
     if (environment_.identitiesPath) {
-        QFile file(*environment_.identitiesPath);
-        if (file.open(QIODevice::ReadOnly)) {
+        if (const auto bytes = AtomicFile::read(*environment_.identitiesPath,
+                                                qint64(FrameReader::maximumFrameSize) + 1)) {
             QString error;
-            const auto stored = CredentialIdentitiesFile::decode(
-                file.read(qint64(FrameReader::maximumFrameSize) + 1), &error);
+            const auto stored = CredentialIdentitiesFile::decode(*bytes, &error);
             if (!stored) {
                 sendError(request.id,
                           QStringLiteral("%1 is unreadable: %2")

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <algorithm>
 #include <optional>
 
@@ -50,6 +51,32 @@ std::optional<QByteArray> startingSessionBus(const QString& environFile) {
     return QByteArray();
 }
 
+// From /proc/<pid>/stat: the parent (field 4) and the clock tick since boot at which the process
+// started (field 22), counted after the parenthesised command name, which may itself hold
+// spaces and parentheses.
+struct ProcessStat {
+    qint32 parent = 0;
+    quint64 startTick = 0;
+};
+
+ProcessStat processStat(const QString& statFile) {
+    QFile file(statFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray stat = file.readAll();
+    const qsizetype commandEnd = stat.lastIndexOf(')');
+    if (commandEnd < 0) {
+        return {};
+    }
+    // The fields after the name start with the state, field 3.
+    const QList<QByteArray> fields = stat.mid(commandEnd + 1).simplified().split(' ');
+    const auto field = [&fields](qsizetype number) {
+        return fields.size() > number - 3 ? fields[number - 3] : QByteArray();
+    };
+    return {field(4).toInt(), field(22).toULongLong()};
+}
+
 }  // namespace
 
 ProcRunningApplications::ProcRunningApplications()
@@ -66,6 +93,7 @@ ProcRunningApplications::ProcRunningApplications(QString executablePath, QString
 QList<RunningApplications::RunningApplication> ProcRunningApplications::runningApplications(
     const QString&) const {
     QList<RunningApplication> copies;
+    QHash<qint32, qint32> parents;
     if (executablePath_.isEmpty()) {
         return copies;
     }
@@ -91,8 +119,15 @@ QList<RunningApplications::RunningApplication> ProcRunningApplications::runningA
             sessionBusAddress_) {
             continue;
         }
-        copies.append({pid, executable});
+        const ProcessStat stat = processStat(proc.filePath(entry + QStringLiteral("/stat")));
+        copies.append({pid, executable, stat.startTick});
+        parents.insert(pid, stat.parent);
     }
+    // A process forked by a copy (a helper about to start another program, the sanitizers'
+    // leak checker) shows the same program for a moment; it is no copy of its own.
+    copies.removeIf([&parents](const RunningApplication& copy) {
+        return parents.contains(parents.value(copy.processIdentifier));
+    });
     std::sort(copies.begin(), copies.end(), [](const auto& a, const auto& b) {
         return a.processIdentifier < b.processIdentifier;
     });

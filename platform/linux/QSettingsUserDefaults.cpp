@@ -1,8 +1,12 @@
 #include "QSettingsUserDefaults.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <charconv>
+
+#include "AtomicFile.h"
 
 namespace {
 
@@ -47,8 +51,23 @@ QString textOf(const UserDefaults::Value& value) {
 
 }  // namespace
 
+namespace {
+
+// QSettings reads and writes through a link; the link goes first, its target stays as it is.
+const QString& withoutLink(const QString& filePath) {
+    if (QFileInfo(filePath).isSymLink()) {
+        AtomicFile::noticeFault(filePath +
+                                QStringLiteral(" was a symbolic link: it is replaced by a file, "
+                                               "and what it pointed to is left as it was"));
+        QFile::remove(filePath);
+    }
+    return filePath;
+}
+
+}  // namespace
+
 QSettingsUserDefaults::QSettingsUserDefaults(const QString& filePath)
-    : settings_(filePath, QSettings::IniFormat) {}
+    : settings_(withoutLink(filePath), QSettings::IniFormat) {}
 
 QString QSettingsUserDefaults::standardFilePath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +

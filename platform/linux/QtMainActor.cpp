@@ -6,24 +6,42 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
-#include <stdexcept>
+#include <cstring>
 
-QtMainActor::QtMainActor() {
+#include "SystemLog.h"
+
+QtMainActor::QtMainActor(SystemLog* faultLog, ArmTimer armTimer)
+    : faultLog_(faultLog), armTimer_(std::move(armTimer)) {
+    if (!armTimer_) {
+        armTimer_ = [](int fd, const itimerspec& setting) {
+            return timerfd_settime(fd, TFD_TIMER_ABSTIME, &setting, nullptr) == 0;
+        };
+    }
+    fallbackTimer_.setSingleShot(true);
+    fallbackTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&fallbackTimer_, &QTimer::timeout, &queueContext_,
+                     [this] { fireDueTimers(); });
     timerFd_ = timerfd_create(CLOCK_BOOTTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (timerFd_ < 0) {
-        throw std::runtime_error("timerfd_create(CLOCK_BOOTTIME) failed");
+        timerFdError_ = errno;
+    } else {
+        timerNotifier_ = std::make_unique<QSocketNotifier>(timerFd_, QSocketNotifier::Read);
+        QObject::connect(timerNotifier_.get(), &QSocketNotifier::activated, &queueContext_,
+                         [this] { fireDueTimers(); });
     }
-    timerNotifier_ = std::make_unique<QSocketNotifier>(timerFd_, QSocketNotifier::Read);
-    QObject::connect(timerNotifier_.get(), &QSocketNotifier::activated, &queueContext_,
-                     [this] { fireDueTimers(); });
 }
 
 QtMainActor::~QtMainActor() {
     destroyUnfinishedTasks();
     timerNotifier_.reset();
+    fallbackTimer_.stop();
     timers_.clear();
-    close(timerFd_);
+    if (timerFd_ >= 0) {
+        close(timerFd_);
+    }
 }
 
 Instant QtMainActor::now() const {
@@ -57,7 +75,9 @@ TimerQueue::Deadline QtMainActor::bootTimeNow() {
 
 void QtMainActor::fireDueTimers() {
     std::uint64_t expirations = 0;
-    [[maybe_unused]] const auto ignored = read(timerFd_, &expirations, sizeof expirations);
+    if (timerFd_ >= 0) {
+        [[maybe_unused]] const auto ignored = read(timerFd_, &expirations, sizeof expirations);
+    }
     while (auto fire = timers_.takeDue(bootTimeNow())) {
         (*fire)();
     }
@@ -66,11 +86,32 @@ void QtMainActor::fireDueTimers() {
 
 void QtMainActor::armForNextDeadline() {
     itimerspec setting{};
-    if (const auto next = timers_.nextDeadline()) {
+    const auto next = timers_.nextDeadline();
+    if (next) {
         // An all-zero value would disarm the timer, so a deadline already past becomes 1 ns.
         const auto at = std::max(*next, std::chrono::nanoseconds(1));
         setting.it_value.tv_sec = static_cast<time_t>(at.count() / 1'000'000'000);
         setting.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
     }
-    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
+    const int error = timerFd_ < 0 ? timerFdError_ : (armTimer_(timerFd_, setting) ? 0 : errno);
+    if (timerFd_ >= 0 && error == 0) {
+        fallbackTimer_.stop();
+    } else if (next) {
+        armFallback(*next, error);
+    } else {
+        fallbackTimer_.stop();
+    }
+}
+
+void QtMainActor::armFallback(TimerQueue::Deadline next, int error) {
+    if (!fallbackLogged_ && faultLog_ != nullptr) {
+        faultLog_->write(
+            LogLevel::error, QStringLiteral("net.brontal.zorvik"), QStringLiteral("runtime"),
+            QStringLiteral("the system timer could not be set (%1); deadlines now wait on a timer "
+                           "that does not count while the computer sleeps")
+                .arg(QString::fromLocal8Bit(std::strerror(error))));
+        fallbackLogged_ = true;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - bootTimeNow());
+    fallbackTimer_.start(static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, INT_MAX)));
 }

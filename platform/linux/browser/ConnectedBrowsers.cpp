@@ -22,12 +22,9 @@ QString path(const QString& directory) {
 }
 
 QJsonObject load(const QString& directory) {
-    QFile file(path(directory));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
     // A record written by nobody else is small; anything larger is not ours.
-    return QJsonDocument::fromJson(file.read(64 * 1024)).object();
+    const auto bytes = AtomicFile::read(path(directory), 64 * 1024);
+    return bytes ? QJsonDocument::fromJson(*bytes).object() : QJsonObject();
 }
 
 bool save(const QString& directory, const QJsonObject& families) {

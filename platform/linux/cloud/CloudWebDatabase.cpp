@@ -27,15 +27,12 @@ QByteArray fingerprintOf(const QString& user, const QJsonObject& subscription) {
 }
 
 QJsonArray rememberedFingerprints(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto bytes = AtomicFile::read(path, 64 * 1024);
+    if (!bytes) {
         return {};
     }
     // A damaged file only costs one more save.
-    return QJsonDocument::fromJson(file.read(64 * 1024))
-        .object()
-        .value(QStringLiteral("saved"))
-        .toArray();
+    return QJsonDocument::fromJson(*bytes).object().value(QStringLiteral("saved")).toArray();
 }
 
 }  // namespace

@@ -24,12 +24,12 @@ std::optional<QString> ShownNotificationsFile::standardDirectory() {
 }
 
 QList<ShownNotification> ShownNotificationsFile::load() const {
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto bytes = AtomicFile::read(path_);
+    if (!bytes) {
         return {};
     }
     QList<ShownNotification> shown;
-    const QJsonArray entries = QJsonDocument::fromJson(file.readAll())[kNotifications].toArray();
+    const QJsonArray entries = QJsonDocument::fromJson(*bytes)[kNotifications].toArray();
     for (const QJsonValue& entry : entries) {
         const QString server = entry[kServer].toString();
         const qint64 id = entry[kId].toInteger();

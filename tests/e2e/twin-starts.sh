@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# End to end inside the private desktop session: copies of ZorvikMac --headless started at the
+# same moment, as autostart and a click on the menu entry can, leave exactly one copy running,
+# whatever the timing, and that copy receives the next code. 20 trials of 2 and of 3 copies.
+set -euo pipefail
+
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session twin-starts.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
+trials=${ZORVIK_TWIN_TRIALS:-20}
+XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" twin-config.XXXXXX)
+export XDG_CONFIG_HOME
+logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" twin-logs.XXXXXX)
+pids=()
+
+alive() {
+    local pid count=0
+    for pid in "${pids[@]}"; do
+        kill -0 "$pid" 2>/dev/null && count=$((count + 1))
+    done
+    echo "$count"
+}
+at_most_one_alive() { [[ $(alive) -le 1 ]]; }
+survivor() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill -0 "$pid" 2>/dev/null && echo "$pid"
+    done
+}
+stop_all() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    pids=()
+}
+fail() {
+    echo "FAIL: $*"
+    for file in "$logs"/*; do
+        echo "--- $(basename "$file")"
+        cat "$file"
+    done
+    stop_all
+    exit 1
+}
+trap 'stop_all; e2e_reset_session "$phone"' EXIT
+
+e2e_reset_session "$phone"
+"$phone" key generate --force 2>/dev/null
+code=100000
+for copies in 2 3; do
+    for ((trial = 1; trial <= trials; trial++)); do
+        rm -f "$logs"/*
+        for ((i = 1; i <= copies; i++)); do
+            "$app_binary" --headless >"$logs/copy-$i.log" 2>&1 &
+            pids+=($!)
+        done
+        within 30 at_most_one_alive || fail "$copies copies, trial $trial: $(alive) copies still run"
+        [[ $(alive) == 1 ]] || fail "$copies copies, trial $trial: no copy is left"
+        pid=$(survivor)
+        within 20 grep -q "check firstCode:" "$logs"/copy-*.log ||
+            fail "$copies copies, trial $trial: the remaining copy did not finish its checks"
+        code=$((code + 1))
+        "$phone" send --account "Twin $trial" --service github --code "$code" --ttl 60 2>/dev/null
+        within 15 grep -q "received Twin $trial from" "$logs"/copy-*.log ||
+            fail "$copies copies, trial $trial: the remaining copy (pid $pid) did not receive the code"
+        [[ $(alive) == 1 ]] || fail "$copies copies, trial $trial: $(alive) copies run after the code"
+        stop_all
+        "$phone" clear 2>/dev/null || true
+    done
+    echo "ok: $trials trials of $copies copies started together left one copy, which received the code"
+done

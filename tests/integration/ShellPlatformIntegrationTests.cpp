@@ -48,13 +48,17 @@ TEST(ProcRunningApplicationsTest, FindsAndEndsTheCopiesWhereverTheyAreInstalled)
     }
 
     ProcRunningApplications applications(built, "/proc", qgetenv("DBUS_SESSION_BUS_ADDRESS"));
-    const QList<RunningApplications::RunningApplication> expected{
-        {qint32(first.processId()), installed}, {qint32(second.processId()), built}};
     auto found = applications.runningApplications("K8QW41TR7N.net.brontal.zorvik");
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
         return a.bundleURL > b.bundleURL;  // "installed/…" before "build/…"
     });
-    EXPECT_EQ(found, expected);
+    ASSERT_EQ(found.size(), 2);
+    EXPECT_EQ(found[0].processIdentifier, first.processId());
+    EXPECT_EQ(found[0].bundleURL, installed);
+    EXPECT_EQ(found[1].processIdentifier, second.processId());
+    EXPECT_EQ(found[1].bundleURL, built);
+    EXPECT_GT(found[0].launchOrder, 0u);
+    EXPECT_TRUE(RunningApplications::startedAfter(found[1], found[0])) << "started second";
 
     applications.terminate(qint32(first.processId()));
     applications.terminate(qint32(second.processId()));
@@ -66,16 +70,24 @@ TEST(ProcRunningApplicationsTest, FindsAndEndsTheCopiesWhereverTheyAreInstalled)
 
 TEST(ProcRunningApplicationsTest, MatchesTheProgramsNameTheSessionAndAReplacedProgram) {
     QTemporaryDir proc;
-    const auto process = [&](const char* pid, const QString& executable, const QByteArray& bus) {
+    // The start is field 22 of stat, after a command name that may hold ") (".
+    const auto process = [&](const char* pid, const QString& executable, const QByteArray& bus,
+                             const char* parent = "1", const char* start = "900") {
         ASSERT_TRUE(QDir(proc.path()).mkpath(pid));
         ASSERT_TRUE(QFile::link(executable, proc.filePath(QString(pid) + "/exe")));
         QFile environ(proc.filePath(QString(pid) + "/environ"));
         ASSERT_TRUE(environ.open(QIODevice::WriteOnly));
         environ.write(QByteArray("HOME=/home/u") + '\0' + bus + '\0' + "LANG=C" + '\0');
+        QFile stat(proc.filePath(QString(pid) + "/stat"));
+        ASSERT_TRUE(stat.open(QIODevice::WriteOnly));
+        stat.write(QByteArray(pid) + " (Zorvik) (Mac) S " + parent +
+                   " 5 5 0 -1 4194304 100 0 0 0 1 2 0 0 20 0 4 0 " + start + " 1000 50\n");
     };
     const QByteArray ours = "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/1000/bus";
     process("120", "/opt/zorvik/bin/ZorvikMac (deleted)", ours);
-    process("121", "/opt/zorvik/bin/ZorvikMac", ours);
+    process("121", "/opt/zorvik/bin/ZorvikMac", ours, "1", "1200");
+    // Forked by copy 121 and about to run another program: no copy of its own.
+    process("128", "/opt/zorvik/bin/ZorvikMac", ours, "121", "1300");
     process("122", "/opt/zorvik/bin/ZorvikMacAutoFill", ours);
     process("124", "/home/u/.local/bin/ZorvikMac", ours);
     process("125", "/opt/zorvik/bin/ZorvikMac", "DBUS_SESSION_BUS_ADDRESS=unix:path=/tmp/other");
@@ -88,9 +100,9 @@ TEST(ProcRunningApplicationsTest, MatchesTheProgramsNameTheSessionAndAReplacedPr
     ProcRunningApplications applications("/opt/zorvik/bin/ZorvikMac", proc.path(),
                                          "unix:path=/run/user/1000/bus");
     const QList<RunningApplications::RunningApplication> expected{
-        {120, "/opt/zorvik/bin/ZorvikMac"},
-        {121, "/opt/zorvik/bin/ZorvikMac"},
-        {124, "/home/u/.local/bin/ZorvikMac"}};
+        {120, "/opt/zorvik/bin/ZorvikMac", 900},
+        {121, "/opt/zorvik/bin/ZorvikMac", 1200},
+        {124, "/home/u/.local/bin/ZorvikMac", 900}};
     EXPECT_EQ(applications.runningApplications("K8QW41TR7N.net.brontal.zorvik"), expected);
 
     ProcRunningApplications replaced("/opt/zorvik/bin/ZorvikMac (deleted)", proc.path(),
@@ -99,8 +111,9 @@ TEST(ProcRunningApplicationsTest, MatchesTheProgramsNameTheSessionAndAReplacedPr
         << "the replaced copy itself finds the new one too";
 
     ProcRunningApplications noBus("/opt/zorvik/bin/ZorvikMac", proc.path(), "");
-    EXPECT_EQ(noBus.runningApplications("x"),
-              (QList<RunningApplications::RunningApplication>{{126, "/opt/zorvik/bin/ZorvikMac"}}))
+    EXPECT_EQ(
+        noBus.runningApplications("x"),
+        (QList<RunningApplications::RunningApplication>{{126, "/opt/zorvik/bin/ZorvikMac", 900}}))
         << "without a session bus, the copies started without one";
 }
 

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <algorithm>
+#include <cmath>
 
 #include "ClipboardPublisher.h"
 #include "CloudContainer.h"
@@ -230,7 +231,15 @@ Task<void> CodeReceiver::fetch() {
             co_await fetchRecord(mainActor, *database_, QString::fromLatin1(recordName));
         const auto expiresAt = record.field<Instant>(QStringLiteral("expiresAt"));
         const auto blob = record.field<QByteArray>(QStringLiteral("blob"));
+        // A record that changed since the last fetch was written moments ago, so its code's
+        // issue time tells how far the phone's clock and ours are apart. An expired one is
+        // opened too: a clock far ahead of the phone's makes every new code look expired.
+        const bool fresh = blob && lastRecordBlob_ && *blob != *lastRecordBlob_;
+        lastRecordBlob_ = blob.value_or(QByteArray());
         if (expiresAt && *expiresAt <= now) {
+            if (fresh) {
+                co_await judgeClockBy(*blob, now);
+            }
             changeInfo(
                 [](DiagnosticsInfo& info) { info.lastFetchResult = "record present but expired"; });
             routineLog_.write(LogLevel::debug, QStringLiteral("fetch step"),
@@ -241,6 +250,10 @@ Task<void> CodeReceiver::fetch() {
             const SymmetricKey key = co_await syncKeys_.load();
             noteSyncKey({SyncKeyState::Kind::received, {}});
             const PendingCode code = PendingCode::open(*blob, key);
+            // An issue time ahead of ours is never a stale record: the clocks disagree.
+            if (fresh || code.issuedAt > now) {
+                noteClockOffset(secondsBetween(code.issuedAt, now));
+            }
             if (now < code.expiresAt && !code.code.isEmpty()) {
                 changeInfo([&](DiagnosticsInfo& info) {
                     info.lastFetchResult =
@@ -256,6 +269,7 @@ Task<void> CodeReceiver::fetch() {
         }
     } catch (const CloudError& error) {
         if (error.code() == CloudError::unknownItem) {
+            lastRecordBlob_ = QByteArray();
             changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
         } else {
             failure = std::current_exception();
@@ -307,9 +321,13 @@ void CodeReceiver::deliver(const PendingCode& code, Instant now) {
         }
         return;
     }
+    // Never held longer than the code's own lifetime, whatever this computer's clock says.
+    const Instant heldUntil =
+        std::min(code.expiresAt,
+                 addingSeconds(now, std::max(0.0, secondsBetween(code.issuedAt, code.expiresAt))));
     const LatestCode latest{code.accountName, code.serviceID, code.code,
                             code.fromDevice,  code.issuedAt,  now,
-                            code.expiresAt};
+                            heldUntil};
     saveForAutoFill(latest);
     setLatest(latest);
     changeProbe([&](SetupProbe& probe) {
@@ -322,7 +340,7 @@ void CodeReceiver::deliver(const PendingCode& code, Instant now) {
         setFirstRun(false);
         defaults_.setBool(true, kFirstRunDone);
     }
-    const double secondsLeft = secondsBetween(now, code.expiresAt);
+    const double secondsLeft = secondsBetween(now, heldUntil);
     if (settings_.copyToClipboard()) {
         services_.clipboard.copyToPasteboard(code.code, secondsLeft);
     }
@@ -334,6 +352,38 @@ void CodeReceiver::deliver(const PendingCode& code, Instant now) {
     }
     log_.info("received %{public}s from %{public}s, expires in %lds", code.accountName,
               code.fromDevice, static_cast<long>(secondsLeft));
+}
+
+namespace {
+// How far apart the phone's clock and ours may be before the user hears of it: a code's trip
+// through the cloud takes seconds, and clocks set automatically agree far better than this.
+constexpr double kClockTolerance = 60;
+}  // namespace
+
+Task<void> CodeReceiver::judgeClockBy(QByteArray blob, Instant now) {
+    try {
+        const SymmetricKey key = co_await syncKeys_.load();
+        noteClockOffset(secondsBetween(PendingCode::open(blob, key).issuedAt, now));
+    } catch (...) {
+        // Only a hint about the clock: the record's outcome is told as for any expired one.
+    }
+}
+
+void CodeReceiver::noteClockOffset(double secondsAhead) {
+    const std::optional<double> offset =
+        std::abs(secondsAhead) > kClockTolerance ? std::optional(secondsAhead) : std::nullopt;
+    if (offset.has_value() == probe_.clockOffset.has_value()) {
+        if (offset) {
+            changeProbe([&](SetupProbe& probe) { probe.clockOffset = offset; });
+        }
+        return;
+    }
+    changeProbe([&](SetupProbe& probe) { probe.clockOffset = offset; });
+    if (offset) {
+        log_.error("%{public}s", clockOffsetText(*offset));
+    } else {
+        log_.info("this computer's clock agrees with the phone's again");
+    }
 }
 
 namespace {

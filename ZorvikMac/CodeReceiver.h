@@ -131,6 +131,12 @@ private:
     // Writes the code to the file AutoFill reads; when that fails, no file is left offering
     // another code, and the failure shows in the log and the diagnostics until a save works.
     void saveForAutoFill(const LatestCode& latest);
+    // Notes how far this computer's clock is ahead of the phone's (negative: behind): told in
+    // the log and the checklist once it is more than a minute, until it is no more.
+    void noteClockOffset(double secondsAhead);
+    // Notes the clock's offset by a new record's code; a record that cannot be opened tells
+    // nothing.
+    Task<void> judgeClockBy(QByteArray blob, Instant now);
     Task<void> checkAccount();
     Task<void> checkKeychain();
     // The sync key's state after a read of the keychain; one log line when the keyring becomes
@@ -176,5 +182,7 @@ private:
     TaskHandle expiryTask_;
     bool fetching_ = false;
     bool storeFailed_ = false;
+    // The blob of the record the last fetch found (empty: none); nothing before the first.
+    std::optional<QByteArray> lastRecordBlob_;
     bool checking_ = false;
 };

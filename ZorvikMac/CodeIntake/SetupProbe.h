@@ -24,6 +24,9 @@ struct SetupProbe {
     bool launchAtLogin = false;
     std::optional<QString> lastReceivedName;
     std::optional<Instant> lastReceivedAt;
+    // Seconds this computer's clock is ahead of the phone's (negative: behind), when that is
+    // more than the minute a code's journey may take.
+    std::optional<double> clockOffset;
 
     bool operator==(const SetupProbe&) const = default;
 };

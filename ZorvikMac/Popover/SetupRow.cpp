@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -204,6 +205,9 @@ SetupRow launchAtLoginRow(bool launchAtLogin) {
 }
 
 SetupRow firstCodeRow(const SetupProbe& probe, Instant now, const QTimeZone& timeZone) {
+    if (probe.clockOffset) {
+        return row(Kind::firstCode, State::failed, clockOffsetText(*probe.clockOffset));
+    }
     if (!probe.lastReceivedAt) {
         return withSpinner(
             row(Kind::firstCode, State::pending,
@@ -224,10 +228,29 @@ QDateTime inZone(Instant instant, const QTimeZone& timeZone) {
                                           timeZone.isValid() ? timeZone : QTimeZone::utc());
 }
 
-// The rows the user has to see to: all but the login item and the first code.
+// The rows the user has to see to: all but the login item, and the first code unless it
+// cannot come.
 bool countsForAttention(const SetupRow& row) {
-    return row.kind != Kind::launchAtLogin && row.kind != Kind::firstCode &&
+    if (row.kind == Kind::firstCode) {
+        return row.state == State::failed;
+    }
+    return row.kind != Kind::launchAtLogin &&
            (row.state == State::pending || row.state == State::failed);
+}
+
+QString amountOfTime(double seconds) {
+    const auto counted = [](double count, const char* unit) {
+        const long whole = std::max(1L, std::lround(count));
+        return QStringLiteral("%1 %2%3").arg(whole).arg(
+            QLatin1String(unit), whole == 1 ? QString() : QStringLiteral("s"));
+    };
+    if (seconds < 59.5 * 60) {
+        return counted(seconds / 60, "minute");
+    }
+    if (seconds < 47.5 * 3600) {
+        return counted(seconds / 3600, "hour");
+    }
+    return counted(seconds / 86400, "day");
 }
 
 }  // namespace
@@ -324,6 +347,21 @@ QString receivedTimeText(Instant date, Instant now, const QTimeZone& timeZone) {
         .arg(QLatin1String(kMonths[static_cast<std::size_t>(local.date().month() - 1)]))
         .arg(local.date().day())
         .arg(time);
+}
+
+QString clockOffsetText(double secondsAhead) {
+    const QString amount = amountOfTime(std::abs(secondsAhead));
+    const QString howToFix = QStringLiteral(
+        "set it automatically in the system's date and time settings, or with "
+        "\"timedatectl set-ntp true\"");
+    if (secondsAhead > 0) {
+        return QStringLiteral(
+                   "This computer's clock is about %1 ahead of your iPhone's, so codes "
+                   "arrive expired: %2")
+            .arg(amount, howToFix);
+    }
+    return QStringLiteral("This computer's clock is about %1 behind your iPhone's: %2")
+        .arg(amount, howToFix);
 }
 
 bool needsAttention(const QList<SetupRow>& rows) {

@@ -58,5 +58,9 @@ QString receivedTimeText(Instant date, Instant now, const QTimeZone& timeZone);
 // still pending or has failed.
 bool needsAttention(const QList<SetupRow>& rows);
 
+// What to tell the user of a clock `secondsAhead` of the phone's (negative: behind), in
+// rounded minutes, hours or days, with how to set it right.
+QString clockOffsetText(double secondsAhead);
+
 // One line for the collapsed checklist: how many rows need the user, else how far setup is.
 QString setupSummary(const QList<SetupRow>& rows);

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +6,7 @@
 
 #include "AtomicFile.h"
 #include "FileMode.h"
+#include "FileSizeLimit.h"
 #include "Iso8601.h"
 #include "LatestCodeStore.h"
 #include "TemporaryAppGroupContainers.h"
@@ -68,26 +66,6 @@ TEST_F(LatestCodeStoreTest, SaveWritesAnOwnerOnlyFileInPrivateDirectoriesOfTheGr
     EXPECT_EQ(store.filledAt(), filled);
     EXPECT_EQ(modeOf(store.filledURL()), 0600);
 }
-
-// Limits the size of files this process may write, so writes fail even for root.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
 
 TEST_F(LatestCodeStoreTest, AFailedSaveLeavesThePreviousFileIntact) {
     LatestCode farFuture = sample();

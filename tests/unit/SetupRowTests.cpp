@@ -268,9 +268,12 @@ TEST(SetupSummaryTest, OnlyTheRowsTheUserHasToSeeToCount) {
     oneOpen.notifications = NotificationState::off;
     SetupProbe twoOpen = oneOpen;
     twoOpen.autoFillEnabled.reset();  // still checking counts as well
-    // Even shown as failing, the login item and the first code never count.
-    QList<SetupRow> optionalRowsFailed = rowsFor(withCode);
-    optionalRowsFailed[5].state = optionalRowsFailed[6].state = State::failed;
+    // Even shown as failing, the login item never counts; the first code only when it cannot
+    // come (a clock far off), not while it is awaited.
+    QList<SetupRow> optionalRowsFailed = rowsFor(readyProbe());
+    optionalRowsFailed[5].state = State::failed;
+    SetupProbe clockOff = withCode;
+    clockOff.clockOffset = 3600;
     const struct {
         const char* name;
         QList<SetupRow> rows;
@@ -282,7 +285,8 @@ TEST(SetupSummaryTest, OnlyTheRowsTheUserHasToSeeToCount) {
         {"one open", rowsFor(oneOpen), true, "1 item to check"},
         {"ready, no code", rowsFor(readyProbe()), false, "ready, waiting for your first code"},
         {"ready with a code", rowsFor(withCode), false, "all good"},
-        {"optional rows failed", optionalRowsFailed, false, "ready, waiting for your first code"},
+        {"login row failed", optionalRowsFailed, false, "ready, waiting for your first code"},
+        {"clock off", rowsFor(clockOff), true, "1 item to check"},
         {"no first code row", rowsFor(readyProbe()).mid(0, 6), false, "all good"},
         {"no rows", {}, false, "all good"},
     };

@@ -403,7 +403,9 @@ int main(int argc, char** argv) {
     QSettingsUserDefaults userDefaults(QSettingsUserDefaults::standardFilePath());
     XdgAutostartLoginItem loginItem(XdgAutostartLoginItem::standardAutostartDirectory(),
                                     QCoreApplication::applicationFilePath());
-    FreedesktopNotificationCenter notificationCenter;
+    FreedesktopNotificationCenter notificationCenter(QDBusConnection::sessionBus(),
+                                                     ShownNotificationsFile::standardDirectory(),
+                                                     nullptr, &systemLog);
     FileCredentialIdentityStore identityStore(
         mainActor,
         containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier)),

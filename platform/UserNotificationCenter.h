@@ -19,7 +19,9 @@ public:
         denied = 1,
         authorized = 2,
         provisional = 3,
-        ephemeral = 4
+        ephemeral = 4,
+        // No notification service answers on this desktop: nothing the user turned off.
+        unavailable = 5
     };
     enum class InterruptionLevel { passive = 0, active = 1, timeSensitive = 2, critical = 3 };
 

@@ -83,6 +83,8 @@ NotificationState Notifier::stateFor(AuthorizationStatus status) {
             return NotificationState::notAsked;
         case AuthorizationStatus::denied:
             return NotificationState::off;
+        case AuthorizationStatus::unavailable:
+            return NotificationState::noService;
         case AuthorizationStatus::authorized:
         case AuthorizationStatus::provisional:
         case AuthorizationStatus::ephemeral:

@@ -1,4 +1,4 @@
 #pragma once
 
-// Whether the user lets the application post notifications.
-enum class NotificationState { checking, notAsked, allowed, off };
+// Whether the user lets the application post notifications, and whether anything shows them.
+enum class NotificationState { checking, notAsked, allowed, off, noService };

@@ -191,6 +191,14 @@ SetupRow notificationsRow(NotificationState notifications) {
                     row(Kind::notifications, State::failed, QStringLiteral("Notifications: off")),
                     QStringLiteral("Allow Zorvik so a banner shows each code with a Copy button.")),
                 Action::openNotificationSettings, QStringLiteral("Open Notification settings"));
+        case NotificationState::noService:
+            return withDetail(
+                row(Kind::notifications, State::failed,
+                    QStringLiteral("Notifications: no notification service is running on this "
+                                   "desktop")),
+                QStringLiteral("Codes still reach the clipboard and this panel. Start your "
+                               "desktop's notification service (or one such as dunst) to see "
+                               "each code as a banner with a Copy button."));
     }
     Q_UNREACHABLE();
 }

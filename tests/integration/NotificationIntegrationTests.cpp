@@ -25,6 +25,7 @@
 #include "FreedesktopNotificationCenter.h"
 #include "Notifier.h"
 #include "QtMainActor.h"
+#include "RecordingSystemLog.h"
 #include "SessionEnvironment.h"
 #include "SessionProcess.h"
 
@@ -115,7 +116,9 @@ struct Notifying {
     QtMainActor actor;
     FakePasteboard pasteboard;
     ClipboardPublisher clipboard{pasteboard, actor};
-    FreedesktopNotificationCenter center;
+    RecordingSystemLog log;
+    FreedesktopNotificationCenter center{
+        QDBusConnection::sessionBus(), ShownNotificationsFile::standardDirectory(), nullptr, &log};
     Notifier notifier{center, actor, clipboard};
 };
 
@@ -344,12 +347,12 @@ constexpr auto kPrivateBusMarker = "ZORVIK_NOTIFICATION_TEST_PRIVATE_BUS";
 
 // The test runs itself again on a bus of its own: first with no notification server there, then
 // with a dunst that reads markup in the body, as dunst's own default configuration has it.
-TEST(NotificationOnABusOfItsOwn, WithoutAServerItIsOffAndAMarkupServerGetsTheBodyEscaped) {
+TEST(NotificationOnABusOfItsOwn, WithoutAServerItSaysSoAndAMarkupServerGetsTheBodyEscaped) {
     REQUIRE_DESKTOP_SESSION();
     if (!qEnvironmentVariableIsSet(kPrivateBusMarker)) {
         runAgainOnABusOfItsOwn(
             kPrivateBusMarker,
-            "NotificationOnABusOfItsOwn.WithoutAServerItIsOffAndAMarkupServerGetsTheBodyEscaped");
+            "NotificationOnABusOfItsOwn.WithoutAServerItSaysSoAndAMarkupServerGetsTheBodyEscaped");
         return;
     }
     ASSERT_FALSE(serverOnTheBus());
@@ -358,12 +361,17 @@ TEST(NotificationOnABusOfItsOwn, WithoutAServerItIsOffAndAMarkupServerGetsTheBod
         std::optional<bool> granted;
         app.center.requestAuthorization(
             [&](bool answer, std::optional<QString>) { granted = answer; });
-        EXPECT_EQ(askNotificationState(app.notifier, app.actor), NotificationState::off);
+        EXPECT_EQ(askNotificationState(app.notifier, app.actor), NotificationState::noService)
+            << "no server is nothing the user turned off";
         ASSERT_TRUE(runEventsUntil([&] { return granted.has_value(); }, 15000));
         EXPECT_EQ(granted, false);
         EXPECT_FALSE(app.notifier.authorized);
-        app.notifier.post(code(app.actor, "123456", 60));  // fails quietly
-        runEventsFor(200);
+        app.notifier.post(code(app.actor, "123456", 60));
+        ASSERT_TRUE(runEventsUntil([&] { return !app.log.lines.empty(); }, 15000));
+        EXPECT_EQ(app.log.lines[0].level, LogLevel::error);
+        EXPECT_TRUE(app.log.lines[0].message.startsWith("the notification could not be shown: "))
+            << app.log.lines[0].message.toStdString();
+        EXPECT_FALSE(app.log.lines[0].message.contains("123456"));
     }
 
     QTemporaryDir directory;

@@ -181,8 +181,8 @@ TEST_F(NotifierTest, NotificationStateAsksTheCentreEachTimeAndMapsTheStatus) {
     const std::pair<int, NotificationState> cases[] = {
         {0, NotificationState::notAsked}, {1, NotificationState::off},
         {2, NotificationState::allowed},  {3, NotificationState::allowed},
-        {4, NotificationState::allowed},  {5, NotificationState::off},
-        {-1, NotificationState::off},
+        {4, NotificationState::allowed},  {5, NotificationState::noService},
+        {6, NotificationState::off},      {-1, NotificationState::off},
     };
     for (const auto& [raw, expected] : cases) {
         center.authorizationStatus = static_cast<AuthorizationStatus>(raw);

@@ -11,6 +11,8 @@
 #include <limits>
 #include <utility>
 
+#include "SystemLog.h"
+
 namespace {
 
 const auto kService = QStringLiteral("org.freedesktop.Notifications");
@@ -69,8 +71,8 @@ qint32 expireTimeoutFor(std::optional<double> lifetime) {
 
 FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus,
                                                              std::optional<QString> recordDirectory,
-                                                             QObject* parent)
-    : QObject(parent), bus_(std::move(bus)) {
+                                                             QObject* parent, SystemLog* log)
+    : QObject(parent), bus_(std::move(bus)), log_(log) {
     // Servers may send both signals to the connection that asked for the notification only.
     bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
                  SLOT(onActionInvoked(uint, QString)));
@@ -166,7 +168,7 @@ void FreedesktopNotificationCenter::requestAuthorization(
 void FreedesktopNotificationCenter::getAuthorizationStatus(
     std::function<void(AuthorizationStatus)> answer) {
     askServer([answer = std::move(answer)](bool answers) {
-        answer(answers ? AuthorizationStatus::authorized : AuthorizationStatus::denied);
+        answer(answers ? AuthorizationStatus::authorized : AuthorizationStatus::unavailable);
     });
 }
 
@@ -240,6 +242,12 @@ void FreedesktopNotificationCenter::send(const Request& request) {
                 const QDBusPendingReply<uint> reply = *finished;
                 // Over a bus the sender is the server's unique name.
                 const QString server = reply.reply().service();
+                if (reply.isError() && log_ != nullptr) {
+                    log_->write(LogLevel::error, QStringLiteral("net.brontal.zorvik"),
+                                QStringLiteral("notifications"),
+                                QStringLiteral("the notification could not be shown: %1 (%2)")
+                                    .arg(reply.error().message(), reply.error().name()));
+                }
                 notified(request, server.isEmpty() ? kService : server,
                          reply.isError() ? std::nullopt : std::optional(reply.value()));
             });

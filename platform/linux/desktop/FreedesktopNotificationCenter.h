@@ -19,6 +19,8 @@
 // shows when it goes away, and lists it meanwhile in a file in `recordDirectory` (if any), whence
 // the next centre on the same bus closes what a crashed or killed process left. Each notification
 // also asks the server to take it away by itself at the end of the content's lifetime.
+class SystemLog;
+
 class FreedesktopNotificationCenter final : public QObject, public UserNotificationCenter {
     Q_OBJECT
 
@@ -26,7 +28,7 @@ public:
     explicit FreedesktopNotificationCenter(
         QDBusConnection bus = QDBusConnection::sessionBus(),
         std::optional<QString> recordDirectory = ShownNotificationsFile::standardDirectory(),
-        QObject* parent = nullptr);
+        QObject* parent = nullptr, SystemLog* log = nullptr);
     // Closes the notifications on show, waiting briefly for the server each time.
     ~FreedesktopNotificationCenter() override;
 
@@ -65,6 +67,7 @@ private:
     void askServer(std::function<void(bool answers)> answer);
 
     QDBusConnection bus_;
+    SystemLog* log_;
     Delegate* delegate_ = nullptr;
     QHash<QString, Category> categories_;
     QHash<QString, Entry> entries_;

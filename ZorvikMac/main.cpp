@@ -8,8 +8,11 @@
 #include "AppDelegate.h"
 #include "AtomicFile.h"
 #include "BundleInfo.h"
+#include "CloudSyncCrypto.h"
 #include "CloudWebContainer.h"
 #include "CloudWebSession.h"
+#include "CodeReceiver.h"
+#include "DBusDiagnosticsChannel.h"
 #include "DBusDistributedNotificationCenter.h"
 #include "FileCredentialIdentityStore.h"
 #include "FreedesktopNotificationCenter.h"
@@ -34,6 +37,7 @@
 #include "QtPopover.h"
 #include "QtScreens.h"
 #include "SecretServiceKeychain.h"
+#include "SessionSelfProbe.h"
 #include "SwitchingCloud.h"
 #include "TakeOver.h"
 #include "ToolkitPlatform.h"
@@ -47,6 +51,7 @@ namespace {
 const char* const kUsage = R"(Usage: ZorvikMac [--headless] [--log-to-stderr] [--embedded-cloud]
                  [--sign-in | --sign-out]
        ZorvikMac --pair [--log-to-stderr] [--embedded-cloud]
+       ZorvikMac --diagnostics
 
 Receives one-time codes from your phone through your cloud database and publishes each one:
 the tray item's title and popover, latest-code.json for the AutoFill helper, the clipboard
@@ -65,6 +70,11 @@ identities of the code's service. A copy started later takes over from one alrea
                     has come through the cloud and is stored in the keychain; exits 0 then, 1
                     otherwise. Needs no display and leaves a running copy alone, which uses the
                     new key from its next fetch on
+  --diagnostics     print the diagnostics report of the copy running in this desktop session
+                    (what the popover's "Copy diagnostics" copies) and exit 0. With no copy
+                    running, say so on stderr, print what can be told without one (version,
+                    system, cloud, keyring, notification server, tray, AutoFill helper,
+                    latest-code.json) and exit 3. Neither ever holds a code or a key
   --version         print the version
   -h, --help        show this text
 
@@ -280,6 +290,32 @@ int pairAtTerminal(MainActor& mainActor, SystemLog& systemLog, Keychain& keychai
     return status;
 }
 
+// --diagnostics: the running copy's report, or what this command can tell by itself.
+int printDiagnostics(int& argc, char** argv) {
+    // Needs no display: the session bus is all it asks.
+    const QCoreApplication application(argc, argv);
+    const QDBusConnection bus = DBusDiagnosticsChannel::existingSessionBus();
+    DBusDiagnosticsChannel channel(bus);
+    if (const std::optional<QString> report = channel.askRunningCopy(5)) {
+        std::puts(report->toUtf8().constData());
+        return 0;
+    }
+    std::fputs(bus.isConnected()
+                   ? "No copy of Zorvik is running in this session; what this command can tell "
+                     "by itself:\n"
+                   : "No session bus is reachable, so no running copy of Zorvik can be asked; "
+                     "what this command can tell by itself:\n",
+               stderr);
+    Keychain::Query syncKey;
+    syncKey.service = QString::fromLatin1(CloudSyncCrypto::keychainService);
+    syncKey.account = QString::fromLatin1(CloudSyncCrypto::keychainAccount);
+    const SessionSelfProbe probe(
+        bus, kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD)),
+        SessionSelfProbe::standard(syncKey));
+    std::puts(probe.text().toUtf8().constData());
+    return 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -295,6 +331,13 @@ int main(int argc, char** argv) {
     if (arguments.contains(QStringLiteral("--version"))) {
         std::printf("ZorvikMac %s (%s)\n", ZORVIK_VERSION, ZORVIK_BUILD);
         return 0;
+    }
+    if (arguments.contains(QStringLiteral("--diagnostics"))) {
+        if (arguments.size() != 1) {
+            std::fputs("ZorvikMac: --diagnostics goes with no other option\n", stderr);
+            return 2;
+        }
+        return printDiagnostics(argc, argv);
     }
     CloudOptions cloudOptions;
     if (!takeCloudOptions(arguments, cloudOptions)) {
@@ -481,6 +524,8 @@ int main(int argc, char** argv) {
         QObject::connect(&application, &QCoreApplication::aboutToQuit,
                          [&app] { app.applicationWillTerminate(); });
         app.launch();
+        DBusDiagnosticsChannel diagnostics(QDBusConnection::sessionBus());
+        diagnostics.offer([&app] { return app.receiver().diagnosticsSnapshot(); });
         changeAccount();
         const int status = application.exec();
         app.applicationWillTerminate();
@@ -491,12 +536,21 @@ int main(int argc, char** argv) {
     QtPopover popover;
     QtScreens screens;
     LinuxStatusItem statusItem;
+    // A quit asked for while the delegate launches means it stepped back for a newer copy.
+    bool quitAsked = false;
+    const auto quitNoted = [&quitAsked, quitOnceRunning] {
+        quitAsked = true;
+        quitOnceRunning();
+    };
     AppDelegate delegate(
-        platform, {statusItem, popover, screens, notices, runningApplications, quitOnceRunning},
-        bundle);
+        platform, {statusItem, popover, screens, notices, runningApplications, quitNoted}, bundle);
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [&delegate] { delegate.applicationWillTerminate(); });
     delegate.applicationDidFinishLaunching();
+    DBusDiagnosticsChannel diagnostics(QDBusConnection::sessionBus());
+    if (!quitAsked) {
+        diagnostics.offer([&delegate] { return delegate.app().receiver().diagnosticsSnapshot(); });
+    }
     changeAccount();
     const int status = application.exec();
     delegate.applicationWillTerminate();

@@ -6,7 +6,7 @@
 #    the older copy is gone, and answers;
 #  - with no copy running it says so in one line on stderr, prints what it can tell about the
 #    session by itself and exits 3, also without a session bus;
-#  - the code the phone sent reaches neither output.
+#  - neither the code the phone sent nor the sync key reaches either output.
 set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
@@ -76,6 +76,8 @@ trap 'stop_app; e2e_reset_session "$phone"' EXIT
 e2e_reset_session "$phone"
 "$phone" account available 2>/dev/null
 "$phone" key generate --force 2>/dev/null
+sync_key=$("$phone" key export 2>/dev/null)
+[[ -n $sync_key ]] || fail "zorvik-phone did not export the sync key"
 
 # --- The running copy answers with its report.
 start_app headless --headless
@@ -138,4 +140,7 @@ echo "ok: without a session bus it says so and exits 3"
 if grep -Eq -- "${code:0:3} ?${code:3}" "$logs"/*; then
     fail "the code reached the output or a log line"
 fi
-echo "ok: neither output nor any log line holds the code"
+if grep -qF -- "$sync_key" "$logs"/*; then
+    fail "the sync key reached the output or a log line"
+fi
+echo "ok: neither output nor any log line holds the code or the sync key"

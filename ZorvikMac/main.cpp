@@ -474,6 +474,8 @@ int main(int argc, char** argv) {
                                                QStringLiteral(ZORVIK_EXTENSION_SOURCE_DIR)),
         NativeMessagingHosts::perUserDirectories());
 
+    // The newest copy answers `ZorvikMac --diagnostics` once it has launched.
+    DBusDiagnosticsChannel diagnostics(QDBusConnection::sessionBus());
     const Platform platform{mainActor,
                             systemLog,
                             keychain,
@@ -487,7 +489,8 @@ int main(int argc, char** argv) {
                             cloud.remoteNotifications(),
                             clouds.workspace,
                             autoFillSettings,
-                            &cloud};
+                            &cloud,
+                            &diagnostics};
     const BundleInfo bundle =
         kernelBundleInfo(QStringLiteral(ZORVIK_VERSION), QStringLiteral(ZORVIK_BUILD));
     // A quit from the session, a terminal or `kill` ends the event loop normally, so the
@@ -524,8 +527,6 @@ int main(int argc, char** argv) {
         QObject::connect(&application, &QCoreApplication::aboutToQuit,
                          [&app] { app.applicationWillTerminate(); });
         app.launch();
-        DBusDiagnosticsChannel diagnostics(QDBusConnection::sessionBus());
-        diagnostics.offer([&app] { return app.receiver().diagnosticsSnapshot(); });
         changeAccount();
         const int status = application.exec();
         app.applicationWillTerminate();
@@ -536,21 +537,12 @@ int main(int argc, char** argv) {
     QtPopover popover;
     QtScreens screens;
     LinuxStatusItem statusItem;
-    // A quit asked for while the delegate launches means it stepped back for a newer copy.
-    bool quitAsked = false;
-    const auto quitNoted = [&quitAsked, quitOnceRunning] {
-        quitAsked = true;
-        quitOnceRunning();
-    };
     AppDelegate delegate(
-        platform, {statusItem, popover, screens, notices, runningApplications, quitNoted}, bundle);
+        platform, {statusItem, popover, screens, notices, runningApplications, quitOnceRunning},
+        bundle);
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [&delegate] { delegate.applicationWillTerminate(); });
     delegate.applicationDidFinishLaunching();
-    DBusDiagnosticsChannel diagnostics(QDBusConnection::sessionBus());
-    if (!quitAsked) {
-        diagnostics.offer([&delegate] { return delegate.app().receiver().diagnosticsSnapshot(); });
-    }
     changeAccount();
     const int status = application.exec();
     delegate.applicationWillTerminate();

@@ -5,6 +5,7 @@ class AutoFillSettings;
 class CloudAccountSignIn;
 class CloudContainer;
 class CredentialIdentityStore;
+class DiagnosticsChannel;
 class Keychain;
 class LoginItemService;
 class MainActor;
@@ -33,4 +34,6 @@ struct Platform {
     AutoFillSettings& autoFillSettings;
     // Signing in to the cloud in the browser, where the desktop has no account of its own.
     CloudAccountSignIn* cloudSignIn = nullptr;
+    // Where the running copy offers its diagnostics report to `ZorvikMac --diagnostics`.
+    DiagnosticsChannel* diagnostics = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "ClipboardPublisher.h"
 #include "CloudContainer.h"
 #include "CodeReceiver.h"
+#include "DiagnosticsChannel.h"
 #include "CredentialIdentities.h"
 #include "KeyPairing.h"
 #include "MacSettings.h"
@@ -71,6 +72,11 @@ void HeadlessApp::launch() {
         [receiver](const QVariantMap& userInfo) { receiver->handleRemoteNotification(userInfo); },
     });
     platform_.remoteNotifications.registerForRemoteNotifications();
+    if (platform_.diagnostics != nullptr) {
+        platform_.diagnostics->offer([receiver = QPointer<CodeReceiver>(receiver)] {
+            return receiver ? receiver->diagnosticsSnapshot() : QString();
+        });
+    }
     // A key from the phone opens the code that waits for it, without a restart.
     keyPairing_->keyStored = [receiver = QPointer<CodeReceiver>(receiver),
                               &actor = platform_.mainActor] {

@@ -128,7 +128,7 @@ SyncKeyState syncKeyStateFor(const CloudSyncCrypto::Error& error) {
     if (error.status() == Keychain::interactionNotAllowed) {
         return {SyncKeyState::Kind::locked, {}};
     }
-    return SyncKeyState::error("keychain error " + QString::number(error.status()));
+    return SyncKeyState::error(Keychain::describe(error.status()));
 }
 
 QString orQuestionMark(const std::optional<QString>& text) {
@@ -571,13 +571,21 @@ Task<void> CodeReceiver::checkKeychain() {
 }
 
 void CodeReceiver::noteSyncKey(const SyncKeyState& state) {
-    const bool wasLocked = probe_.syncKey.kind == SyncKeyState::Kind::locked;
+    const SyncKeyState was = probe_.syncKey;
+    const bool wasLocked = was.kind == SyncKeyState::Kind::locked;
     const bool locked = state.kind == SyncKeyState::Kind::locked;
     changeProbe([&](SetupProbe& probe) { probe.syncKey = state; });
     if (locked && !wasLocked) {
         log_.info("keyring locked: codes wait until it is unlocked");
     } else if (wasLocked && !locked) {
         log_.info("keyring unlocked");
+    }
+    const bool failing = state.kind == SyncKeyState::Kind::error;
+    const bool wasFailing = was.kind == SyncKeyState::Kind::error;
+    if (failing && state != was) {
+        log_.error("keyring: %{public}s", state.message);
+    } else if (wasFailing && !failing && state.kind != SyncKeyState::Kind::checking) {
+        log_.info("keyring: answers again");
     }
 }
 

@@ -39,6 +39,9 @@ public:
         std::optional<QByteArray> data;
     };
 
+    // A status in words a user can act on, such as "the keyring service is not running".
+    static QString describe(std::int32_t status);
+
     virtual ~Keychain() = default;
     virtual Result copyMatching(const Query& query) = 0;
     // The same read without blocking: the answer comes later on the main thread, so a slow or

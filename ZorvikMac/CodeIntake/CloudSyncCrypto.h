@@ -24,8 +24,9 @@ public:
     std::int32_t status() const { return status_; }
 
     QString localizedDescription() const override {
-        return genericErrorDescription(QStringLiteral("CloudSyncCrypto.Error"),
-                                       static_cast<int>(kind_));
+        return kind_ == Kind::noKeyYet
+                   ? QStringLiteral("the sync key is not in the keyring yet: pair with your phone")
+                   : Keychain::describe(status_);
     }
     bool operator==(const Error& other) const {
         return kind_ == other.kind_ && status_ == other.status_;

@@ -25,6 +25,9 @@ const auto kKeychainDetail = QStringLiteral(
     "Waiting for the key: pair with your iPhone. In Zorvik on the iPhone, scan the code this "
     "shows, and the key comes through iCloud.");
 const auto kPair = QStringLiteral("Pair with iPhone…");
+const auto kKeyringFaultDetail = QStringLiteral(
+    "The key from your iPhone is kept in your keyring (the Secret Service of GNOME Keyring or "
+    "KWallet). Make sure it runs, or log out and back in; codes wait until it answers.");
 const auto kLockedDetail = QStringLiteral(
     "Your keyring is locked, so the key from your iPhone cannot be read and codes wait. Unlock "
     "it with your login password.");
@@ -126,10 +129,10 @@ SetupRow syncKeyRow(const SyncKeyState& syncKey) {
                            kLockedDetail),
                 Action::unlockKeyring, QStringLiteral("Unlock"));
         case SyncKeyState::Kind::error:
-            return withAction(withDetail(row(Kind::syncKey, State::failed,
-                                             QStringLiteral("iCloud Keychain: ") + syncKey.message),
-                                         kKeychainDetail),
-                              Action::pairWithIPhone, kPair);
+            // Pairing again would not help: the keyring itself does not answer.
+            return withDetail(row(Kind::syncKey, State::failed,
+                                  QStringLiteral("iCloud Keychain: ") + syncKey.message),
+                              kKeyringFaultDetail);
     }
     Q_UNREACHABLE();
 }

@@ -119,10 +119,27 @@ TEST_F(CodeReceiverChecks, KeychainStatesShowInTheProbe) {
     keychain.failWith = -25308;
     EXPECT_EQ(keyAfter().kind, SyncKeyState::Kind::locked);
     keychain.failWith = -25293;
-    EXPECT_EQ(keyAfter(), SyncKeyState::error("keychain error -25293"));
+    EXPECT_EQ(keyAfter(), SyncKeyState::error("the keyring refused access"));
     keychain.failWith.reset();
     keychain.items.clear();
     EXPECT_EQ(keyAfter().kind, SyncKeyState::Kind::waiting);
+    // A stopped keyring service is named, logged as an error once while it lasts, and its end
+    // is told too.
+    const auto before = log.lines.size();
+    keychain.failWith = -25291;
+    EXPECT_EQ(keyAfter(), SyncKeyState::error("the keyring service is not running"));
+    keyAfter();
+    keychain.failWith.reset();
+    EXPECT_EQ(keyAfter().kind, SyncKeyState::Kind::waiting);
+    std::vector<std::pair<LogLevel, QString>> keyringLines;
+    for (std::size_t i = before; i < log.lines.size(); ++i) {
+        if (log.lines[i].message.startsWith("keyring")) {
+            keyringLines.emplace_back(log.lines[i].level, log.lines[i].message);
+        }
+    }
+    EXPECT_EQ(keyringLines, (std::vector<std::pair<LogLevel, QString>>{
+                                {LogLevel::error, "keyring: the keyring service is not running"},
+                                {LogLevel::info, "keyring: answers again"}}));
 }
 
 TEST_F(CodeReceiverChecks, AFailedSubscriptionIsReportedAndRetriedWithTheNextRun) {

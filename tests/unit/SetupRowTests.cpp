@@ -145,7 +145,7 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
           row(Kind::firstCode, State::ok, "Received a code at Mar 1, 08:15")}},
         {[](SetupProbe& p) {
              p.cloud.kind = Cloud::restricted;
-             p.syncKey = SyncKeyState::error("keyring is locked");
+             p.syncKey = SyncKeyState::error("the keyring service is not running");
              p.subscriptionSaved = false;
              p.subscriptionError = "Quota exceeded";
              p.notifications = NotificationState::off;
@@ -153,8 +153,10 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
          },
          {cloudFailed("iCloud: restricted",
                       "Parental controls or a profile block iCloud for this app."),
-          row(Kind::syncKey, State::failed, "iCloud Keychain: keyring is locked", kKeychainDetail,
-              Action::pairWithIPhone, kPair),
+          row(Kind::syncKey, State::failed, "iCloud Keychain: the keyring service is not running",
+              "The key from your iPhone is kept in your keyring (the Secret Service of GNOME "
+              "Keyring or KWallet). Make sure it runs, or log out and back in; codes wait until "
+              "it answers."),
           pushFailed("Subscription: Quota exceeded"),
           row(Kind::notifications, State::failed, "Notifications: off",
               "Allow Zorvik so a banner shows each code with a Copy button.",

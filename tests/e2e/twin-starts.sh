@@ -26,7 +26,9 @@ at_most_one_alive() { [[ $(alive) -le 1 ]]; }
 survivor() {
     local pid
     for pid in "${pids[@]}"; do
-        kill -0 "$pid" 2>/dev/null && echo "$pid"
+        if kill -0 "$pid" 2>/dev/null; then
+            echo "$pid"
+        fi
     done
 }
 stop_all() {
@@ -51,7 +53,8 @@ fail() {
 trap 'stop_all; e2e_reset_session "$phone"' EXIT
 
 e2e_reset_session "$phone"
-"$phone" key generate --force 2>/dev/null
+# The keyring may still be starting with the session.
+within 15 "$phone" key generate --force >/dev/null 2>&1 || fail "no sync key could be stored"
 code=100000
 for copies in 2 3; do
     for ((trial = 1; trial <= trials; trial++)); do

@@ -37,6 +37,7 @@
 #include "QtPopover.h"
 #include "QtScreens.h"
 #include "SecretServiceKeychain.h"
+#include "SessionBusLoss.h"
 #include "SessionSelfProbe.h"
 #include "SwitchingCloud.h"
 #include "TakeOver.h"
@@ -500,6 +501,12 @@ int main(int argc, char** argv) {
                     QString::fromLatin1(shellLogCategory));
     UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP}, [&shellLog](int signal) {
         shellLog.info("Zorvik: quitting on %{public}s", signalName(signal));
+        QCoreApplication::quit();
+    });
+    SessionBusLoss busLoss([&shellLog] {
+        shellLog.error(
+            "Zorvik: lost the connection to the session bus (the desktop session ended or its bus "
+            "stopped); quitting");
         QCoreApplication::quit();
     });
     if (toolkitPlatform.xwayland && QGuiApplication::platformName() == u"xcb") {

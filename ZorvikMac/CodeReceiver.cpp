@@ -231,14 +231,16 @@ Task<void> CodeReceiver::fetch() {
             co_await fetchRecord(mainActor, *database_, QString::fromLatin1(recordName));
         const auto expiresAt = record.field<Instant>(QStringLiteral("expiresAt"));
         const auto blob = record.field<QByteArray>(QStringLiteral("blob"));
-        // A record that changed since the last fetch was written moments ago, so its code's
-        // issue time tells how far the phone's clock and ours are apart. An expired one is
-        // opened too: a clock far ahead of the phone's makes every new code look expired.
-        const bool fresh = blob && lastRecordBlob_ && *blob != *lastRecordBlob_;
-        lastRecordBlob_ = blob.value_or(QByteArray());
+        // A record that changed since the last fetch was written after it, so its code's issue
+        // time tells how far the phone's clock and ours are apart. An expired one is opened too:
+        // a clock far ahead of the phone's makes every new code look expired.
+        const std::optional<Instant> writtenAfter = blob && lastFetch_ && *blob != lastFetch_->blob
+                                                        ? std::optional(lastFetch_->at)
+                                                        : std::nullopt;
+        lastFetch_ = SeenRecord{blob.value_or(QByteArray()), now};
         if (expiresAt && *expiresAt <= now) {
-            if (fresh) {
-                co_await judgeClockBy(*blob, now);
+            if (writtenAfter) {
+                co_await judgeClockBy(*blob, *writtenAfter, now);
             }
             changeInfo(
                 [](DiagnosticsInfo& info) { info.lastFetchResult = "record present but expired"; });
@@ -250,10 +252,7 @@ Task<void> CodeReceiver::fetch() {
             const SymmetricKey key = co_await syncKeys_.load();
             noteSyncKey({SyncKeyState::Kind::received, {}});
             const PendingCode code = PendingCode::open(*blob, key);
-            // An issue time ahead of ours is never a stale record: the clocks disagree.
-            if (fresh || code.issuedAt > now) {
-                noteClockOffset(secondsBetween(code.issuedAt, now));
-            }
+            judgeClock(code.issuedAt, writtenAfter, now);
             if (now < code.expiresAt && !code.code.isEmpty()) {
                 changeInfo([&](DiagnosticsInfo& info) {
                     info.lastFetchResult =
@@ -269,7 +268,7 @@ Task<void> CodeReceiver::fetch() {
         }
     } catch (const CloudError& error) {
         if (error.code() == CloudError::unknownItem) {
-            lastRecordBlob_ = QByteArray();
+            lastFetch_ = SeenRecord{QByteArray(), now};
             changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
         } else {
             failure = std::current_exception();
@@ -360,12 +359,23 @@ namespace {
 constexpr double kClockTolerance = 60;
 }  // namespace
 
-Task<void> CodeReceiver::judgeClockBy(QByteArray blob, Instant now) {
+Task<void> CodeReceiver::judgeClockBy(QByteArray blob, Instant writtenAfter, Instant now) {
     try {
         const SymmetricKey key = co_await syncKeys_.load();
-        noteClockOffset(secondsBetween(PendingCode::open(blob, key).issuedAt, now));
+        judgeClock(PendingCode::open(blob, key).issuedAt, writtenAfter, now);
     } catch (...) {
         // Only a hint about the clock: the record's outcome is told as for any expired one.
+    }
+}
+
+void CodeReceiver::judgeClock(Instant issuedAt, std::optional<Instant> writtenAfter, Instant now) {
+    if (issuedAt > now) {
+        // Issued in our future: never a stale record, the clocks disagree.
+        noteClockOffset(secondsBetween(issuedAt, now));
+    } else if (writtenAfter) {
+        // Issued long before the fetch that still did not see it: our clock is ahead by at least
+        // that much. A record written while the computer slept or was offline says nothing.
+        noteClockOffset(std::max(0.0, secondsBetween(issuedAt, *writtenAfter)));
     }
 }
 

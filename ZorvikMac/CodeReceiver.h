@@ -134,9 +134,11 @@ private:
     // Notes how far this computer's clock is ahead of the phone's (negative: behind): told in
     // the log and the checklist once it is more than a minute, until it is no more.
     void noteClockOffset(double secondsAhead);
-    // Notes the clock's offset by a new record's code; a record that cannot be opened tells
-    // nothing.
-    Task<void> judgeClockBy(QByteArray blob, Instant now);
+    // Notes how far apart the clocks are by a code issued at `issuedAt` (the phone's clock),
+    // fetched at `now`, in a record written after `writtenAfter` (ours) when that is known.
+    void judgeClock(Instant issuedAt, std::optional<Instant> writtenAfter, Instant now);
+    // The same for a record's code; a record that cannot be opened tells nothing.
+    Task<void> judgeClockBy(QByteArray blob, Instant writtenAfter, Instant now);
     Task<void> checkAccount();
     Task<void> checkKeychain();
     // The sync key's state after a read of the keychain; one log line when the keyring becomes
@@ -182,7 +184,11 @@ private:
     TaskHandle expiryTask_;
     bool fetching_ = false;
     bool storeFailed_ = false;
-    // The blob of the record the last fetch found (empty: none); nothing before the first.
-    std::optional<QByteArray> lastRecordBlob_;
+    // What the last fetch that reached the cloud found (an empty blob: no record), and when.
+    struct SeenRecord {
+        QByteArray blob;
+        Instant at;
+    };
+    std::optional<SeenRecord> lastFetch_;
     bool checking_ = false;
 };

@@ -518,7 +518,10 @@ int main(int argc, char** argv) {
     }
 
     DBusDistributedNotificationCenter notices(mainActor, QDBusConnection::sessionBus());
-    ProcRunningApplications runningApplications;
+    // The commands that answer and end are no copies to take over from or step back for.
+    ProcRunningApplications runningApplications(
+        {QStringLiteral("--pair"), QStringLiteral("--diagnostics"), QStringLiteral("--version"),
+         QStringLiteral("--help"), QStringLiteral("-h")});
     // Queued, so that a quit asked for before the event loop runs is not lost.
     const auto quitOnceRunning = [] {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
@@ -549,7 +552,9 @@ int main(int argc, char** argv) {
         bundle);
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [&delegate] { delegate.applicationWillTerminate(); });
-    delegate.applicationDidFinishLaunching();
+    if (!delegate.applicationDidFinishLaunching()) {
+        return 0;  // a newer copy runs instead; nothing to sign in or out of here
+    }
     changeAccount();
     const int status = application.exec();
     delegate.applicationWillTerminate();

@@ -24,13 +24,13 @@ AppDelegate::~AppDelegate() {
     statusItemPresenter_.reset();
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+bool AppDelegate::applicationDidFinishLaunching() {
     takeOver_ = std::make_unique<TakeOver>(shell_.notices, shell_.runningApplications, bundle_,
                                            platform_.systemLog, shell_.terminate);
     if (!takeOver_->askOlderCopiesToQuit()) {
         // A newer copy runs instead; this one shows nothing and quits once its loop runs.
         shell_.terminate();
-        return;
+        return false;
     }
 
     // The settings, the store and the receiver.
@@ -73,6 +73,7 @@ void AppDelegate::applicationDidFinishLaunching() {
             }
         });
     }
+    return true;
 }
 
 PopoverView* AppDelegate::makePopoverView() {

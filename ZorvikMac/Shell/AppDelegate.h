@@ -42,7 +42,8 @@ public:
     AppDelegate(const Platform& platform, Shell shell, const BundleInfo& bundle);
     ~AppDelegate();
 
-    void applicationDidFinishLaunching();
+    // False when a newer copy runs instead: this one then shows nothing and is to quit.
+    bool applicationDidFinishLaunching();
     void applicationWillTerminate();
     // The status item's action.
     void togglePopover(QPoint anchor);

@@ -79,16 +79,33 @@ ProcessStat processStat(const QString& statFile) {
 
 }  // namespace
 
-ProcRunningApplications::ProcRunningApplications()
+bool ProcRunningApplications::isOtherRun(const QString& cmdlineFile) const {
+    if (otherRuns_.isEmpty()) {
+        return false;
+    }
+    QFile file(cmdlineFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QList<QByteArray> arguments = file.readAll().split('\0');
+    return std::any_of(arguments.begin() + std::min<qsizetype>(1, arguments.size()),
+                       arguments.end(), [this](const QByteArray& argument) {
+                           return otherRuns_.contains(QString::fromLocal8Bit(argument));
+                       });
+}
+
+ProcRunningApplications::ProcRunningApplications(QStringList otherRuns)
     : ProcRunningApplications(linkTarget(QStringLiteral("/proc/self/exe")), QStringLiteral("/proc"),
-                              qgetenv("DBUS_SESSION_BUS_ADDRESS")) {}
+                              qgetenv("DBUS_SESSION_BUS_ADDRESS"), std::move(otherRuns)) {}
 
 ProcRunningApplications::ProcRunningApplications(QString executablePath, QString procRoot,
-                                                 QByteArray sessionBusAddress)
+                                                 QByteArray sessionBusAddress,
+                                                 QStringList otherRuns)
     : executablePath_(withoutDeletedSuffix(std::move(executablePath))),
       executableName_(QFileInfo(executablePath_).fileName()),
       procRoot_(std::move(procRoot)),
-      sessionBusAddress_(std::move(sessionBusAddress)) {}
+      sessionBusAddress_(std::move(sessionBusAddress)),
+      otherRuns_(std::move(otherRuns)) {}
 
 QList<RunningApplications::RunningApplication> ProcRunningApplications::runningApplications(
     const QString&) const {
@@ -116,7 +133,8 @@ QList<RunningApplications::RunningApplication> ProcRunningApplications::runningA
             continue;
         }
         if (startingSessionBus(proc.filePath(entry + QStringLiteral("/environ"))) !=
-            sessionBusAddress_) {
+                sessionBusAddress_ ||
+            isOtherRun(proc.filePath(entry + QStringLiteral("/cmdline")))) {
             continue;
         }
         const ProcessStat stat = processStat(proc.filePath(entry + QStringLiteral("/stat")));

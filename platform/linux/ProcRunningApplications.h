@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 
 #include "RunningApplications.h"
 
@@ -12,18 +13,23 @@
 // Copies in another session of the same user are left alone; they have a desktop of their own.
 class ProcRunningApplications final : public RunningApplications {
 public:
-    // Copies of the running program in this session, as /proc shows them.
-    ProcRunningApplications();
+    // Copies of the running program in this session, as /proc shows them. A process started
+    // with one of `otherRuns` among its arguments (a command that answers and ends) is none.
+    explicit ProcRunningApplications(QStringList otherRuns = {});
     // Copies of `executablePath` under `procRoot` started with `sessionBusAddress`, for tests.
-    ProcRunningApplications(QString executablePath, QString procRoot, QByteArray sessionBusAddress);
+    ProcRunningApplications(QString executablePath, QString procRoot, QByteArray sessionBusAddress,
+                            QStringList otherRuns = {});
 
     QList<RunningApplication> runningApplications(const QString& bundleIdentifier) const override;
     qint32 currentProcessIdentifier() const override;
     void terminate(qint32 processIdentifier) override;
 
 private:
+    bool isOtherRun(const QString& cmdlineFile) const;
+
     QString executablePath_;
     QString executableName_;
     QString procRoot_;
     QByteArray sessionBusAddress_;
+    QStringList otherRuns_;
 };

@@ -93,13 +93,11 @@ void QtMainActor::armForNextDeadline() {
         setting.it_value.tv_sec = static_cast<time_t>(at.count() / 1'000'000'000);
         setting.it_value.tv_nsec = static_cast<long>(at.count() % 1'000'000'000);
     }
-    const int error = timerFd_ < 0 ? timerFdError_ : (armTimer_(timerFd_, setting) ? 0 : errno);
-    if (timerFd_ >= 0 && error == 0) {
+    const bool armed = timerFd_ >= 0 && armTimer_(timerFd_, setting);
+    if (armed || !next) {
         fallbackTimer_.stop();
-    } else if (next) {
-        armFallback(*next, error);
     } else {
-        fallbackTimer_.stop();
+        armFallback(*next, timerFd_ < 0 ? timerFdError_ : errno);
     }
 }
 

@@ -88,6 +88,12 @@ TEST(ProcRunningApplicationsTest, MatchesTheProgramsNameTheSessionAndAReplacedPr
     process("121", "/opt/zorvik/bin/ZorvikMac", ours, "1", "1200");
     // Forked by copy 121 and about to run another program: no copy of its own.
     process("128", "/opt/zorvik/bin/ZorvikMac", ours, "121", "1300");
+    // A command that answers and ends is no copy either.
+    process("129", "/opt/zorvik/bin/ZorvikMac", ours, "1", "1400");
+    QFile cmdline(proc.filePath("129/cmdline"));
+    ASSERT_TRUE(cmdline.open(QIODevice::WriteOnly));
+    cmdline.write(QByteArray("ZorvikMac") + '\0' + "--diagnostics" + '\0');
+    cmdline.close();
     process("122", "/opt/zorvik/bin/ZorvikMacAutoFill", ours);
     process("124", "/home/u/.local/bin/ZorvikMac", ours);
     process("125", "/opt/zorvik/bin/ZorvikMac", "DBUS_SESSION_BUS_ADDRESS=unix:path=/tmp/other");
@@ -98,7 +104,7 @@ TEST(ProcRunningApplicationsTest, MatchesTheProgramsNameTheSessionAndAReplacedPr
     ASSERT_TRUE(QFile::link("/opt/zorvik/bin/ZorvikMac", proc.filePath("127/exe")));
 
     ProcRunningApplications applications("/opt/zorvik/bin/ZorvikMac", proc.path(),
-                                         "unix:path=/run/user/1000/bus");
+                                         "unix:path=/run/user/1000/bus", {"--diagnostics"});
     const QList<RunningApplications::RunningApplication> expected{
         {120, "/opt/zorvik/bin/ZorvikMac", 900},
         {121, "/opt/zorvik/bin/ZorvikMac", 1200},
@@ -106,7 +112,7 @@ TEST(ProcRunningApplicationsTest, MatchesTheProgramsNameTheSessionAndAReplacedPr
     EXPECT_EQ(applications.runningApplications("K8QW41TR7N.net.brontal.zorvik"), expected);
 
     ProcRunningApplications replaced("/opt/zorvik/bin/ZorvikMac (deleted)", proc.path(),
-                                     "unix:path=/run/user/1000/bus");
+                                     "unix:path=/run/user/1000/bus", {"--diagnostics"});
     EXPECT_EQ(replaced.runningApplications("x"), expected)
         << "the replaced copy itself finds the new one too";
 

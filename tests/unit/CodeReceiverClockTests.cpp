@@ -78,6 +78,22 @@ TEST_F(CodeReceiverClock, AnOldRecordFoundAtStartSaysNothingOfTheClock) {
     EXPECT_TRUE(errors().isEmpty());
 }
 
+// A record that appeared while the computer slept, was offline or polled slowly was written at
+// some time since the last fetch: its age says nothing of the clocks.
+TEST_F(CodeReceiverClock, ACodeWrittenSinceALongAgoFetchSaysNothingOfTheClock) {
+    make();
+    fetchNow();
+    actor.advance(8 * 3600);
+    putRecord(phoneCode("111111", -3600));  // sent an hour ago, during the night
+    fetchNow();
+    actor.advance(65);
+    putRecord(phoneCode("222222", -62));  // a code a minute old at a slow poll
+    fetchNow();
+    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(receiver->probe().clockOffset, std::nullopt);
+    EXPECT_TRUE(errors().isEmpty()) << errors().join("\n").toStdString();
+}
+
 TEST(ClockOffsetText, RoundsToWhatAPersonWouldSay) {
     const auto amount = [](double seconds) {
         const QString text = clockOffsetText(seconds);

@@ -26,10 +26,7 @@ older=""
 
 fail() {
     echo "FAIL: $*"
-    for file in "$logs"/*; do
-        echo "--- $(basename "$file")"
-        cat "$file"
-    done
+    e2e_print_logs "$logs"
     exit 1
 }
 logged() { grep -qF -- "$2" "$logs/$1.log"; }

@@ -29,10 +29,7 @@ codes=()
 
 fail() {
     echo "FAIL: $*"
-    for file in "$logs"/*; do
-        echo "--- $(basename "$file")"
-        cat "$file"
-    done
+    e2e_print_logs "$logs"
     exit 1
 }
 clipboard() { xclip -selection clipboard -o 2>/dev/null; }

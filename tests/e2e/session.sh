@@ -30,6 +30,15 @@ within() {
     return 1
 }
 
+# Prints every log file in directory $1 under its name, as a failing script shows them.
+e2e_print_logs() {
+    local file
+    for file in "$1"/*; do
+        echo "--- $(basename "$file")"
+        cat "$file"
+    done
+}
+
 # What a failing script prints beside its logs, to tell a hang from a slow machine: the windows
 # on the display (a keyring prompt holding the keyboard, say) and where each still-running
 # process given as an argument is stuck.

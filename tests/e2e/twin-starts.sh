@@ -43,10 +43,7 @@ stop_all() {
 }
 fail() {
     echo "FAIL: $*"
-    for file in "$logs"/*; do
-        echo "--- $(basename "$file")"
-        cat "$file"
-    done
+    e2e_print_logs "$logs"
     stop_all
     exit 1
 }

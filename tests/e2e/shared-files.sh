@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# End to end inside the private desktop session, around what ZorvikMac --headless finds in place
+# of its files:
+#  - garbage, a truncated file, an empty file, a folder or a symbolic link in place of each file
+#    it keeps: it starts, a link's target is left as it was, and the next code is published
+#    whole (a folder in place of latest-code.json is logged as a failed save instead);
+#  - a garbage record and a 100 MB record in the cloud folder: logged, and the next code
+#    published;
+#  - SIGKILL at random moments while it saves codes: latest-code.json is never torn.
+set -euo pipefail
+
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session shared-files.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
+work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" shared-files.XXXXXX)
+logs=$work/logs
+mkdir -p "$logs"
+XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME
+latest=$e2e_shared_dir/latest-code.json
+record=$e2e_cloud_zone/pending-code.json
+victim=$work/victim.txt
+app=""
+sent=0
+
+fail() {
+    echo "FAIL: $*"
+    e2e_print_logs "$logs"
+    exit 1
+}
+stop_app() {
+    [[ -n $app ]] || return 0
+    kill "$app" 2>/dev/null || true
+    local status=0
+    wait "$app" 2>/dev/null || status=$?
+    app=""
+    return "$status"
+}
+trap 'stop_app || true; e2e_reset_session "$phone"' EXIT
+logged() { grep -qF -- "$2" "$logs/$1.log"; }
+# Headless without a display: the clipboard is the process's own, so no other test's is touched.
+start_app() {
+    env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$logs/$1.log" 2>&1 &
+    app=$!
+    within 20 logged "$1" "check firstCode:" || fail "$1: the app did not finish its checks"
+}
+send_code() {
+    sent=$((sent + 1))
+    "$phone" send --account "Files $sent" --service github --code "$1" --ttl 120 2>/dev/null
+}
+published() {
+    [[ -f $latest && ! -L $latest ]] && grep -qF "\"code\":\"$1\"" "$latest" &&
+        [[ $(stat -c %a "$latest") == 600 ]]
+}
+victim_untouched() {
+    [[ $(cat "$victim") == "the user's own notes" && $(stat -c %a "$victim") == 644 ]]
+}
+# Puts KIND (garbage, truncated, empty, folder, link) at PATH.
+place() {
+    local kind=$1 path=$2
+    rm -rf "$path"
+    mkdir -p "$(dirname "$path")"
+    case $kind in
+        garbage) printf '\x00\xff{not json at all' >"$path" ;;
+        truncated) printf '{"accountName":"Work","code":"12' >"$path" ;;
+        empty) : >"$path" ;;
+        folder) mkdir -p "$path/inside" ;;
+        link) ln -s "$victim" "$path" ;;
+    esac
+}
+
+e2e_reset_session "$phone"
+within 15 "$phone" key generate --force >/dev/null 2>&1 || fail "no sync key could be stored"
+printf "the user's own notes" >"$victim"
+chmod 644 "$victim"
+
+files=(
+    "$latest"
+    "$e2e_shared_dir/latest-code.filled"
+    "$e2e_shared_dir/credential-identities.json"
+    "${XDG_DATA_HOME:-$HOME/.local/share}/net.brontal.zorvik/connected-browsers.json"
+    "$XDG_CONFIG_HOME/net.brontal.zorvik/ZorvikMac.conf"
+)
+code=300000
+for file in "${files[@]}"; do
+    for kind in garbage truncated empty folder link; do
+        name="$(basename "$file")-$kind"
+        place "$kind" "$file"
+        start_app "$name"
+        code=$((code + 1))
+        send_code "$code"
+        if [[ $file == "$latest" && $kind == folder ]]; then
+            within 15 logged "$name" "could not save the code for AutoFill: " ||
+                fail "$name: the failed save was not logged"
+            [[ -d $file/inside ]] || fail "$name: the folder in the way was touched"
+        else
+            within 15 published "$code" || fail "$name: the next code was not published whole"
+        fi
+        victim_untouched || fail "$name: the link's target was changed"
+        # The files the app itself writes at start or with a code replace a link by a file.
+        if [[ $kind == link && -L $file && ($file == "$latest" || $file == *.conf) ]]; then
+            fail "$name: the link is still there"
+        fi
+        stop_app || fail "$name: the app did not end cleanly"
+        rm -rf "$file"
+        rm -f "$latest"
+    done
+done
+echo "ok: garbage, truncated, empty, a folder and a link in place of each of its ${#files[@]} files: no crash, no link followed, the next code published"
+
+# The cloud folder's record: garbage, then 100 MB (sparse), each followed by a real code.
+for kind in garbage huge; do
+    start_app "record-$kind"
+    if [[ $kind == garbage ]]; then
+        printf '{"recordName": 12, garbage' >"$record.tmp"
+    else
+        truncate -s 100M "$record.tmp"
+    fi
+    mv "$record.tmp" "$record"
+    within 15 logged "record-$kind" "fetch failed: " || fail "record-$kind: the bad record was not logged"
+    code=$((code + 1))
+    send_code "$code"
+    within 15 published "$code" || fail "record-$kind: the next code was not published"
+    stop_app || fail "record-$kind: the app did not end cleanly"
+done
+echo "ok: a garbage and a 100 MB record are logged, and the next code is published"
+
+# SIGKILL at random moments while codes are saved: the file is whole, or not there.
+for ((round = 1; round <= 20; round++)); do
+    env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$logs/kill-$round.log" 2>&1 &
+    app=$!
+    for ((i = 0; i < 5; i++)); do
+        code=$((code + 1))
+        send_code "$code"
+    done
+    sleep "0.$((RANDOM % 10))"
+    kill -9 "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+    app=""
+    if [[ -e $latest ]]; then
+        python3 -c 'import json, sys; json.load(open(sys.argv[1]))["code"]' "$latest" ||
+            fail "round $round: latest-code.json is torn: $(head -c 200 "$latest")"
+    fi
+done
+rm -f "$logs"/kill-*.log
+echo "ok: SIGKILL at random moments during 100 saves never left a torn latest-code.json"

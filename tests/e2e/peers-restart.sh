@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# End to end: the session's peers killed under a running ZorvikMac --headless and started again.
+#  - The notification server gone: the next code is still published, the failed notification
+#    is logged; once a server runs again, the next code's notification shows.
+#  - The Secret Service gone: the key follows the keyring, so the app says the keyring service is
+#    not running and the code waits; once the keyring runs again, the code is published.
+# The peers are started again as the session started them, for the tests after this one.
+set -euo pipefail
+
+# shellcheck source=tests/e2e/session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_require_session peers-restart.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
+work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" peers-restart.XXXXXX)
+logs=$work/logs
+mkdir -p "$logs"
+XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME
+latest=$e2e_shared_dir/latest-code.json
+app=""
+
+fail() {
+    echo "FAIL: $*"
+    e2e_print_logs "$logs"
+    exit 1
+}
+stop_app() {
+    [[ -n $app ]] || return 0
+    kill "$app" 2>/dev/null || true
+    wait "$app" 2>/dev/null || true
+    app=""
+}
+# The process that owns NAME on this session's bus (not another session's peer).
+owner_pid() {
+    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+        -m org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null |
+        sed -n 's/^(uint32 \([0-9]*\),)$/\1/p'
+}
+has_owner() { [[ -n $(owner_pid "$1") ]]; }
+has_no_owner() { ! has_owner "$1"; }
+stop_peer() {
+    local pid
+    pid=$(owner_pid "$1")
+    [[ -n $pid ]] || fail "nobody owns $1"
+    kill "$pid"
+    within 10 has_no_owner "$1" || fail "$1 did not go away"
+}
+start_notifications() {
+    setsid dunst -config "$ZORVIK_SESSION_DIR/dunstrc" >>"$ZORVIK_SESSION_DIR/logs/dunst.log" 2>&1 &
+    within 10 has_owner org.freedesktop.Notifications || fail "dunst did not come back"
+}
+start_keyring() {
+    setsid gnome-keyring-daemon --foreground --unlock --components=secrets \
+        <"$ZORVIK_SESSION_DIR/keyring-password" >>"$ZORVIK_SESSION_DIR/logs/gnome-keyring.log" 2>&1 &
+    within 10 has_owner org.freedesktop.secrets || fail "the keyring did not come back"
+}
+# Whatever happens, the next test finds both peers running.
+restore_peers() {
+    has_owner org.freedesktop.Notifications || start_notifications
+    has_owner org.freedesktop.secrets || start_keyring
+}
+trap 'stop_app; restore_peers; e2e_reset_session "$phone"' EXIT
+logged() { grep -qF -- "$2" "$logs/$1.log"; }
+start_app() {
+    env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$logs/$1.log" 2>&1 &
+    app=$!
+    within 20 logged "$1" "check firstCode:" || fail "$1: the app did not finish its checks"
+}
+# The phone keeps its own copy of the key, so it can send while the keyring is gone.
+send_code() {
+    "$phone" send --account "Peer $1" --service github --code "$1" --ttl 120 \
+        --key-file "$work/sync-key" 2>/dev/null
+}
+published() { grep -qF "\"code\":\"$1\"" "$latest" 2>/dev/null; }
+a_notification_shows() { [[ $(dunstctl count displayed 2>/dev/null) -ge 1 ]]; }
+
+e2e_reset_session "$phone"
+within 15 "$phone" key generate --force >/dev/null 2>&1 || fail "no sync key could be stored"
+"$phone" key export | base64 -d >"$work/sync-key"
+
+start_app notifications
+stop_peer org.freedesktop.Notifications
+send_code 411111
+within 15 published 411111 || fail "without a notification server the code was not published"
+within 15 logged notifications "the notification could not be shown: " ||
+    fail "the failed notification was not logged"
+start_notifications
+[[ $(dunstctl count displayed) == 0 ]] || fail "the new server shows something already"
+send_code 422222
+within 15 published 422222 || fail "the code after the server came back was not published"
+within 15 a_notification_shows || fail "the notification did not show once the server was back"
+stop_app
+echo "ok: without a notification server codes are published and the failure is logged; once it is back, notifications show again"
+
+start_app keyring
+stop_peer org.freedesktop.secrets
+send_code 433333
+within 15 logged keyring "keyring: the keyring service is not running" ||
+    fail "the keyring's absence was not named"
+published 433333 && fail "a code was published while its key could not be read"
+start_keyring
+within 20 published 433333 || fail "the waiting code was not published once the keyring ran again"
+logged keyring "keyring: answers again" || fail "the keyring's return was not logged"
+stop_app
+echo "ok: with the keyring gone the app says the keyring service is not running and the code waits; once it runs again, the code is published"

@@ -217,6 +217,17 @@ TEST_F(LocalCloudTest, AccountStatusIsAvailableWithoutAFileAndAMalformedFileIsAn
         ASSERT_TRUE(std::holds_alternative<CloudError>(answer)) << content.constData();
         EXPECT_TRUE(std::get<CloudError>(answer).localizedDescription().contains("account.json"));
     }
+    QFile::remove(LocalCloud::accountFilePath(root));
+
+    // A records folder that cannot be read is no "signed in" (a file in its place fails even
+    // for root, which reads any folder).
+    const QString zone = root + "/private/_defaultZone";
+    ASSERT_TRUE(QDir().mkpath(root + "/private"));
+    writeFile(zone, "");
+    const auto answer = accountStatus();
+    ASSERT_TRUE(std::holds_alternative<CloudError>(answer));
+    EXPECT_EQ(std::get<CloudError>(answer).localizedDescription(),
+              "the cloud folder " + zone + " cannot be read: it is not a folder");
 }
 
 // Pushes

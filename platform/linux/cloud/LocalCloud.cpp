@@ -1,6 +1,7 @@
 #include "LocalCloud.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -64,6 +65,25 @@ int LocalCloud::readAccountStatus(const QString& rootDirectory) {
     return int(number);
 }
 
+void LocalCloud::requireReadableRecords(const QString& rootDirectory) {
+    const QString zone = LocalCloudDatabase::zoneDirectory(privateDatabaseDirectory(rootDirectory));
+    const QFileInfo info(zone);
+    if (!info.exists() && !info.isSymLink()) {
+        return;  // made with the first record
+    }
+    QString problem;
+    if (!info.isDir()) {
+        problem = QStringLiteral("it is not a folder");
+    } else if (!info.isReadable() || !info.isExecutable()) {
+        problem = QStringLiteral("its permissions do not let this user read it");
+    }
+    if (!problem.isEmpty()) {
+        throw CloudError(
+            CloudError::internalError,
+            QStringLiteral("the cloud folder %1 cannot be read: %2").arg(zone, problem));
+    }
+}
+
 void LocalCloud::writeAccountStatus(const QString& rootDirectory, int status) {
     const QByteArray content = QJsonDocument(QJsonObject{{QStringLiteral("status"), status}})
                                    .toJson(QJsonDocument::Compact) +
@@ -81,6 +101,9 @@ void LocalCloud::accountStatus(std::function<void(std::variant<int, CloudError>)
         std::variant<int, CloudError> result = available;
         try {
             result = readAccountStatus(root);
+            // Signed in, but no record could be read from a folder that cannot be: the account
+            // row says so rather than "signed in".
+            requireReadableRecords(root);
         } catch (const CloudError& error) {
             result = error;
         }

@@ -32,6 +32,8 @@ public:
     // (internalError) naming the file and the problem when it cannot be read or is not an object
     // with a whole number "status".
     static int readAccountStatus(const QString& rootDirectory);
+    // Throws a CloudError naming the folder when its records cannot be read.
+    static void requireReadableRecords(const QString& rootDirectory);
     // Replaces account.json in one step. Throws CloudError.
     static void writeAccountStatus(const QString& rootDirectory, int status);
 

@@ -565,6 +565,10 @@ Task<void> CodeReceiver::checkAccount() {
         probe.cloud = state;
         probe.cloudBackend = backend;
     });
+    // A cloud that tells its time is the better judge of this computer's clock.
+    if (backend.clockAhead) {
+        noteClockOffset(*backend.clockAhead);
+    }
 }
 
 Task<void> CodeReceiver::checkKeychain() {

@@ -22,6 +22,9 @@ struct CloudBackendInfo {
     // A sentence about the account for the checklist: why it is restricted, or why the last
     // sign-in did not finish.
     std::optional<QString> note;
+    // How far this computer's clock is ahead of the cloud service's (negative: behind), in whole
+    // minutes, 0 within a minute; nothing where the cloud tells no time.
+    std::optional<double> clockAhead;
 
     bool operator==(const CloudBackendInfo&) const = default;
 };

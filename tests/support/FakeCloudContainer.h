@@ -20,6 +20,7 @@ public:
         mainActor_.post([this, answer = std::move(answer)] { answer(account); });
     }
     CloudDatabase& privateCloudDatabase() override { return *this; }
+    CloudBackendInfo backendInfo() const override { return backend; }
 
     // CloudDatabase
     void fetchRecord(const QString& recordName,
@@ -63,6 +64,7 @@ public:
     QString lastFetchedName;
     int fetches = 0;
     int accountRequests = 0;
+    CloudBackendInfo backend;
 
 private:
     MainActor& mainActor_;

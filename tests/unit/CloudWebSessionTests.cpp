@@ -109,6 +109,23 @@ protected:
     std::vector<CloudWebReply> replies;
 };
 
+// The service's Date header is the clock this computer's is compared with.
+TEST_F(CloudWebSessionTest, TheServicesDateTellsHowFarThisClockIsAhead) {
+    EXPECT_EQ(session->serverClockAhead(), std::nullopt);
+    lookup();
+    actor.runUntilIdle();
+    CloudWebResponse answer = Transport::ok();
+    answer.serverDate = addingSeconds(actor.now(), -3600);
+    transport.answer(0, answer);
+    actor.runUntilIdle();
+    EXPECT_EQ(session->serverClockAhead(), 3600);
+    lookup();
+    actor.runUntilIdle();
+    transport.answerLast(Transport::ok());
+    actor.runUntilIdle();
+    EXPECT_EQ(session->serverClockAhead(), 3600) << "an answer without a Date keeps what is known";
+}
+
 // --- One call at a time -------------------------------------------------------------------
 
 TEST_F(CloudWebSessionTest, SendsTheNextCallOnlyAfterThePreviousOneAnsweredWithTheNewestToken) {

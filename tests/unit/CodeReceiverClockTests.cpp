@@ -94,6 +94,20 @@ TEST_F(CodeReceiverClock, ACodeWrittenSinceALongAgoFetchSaysNothingOfTheClock) {
     EXPECT_TRUE(errors().isEmpty()) << errors().join("\n").toStdString();
 }
 
+// A cloud that tells its time judges the clock at every check, records or not.
+TEST_F(CodeReceiverClock, TheCloudsTimeJudgesTheClockAtEveryCheck) {
+    make();
+    cloud.backend.clockAhead = 7200;
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    EXPECT_EQ(firstCodeRow().state, SetupRow::State::failed);
+    EXPECT_TRUE(firstCodeRow().title.startsWith("This computer's clock is about 2 hours ahead"));
+    cloud.backend.clockAhead = 0;
+    actor.spawn(receiver->runChecks());
+    actor.runUntilIdle();
+    EXPECT_EQ(receiver->probe().clockOffset, std::nullopt);
+}
+
 TEST(ClockOffsetText, RoundsToWhatAPersonWouldSay) {
     const auto amount = [](double seconds) {
         const QString text = clockOffsetText(seconds);

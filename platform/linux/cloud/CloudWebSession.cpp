@@ -197,6 +197,9 @@ void CloudWebSession::send() {
         if (alive.expired()) {
             return;
         }
+        if (response.serverDate) {
+            serverClockAhead_ = secondsBetween(*response.serverDate, mainActor_.now());
+        }
         std::unique_ptr<Call> done = std::move(queue_.front());
         queue_.pop_front();
         if (!mayBeSpentElsewhere(*done, response)) {

@@ -49,6 +49,9 @@ public:
 
     const CloudWebConfiguration& configuration() const { return configuration_; }
     MainActor& mainActor() const { return mainActor_; }
+    // How many seconds this computer's clock is ahead of the service's (negative: behind), by
+    // the Date of its last answer; nothing before one came.
+    std::optional<double> serverClockAhead() const { return serverClockAhead_; }
 
     // Sends `body` (nothing for a GET) to the service's `path` below the container, like
     // "private/records/lookup", after every call before it has answered. With `authenticated`
@@ -96,6 +99,7 @@ private:
     void answered(std::unique_ptr<Call> call, CloudWebResponse response);
 
     MainActor& mainActor_;
+    std::optional<double> serverClockAhead_;
     CloudWebTransport& transport_;
     Keychain& keychain_;
     Logger log_;

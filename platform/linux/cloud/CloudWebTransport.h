@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+#include "Instant.h"
+
 #include "CloudWebErrors.h"
 
 // One HTTP exchange with the cloud's web service.
@@ -31,6 +33,8 @@ struct CloudWebResponse {
     QByteArray rotatedToken;
     // Where a redirect points (the Location header); empty for other answers.
     QByteArray location;
+    // The server's clock when it answered (the Date header), when it sent one.
+    std::optional<Instant> serverDate;
 };
 
 // Sends HTTP requests; answers on the main thread, never inline.

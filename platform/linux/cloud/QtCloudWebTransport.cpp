@@ -1,5 +1,6 @@
 #include "QtCloudWebTransport.h"
 
+#include <QDateTime>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -81,6 +82,14 @@ CloudWebTransport::RequestId QtCloudWebTransport::send(
                 response.rotatedToken =
                     reply->rawHeader(QByteArrayLiteral("X-Apple-CloudKit-Web-Auth-Token"));
                 response.location = reply->rawHeader(QByteArrayLiteral("Location"));
+                // "Tue, 08 Dec 2026 02:05:24 GMT": whole seconds, which is plenty here.
+                const QDateTime date = QDateTime::fromString(
+                    QString::fromLatin1(reply->rawHeader(QByteArrayLiteral("Date"))),
+                    Qt::RFC2822Date);
+                if (date.isValid()) {
+                    response.serverDate =
+                        Instant(std::chrono::milliseconds(date.toMSecsSinceEpoch()));
+                }
             } else {
                 response.failure = failureOf(reply->error());
                 // Qt's text may quote the address, whose query holds the session token.

@@ -1,5 +1,7 @@
 #include "SwitchingCloud.h"
 
+#include <cmath>
+
 #include "CloudWebContainer.h"
 #include "CloudWebSession.h"
 #include "LocalCloud.h"
@@ -207,6 +209,10 @@ CloudBackendInfo SwitchingCloud::backendInfo() const {
                                .arg(configuration.containerIdentifier, configuration.environment);
         if (web_->restrictionReason()) {
             info.note = noteForRestriction(*web_->restrictionReason());
+        }
+        if (const auto ahead = web_->session().serverClockAhead()) {
+            // Whole minutes, so that the checklist does not change with every answer.
+            info.clockAhead = std::abs(*ahead) <= 60 ? 0.0 : std::round(*ahead / 60) * 60;
         }
         return info;
     }

@@ -52,6 +52,7 @@ TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
     probe.cloudBackend = {CloudBackendInfo::Kind::web,
                           true,
                           "iCloud on the web (iCloud.net.brontal.zorvik, production)",
+                          {},
                           {}};
     probe.pushRegistered = false;
     probe.pushError = "denied";

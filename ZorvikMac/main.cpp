@@ -499,6 +499,9 @@ int main(int argc, char** argv) {
     // The line tells a quit by signal (a newer copy's, the session's) from a crash in the log.
     Logger shellLog(systemLog, QStringLiteral("net.brontal.zorvik"),
                     QString::fromLatin1(shellLogCategory));
+    // A write past the file size limit then fails like one on a full disk, which the app
+    // survives and reports, rather than ending it.
+    std::signal(SIGXFSZ, SIG_IGN);
     UnixSignalNotifier quitSignals({SIGTERM, SIGINT, SIGHUP}, [&shellLog](int signal) {
         shellLog.info("Zorvik: quitting on %{public}s", signalName(signal));
         QCoreApplication::quit();

@@ -5,7 +5,7 @@
 #    it keeps: it starts, a link's target is left as it was, and the next code is published
 #    whole (a folder in place of latest-code.json is logged as a failed save instead);
 #  - a garbage record and a 100 MB record in the cloud folder: logged, and the next code
-#    published;
+#    published; a cloud folder that cannot be read: named in the cloud row;
 #  - SIGKILL at random moments while it saves codes: latest-code.json is never torn.
 set -euo pipefail
 
@@ -126,6 +126,18 @@ for kind in garbage huge; do
     stop_app || fail "record-$kind: the app did not end cleanly"
 done
 echo "ok: a garbage and a 100 MB record are logged, and the next code is published"
+
+# A cloud folder whose records cannot be read (a file in its place: root reads any folder) is
+# named in the cloud row, not "signed in".
+mv "$e2e_cloud_zone" "$work/zone"
+: >"$e2e_cloud_zone"
+start_app unreadable-cloud
+logged unreadable-cloud "check cloud: failed — iCloud: the cloud folder $e2e_cloud_zone cannot be read" ||
+    fail "unreadable-cloud: the cloud row did not name the folder"
+stop_app || fail "unreadable-cloud: the app did not end cleanly"
+rm -f "$e2e_cloud_zone"
+mv "$work/zone" "$e2e_cloud_zone"
+echo "ok: a cloud folder that cannot be read is named in the cloud row"
 
 # SIGKILL at random moments while codes are saved: the file is whole, or not there.
 for ((round = 1; round <= 20; round++)); do

@@ -290,8 +290,8 @@ TEST_F(StatusNotifierItemOnSessionBus, IconPixmapsAreTheImageSquaredAtTheUsualSi
     EXPECT_TRUE(readPixmaps(property("IconPixmap").value<QDBusArgument>()).isEmpty());
 }
 
-// A host hears of a change only when there is one it can show: the label and its guide follow the
-// title's text, not its colour, which turns secondary in the last seconds.
+// A host hears of a change only when there is one it can show: the label, its guide and the
+// tooltip follow the title's text, not its colour, which turns secondary in the last seconds.
 TEST_F(StatusNotifierItemOnSessionBus, LabelGuideAndToolTipSignalOnlyTheirChanges) {
     listen();
     item->setToolTip(kToolTip);
@@ -310,8 +310,9 @@ TEST_F(StatusNotifierItemOnSessionBus, LabelGuideAndToolTipSignalOnlyTheirChange
     EXPECT_EQ(property("XAyatanaLabelGuide"), QVariant(QString()));
     settle(*host, service);
     EXPECT_EQ(recorder.lines,
-              (QStringList{"NewToolTip()", "XAyatanaNewLabel(123 456, 000 000)",
-                           "XAyatanaNewLabel(1234 5678, 0000 0000)", "XAyatanaNewLabel(, )"}));
+              (QStringList{"NewToolTip()", "XAyatanaNewLabel(123 456, 000 000)", "NewToolTip()",
+                           "XAyatanaNewLabel(1234 5678, 0000 0000)", "NewToolTip()",
+                           "XAyatanaNewLabel(, )", "NewToolTip()"}));
 }
 
 // The reference tool, as a person debugging a panel would use it. Every click runs the action
@@ -332,8 +333,9 @@ TEST_F(StatusNotifierItemOnSessionBus, GdbusReadsAndClicksTheItem) {
     EXPECT_EQ(gdbus(get + QStringList{"WindowId"}), "(<0>,)");
     EXPECT_EQ(gdbus(get + QStringList{"XAyatanaLabel"}), "(<'123 456'>,)");
     EXPECT_EQ(gdbus(get + QStringList{"Menu"}), "(<objectpath '/NO_DBUSMENU'>,)");
+    // The code is the tooltip's text too, for hosts that draw no label.
     EXPECT_EQ(gdbus(get + QStringList{"ToolTip"}),
-              "(<('', @a(iiay) [], '" + kToolTip + "', '')>,)");
+              "(<('', @a(iiay) [], '" + kToolTip + "', '123 456')>,)");
     for (const QStringList& click :
          {QStringList{"Activate", "12", "34"}, QStringList{"SecondaryActivate", "5", "6"},
           QStringList{"ContextMenu", "7", "8"}, QStringList{"Scroll", "3", "'vertical'"}}) {

@@ -180,7 +180,9 @@ public:
     QString none() const { return {}; }
     QList<SniPixmap> iconPixmap() const { return pixmaps_; }
     QList<SniPixmap> noPixmaps() const { return {}; }
-    SniToolTip toolTip() const { return {QString(), {}, item_->toolTip(), QString()}; }
+    SniToolTip toolTip() const {
+        return {QString(), {}, item_->toolTip(), item_->attributedTitle().text};
+    }
     bool itemIsMenu() const { return false; }
     QDBusObjectPath menu() const { return QDBusObjectPath(kNoMenu); }
     QString label() const { return item_->label(); }
@@ -342,6 +344,7 @@ void StatusNotifierItem::setAttributedTitle(const AttributedTitle& title) {
     title_ = title;
     if (relabelled) {
         Q_EMIT adaptor_->XAyatanaNewLabel(label(), labelGuide());
+        Q_EMIT adaptor_->NewToolTip();
     }
 }
 

@@ -32,7 +32,9 @@ class StatusNotifierItemAdaptor;
 //   the width steady for a code of that shape and reserve nothing when there is no title;
 //   XAyatanaNewLabel(label, guide) when the text changes. The title's colour, font and baseline
 //   offset cannot be expressed in the protocol; they are kept for the getters only;
-// - the tooltip text as the title of ToolTip; NewToolTip when it changes;
+// - the tooltip text as the title of ToolTip and the title's text (the code) as its description,
+//   so that hosts that draw no label (swaybar, KDE Plasma, waybar) show the code on hover and
+//   drop it with the label; NewToolTip when either changes;
 // - Title "Zorvik", Id "net.brontal.zorvik", Category "ApplicationStatus", Status "Active" and no
 //   menu ("/NO_DBUSMENU", ItemIsMenu false), so that every click reaches us. These never change,
 //   so NewTitle and NewStatus are never sent.

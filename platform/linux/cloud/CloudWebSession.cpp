@@ -89,6 +89,10 @@ void CloudWebSession::tokenRead(const Keychain::Result& result) {
                                   result.status);
         }
     }
+    runTokenWaiters();
+}
+
+void CloudWebSession::runTokenWaiters() {
     for (const auto& loaded : std::exchange(tokenWaiters_, {})) {
         loaded();
     }
@@ -145,9 +149,7 @@ void CloudWebSession::forgetToken(std::function<void(std::int32_t)> done) {
 void CloudWebSession::settleToken() {
     tokenLoaded_ = true;
     // Whoever waits for a read still on its way need not wait for it any more.
-    for (const auto& loaded : std::exchange(tokenWaiters_, {})) {
-        loaded();
-    }
+    runTokenWaiters();
 }
 
 void CloudWebSession::call(Api api, const QByteArray& method, const QString& path,

@@ -87,6 +87,8 @@ private:
     void startNext();
     void send();
     void tokenRead(const Keychain::Result& result);
+    // Runs, once each, whatever waited for the keychain's first answer.
+    void runTokenWaiters();
     // The session is known now (a sign-in or a sign-out): nothing waits for a read any more.
     void settleToken();
     void finish(Call& call, CloudWebResponse response);

@@ -9,28 +9,12 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+# shellcheck source=tests/e2e/headless-app.sh
+source "$(dirname "${BASH_SOURCE[0]}")/headless-app.sh"
 e2e_require_session peers-restart.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
-app_binary=$1
+e2e_headless_setup peers-restart "$1"
 phone=$2
-work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" peers-restart.XXXXXX)
-logs=$work/logs
-mkdir -p "$logs"
-XDG_CONFIG_HOME=$work/config
-export XDG_CONFIG_HOME
-latest=$e2e_shared_dir/latest-code.json
-app=""
 
-fail() {
-    echo "FAIL: $*"
-    e2e_print_logs "$logs"
-    exit 1
-}
-stop_app() {
-    [[ -n $app ]] || return 0
-    kill "$app" 2>/dev/null || true
-    wait "$app" 2>/dev/null || true
-    app=""
-}
 # The process that owns NAME on this session's bus (not another session's peer).
 owner_pid() {
     gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
@@ -60,23 +44,16 @@ restore_peers() {
     has_owner org.freedesktop.Notifications || start_notifications
     has_owner org.freedesktop.secrets || start_keyring
 }
-trap 'stop_app; restore_peers; e2e_reset_session "$phone"' EXIT
-logged() { grep -qF -- "$2" "$logs/$1.log"; }
-start_app() {
-    env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$logs/$1.log" 2>&1 &
-    app=$!
-    within 20 logged "$1" "check firstCode:" || fail "$1: the app did not finish its checks"
-}
+trap 'stop_app || true; restore_peers; e2e_reset_session "$phone"' EXIT
 # The phone keeps its own copy of the key, so it can send while the keyring is gone.
 send_code() {
     "$phone" send --account "Peer $1" --service github --code "$1" --ttl 120 \
         --key-file "$work/sync-key" 2>/dev/null
 }
-published() { grep -qF "\"code\":\"$1\"" "$latest" 2>/dev/null; }
 a_notification_shows() { [[ $(dunstctl count displayed 2>/dev/null) -ge 1 ]]; }
 
 e2e_reset_session "$phone"
-within 15 "$phone" key generate --force >/dev/null 2>&1 || fail "no sync key could be stored"
+e2e_store_sync_key "$phone"
 "$phone" key export | base64 -d >"$work/sync-key"
 
 start_app notifications
@@ -90,7 +67,7 @@ start_notifications
 send_code 422222
 within 15 published 422222 || fail "the code after the server came back was not published"
 within 15 a_notification_shows || fail "the notification did not show once the server was back"
-stop_app
+stop_app || fail "notifications: the app did not end cleanly"
 echo "ok: without a notification server codes are published and the failure is logged; once it is back, notifications show again"
 
 start_app keyring
@@ -102,5 +79,5 @@ published 433333 && fail "a code was published while its key could not be read"
 start_keyring
 within 20 published 433333 || fail "the waiting code was not published once the keyring ran again"
 logged keyring "keyring: answers again" || fail "the keyring's return was not logged"
-stop_app
+stop_app || fail "keyring: the app did not end cleanly"
 echo "ok: with the keyring gone the app says the keyring service is not running and the code waits; once it runs again, the code is published"

@@ -11,46 +11,22 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+# shellcheck source=tests/e2e/headless-app.sh
+source "$(dirname "${BASH_SOURCE[0]}")/headless-app.sh"
 e2e_require_session shared-files.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
-app_binary=$1
+e2e_headless_setup shared-files "$1"
 phone=$2
-work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" shared-files.XXXXXX)
-logs=$work/logs
-mkdir -p "$logs"
-XDG_CONFIG_HOME=$work/config
-export XDG_CONFIG_HOME
-latest=$e2e_shared_dir/latest-code.json
 record=$e2e_cloud_zone/pending-code.json
 victim=$work/victim.txt
-app=""
 sent=0
 
-fail() {
-    echo "FAIL: $*"
-    e2e_print_logs "$logs"
-    exit 1
-}
-stop_app() {
-    [[ -n $app ]] || return 0
-    kill "$app" 2>/dev/null || true
-    local status=0
-    wait "$app" 2>/dev/null || status=$?
-    app=""
-    return "$status"
-}
 trap 'stop_app || true; e2e_reset_session "$phone"' EXIT
-logged() { grep -qF -- "$2" "$logs/$1.log"; }
-# Headless without a display: the clipboard is the process's own, so no other test's is touched.
-start_app() {
-    env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$logs/$1.log" 2>&1 &
-    app=$!
-    within 20 logged "$1" "check firstCode:" || fail "$1: the app did not finish its checks"
-}
 send_code() {
     sent=$((sent + 1))
     "$phone" send --account "Files $sent" --service github --code "$1" --ttl 120 2>/dev/null
 }
-published() {
+# Published as a regular file of its own, readable by the user alone.
+published_whole() {
     [[ -f $latest && ! -L $latest ]] && grep -qF "\"code\":\"$1\"" "$latest" &&
         [[ $(stat -c %a "$latest") == 600 ]]
 }
@@ -72,7 +48,7 @@ place() {
 }
 
 e2e_reset_session "$phone"
-within 15 "$phone" key generate --force >/dev/null 2>&1 || fail "no sync key could be stored"
+e2e_store_sync_key "$phone"
 printf "the user's own notes" >"$victim"
 chmod 644 "$victim"
 
@@ -96,7 +72,7 @@ for file in "${files[@]}"; do
                 fail "$name: the failed save was not logged"
             [[ -d $file/inside ]] || fail "$name: the folder in the way was touched"
         else
-            within 15 published "$code" || fail "$name: the next code was not published whole"
+            within 15 published_whole "$code" || fail "$name: the next code was not published whole"
         fi
         victim_untouched || fail "$name: the link's target was changed"
         # The files the app itself writes at start or with a code replace a link by a file.
@@ -122,7 +98,7 @@ for kind in garbage huge; do
     within 15 logged "record-$kind" "fetch failed: " || fail "record-$kind: the bad record was not logged"
     code=$((code + 1))
     send_code "$code"
-    within 15 published "$code" || fail "record-$kind: the next code was not published"
+    within 15 published_whole "$code" || fail "record-$kind: the next code was not published"
     stop_app || fail "record-$kind: the app did not end cleanly"
 done
 echo "ok: a garbage and a 100 MB record are logged, and the next code is published"

@@ -486,7 +486,7 @@ void CodeReceiver::start() {
     if (isPreview_) {
         return;
     }
-    log_.info("start: version %{public}s (%{public}s) macOS %{public}s firstRun=%{bool}d",
+    log_.info("start: version %{public}s (%{public}s) on %{public}s firstRun=%{bool}d",
               info_.appVersion, info_.build, info_.macOSVersion, firstRun_);
     services_.mainActor.spawn(checkThenFetch(QPointer<CodeReceiver>(this)));
     startIdlePolling();
@@ -624,7 +624,7 @@ Task<void> CodeReceiver::unlockThenFetch(QPointer<CodeReceiver> receiver) {
     if (status == Keychain::userCanceled) {
         receiver->log_.info("keyring: unlocking cancelled");
     } else if (status != Keychain::success) {
-        receiver->log_.error("keyring: cannot unlock (keychain error %ld)", status);
+        receiver->log_.error("keyring: cannot unlock: %{public}s", Keychain::describe(status));
     }
     co_await receiver->runChecks();
     if (receiver) {

@@ -94,15 +94,15 @@ QWidget* AutoFillPanel::buildConfigurationBody() {
     auto* column = makeColumn(bodySpacing, body);
 
     auto* ready = makeLabel(QStringLiteral("configurationTitle"), systemFont(13), body);
-    ready->setText(QStringLiteral("Zorvik is ready to fill codes in Safari."));
+    ready->setText(QStringLiteral("Zorvik is ready to fill codes in your browser."));
     ready->setWordWrap(true);
 
     configurationDetail_ =
         makeLabel(QStringLiteral("configurationDetail"), systemFont(captionSize), body);
     configurationDetail_->setText(QStringLiteral(
-        "Tap a code on your iPhone or Apple Watch; within seconds Safari offers it above the code "
-        "field as From Zorvik. Nothing is stored on this Mac beyond the last code, and it dies "
-        "after 90 seconds."));
+        "Tap a code on your iPhone or Apple Watch; within seconds your browser offers it below the "
+        "code field as From Zorvik. Nothing is stored on this computer beyond the last code, and "
+        "it dies after 90 seconds."));
     configurationDetail_->setWordWrap(true);
 
     doneButton_ = makeButton(QStringLiteral("doneButton"), QStringLiteral("Done"), body);

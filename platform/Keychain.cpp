@@ -17,6 +17,6 @@ QString Keychain::describe(std::int32_t status) {
         case userCanceled:
             return QStringLiteral("the keyring's prompt was cancelled");
         default:
-            return QStringLiteral("the keyring failed (keychain error %1)").arg(status);
+            return QStringLiteral("the keyring failed (error %1)").arg(status);
     }
 }

@@ -9,7 +9,8 @@
 struct DiagnosticsInfo {
     QString appVersion = QStringLiteral("?");
     QString build = QStringLiteral("?");
-    // Major, minor and patch of the running system, like 6.1.0.
+    // The running system, like "Debian GNU/Linux 12 (bookworm), Linux 6.1.0-27-amd64" (the
+    // name is the report's, which named the system's version alone on the Mac).
     QString macOSVersion = QStringLiteral("?");
     std::optional<Instant> checkedAt;
     std::optional<Instant> lastPushAt;

@@ -120,7 +120,8 @@ Task<bool> KeyPairing::store(QPointer<KeyPairing> self, MainActor& actor, Symmet
 
 bool KeyPairing::stored(std::int32_t status) {
     if (status != Keychain::success) {
-        log_.error("pairing: the keychain did not take the key (keychain error %ld)", status);
+        log_.error("pairing: the keyring did not take the key: %{public}s",
+                   Keychain::describe(status));
         return false;
     }
     if (keyStored) {

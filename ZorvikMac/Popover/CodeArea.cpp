@@ -148,8 +148,8 @@ QWidget* CodeArea::buildInvitation() {
     title->setWordWrap(true);
     invitationDetail_ = makeLabel(
         QStringLiteral("invitationDetail"), systemFont(captionSize), invitation,
-        QStringLiteral("It shows up here for 90 seconds, goes on the clipboard, and Safari offers "
-                       "it as From Zorvik."));
+        QStringLiteral("It shows up here for 90 seconds, goes on the clipboard, and your browser "
+                       "offers it as From Zorvik."));
     invitationDetail_->setWordWrap(true);
     texts->addWidget(title);
     texts->addWidget(invitationDetail_);

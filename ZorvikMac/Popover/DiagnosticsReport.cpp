@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <cmath>
 
+#include "BundleInfo.h"
 #include "Iso8601.h"
 #include "SetupRow.h"
 
@@ -48,8 +49,7 @@ QString diagnosticsText(const SetupProbe& probe, const DiagnosticsInfo& info, In
                         const QTimeZone& timeZone) {
     const ReportDateFormatter dates;
     QStringList lines;
-    lines.append(QStringLiteral("Zorvik for Mac %1 (%2) \u2014 macOS %3")
-                     .arg(info.appVersion, info.build, info.macOSVersion));
+    lines.append(BundleInfo::reportHeading(info.appVersion, info.build, info.macOSVersion));
     lines.append(QStringLiteral("Checked: ") + dates.stringOrNever(info.checkedAt));
     // Support needs to know which cloud answered before reading the rows.
     if (!probe.cloudBackend.description.isEmpty()) {

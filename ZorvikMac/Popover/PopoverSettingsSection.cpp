@@ -55,10 +55,10 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
                                    QStringLiteral("Copy codes to the clipboard for 90 s"),
                                    &MacSettings::copyToClipboard, &MacSettings::setCopyToClipboard,
                                    &MacSettings::copyToClipboardChanged));
-    column->addWidget(makeCheckBox(
-        QStringLiteral("showCodeInMenuBar"), QStringLiteral("Show the code in the menu bar"),
-        &MacSettings::showCodeInMenuBar, &MacSettings::setShowCodeInMenuBar,
-        &MacSettings::showCodeInMenuBarChanged));
+    column->addWidget(
+        makeCheckBox(QStringLiteral("showCodeInMenuBar"),
+                     QStringLiteral("Show the code in the panel"), &MacSettings::showCodeInMenuBar,
+                     &MacSettings::setShowCodeInMenuBar, &MacSettings::showCodeInMenuBarChanged));
     column->addWidget(makeCheckBox(
         QStringLiteral("notify"), QStringLiteral("Show a notification with a Copy button"),
         &MacSettings::notify, &MacSettings::setNotify, &MacSettings::notifyChanged));

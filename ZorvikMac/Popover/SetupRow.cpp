@@ -34,7 +34,7 @@ const auto kLockedDetail = QStringLiteral(
 const auto kPollingDetail =
     QStringLiteral("Codes still arrive by polling while the popover is open.");
 const auto kAutoFillDetail =
-    QStringLiteral("In Safari, the code appears in the field as From Zorvik.");
+    QStringLiteral("In your browser, the code is offered below the code field as From Zorvik.");
 
 constexpr std::array kKinds{Kind::cloud,    Kind::syncKey,       Kind::push,
                             Kind::autoFill, Kind::notifications, Kind::launchAtLogin,
@@ -69,6 +69,10 @@ SetupRow cloudRow(const CloudAccountState& cloud, const CloudBackendInfo& backen
     // Where the desktop has no system account, the fix for every account problem is to sign in
     // to the web service; where it has one, its settings.
     const bool signsIn = backend.canSignIn && backend.kind != Backend::unknown;
+    // The folder zorvik-phone writes is no iCloud, and the row says which cloud it speaks of.
+    const QString name = backend.kind == Backend::embedded ? QStringLiteral("Local cloud")
+                                                           : QStringLiteral("iCloud");
+    const auto titled = [&](const QString& words) { return name + QStringLiteral(": ") + words; };
     const auto failed = [&](QString title, std::optional<QString> detail) {
         SetupRow made = row(Kind::cloud, State::failed, std::move(title));
         made.detail = backend.note ? backend.note : std::move(detail);
@@ -79,7 +83,7 @@ SetupRow cloudRow(const CloudAccountState& cloud, const CloudBackendInfo& backen
     };
     switch (cloud.kind) {
         case CloudAccountState::Kind::checking:
-            return row(Kind::cloud, State::pending, QStringLiteral("iCloud: checking…"));
+            return row(Kind::cloud, State::pending, titled(QStringLiteral("checking…")));
         case CloudAccountState::Kind::signedIn:
             if (backend.kind == Backend::web) {
                 return withAction(
@@ -89,24 +93,24 @@ SetupRow cloudRow(const CloudAccountState& cloud, const CloudBackendInfo& backen
             }
             if (backend.kind == Backend::embedded) {
                 SetupRow made = withDetail(
-                    row(Kind::cloud, State::ok, QStringLiteral("iCloud: signed in")),
+                    row(Kind::cloud, State::ok, titled(QStringLiteral("in use"))),
                     backend.note.value_or(signsIn ? kEmbeddedDetail : kEmbeddedOnlyDetail));
                 return signsIn ? withAction(std::move(made), Action::signInToICloud, kSignIn)
                                : made;
             }
             return row(Kind::cloud, State::ok, QStringLiteral("iCloud: signed in"));
         case CloudAccountState::Kind::notSignedIn:
-            return failed(QStringLiteral("iCloud: not signed in"),
+            return failed(titled(QStringLiteral("not signed in")),
                           QStringLiteral("Sign in with the same Apple Account as your iPhone."));
         case CloudAccountState::Kind::restricted:
             return failed(
-                QStringLiteral("iCloud: restricted"),
+                titled(QStringLiteral("restricted")),
                 QStringLiteral("Parental controls or a profile block iCloud for this app."));
         case CloudAccountState::Kind::temporarilyUnavailable:
-            return failed(QStringLiteral("iCloud: temporarily unavailable"),
+            return failed(titled(QStringLiteral("temporarily unavailable")),
                           QStringLiteral("Open the Apple Account settings and finish signing in."));
         case CloudAccountState::Kind::error:
-            return failed(QStringLiteral("iCloud: ") + cloud.message, std::nullopt);
+            return failed(titled(cloud.message), std::nullopt);
     }
     Q_UNREACHABLE();
 }
@@ -114,13 +118,13 @@ SetupRow cloudRow(const CloudAccountState& cloud, const CloudBackendInfo& backen
 SetupRow syncKeyRow(const SyncKeyState& syncKey) {
     switch (syncKey.kind) {
         case SyncKeyState::Kind::checking:
-            return row(Kind::syncKey, State::pending, QStringLiteral("iCloud Keychain: checking…"));
+            return row(Kind::syncKey, State::pending, QStringLiteral("Keyring: checking…"));
         case SyncKeyState::Kind::received:
             return row(Kind::syncKey, State::ok, QStringLiteral("Key received from your iPhone"));
         case SyncKeyState::Kind::waiting:
             return withSpinner(
                 withAction(withDetail(row(Kind::syncKey, State::pending,
-                                          QStringLiteral("iCloud Keychain: waiting for the key")),
+                                          QStringLiteral("Keyring: waiting for the key")),
                                       kKeychainDetail),
                            Action::pairWithIPhone, kPair));
         case SyncKeyState::Kind::locked:
@@ -130,9 +134,9 @@ SetupRow syncKeyRow(const SyncKeyState& syncKey) {
                 Action::unlockKeyring, QStringLiteral("Unlock"));
         case SyncKeyState::Kind::error:
             // Pairing again would not help: the keyring itself does not answer.
-            return withDetail(row(Kind::syncKey, State::failed,
-                                  QStringLiteral("iCloud Keychain: ") + syncKey.message),
-                              kKeyringFaultDetail);
+            return withDetail(
+                row(Kind::syncKey, State::failed, QStringLiteral("Keyring: ") + syncKey.message),
+                kKeyringFaultDetail);
     }
     Q_UNREACHABLE();
 }

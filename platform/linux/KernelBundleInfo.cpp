@@ -2,21 +2,50 @@
 
 #include <sys/utsname.h>
 
-#include <QRegularExpression>
+#include <QFile>
+#include <QStringList>
 
-QString systemVersionFromKernelRelease(const QString& release) {
-    static const QRegularExpression leadingVersion(QStringLiteral(R"(^(\d+)\.(\d+)(?:\.(\d+))?)"));
-    const auto match = leadingVersion.match(release);
-    if (!match.hasMatch()) {
-        return QStringLiteral("?");
+namespace {
+
+QString distributionName(const QString& osRelease) {
+    const QStringList lines = osRelease.split(QLatin1Char('\n'));
+    for (const QString& key : {QStringLiteral("PRETTY_NAME="), QStringLiteral("NAME=")}) {
+        for (const QString& line : lines) {
+            if (!line.startsWith(key)) {
+                continue;
+            }
+            QString value = line.mid(key.size()).trimmed();
+            if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+                value.back() == value.front()) {
+                value = value.mid(1, value.size() - 2);
+            }
+            if (!value.isEmpty()) {
+                return value;
+            }
+        }
     }
-    const QString patch = match.captured(3).isEmpty() ? QStringLiteral("0") : match.captured(3);
-    return match.captured(1) + u'.' + match.captured(2) + u'.' + patch;
+    return QStringLiteral("Linux distribution unknown");
 }
 
-BundleInfo kernelBundleInfo(const QString& version, const QString& build) {
+}  // namespace
+
+QString systemDescription(const QString& osRelease, const QString& kernelRelease) {
+    return distributionName(osRelease) + QStringLiteral(", Linux ") +
+           (kernelRelease.isEmpty() ? QStringLiteral("?") : kernelRelease);
+}
+
+BundleInfo kernelBundleInfo(const QString& version, const QString& build,
+                            const QStringList& osReleaseFiles) {
     utsname names{};
     const QString release = uname(&names) == 0 ? QString::fromLatin1(names.release) : QString();
-    return BundleInfo{version, build, systemVersionFromKernelRelease(release),
+    QString osRelease;
+    for (const QString& path : osReleaseFiles) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            osRelease = QString::fromUtf8(file.read(64 * 1024));
+            break;
+        }
+    }
+    return BundleInfo{version, build, systemDescription(osRelease, release),
                       QString::fromLatin1(BundleInfo::applicationIdentifier)};
 }

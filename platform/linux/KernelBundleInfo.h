@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QStringList>
+
 #include "BundleInfo.h"
 
-// The bundle information on Linux: the version and build compiled in, and the system version
-// taken from the kernel release (major.minor.patch).
-BundleInfo kernelBundleInfo(const QString& version, const QString& build);
+// The bundle information on Linux: the version and build compiled in, and as the system the
+// distribution that os-release names and the kernel's release.
+BundleInfo kernelBundleInfo(const QString& version, const QString& build,
+                            const QStringList& osReleaseFiles = {
+                                QStringLiteral("/etc/os-release"),
+                                QStringLiteral("/usr/lib/os-release")});
 
-// "6.1.0" from a release such as "6.1.0-27-amd64" or "6.18"; "?" when it has no such start.
-QString systemVersionFromKernelRelease(const QString& release);
+// "Debian GNU/Linux 12 (bookworm), Linux 6.1.0-27-amd64" from an os-release text (its
+// PRETTY_NAME, else its NAME, else "Linux distribution unknown") and a kernel release.
+QString systemDescription(const QString& osRelease, const QString& kernelRelease);

@@ -1,7 +1,5 @@
 #include "SessionSelfProbe.h"
 
-#include <sys/utsname.h>
-
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -12,7 +10,6 @@
 
 #include "CloudError.h"
 #include "CloudWebSession.h"
-#include "KernelBundleInfo.h"
 #include "LatestCodeStore.h"
 #include "LocalCloud.h"
 #include "XdgAppGroupContainers.h"
@@ -22,11 +19,6 @@ namespace {
 const auto kSecretService = QStringLiteral("org.freedesktop.secrets");
 const auto kNotificationService = QStringLiteral("org.freedesktop.Notifications");
 const auto kTrayWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-
-QString kernelRelease() {
-    utsname names{};
-    return uname(&names) == 0 ? QString::fromLatin1(names.release) : QStringLiteral("?");
-}
 
 // "600" for a file only its owner may read and write.
 QString octalMode(QFileDevice::Permissions permissions) {
@@ -63,8 +55,7 @@ QString accountStatusName(int status) {
 SessionSelfProbe::Places SessionSelfProbe::standard(const Keychain::Query& syncKey) {
     const XdgAppGroupContainers containers;
     const std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
-    return Places{QStringLiteral("/etc/os-release"),
-                  LocalCloud::standardRootDirectory(),
+    return Places{LocalCloud::standardRootDirectory(),
                   CloudWebConfiguration::fromBuild(),
                   syncKey,
                   CloudWebSession::tokenQuery(),
@@ -76,13 +67,10 @@ SessionSelfProbe::SessionSelfProbe(QDBusConnection bus, BundleInfo bundle, Place
     : bus_(std::move(bus)), bundle_(std::move(bundle)), places_(std::move(places)) {}
 
 QString SessionSelfProbe::text() const {
-    const QString release = kernelRelease();
     QStringList lines;
-    lines.append(QStringLiteral("Zorvik for Mac %1 (%2) \u2014 macOS %3")
-                     .arg(bundle_.shortVersion.value_or(QStringLiteral("?")),
-                          bundle_.build.value_or(QStringLiteral("?")),
-                          systemVersionFromKernelRelease(release)));
-    lines.append(QStringLiteral("System: %1, kernel %2").arg(distribution(), release));
+    lines.append(BundleInfo::reportHeading(bundle_.shortVersion.value_or(QStringLiteral("?")),
+                                           bundle_.build.value_or(QStringLiteral("?")),
+                                           bundle_.systemVersion));
 
     const bool onBus = bus_.isConnected();
     const Keyring keyring = onBus ? askKeyring() : Keyring{};
@@ -221,27 +209,4 @@ QString SessionSelfProbe::cloudLine(const Keyring& keyring) const {
     } catch (const CloudError& error) {
         return line + QStringLiteral("unreadable: ") + error.localizedDescription();
     }
-}
-
-QString SessionSelfProbe::distribution() const {
-    QFile file(places_.osReleaseFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("unknown distribution");
-    }
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (const QString& key : {QStringLiteral("PRETTY_NAME="), QStringLiteral("NAME=")}) {
-        for (const QString& line : lines) {
-            if (line.startsWith(key)) {
-                QString value = line.mid(key.size()).trimmed();
-                if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
-                    value.back() == value.front()) {
-                    value = value.mid(1, value.size() - 2);
-                }
-                if (!value.isEmpty()) {
-                    return value;
-                }
-            }
-        }
-    }
-    return QStringLiteral("unknown distribution");
 }

@@ -20,7 +20,6 @@ class SessionSelfProbe {
 public:
     // Where to look; standard() gives this user's.
     struct Places {
-        QString osReleaseFile;
         QString embeddedCloudRoot;
         CloudWebConfiguration web;
         Keychain::Query syncKey;
@@ -55,7 +54,6 @@ private:
     Keyring askKeyring() const;
     std::optional<Item> findItem(const Keychain::Query& query) const;
     QString cloudLine(const Keyring& keyring) const;
-    QString distribution() const;
 
     QDBusConnection bus_;
     BundleInfo bundle_;

@@ -176,23 +176,23 @@ echo "ok: ending the app leaves the user's own text on the clipboard"
 "$phone" clear 2>/dev/null
 "$phone" account no-account 2>/dev/null
 start_app no-account
-logged no-account "check cloud: failed — iCloud: not signed in" ||
-    fail "no failing iCloud row without an account"
+logged no-account "check cloud: failed — Local cloud: not signed in" ||
+    fail "no failing cloud row without an account"
 logged no-account "check syncKey: ok — Key received from your iPhone" ||
     fail "the sync key row is not ok though the key is there"
 "$phone" account available 2>/dev/null
 # The checks run again 15 s after a round that left something to see to.
-within 20 logged no-account "check cloud: ok — iCloud: signed in" ||
-    fail "the iCloud row did not turn ok at the next check"
+within 20 logged no-account "check cloud: ok — Local cloud: in use" ||
+    fail "the cloud row did not turn ok at the next check"
 stop_app
-echo "ok: the iCloud row fails without an account and turns ok when it is back"
+echo "ok: the cloud row fails without an account and turns ok when it is back"
 
 # --- Checklist without the sync key, and again once there is one.
 "$phone" key delete 2>/dev/null
 start_app no-key
-logged no-key "check syncKey: pending — iCloud Keychain: waiting for the key" ||
+logged no-key "check syncKey: pending — Keyring: waiting for the key" ||
     fail "no waiting sync key row without a key"
-logged no-key "check cloud: ok — iCloud: signed in" || fail "the iCloud row is not ok"
+logged no-key "check cloud: ok — Local cloud: in use" || fail "the cloud row is not ok"
 "$phone" key generate 2>/dev/null
 within 20 logged no-key "check syncKey: ok — Key received from your iPhone" ||
     fail "the sync key row did not turn ok at the next check"

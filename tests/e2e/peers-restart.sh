@@ -4,6 +4,8 @@
 #    is logged; once a server runs again, the next code's notification shows.
 #  - The Secret Service gone: the key follows the keyring, so the app says the keyring service is
 #    not running and the code waits; once the keyring runs again, the code is published.
+#  - The tray watcher gone and back (a panel that restarts): the tray item registers again and
+#    shows the code it showed.
 # The peers are started again as the session started them, for the tests after this one.
 set -euo pipefail
 
@@ -39,10 +41,31 @@ start_keyring() {
         <"$ZORVIK_SESSION_DIR/keyring-password" >>"$ZORVIK_SESSION_DIR/logs/gnome-keyring.log" 2>&1 &
     within 10 has_owner org.freedesktop.secrets || fail "the keyring did not come back"
 }
-# Whatever happens, the next test finds both peers running.
+start_tray_watcher() {
+    setsid "$ZORVIK_TRAY_WATCHER" >>"$ZORVIK_SESSION_DIR/logs/tray-watcher.log" 2>&1 &
+    within 10 has_owner org.kde.StatusNotifierWatcher || fail "the tray watcher did not come back"
+}
+# Whatever happens, the next test finds the peers running.
 restore_peers() {
     has_owner org.freedesktop.Notifications || start_notifications
     has_owner org.freedesktop.secrets || start_keyring
+    if [[ ${ZORVIK_TRAY_WATCHER_RUNNING:-0} == 1 ]]; then
+        has_owner org.kde.StatusNotifierWatcher || start_tray_watcher
+    fi
+}
+# The item of process $1 as the watcher lists it, and its label.
+listed_item() {
+    gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        RegisteredStatusNotifierItems 2>/dev/null | grep -o "org.kde.StatusNotifierItem-$1-[0-9]*"
+}
+label_of() {
+    gdbus call --session -d "$1" -o /StatusNotifierItem \
+        -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null
+}
+item_shows() {
+    local item
+    item=$(listed_item "$app") && [[ $(label_of "$item") == "(<'$1'>,)" ]]
 }
 trap 'stop_app || true; restore_peers; e2e_reset_session "$phone"' EXIT
 # The phone keeps its own copy of the key, so it can send while the keyring is gone.
@@ -81,3 +104,20 @@ within 20 published 433333 || fail "the waiting code was not published once the 
 logged keyring "keyring: answers again" || fail "the keyring's return was not logged"
 stop_app || fail "keyring: the app did not end cleanly"
 echo "ok: with the keyring gone the app says the keyring service is not running and the code waits; once it runs again, the code is published"
+
+if [[ ${ZORVIK_TRAY_WATCHER_RUNNING:-0} != 1 ]]; then
+    echo "skipped the tray watcher's restart: the session runs no tray watcher"
+    exit 0
+fi
+# The tray app, as a login starts it.
+"$app_binary" --log-to-stderr >"$logs/tray.log" 2>&1 &
+app=$!
+within 20 logged tray "check firstCode:" || fail "tray: the app did not finish its checks"
+send_code 444444
+within 15 item_shows "444 444" || fail "the item does not show the code"
+stop_peer org.kde.StatusNotifierWatcher
+start_tray_watcher
+within 10 item_shows "444 444" ||
+    fail "after the watcher's restart the item is $(listed_item "$app" || echo "not listed")"
+stop_app || fail "tray: the app did not end cleanly"
+echo "ok: with the tray watcher gone and back, the item registers again and shows the code"

@@ -108,7 +108,7 @@ echo "ok: a garbage and a 100 MB record are logged, and the next code is publish
 mv "$e2e_cloud_zone" "$work/zone"
 : >"$e2e_cloud_zone"
 start_app unreadable-cloud
-logged unreadable-cloud "check cloud: failed — iCloud: the cloud folder $e2e_cloud_zone cannot be read" ||
+logged unreadable-cloud "check cloud: failed — Local cloud: the cloud folder $e2e_cloud_zone cannot be read" ||
     fail "unreadable-cloud: the cloud row did not name the folder"
 stop_app || fail "unreadable-cloud: the app did not end cleanly"
 rm -f "$e2e_cloud_zone"

@@ -202,6 +202,25 @@ TEST_F(StatusNotifierItemOnSessionBus, OwnsANumberedNameAndTheWatcherListsIt) {
     EXPECT_TRUE(registeredItems(*host).contains(item->serviceName() + kItemPath));
 }
 
+// A host that lost the item and announces itself (a shell extension reloaded beside the watcher)
+// gets it again; the watcher name's new owner is the other way back, tried by the tray journey.
+TEST_F(StatusNotifierItemOnSessionBus, RegistersAgainWhenAHostAppears) {
+    const QString entry = service + kItemPath;
+    QDBusMessage forget = QDBusMessage::createMethodCall(
+        kWatcherService, kWatcherPath, kWatcherService, QStringLiteral("ForgetStatusNotifierItem"));
+    forget << entry;
+    ASSERT_EQ(host->call(forget).type(), QDBusMessage::ReplyMessage);
+    ASSERT_FALSE(registeredItems(*host).contains(entry));
+
+    QDBusMessage announce =
+        QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherService,
+                                       QStringLiteral("RegisterStatusNotifierHost"));
+    announce << QStringLiteral("org.kde.StatusNotifierHost-test");
+    ASSERT_EQ(host->call(announce).type(), QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(runEventsUntil([&] { return registeredItems(*host).contains(entry); }, 5000))
+        << registeredItems(*host).join(", ").toStdString();
+}
+
 // GetAll, as some hosts read the item in one go: every member with its value and its type
 // (QVariant compares numbers across types; a host does not).
 TEST_F(StatusNotifierItemOnSessionBus, AnswersTheFixedPropertiesWithTheirTypes) {

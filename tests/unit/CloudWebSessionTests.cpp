@@ -259,7 +259,7 @@ TEST_F(CloudWebSessionTest, ALockedKeyringLosesNoTokenAndNoLogLineNamesOne) {
     answerLast(kSecondToken);
     ASSERT_EQ(systemLog.lines.size(), 2u);
     EXPECT_EQ(systemLog.lines.back().level, LogLevel::error);
-    EXPECT_TRUE(systemLog.lines.back().message.contains(QStringLiteral("-25308")));
+    EXPECT_TRUE(systemLog.lines.back().message.contains(QStringLiteral("the keyring is locked")));
     // A keychain that refuses the new token does not lose it: it is what the service expects.
     EXPECT_EQ(nextCallCarries(), kSecondToken);
     keychain.failWith.reset();

@@ -325,7 +325,7 @@ TEST_F(CodeReceiverChecks, PushRegistrationIsRecordedAndLogged) {
 // The tasks a start leaves on the main actor outlive a receiver that goes before they run.
 TEST_F(CodeReceiverChecks, StartLogsAndItsTasksEndQuietlyWhenTheReceiverIsGone) {
     make().start();
-    EXPECT_EQ(log.lines.front().message, "start: version 1.2 (42) macOS 6.1.0 firstRun=true");
+    EXPECT_EQ(log.lines.front().message, "start: version 1.2 (42) on Linux 6.1 firstRun=true");
     receiver.reset();
     actor.advance(30);
     EXPECT_EQ(cloud.accountRequests, 0);
@@ -337,7 +337,7 @@ TEST_F(CodeReceiverChecks, DiagnosticsUseTheCurrentPollIntervalAndGoOnTheClipboa
     settings.setPollInterval(60);
     const DiagnosticsInfo kept = receiver->info();
     const QString report = receiver->diagnosticsSnapshot();
-    EXPECT_TRUE(report.startsWith("Zorvik for Mac 1.2 (42) \u2014 macOS 6.1.0\nChecked: never\n"));
+    EXPECT_TRUE(report.startsWith("Zorvik for Linux 1.2 (42) \u2014 Linux 6.1\nChecked: never\n"));
     EXPECT_TRUE(report.contains("\nLast push: never (background poll every 60 s covers it)\n"));
     EXPECT_EQ(receiver->info(), kept) << "the snapshot leaves the kept info alone";
 

@@ -36,10 +36,12 @@ protected:
     ~CodeReceiverTest() override { receiver.reset(); }
 
     CodeReceiver& make(bool preview = false) {
-        CodeReceiver::Services services{
-            actor,           log,       keychain,  &cloud,      remote,
-            workspace,       clipboard, &notifier, &identities, {"1.2", "42", "6.1.0", std::nullopt},
-            QTimeZone::utc()};
+        CodeReceiver::Services services{actor,           log,
+                                        keychain,        &cloud,
+                                        remote,          workspace,
+                                        clipboard,       &notifier,
+                                        &identities,     {"1.2", "42", "Linux 6.1", std::nullopt},
+                                        QTimeZone::utc()};
         receiver = std::make_unique<CodeReceiver>(settings, store, preview, defaults, services);
         return *receiver;
     }

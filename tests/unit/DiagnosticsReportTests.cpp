@@ -13,7 +13,7 @@ DiagnosticsInfo freshInfo() {
     DiagnosticsInfo info;
     info.appVersion = "1.2";
     info.build = "42";
-    info.macOSVersion = "6.1.0";
+    info.macOSVersion = "Debian GNU/Linux 12 (bookworm), Linux 6.1.0-27-amd64";
     info.pollInterval = 5.9;  // written as whole seconds
     return info;
 }
@@ -24,25 +24,26 @@ QStringList linesOf(const SetupProbe& probe, const DiagnosticsInfo& info) {
 
 TEST(DiagnosticsReportTest, AFreshReceiverReadsLineByLine) {
     const QString report = diagnosticsText(SetupProbe{}, freshInfo(), kNow, QTimeZone::utc());
-    EXPECT_EQ(report.split('\n'),
-              (QStringList{
-                  "Zorvik for Mac 1.2 (42) \u2014 macOS 6.1.0",
-                  "Checked: never",
-                  "[WAIT] iCloud: checking\u2026",
-                  "[WAIT] iCloud Keychain: checking\u2026",
-                  "[WAIT] Registering\u2026",
-                  "[WAIT] AutoFill: checking\u2026",
-                  "[WAIT] Notifications: checking\u2026",
-                  "[--] Launch at login: off",
-                  "[WAIT] Waiting for your first code \u2014 tap any account in Zorvik on your "
-                  "iPhone",
-                  "Push registered: pending",
-                  "Subscription saved: pending",
-                  "Last push: never (background poll every 5 s covers it)",
-                  "Last fetch: never \u2014 none yet",
-                  "Last received: never",
-                  "Last error: none",
-              }));
+    EXPECT_EQ(
+        report.split('\n'),
+        (QStringList{
+            "Zorvik for Linux 1.2 (42) \u2014 Debian GNU/Linux 12 (bookworm), Linux 6.1.0-27-amd64",
+            "Checked: never",
+            "[WAIT] iCloud: checking\u2026",
+            "[WAIT] Keyring: checking\u2026",
+            "[WAIT] Registering\u2026",
+            "[WAIT] AutoFill: checking\u2026",
+            "[WAIT] Notifications: checking\u2026",
+            "[--] Launch at login: off",
+            "[WAIT] Waiting for your first code \u2014 tap any account in Zorvik on your "
+            "iPhone",
+            "Push registered: pending",
+            "Subscription saved: pending",
+            "Last push: never (background poll every 5 s covers it)",
+            "Last fetch: never \u2014 none yet",
+            "Last received: never",
+            "Last error: none",
+        }));
     EXPECT_FALSE(report.endsWith('\n'));
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <vector>
 
 #include "JournalSystemLog.h"
@@ -42,12 +45,30 @@ TEST(JournalSystemLog, EchoesLinesToStderrWhenAskedTheShellsAlwaysAndAllWithoutA
               "ZorvikMac [error] net.brontal.zorvik:cloud push courier answered HTTP 503\n");
 }
 
-TEST(KernelBundleInfo, SystemVersionIsMajorMinorPatchOfTheRelease) {
-    EXPECT_EQ(systemVersionFromKernelRelease("6.1.0-27-amd64"), "6.1.0");
-    EXPECT_EQ(systemVersionFromKernelRelease("6.18"), "6.18.0");
-    EXPECT_EQ(systemVersionFromKernelRelease("5.15.167.4-microsoft-standard-WSL2"), "5.15.167");
-    EXPECT_EQ(systemVersionFromKernelRelease("linux"), "?");
-    EXPECT_EQ(systemVersionFromKernelRelease(""), "?");
+TEST(KernelBundleInfo, TheSystemIsTheDistributionAndTheKernelRelease) {
+    const QString release = QStringLiteral("6.1.0-27-amd64");
+    EXPECT_EQ(systemDescription("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 "
+                                "(bookworm)\"\nID=debian\n",
+                                release),
+              "Debian GNU/Linux 12 (bookworm), Linux 6.1.0-27-amd64");
+    EXPECT_EQ(systemDescription("NAME='Fedora Linux'\nPRETTY_NAME=\n", release),
+              "Fedora Linux, Linux 6.1.0-27-amd64");
+    EXPECT_EQ(systemDescription("NAME=Arch\n", ""), "Arch, Linux ?");
+    EXPECT_EQ(systemDescription("garbage\n\"", release),
+              "Linux distribution unknown, Linux 6.1.0-27-amd64");
+}
+
+TEST(KernelBundleInfo, ReadsTheFirstOsReleaseFileThatOpens) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath("os-release"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("PRETTY_NAME=\"Ubuntu 24.04 LTS\"\n");
+    file.close();
+    const BundleInfo bundle =
+        kernelBundleInfo("1.2", "42", {dir.filePath("missing"), dir.filePath("os-release")});
+    EXPECT_TRUE(bundle.systemVersion.startsWith("Ubuntu 24.04 LTS, Linux "))
+        << bundle.systemVersion.toStdString();
+    EXPECT_EQ(bundle.shortVersion, "1.2");
 }
 
 }  // namespace

@@ -586,7 +586,7 @@ TEST_F(KeyPairingTest, TheAnswerReplacesTheStoredKeyOnceAndEndsTheOffer) {
     actor.advance(2);
     EXPECT_EQ(keysStored, 0);
     EXPECT_EQ(pairing->state(), KeyPairing::State::offering);
-    EXPECT_EQ(logLinesWith("keychain error -25308").size(), 1);
+    EXPECT_EQ(logLinesWith("the keyring did not take the key: the keyring is locked").size(), 1);
 
     keychain.failWith.reset();
     const int before = cloud.fetches;

@@ -133,7 +133,7 @@ protected:
 TEST_F(PopoverViewTest, HeaderNamesTheProductAndItsReadinessFollowsTheChecks) {
     show();
     EXPECT_EQ(text("productName"), "Zorvik");
-    EXPECT_EQ(text("platformName"), "for Mac");
+    EXPECT_EQ(text("platformName"), "for Linux");
     EXPECT_EQ(child<SymbolView>("lockSymbol")->name(), "lock.fill");
     EXPECT_EQ(child<SymbolView>("lockSymbol")->color(), InterfaceStyle::gold());
     const auto* mark = child<ReadinessMark>("readinessMark");
@@ -358,7 +358,7 @@ TEST_F(PopoverViewTest, CheckBoxesAreBoundBothWaysToTheSettings) {
     } cases[] = {
         {"copyToClipboard", "Copy codes to the clipboard for 90 s", &MacSettings::copyToClipboard,
          &MacSettings::setCopyToClipboard},
-        {"showCodeInMenuBar", "Show the code in the menu bar", &MacSettings::showCodeInMenuBar,
+        {"showCodeInMenuBar", "Show the code in the panel", &MacSettings::showCodeInMenuBar,
          &MacSettings::setShowCodeInMenuBar},
         {"notify", "Show a notification with a Copy button", &MacSettings::notify,
          &MacSettings::setNotify},

@@ -43,7 +43,7 @@ const QString kPair = QStringLiteral("Pair with iPhone\u2026");
 const QString kPollingDetail =
     QStringLiteral("Codes still arrive by polling while the popover is open.");
 const QString kAutoFillDetail =
-    QStringLiteral("In Safari, the code appears in the field as From Zorvik.");
+    QStringLiteral("In your browser, the code is offered below the code field as From Zorvik.");
 
 Instant instant(const char* iso) {
     const QDateTime parsed = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs);
@@ -110,7 +110,7 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
     } cases[] = {
         {[](SetupProbe& p) { p = {}; },
          {row(Kind::cloud, State::pending, "iCloud: checking\u2026"),
-          row(Kind::syncKey, State::pending, "iCloud Keychain: checking\u2026"), registering,
+          row(Kind::syncKey, State::pending, "Keyring: checking\u2026"), registering,
           row(Kind::autoFill, State::pending, "AutoFill: checking\u2026"),
           row(Kind::notifications, State::pending, "Notifications: checking\u2026"),
           loginItem(State::info, "Launch at login: off"), waitingForFirstCode}},
@@ -136,7 +136,7 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
          },
          {cloudFailed("iCloud: not signed in",
                       "Sign in with the same Apple Account as your iPhone."),
-          spinning(row(Kind::syncKey, State::pending, "iCloud Keychain: waiting for the key",
+          spinning(row(Kind::syncKey, State::pending, "Keyring: waiting for the key",
                        kKeychainDetail, Action::pairWithIPhone, kPair)),
           registering,
           row(Kind::autoFill, State::failed, "AutoFill: off", kAutoFillDetail,
@@ -153,7 +153,7 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
          },
          {cloudFailed("iCloud: restricted",
                       "Parental controls or a profile block iCloud for this app."),
-          row(Kind::syncKey, State::failed, "iCloud Keychain: the keyring service is not running",
+          row(Kind::syncKey, State::failed, "Keyring: the keyring service is not running",
               "The key from your iPhone is kept in your keyring (the Secret Service of GNOME "
               "Keyring or KWallet). Make sure it runs, or log out and back in; codes wait until "
               "it answers."),
@@ -219,14 +219,20 @@ TEST(SetupRowsTest, TheCloudRowOffersSigningInWhereTheDesktopHasNoAccountOfItsOw
         // The embedded cloud says where codes come from, and how to get the iPhone's.
         {Cloud::signedIn,
          {Backend::embedded, true, "embedded", {}, {}},
-         row(Kind::cloud, State::ok, "iCloud: signed in",
+         row(Kind::cloud, State::ok, "Local cloud: in use",
              "Codes come only from zorvik-phone on this computer. Sign in to iCloud to receive "
              "your iPhone's.",
              Action::signInToICloud, signIn)},
         {Cloud::signedIn,
          {Backend::embedded, false, "embedded", {}, {}},
-         row(Kind::cloud, State::ok, "iCloud: signed in",
+         row(Kind::cloud, State::ok, "Local cloud: in use",
              "Codes come only from zorvik-phone on this computer.")},
+        // Its faults name it too.
+        {Cloud::notSignedIn,
+         {Backend::embedded, false, "embedded", {}, {}},
+         row(Kind::cloud, State::failed, "Local cloud: not signed in",
+             "Sign in with the same Apple Account as your iPhone.", Action::openICloudSettings,
+             "Open iCloud settings")},
         // Signed in on the web: the row offers signing out.
         {Cloud::signedIn,
          {Backend::web, true, "web", {}, {}},

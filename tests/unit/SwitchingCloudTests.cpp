@@ -128,7 +128,8 @@ TEST_F(SwitchingCloudTest, SigningOutGoesBackToTheEmbeddedCloudEvenIfTheKeychain
     actor.runUntilIdle();
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::embedded);
-    EXPECT_TRUE(systemLog.messages().contains(QStringLiteral("sign-out: keychain error -25308")))
+    EXPECT_TRUE(systemLog.messages().contains(
+        QStringLiteral("sign-out: the session could not be removed: the keyring is locked")))
         << systemLog.messages().join('\n').toStdString();
     keychain.failWith.reset();
     accountStatus();

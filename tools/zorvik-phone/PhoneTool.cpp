@@ -266,8 +266,7 @@ KeySource readKey(const std::optional<QString>& keyFile, Keychain& keychain) {
                     QStringLiteral("there is no sync key in the keychain (run 'zorvik-phone key "
                                    "generate')")};
         }
-        return {std::nullopt, PhoneTool::failed,
-                QStringLiteral("keychain error %1").arg(error.status())};
+        return {std::nullopt, PhoneTool::failed, Keychain::describe(error.status())};
     }
 }
 
@@ -306,7 +305,7 @@ int PhoneTool::key(const QStringList& arguments) {
         if (force) {
             const auto removed = keychain_.remove(query);
             if (removed != Keychain::success && removed != Keychain::itemNotFound) {
-                return fail(failed, QStringLiteral("keychain error %1").arg(removed));
+                return fail(failed, Keychain::describe(removed));
             }
         }
         const auto added = keychain_.add(query, key);
@@ -316,7 +315,7 @@ int PhoneTool::key(const QStringList& arguments) {
                 QStringLiteral("a sync key is in the keychain already; add --force to replace it"));
         }
         if (added != Keychain::success) {
-            return fail(failed, QStringLiteral("keychain error %1").arg(added));
+            return fail(failed, Keychain::describe(added));
         }
         io_.writeStderr(QStringLiteral("zorvik-phone: sync key stored in the keychain\n"));
         return ok;
@@ -330,7 +329,7 @@ int PhoneTool::key(const QStringList& arguments) {
             return fail(failed, QStringLiteral("there is no sync key in the keychain"));
         }
         if (result.status != Keychain::success || !result.data) {
-            return fail(failed, QStringLiteral("keychain error %1").arg(result.status));
+            return fail(failed, Keychain::describe(result.status));
         }
         io_.writeStdout(result.data->toBase64() + '\n');
         return ok;
@@ -342,7 +341,7 @@ int PhoneTool::key(const QStringList& arguments) {
             return ok;
         }
         if (removed != Keychain::success) {
-            return fail(failed, QStringLiteral("keychain error %1").arg(removed));
+            return fail(failed, Keychain::describe(removed));
         }
         io_.writeStderr(QStringLiteral("zorvik-phone: sync key deleted\n"));
         return ok;

@@ -101,7 +101,7 @@ struct WebCloudWriter::Connection {
         std::int32_t stored = Keychain::otherFailure;
         session.adoptToken(token, [&stored](std::int32_t status) { stored = status; });
         if (stored != Keychain::success) {
-            return QStringLiteral("the session could not be kept (keychain error %1)").arg(stored);
+            return QStringLiteral("the session could not be kept: ") + Keychain::describe(stored);
         }
         return std::nullopt;
     }

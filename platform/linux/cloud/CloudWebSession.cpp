@@ -85,8 +85,8 @@ void CloudWebSession::tokenRead(const Keychain::Result& result) {
         } else {
             // A locked keyring: read again next time rather than deciding there is no session.
             readFailureLog_.write(LogLevel::error, QStringLiteral("read"),
-                                  "cannot read the iCloud session from the keychain (status %ld)",
-                                  result.status);
+                                  "cannot read the iCloud session from the keyring: %{public}s",
+                                  Keychain::describe(result.status));
         }
     }
     runTokenWaiters();
@@ -271,7 +271,8 @@ void CloudWebSession::storeLatestToken() {
         }
         storing_ = false;
         if (status != Keychain::success) {
-            log_.error("cannot keep the iCloud session in the keychain (status %ld)", status);
+            log_.error("cannot keep the iCloud session in the keyring: %{public}s",
+                       Keychain::describe(status));
         }
         if (std::exchange(storeAgain_, false)) {
             if (token_) {

@@ -298,11 +298,11 @@ void SwitchingCloud::signInFinished(LoopbackSignIn::Outcome outcome) {
                 return;
             }
             if (status != Keychain::success) {
-                signInProblem_ = QStringLiteral(
-                                     "Sign-in did not finish: the keychain refused the session "
-                                     "(keychain error %1).")
-                                     .arg(status);
-                log_.error("sign-in: keychain error %ld", status);
+                signInProblem_ =
+                    QStringLiteral("Sign-in did not finish: the session could not be kept, as %1.")
+                        .arg(Keychain::describe(status));
+                log_.error("sign-in: the session could not be kept: %{public}s",
+                           Keychain::describe(status));
             } else {
                 signInProblem_.reset();
                 log_.info("sign-in: signed in to iCloud");
@@ -328,7 +328,8 @@ void SwitchingCloud::signOutNow() {
                 // Signed out either way; a session the keychain kept is used again at the next
                 // start.
                 if (!alive.expired() && status != Keychain::success) {
-                    log_.error("sign-out: keychain error %ld", status);
+                    log_.error("sign-out: the session could not be removed: %{public}s",
+                               Keychain::describe(status));
                 }
             });
         web_->database().forgetSavedSubscriptions();

@@ -243,6 +243,10 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
                     registerWithWatcher();
                 }
             });
+    // A host that appears beside a watcher that stayed (a shell extension reloaded, or one that
+    // dropped an item registered in its first moments) learns of the item anew.
+    bus_.connect(QString::fromLatin1(watcherService), kWatcherPath, kWatcherInterface,
+                 QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(hostRegistered()));
     exported_ = bus_.isConnected() && bus_.registerObject(QString::fromLatin1(objectPath), this,
                                                           QDBusConnection::ExportAdaptors);
     if (exported_) {
@@ -314,6 +318,10 @@ void StatusNotifierItem::registerWithWatcher() {
                     setRegistered(!call->isError());
                 }
             });
+}
+
+void StatusNotifierItem::hostRegistered() {
+    registerWithWatcher();
 }
 
 void StatusNotifierItem::setRegistered(bool registered) {

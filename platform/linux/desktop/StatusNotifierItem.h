@@ -20,8 +20,10 @@ class StatusNotifierItemAdaptor;
 // It owns the bus name "org.kde.StatusNotifierItem-<pid>-<n>" (n counts the items of this
 // process, from 1) and serves the object /StatusNotifierItem, then registers that name with
 // org.kde.StatusNotifierWatcher, and again every time the watcher name gets a new owner (a panel
-// that restarts). Nothing blocks: the name and the registration are asked for asynchronously.
-// Only one item can be served per connection at a time, as the object path is fixed.
+// that restarts) or the watcher announces a host (StatusNotifierHostRegistered), which then reads
+// the item's current icon and label. Nothing blocks: the name and the registration are asked for
+// asynchronously. Only one item can be served per connection at a time, as the object path is
+// fixed.
 //
 // What hosts see:
 // - the image as IconPixmap, drawn centred into squares of 16, 22, 24, 32 and 48 pixels,
@@ -100,6 +102,9 @@ Q_SIGNALS:
     // Once the bus name is owned, or could not be had (`serviceName` empty then).
     void serviceNameChanged(const QString& name);
     void registeredChanged(bool registered);
+
+private Q_SLOTS:
+    void hostRegistered();
 
 private:
     void requestName(int attempt);

@@ -87,6 +87,12 @@ void TrayWatcher::RegisterStatusNotifierHost(const QString& /*service*/) {
     emit StatusNotifierHostRegistered();
 }
 
+void TrayWatcher::ForgetStatusNotifierItem(const QString& item) {
+    if (items_.removeOne(item)) {
+        emit StatusNotifierItemUnregistered(item);
+    }
+}
+
 void TrayWatcher::dropItemsOf(const QString& busName) {
     owners_.removeWatchedService(busName);
     const QStringList current = items_;

@@ -1,0 +1,6 @@
+// The data-control protocol's interface tables, as wayland-scanner writes them at build time. The
+// code is C: the client header declares every table extern "C" first, so that the definitions
+// keep that linkage (and stay visible to libwayland's callers) when compiled as C++ here.
+#include "wlr-data-control-unstable-v1-client-protocol.h"
+// The generated file, not a header: included once, here.
+#include "wlr-data-control-unstable-v1-protocol.c"

@@ -3,7 +3,7 @@
 # the app sets the clipboard through the compositor's data control, so a Wayland client (wl-paste)
 # reads the code with both hints that keep it out of clipboard histories, and so does an X11
 # client while an X11 window has the focus; the code leaves at expiry, and an entry someone else
-# copied meanwhile (wl-copy) stays. With ZORVIK_SWAY_SCREENSHOT set, it leaves a screenshot of the
+# copied meanwhile (wl-copy) stays. Then the same for --headless with Wayland alone. With ZORVIK_SWAY_SCREENSHOT set, it leaves a screenshot of the
 # screen (grim) there while the code is shown.
 #
 # sway refuses to run as root. Run as root, the script runs itself again as the user nobody
@@ -160,7 +160,31 @@ sleep 0.5
 echo "ok: an entry copied after the code stays at the code's expiry"
 
 kill -0 "$app" || fail "the app ended"
-if grep -Eq "615 ?243|902 ?817" "$log"; then
+
+# Wayland alone, no X display: --headless runs on no display of Qt's at all, and still sets the
+# clipboard; it takes over from the tray app, and outlives the compositor.
+tray=$app
+tray_log=$log
+log=$ZORVIK_SESSION_DIR/logs/app-headless.log
+env -u DISPLAY "$app_binary" --headless >"$log" 2>&1 &
+app=$!
+within 10 bash -c "! kill -0 $tray 2>/dev/null" || fail "the tray app still runs beside the headless copy"
+wait "$tray" 2>/dev/null || true
+within 15 grep -q "subscription saved" "$log" || fail "with Wayland alone, --headless did not start"
+"$phone" send --account "Work GitHub" --service github --code 731904 --ttl 30 2>/dev/null
+within 5 bash -c '[[ $(wl-paste --no-newline 2>/dev/null) == 731904 ]]' ||
+    fail "with Wayland alone, wl-paste reads '$(wayland_clipboard)', not the code"
+wl-paste --list-types | grep -qx org.nspasteboard.ConcealedType || fail "with Wayland alone, no concealed marker"
+echo "ok: with Wayland alone, the headless app sets the clipboard, marked concealed"
+stop "$sway_pid"
+sway_pid=
+"$phone" send --account "Work GitHub" --service github --code 550127 --ttl 30 2>/dev/null
+within 5 grep -q '"code":"550127"' "$e2e_shared_dir/latest-code.json" ||
+    fail "once the compositor is gone, the code does not reach latest-code.json"
+kill -0 "$app" || fail "the headless app ended with the compositor"
+echo "ok: the headless app outlives the compositor and goes on publishing"
+
+if grep -Eq "615 ?243|902 ?817|731 ?904|550 ?127" "$log" "$tray_log"; then
     fail "a code reached a log line"
 fi
 echo "ok: no log line holds a code"

@@ -28,9 +28,10 @@ bool isPlainText(const QString& type) {
 
 // One reader being served.
 struct DataControlPasteboard::Writer {
-    Writer(int fd, QByteArray data) : writer(fd, std::move(data)) {}
+    Writer(int fd, QByteArray data) { writer.emplace(fd, std::move(data)); }
 
-    FdDataWriter writer;
+    // Gone once finished, so that the reader sees the end at once.
+    std::optional<FdDataWriter> writer;
     std::unique_ptr<QSocketNotifier> notifier;
     QTimer deadline;
     // Finished from its own notifier or timer, which must not be deleted there and then.
@@ -269,14 +270,14 @@ void DataControlPasteboard::serve(const char* mimeType, int fd) {
     std::erase_if(writers_, [](const auto& writer) { return writer->ended; });
     auto writer = std::make_unique<Writer>(fd, found->second);
     Writer* const raw = writer.get();
-    if (raw->writer.writeSome() != FdDataWriter::Progress::more) {
+    if (raw->writer->writeSome() != FdDataWriter::Progress::more) {
         return;
     }
     // A reader that does not take it all at once is served when its pipe has room again, and
     // given up on after a while, so that one that never reads costs nothing but an open pipe.
-    raw->notifier = std::make_unique<QSocketNotifier>(raw->writer.fd(), QSocketNotifier::Write);
+    raw->notifier = std::make_unique<QSocketNotifier>(raw->writer->fd(), QSocketNotifier::Write);
     QObject::connect(raw->notifier.get(), &QSocketNotifier::activated, [this, raw] {
-        if (raw->writer.writeSome() != FdDataWriter::Progress::more) {
+        if (raw->writer->writeSome() != FdDataWriter::Progress::more) {
             finishWriter(raw);
         }
     });
@@ -289,6 +290,7 @@ void DataControlPasteboard::serve(const char* mimeType, int fd) {
 void DataControlPasteboard::finishWriter(Writer* writer) {
     writer->notifier->setEnabled(false);
     writer->deadline.stop();
+    writer->writer.reset();
     writer->ended = true;
 }
 

@@ -86,6 +86,11 @@ cleanup() {
 }
 trap cleanup EXIT
 wayland_clipboard() { wl-paste --no-newline 2>/dev/null || true; }
+clipboard_is() { [[ $(wayland_clipboard) == "$1" ]]; }
+clipboard_is_not() { [[ $(wayland_clipboard) != "$1" ]]; }
+x11_clipboard_is() { [[ $(timeout 2 xclip -o -selection clipboard 2>/dev/null) == "$1" ]]; }
+expiries() { grep -c "code expired" "$log" || true; }
+expired_more_than() { (($(expiries) > $1)); }
 
 # sway writes its session's variables down through a program of its own, as it starts any. (A
 # script: sway's configuration turns "$$" into "$".)
@@ -122,7 +127,7 @@ grep -q "Zorvik: the clipboard goes through the data control of the Wayland disp
 echo "ok: on sway the tray app sets the clipboard through the compositor's data control"
 
 "$phone" send --account "Work GitHub" --service github --code 615243 --ttl 4 2>/dev/null
-within 5 bash -c '[[ $(wl-paste --no-newline 2>/dev/null) == 615243 ]]' ||
+within 5 clipboard_is 615243 ||
     fail "wl-paste reads '$(wayland_clipboard)', not the code"
 types=$(wl-paste --list-types)
 grep -qx org.nspasteboard.ConcealedType <<<"$types" || fail "no concealed marker: $types"
@@ -135,25 +140,25 @@ fi
 # wlroots lets an X11 client read the clipboard while an X11 window has the focus.
 xmessage -geometry 240x60 "X11 window" &
 window=$!
-within 5 bash -c '[[ $(timeout 2 xclip -o -selection clipboard 2>/dev/null) == 615243 ]]' ||
+within 5 x11_clipboard_is 615243 ||
     fail "an X11 client reads '$(timeout 2 xclip -o -selection clipboard 2>&1)', not the code"
 stop "$window"
 window=
 echo "ok: an X11 client with the focus reads the code too"
-within 6 bash -c '[[ $(wl-paste --no-newline 2>/dev/null) != 615243 ]]' ||
+within 6 clipboard_is_not 615243 ||
     fail "the code is still on the clipboard after its expiry"
 [[ -z $(wl-paste --list-types 2>/dev/null) ]] || fail "the clipboard is not empty: $(wl-paste --list-types)"
 echo "ok: at expiry the code leaves the clipboard"
 
 "$phone" send --account "Work GitHub" --service github --code 902817 --ttl 3 2>/dev/null
-within 5 bash -c '[[ $(wl-paste --no-newline 2>/dev/null) == 902817 ]]' ||
+within 5 clipboard_is 902817 ||
     fail "wl-paste reads '$(wayland_clipboard)', not the second code"
-expiries=$(grep -c "code expired" "$log" || true)
+expired=$(expiries)
 wl-copy --foreground "meeting notes" </dev/null >/dev/null 2>&1 &
 copier=$!
-within 2 bash -c '[[ $(wl-paste --no-newline 2>/dev/null) == "meeting notes" ]]' ||
+within 2 clipboard_is "meeting notes" ||
     fail "wl-copy's entry did not reach the clipboard"
-within 6 bash -c "(( \$(grep -c 'code expired' '$log') > $expiries ))" || fail "the second code did not expire"
+within 6 expired_more_than "$expired" || fail "the second code did not expire"
 sleep 0.5
 [[ $(wayland_clipboard) == "meeting notes" ]] ||
     fail "the entry copied after the code was cleared at expiry: '$(wayland_clipboard)'"
@@ -172,7 +177,7 @@ within 10 bash -c "! kill -0 $tray 2>/dev/null" || fail "the tray app still runs
 wait "$tray" 2>/dev/null || true
 within 15 grep -q "subscription saved" "$log" || fail "with Wayland alone, --headless did not start"
 "$phone" send --account "Work GitHub" --service github --code 731904 --ttl 30 2>/dev/null
-within 5 bash -c '[[ $(wl-paste --no-newline 2>/dev/null) == 731904 ]]' ||
+within 5 clipboard_is 731904 ||
     fail "with Wayland alone, wl-paste reads '$(wayland_clipboard)', not the code"
 wl-paste --list-types | grep -qx org.nspasteboard.ConcealedType || fail "with Wayland alone, no concealed marker"
 echo "ok: with Wayland alone, the headless app sets the clipboard, marked concealed"

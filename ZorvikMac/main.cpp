@@ -4,6 +4,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include "AppDelegate.h"
 #include "AtomicFile.h"
@@ -14,6 +16,7 @@
 #include "CodeReceiver.h"
 #include "DBusDiagnosticsChannel.h"
 #include "DBusDistributedNotificationCenter.h"
+#include "DataControlPasteboard.h"
 #include "FileCredentialIdentityStore.h"
 #include "FreedesktopNotificationCenter.h"
 #include "HeadlessApp.h"
@@ -434,7 +437,17 @@ int main(int argc, char** argv) {
     }
 
     // The clipboard before the main actor, so the actor and its pending clear go first.
-    QtPasteboard pasteboard;
+    // Where the Wayland compositor offers data control (wlroots, KWin), the clipboard goes through
+    // it alone, whichever platform Qt runs on: the compositor hands the entry on to X11 programs
+    // itself, and an X11 entry of ours beside it would only fight it for the selection. Elsewhere
+    // (mutter, X11 alone, no display) the toolkit's clipboard.
+    const std::unique_ptr<DataControlPasteboard> dataControl = DataControlPasteboard::connect();
+    std::optional<QtPasteboard> toolkitPasteboard;
+    if (!dataControl) {
+        toolkitPasteboard.emplace();
+    }
+    Pasteboard& pasteboard =
+        dataControl ? static_cast<Pasteboard&>(*dataControl) : *toolkitPasteboard;
     JournalSystemLog systemLog(QStringLiteral("ZorvikMac"),
                                headless || logToStderr || JournalSystemLog::stderrIsTerminal());
     QtMainActor mainActor(&systemLog);
@@ -512,6 +525,12 @@ int main(int argc, char** argv) {
             "stopped); quitting");
         QCoreApplication::quit();
     });
+    if (dataControl) {
+        shellLog.info(
+            "Zorvik: the clipboard goes through the data control of the Wayland display "
+            "%{public}s, for Wayland and X11 programs alike",
+            qEnvironmentVariable("WAYLAND_DISPLAY"));
+    }
     if (toolkitPlatform.xwayland && QGuiApplication::platformName() == u"xcb") {
         shellLog.info(
             "Zorvik: running on XWayland (DISPLAY %{public}s) beside the Wayland display "

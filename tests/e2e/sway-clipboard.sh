@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# End to end on sway (wlroots), headless, with XWayland, as a sway session starts the tray app:
+# the app sets the clipboard through the compositor's data control, so a Wayland client (wl-paste)
+# reads the code with both hints that keep it out of clipboard histories, and so does an X11
+# client while an X11 window has the focus; the code leaves at expiry, and an entry someone else
+# copied meanwhile (wl-copy) stays. Then the same for --headless with Wayland alone. With ZORVIK_SWAY_SCREENSHOT set, it leaves a screenshot of the
+# screen (grim) there while the code is shown.
+#
+# sway refuses to run as root. Run as root, the script runs itself again as the user nobody
+# (setpriv), inside a private desktop session of that user's own (its bus and keyring), with
+# copies of the binaries and scripts in a directory that user can read.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=tests/e2e/session.sh
+source "$here/session.sh"
+e2e_require_session sway-clipboard.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
+
+for tool in sway Xwayland wl-paste wl-copy xclip xmessage; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "skipped: $tool is missing (scripts/bootstrap installs it)"
+        exit 77
+    fi
+done
+
+if [[ $(id -u) -eq 0 ]]; then
+    user=nobody
+    stage=$(mktemp -d "${TMPDIR:-/tmp}/zorvik-sway.XXXXXX")
+    trap 'rm -rf -- "$stage"' EXIT
+    cp -- "$app_binary" "$stage/ZorvikMac"
+    cp -- "$phone" "$stage/zorvik-phone"
+    cp -- "$here/sway-clipboard.sh" "$here/session.sh" "$here/../../scripts/desktop-session" \
+        "$here/../support/lsan.supp" "$stage/"
+    chmod -R a+rX -- "$stage"
+    mkdir -- "$stage/out"
+    chown -- "$user" "$stage/out"
+    status=0
+    # The user's own session: nothing of root's (display, bus, keyring, directories) goes along.
+    env -u DISPLAY -u XAUTHORITY -u DBUS_SESSION_BUS_ADDRESS -u ZORVIK_TRAY_WATCHER \
+        -u ZORVIK_SESSION_DIR -u ZORVIK_DESKTOP_SESSION -u TMPDIR \
+        ${ZORVIK_SWAY_SCREENSHOT:+ZORVIK_SWAY_SCREENSHOT=$stage/out/screen.png} \
+        LSAN_OPTIONS="suppressions=$stage/lsan.supp:print_suppressions=0" \
+        setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
+        "$stage/desktop-session" "$stage/sway-clipboard.sh" "$stage/ZorvikMac" \
+        "$stage/zorvik-phone" || status=$?
+    if [[ -n ${ZORVIK_SWAY_SCREENSHOT:-} && -s $stage/out/screen.png ]]; then
+        cp -- "$stage/out/screen.png" "$ZORVIK_SWAY_SCREENSHOT"
+    fi
+    exit "$status"
+fi
+
+compositor_log=$ZORVIK_SESSION_DIR/logs/sway.log
+environment=$ZORVIK_SESSION_DIR/sway-environment
+log=$ZORVIK_SESSION_DIR/logs/app.log
+sway_pid=
+app=
+copier=
+window=
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- app log"
+    cat "$log" 2>/dev/null || true
+    echo "--- compositor log (last lines)"
+    tail -n 20 "$compositor_log" 2>/dev/null || true
+    exit 1
+}
+stop() {
+    if [[ -n $1 ]]; then
+        kill "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
+    fi
+}
+cleanup() {
+    stop "$app"
+    stop "$copier"
+    stop "$window"
+    stop "$sway_pid"
+    # The program that wrote the environment down outlives sway.
+    if [[ -s $environment.pid ]]; then
+        kill "$(<"$environment.pid")" 2>/dev/null || true
+    fi
+    e2e_reset_session "$phone"
+}
+trap cleanup EXIT
+wayland_clipboard() { wl-paste --no-newline 2>/dev/null || true; }
+clipboard_is() { [[ $(wayland_clipboard) == "$1" ]]; }
+clipboard_is_not() { [[ $(wayland_clipboard) != "$1" ]]; }
+x11_clipboard_is() { [[ $(timeout 2 xclip -o -selection clipboard 2>/dev/null) == "$1" ]]; }
+expiries() { grep -c "code expired" "$log" || true; }
+expired_more_than() { (($(expiries) > $1)); }
+
+# sway writes its session's variables down through a program of its own, as it starts any. (A
+# script: sway's configuration turns "$$" into "$".)
+cat >"$ZORVIK_SESSION_DIR/sway-started.sh" <<'SCRIPT'
+echo $$ >"$1.pid"
+env >"$1.part" && mv -- "$1.part" "$1"
+exec sleep 600
+SCRIPT
+cat >"$ZORVIK_SESSION_DIR/sway.config" <<CONFIG
+xwayland enable
+output * resolution 1280x800
+bar {
+    tray_output *
+}
+exec sh "$ZORVIK_SESSION_DIR/sway-started.sh" "$environment"
+CONFIG
+env -u DISPLAY -u XAUTHORITY -u QT_QPA_PLATFORM WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+    WLR_RENDERER=pixman sway -c "$ZORVIK_SESSION_DIR/sway.config" </dev/null >"$compositor_log" 2>&1 &
+sway_pid=$!
+within 10 test -s "$environment" || fail "sway did not start"
+unset DISPLAY XAUTHORITY QT_QPA_PLATFORM
+for name in WAYLAND_DISPLAY DISPLAY SWAYSOCK; do
+    line=$(grep -m 1 "^$name=" -- "$environment") || fail "sway's session has no $name"
+    export "${line?}"
+done
+
+"$phone" key generate --force 2>/dev/null
+# Started as sway starts a program: its environment, nothing forced.
+"$app_binary" --log-to-stderr >"$log" 2>&1 &
+app=$!
+within 15 grep -q "subscription saved" "$log" || fail "the tray app did not start"
+grep -q "Zorvik: the clipboard goes through the data control of the Wayland display $WAYLAND_DISPLAY" \
+    "$log" || fail "the app does not use the compositor's data control"
+echo "ok: on sway the tray app sets the clipboard through the compositor's data control"
+
+"$phone" send --account "Work GitHub" --service github --code 615243 --ttl 4 2>/dev/null
+within 5 clipboard_is 615243 ||
+    fail "wl-paste reads '$(wayland_clipboard)', not the code"
+types=$(wl-paste --list-types)
+grep -qx org.nspasteboard.ConcealedType <<<"$types" || fail "no concealed marker: $types"
+grep -qx x-kde-passwordManagerHint <<<"$types" || fail "no password-manager hint: $types"
+[[ $(wl-paste --type x-kde-passwordManagerHint) == secret ]] || fail "the hint is not 'secret'"
+echo "ok: a Wayland client reads the code from the background app, marked concealed"
+if [[ -n ${ZORVIK_SWAY_SCREENSHOT:-} ]] && command -v grim >/dev/null; then
+    grim "$ZORVIK_SWAY_SCREENSHOT" 2>/dev/null || echo "note: grim took no screenshot"
+fi
+# wlroots lets an X11 client read the clipboard while an X11 window has the focus.
+xmessage -geometry 240x60 "X11 window" &
+window=$!
+within 5 x11_clipboard_is 615243 ||
+    fail "an X11 client reads '$(timeout 2 xclip -o -selection clipboard 2>&1)', not the code"
+stop "$window"
+window=
+echo "ok: an X11 client with the focus reads the code too"
+within 6 clipboard_is_not 615243 ||
+    fail "the code is still on the clipboard after its expiry"
+[[ -z $(wl-paste --list-types 2>/dev/null) ]] || fail "the clipboard is not empty: $(wl-paste --list-types)"
+echo "ok: at expiry the code leaves the clipboard"
+
+"$phone" send --account "Work GitHub" --service github --code 902817 --ttl 3 2>/dev/null
+within 5 clipboard_is 902817 ||
+    fail "wl-paste reads '$(wayland_clipboard)', not the second code"
+expired=$(expiries)
+wl-copy --foreground "meeting notes" </dev/null >/dev/null 2>&1 &
+copier=$!
+within 2 clipboard_is "meeting notes" ||
+    fail "wl-copy's entry did not reach the clipboard"
+within 6 expired_more_than "$expired" || fail "the second code did not expire"
+sleep 0.5
+[[ $(wayland_clipboard) == "meeting notes" ]] ||
+    fail "the entry copied after the code was cleared at expiry: '$(wayland_clipboard)'"
+echo "ok: an entry copied after the code stays at the code's expiry"
+
+kill -0 "$app" || fail "the app ended"
+
+# Wayland alone, no X display: --headless runs on no display of Qt's at all, and still sets the
+# clipboard; it takes over from the tray app, and outlives the compositor.
+tray=$app
+tray_log=$log
+log=$ZORVIK_SESSION_DIR/logs/app-headless.log
+env -u DISPLAY "$app_binary" --headless >"$log" 2>&1 &
+app=$!
+within 10 bash -c "! kill -0 $tray 2>/dev/null" || fail "the tray app still runs beside the headless copy"
+wait "$tray" 2>/dev/null || true
+within 15 grep -q "subscription saved" "$log" || fail "with Wayland alone, --headless did not start"
+"$phone" send --account "Work GitHub" --service github --code 731904 --ttl 30 2>/dev/null
+within 5 clipboard_is 731904 ||
+    fail "with Wayland alone, wl-paste reads '$(wayland_clipboard)', not the code"
+wl-paste --list-types | grep -qx org.nspasteboard.ConcealedType || fail "with Wayland alone, no concealed marker"
+echo "ok: with Wayland alone, the headless app sets the clipboard, marked concealed"
+stop "$sway_pid"
+sway_pid=
+"$phone" send --account "Work GitHub" --service github --code 550127 --ttl 30 2>/dev/null
+within 5 grep -q '"code":"550127"' "$e2e_shared_dir/latest-code.json" ||
+    fail "once the compositor is gone, the code does not reach latest-code.json"
+kill -0 "$app" || fail "the headless app ended with the compositor"
+echo "ok: the headless app outlives the compositor and goes on publishing"
+
+if grep -Eq "615 ?243|902 ?817|731 ?904|550 ?127" "$log" "$tray_log"; then
+    fail "a code reached a log line"
+fi
+echo "ok: no log line holds a code"

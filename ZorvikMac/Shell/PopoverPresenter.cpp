@@ -253,10 +253,10 @@ void PopoverPresenter::checkPopoverLayout(bool reshow) {
         popover_.setAnimates(false);
         popover_.close();
         // Showing the same size at the same anchor would place it the same way. Fitted to the
-        // usable area of the screen it is on, the content lays itself out for that height, and
-        // the window fits where the popover places it.
-        const QSizeF size = popover_.contentSize();
+        // usable area of the screen it is on, the content lays itself out for that height (it
+        // may report its new size at once), and the window fits where the popover places it.
         popoverScreen_.setHeight(usable.height());
+        const QSizeF size = popover_.contentSize();
         popover_.setContentSize(QSizeF(std::min(size.width(), usable.width()),
                                        std::min(size.height(), usable.height())));
         showAgain();

@@ -267,6 +267,23 @@ TEST_F(PopoverPresenterTest, AWindowTallerThanItsScreensUsableAreaIsFittedToItWh
     EXPECT_EQ(popoverScreen.height(), 700);
 }
 
+// Content that answers the new height with its size at once is shown at that size.
+TEST_F(PopoverPresenterTest, ContentThatFitsItselfToTheNewHeightIsShownAgainAtItsOwnSize) {
+    showAndSettle();
+    popover.screen =
+        Screens::Screen{QRectF(1920, 0, 1280, 730), QRectF(1920, 0, 1280, 700), 1, false};
+    popover.pinnedFrame = QRectF(2000, -100, 340, 800);
+    QObject::connect(&popoverScreen, &PopoverScreen::heightChanged, [this](double height) {
+        presenter->popoverContentSizeChanged(340, height - 50);
+    });
+    presenter->popoverContentSizeChanged(340, 800);
+    actor.runUntilIdle();
+    EXPECT_THAT(popover.calls,
+                ElementsAre("setContentSize(340×800)", "setAnimates(false)", "close()",
+                            "setContentSize(340×650)", "setContentSize(340×650)", kShowUnderAnchor,
+                            "setAnimates(true)"));
+}
+
 // Before any click the popover hangs from the corner of the usable area by the panel, which the
 // screen's frame against its usable area tells.
 TEST_F(PopoverPresenterTest, WithoutAnAnchorItHangsFromTheCornerByThePanel) {

@@ -56,7 +56,7 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
         connection,
         xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
         nullptr));
-    return reply ? reply->atom : XCB_ATOM_NONE;
+    return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
 }
 
 // Sends the requests and waits until the server has taken them, so that a test's next step sees

@@ -32,6 +32,10 @@ public:
         write(LogLevel::info, format, {toArgument(arguments)...});
     }
     template <class... Args>
+    void warning(const char* format, const Args&... arguments) const {
+        write(LogLevel::warning, format, {toArgument(arguments)...});
+    }
+    template <class... Args>
     void error(const char* format, const Args&... arguments) const {
         write(LogLevel::error, format, {toArgument(arguments)...});
     }

@@ -2,6 +2,7 @@
 
 #include <QRectF>
 #include <QSizeF>
+#include <QString>
 #include <functional>
 #include <optional>
 
@@ -10,8 +11,8 @@
 class QWidget;
 
 // The window that hangs from the status item and holds the application's content view. It is
-// transient: a click anywhere else closes it. Rectangles are in the platform's screen
-// coordinates (y upward, see Screens.h); sizes are in points.
+// transient: a click anywhere else closes it, unless it is shown detached. Rectangles are in the
+// platform's screen coordinates (y upward, see Screens.h); sizes are in points.
 class Popover {
 public:
     // The side of the anchor the popover prefers to open on.
@@ -30,6 +31,10 @@ public:
 
     // Opens the popover next to `anchor`, on the `preferredEdge` side when there is room.
     virtual void showRelativeTo(const QRectF& anchor, Edge preferredEdge) = 0;
+    // Opens the popover as an ordinary window of its own instead, for a desktop with nothing to
+    // hang it from: with `title`, the desktop's decorations and its close button, in the middle
+    // of the main screen's usable area. A click elsewhere leaves it open.
+    virtual void showDetached(const QString& title) = 0;
     // Closes it as a user's dismissal would.
     virtual void performClose() = 0;
     // Closes it at once.

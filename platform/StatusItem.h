@@ -41,4 +41,7 @@ public:
     virtual void setToolTip(const QString& toolTip) = 0;
     // The button's action; `anchor` is in global screen coordinates (Qt's, y downwards).
     virtual void setAction(std::function<void(QPoint anchor)> action) = 0;
+    // Tells `answer` whether the desktop has a tray that can show the item right now; the
+    // answer may come on a later turn of the event loop. An item that cannot tell says yes.
+    virtual void askWhetherShown(std::function<void(bool shown)> answer) { answer(true); }
 };

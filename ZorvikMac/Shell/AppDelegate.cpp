@@ -2,6 +2,7 @@
 
 #include "CodeReceiver.h"
 #include "HeadlessApp.h"
+#include "Logger.h"
 #include "MainActor.h"
 #include "PopoverPresenter.h"
 #include "PopoverScreen.h"
@@ -66,14 +67,28 @@ bool AppDelegate::applicationDidFinishLaunching() {
     // Notifications, push registration and the receiver's start.
     app_->launch();
 
-    if (receiver.firstRun()) {
-        platform_.mainActor.startTimer(firstRunShowDelay, [weakSelf] {
-            if (const auto self = weakSelf.lock()) {
-                (*self)->popoverPresenter_->showPopover();
-            }
-        });
-    }
+    platform_.mainActor.startTimer(firstRunShowDelay, [weakSelf] {
+        if (const auto self = weakSelf.lock()) {
+            (*self)->shell_.statusItem.askWhetherShown([weakSelf](bool shown) {
+                if (const auto self = weakSelf.lock()) {
+                    (*self)->trayAnswered(shown);
+                }
+            });
+        }
+    });
     return true;
+}
+
+void AppDelegate::trayAnswered(bool shown) {
+    if (!shown) {
+        Logger(platform_.systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("shell"))
+            .warning(noTrayLine);
+        popoverPresenter_->showPopoverWindow(QString::fromUtf8(windowTitle));
+        return;
+    }
+    if (app_->receiver().firstRun()) {
+        popoverPresenter_->showPopover();
+    }
 }
 
 PopoverView* AppDelegate::makePopoverView() {

@@ -81,12 +81,33 @@ QRectF PopoverPresenter::anchorRect() const {
                             anchorSide, anchorSide);
         return screens_.fromGlobal(global);
     }
-    // Before any activation: just above the top-right corner of the main screen's usable area.
     if (const std::optional<Screens::Screen> main = screens_.mainScreen()) {
-        const QRectF& usable = main->visibleFrame;
-        return {usable.x() + usable.width() - anchorSide, maxY(usable), anchorSide, anchorSide};
+        return cornerAnchor(*main);
     }
     return {0, 0, anchorSide, anchorSide};
+}
+
+QRectF PopoverPresenter::cornerAnchor(const Screens::Screen& screen) {
+    const QRectF& frame = screen.frame;
+    const QRectF& usable = screen.visibleFrame;
+    const double left = usable.x();
+    const double right = usable.x() + usable.width();
+    const double top = maxY(usable);
+    // Panels in the order they most often hold the tray: a desktop with a top bar and a dock
+    // at the side keeps it in the top bar.
+    if (top < maxY(frame)) {
+        return {right - anchorSide, top, anchorSide, anchorSide};
+    }
+    if (usable.y() > frame.y()) {
+        return {right - anchorSide, usable.y() - anchorSide, anchorSide, anchorSide};
+    }
+    if (right < frame.x() + frame.width()) {
+        return {right, top - anchorSide, anchorSide, anchorSide};
+    }
+    if (left > frame.x()) {
+        return {left - anchorSide, top - anchorSide, anchorSide, anchorSide};
+    }
+    return {right - anchorSide, top, anchorSide, anchorSide};
 }
 
 std::optional<Screens::Screen> PopoverPresenter::statusItemScreen() const {
@@ -120,7 +141,26 @@ void PopoverPresenter::showPopover(std::optional<QPoint> anchor) {
     if (anchor) {
         anchor_ = anchor;
     }
-    const std::optional<Screens::Screen> screen = statusItemScreen();
+    detached_ = false;
+    prepareShow(statusItemScreen());
+    popover_.showRelativeTo(anchorRect(), Popover::Edge::minY);
+    popover_.makeKeyWindow();
+    popover_.activate();
+}
+
+void PopoverPresenter::showPopoverWindow(const QString& title) {
+    if (popover_.isShown()) {
+        return;
+    }
+    detached_ = true;
+    windowTitle_ = title;
+    prepareShow(screens_.mainScreen());
+    popover_.showDetached(title);
+    popover_.makeKeyWindow();
+    popover_.activate();
+}
+
+void PopoverPresenter::prepareShow(const std::optional<Screens::Screen>& screen) {
     const double height = screen ? screen->visibleFrame.height() : unknownScreenHeight;
     popoverScreen_.setHeight(height);
     layoutNote_ = QStringLiteral("screen height ") + whole(height) + screensDescription();
@@ -131,9 +171,14 @@ void PopoverPresenter::showPopover(std::optional<QPoint> anchor) {
     if (hosting_) {
         popover_.setContentSize(fittingContentSize());
     }
-    popover_.showRelativeTo(anchorRect(), Popover::Edge::minY);
-    popover_.makeKeyWindow();
-    popover_.activate();
+}
+
+void PopoverPresenter::showAgain() {
+    if (detached_) {
+        popover_.showDetached(windowTitle_);
+    } else {
+        popover_.showRelativeTo(anchorRect(), Popover::Edge::minY);
+    }
 }
 
 void PopoverPresenter::popoverContentSizeChanged(double width, double height) {
@@ -207,7 +252,14 @@ void PopoverPresenter::checkPopoverLayout(bool reshow) {
         log_.info("Zorvik: popover overflowed by %s pt, re-showing", noDecimals(overflow));
         popover_.setAnimates(false);
         popover_.close();
-        popover_.showRelativeTo(anchorRect(), Popover::Edge::minY);
+        // Showing the same size at the same anchor would place it the same way. Fitted to the
+        // usable area of the screen it is on, the content lays itself out for that height (it
+        // may report its new size at once), and the window fits where the popover places it.
+        popoverScreen_.setHeight(usable.height());
+        const QSizeF size = popover_.contentSize();
+        popover_.setContentSize(QSizeF(std::min(size.width(), usable.width()),
+                                       std::min(size.height(), usable.height())));
+        showAgain();
         popover_.setAnimates(true);
         layoutNote_ += QStringLiteral(" \u2192 re-shown");
         reshowGuard_ = mainActor_.startTimer(reshowGuardSeconds,

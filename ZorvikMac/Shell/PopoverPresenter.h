@@ -20,9 +20,12 @@ class QWidget;
 
 // Opens and closes the popover under the status item, fits it to the screen it opens on, and
 // after every show and every size change measures the popover's window against that screen: a
-// window that sticks out is closed and shown again, once. Each measurement is appended to a
-// one-line layout note that the receiver keeps for the diagnostics report. It tells the receiver
-// when the popover is visible, and ends the first run when the first popover closes.
+// window that sticks out is closed and shown again, once, its content fitted to the usable area
+// of the screen the window is on, so that the popover's placement can keep it inside. Each
+// measurement is appended to a one-line layout note that the receiver keeps for the diagnostics
+// report. It tells the receiver when the popover is visible, and ends the first run when the
+// first popover closes. Where no tray shows the status item, it shows the popover detached, as
+// a window of its own.
 //
 // It is the popover's delegate from construction on. Work it schedules holds it weakly.
 class PopoverPresenter {
@@ -55,8 +58,10 @@ public:
     // `anchor` (Qt's global coordinates, where the status item was activated).
     void togglePopover(QPoint anchor);
     // Shows the popover under `anchor`; without one, under the last anchor, or, before any,
-    // at the top-right corner of the main screen's usable area (where panels keep the tray).
+    // at the corner of the main screen's usable area by the panel (see cornerAnchor).
     void showPopover(std::optional<QPoint> anchor = std::nullopt);
+    // Shows the popover detached, as a window with `title`, unless it is shown already.
+    void showPopoverWindow(const QString& title);
     // The content view's size report.
     void popoverContentSizeChanged(double width, double height);
     // Measures the shown popover's window against its screen, notes it, and re-shows it once
@@ -73,6 +78,12 @@ public:
     const QString& layoutNote() const { return layoutNote_; }
     // Where the popover hangs from, in the platform's coordinates.
     QRectF anchorRect() const;
+    // Before any activation, the anchor is a square just outside the corner of `screen`'s
+    // usable area where the tray most likely is: the right end of a top panel (the frame reaches
+    // above the usable area), else of a bottom panel, else the top of a right or a left side
+    // panel; the top-right corner when no panel is reserved.
+    static QRectF cornerAnchor(const Screens::Screen& screen);
+    bool isDetached() const { return detached_; }
 
 private:
     // The screen of the status item: the one holding the anchor, else the main screen.
@@ -80,6 +91,10 @@ private:
     // Runs checkPopoverLayout(true) on the next turn of the main queue, if still alive.
     void scheduleLayoutCheck();
     QSizeF fittingContentSize() const;
+    // Fits the popover to `screen` (the status item's), makes and measures its content.
+    void prepareShow(const std::optional<Screens::Screen>& screen);
+    // Shows it the way it was shown last: under the anchor, or detached.
+    void showAgain();
 
     Popover& popover_;
     Screens& screens_;
@@ -91,6 +106,9 @@ private:
     std::function<QWidget*()> makeContentView_;
 
     bool reshowing_ = false;
+    // Whether it was last shown detached, and with which title.
+    bool detached_ = false;
+    QString windowTitle_;
     QString layoutNote_;
     // The last anchor given, in Qt's global coordinates.
     std::optional<QPoint> anchor_;

@@ -14,6 +14,8 @@ const char* levelName(LogLevel level) {
             return "debug";
         case LogLevel::info:
             return "info";
+        case LogLevel::warning:
+            return "warning";
         case LogLevel::error:
             return "error";
     }
@@ -26,9 +28,10 @@ JournalSystemLog::JournalSystemLog(QString identifier, bool alsoToStderr, Journa
     : identifier_(identifier.toUtf8()), alsoToStderr_(alsoToStderr), journal_(std::move(journal)) {}
 
 bool JournalSystemLog::sendToJournal(const Entry& entry) {
-    const int priority = entry.level == LogLevel::error   ? LOG_ERR
-                         : entry.level == LogLevel::debug ? LOG_DEBUG
-                                                          : LOG_INFO;
+    const int priority = entry.level == LogLevel::error     ? LOG_ERR
+                         : entry.level == LogLevel::warning ? LOG_WARNING
+                         : entry.level == LogLevel::debug   ? LOG_DEBUG
+                                                            : LOG_INFO;
     return sd_journal_send("MESSAGE=%s", entry.message.constData(), "PRIORITY=%i", priority,
                            "SYSLOG_IDENTIFIER=%s", entry.identifier.constData(),
                            "ZORVIK_SUBSYSTEM=%s", entry.subsystem.constData(), "ZORVIK_CATEGORY=%s",

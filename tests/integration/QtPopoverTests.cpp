@@ -102,6 +102,16 @@ TEST_F(QtPopoverTest,
     EXPECT_EQ(popover.window()->geometry(), grown);
 }
 
+// A real click of the X server's pointer at `global`.
+void clickAt(QPoint global) {
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("mousemove"), QString::number(global.x()),
+                   QString::number(global.y()), QStringLiteral("click"), QStringLiteral("1")});
+    ASSERT_TRUE(xdotool.waitForFinished(10000));
+    ASSERT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
+}
+
 // Counts the mouse presses a widget receives.
 class PressCounter final : public QObject {
 public:
@@ -125,13 +135,7 @@ TEST_F(QtPopoverTest, AClickOnAnotherWindowClosesItAndTellsTheDelegate) {
     showAt(QPoint(640, 10));
 
     // A real click of the X server's pointer, in the middle of the other window.
-    const QPoint target = elsewhere.mapToGlobal(QPoint(100, 100));
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("mousemove"), QString::number(target.x()),
-                   QString::number(target.y()), QStringLiteral("click"), QStringLiteral("1")});
-    ASSERT_TRUE(xdotool.waitForFinished(10000));
-    ASSERT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
+    ASSERT_NO_FATAL_FAILURE(clickAt(elsewhere.mapToGlobal(QPoint(100, 100))));
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return !popover.window()->isVisible(); }, 5000));
     EXPECT_FALSE(popover.isShown());
@@ -140,6 +144,39 @@ TEST_F(QtPopoverTest, AClickOnAnotherWindowClosesItAndTellsTheDelegate) {
     // The click that closed it is not passed on (a click on the tray icon would reopen it).
     QTest::qWait(100);
     EXPECT_EQ(counter.presses, 0);
+}
+
+// Shown detached, the same window is an ordinary one: titled, centred in the usable area, left
+// open by a click elsewhere, closed by the user; shown under an anchor next, a popup again.
+TEST_F(QtPopoverTest, ShownDetachedItIsAnOrdinaryWindowUntilItIsShownUnderAnAnchorAgain) {
+    REQUIRE_X_DISPLAY();
+    popover.showDetached(QStringLiteral("Zorvik"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popover.window()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shows == 1; }, 5000));
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_TRUE(popover.isDetached());
+    EXPECT_EQ(popover.window()->windowType(), Qt::Window);
+    EXPECT_FALSE(popover.window()->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(popover.window()->windowTitle(), "Zorvik");
+    EXPECT_EQ(popover.window()->geometry(), QRect(470, 250, 340, 300));
+
+    QWidget elsewhere;
+    elsewhere.setGeometry(20, 20, 100, 100);
+    elsewhere.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&elsewhere));
+    ASSERT_NO_FATAL_FAILURE(clickAt(elsewhere.mapToGlobal(QPoint(50, 50))));
+    QTest::qWait(200);
+    EXPECT_TRUE(popover.isShown()) << "a click elsewhere leaves the window open";
+
+    // The user's close, as a window manager's close button asks for it.
+    ASSERT_TRUE(popover.window()->close());
+    EXPECT_FALSE(popover.isShown());
+    EXPECT_EQ(closes, 1);
+
+    showAt(QPoint(640, 10));
+    EXPECT_FALSE(popover.isDetached());
+    EXPECT_EQ(popover.window()->windowType(), Qt::Popup);
+    EXPECT_EQ(popover.window()->geometry(), QRect(470, 11, 340, 300));
 }
 
 TEST(QtScreensTest, ReadsTheSessionsScreenWithYGrowingUpward) {
@@ -239,6 +276,38 @@ TEST_F(PresentedPopoverTest, ShowsTheViewUnderTheTrayIconAndLeavesAScreenshot) {
     const QColor beside = image.pixelColor(QPoint(200, 400));
     EXPECT_NE(inside, beside);
     std::printf("screenshot: %s\n", qPrintable(QFileInfo(shot).absoluteFilePath()));
+}
+
+// Content taller than the screen: placed at the top of the usable area it still sticks out at
+// the bottom, and the presenter's re-show fits it to the usable height, so it ends up inside.
+TEST_F(PresentedPopoverTest, AWindowTallerThanTheScreenIsShownAgainInsideIt) {
+    REQUIRE_X_DISPLAY();
+    presenter = std::make_unique<PopoverPresenter>(popover, screens, popoverScreen, actor, log,
+                                                   receiver.get());
+    class Tall final : public QWidget {
+    public:
+        QSize sizeHint() const override { return {340, 900}; }
+    } tall;
+    presenter->setContentView(&tall);
+
+    presenter->showPopover(QPoint(640, 10));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popover.window()));
+    settle();
+    EXPECT_EQ(log.messages().filter("re-showing"),
+              QStringList{"Zorvik: popover overflowed by 100 pt, re-showing"});
+    actor.advance(PopoverPresenter::reshowGuardSeconds);
+    settle();
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_EQ(popover.window()->geometry(), QRect(470, 0, 340, kScreenHeight));
+    const QString note = presenter->layoutNote();
+    EXPECT_TRUE(note.contains(
+        QStringLiteral("; popover 340\u00d7900 y -100\u2026800, usable y 0\u2026800, overflow 100 "
+                       "\u2192 re-shown")))
+        << note.toStdString();
+    EXPECT_TRUE(note.endsWith(
+        QStringLiteral("; popover 340\u00d7800 y 0\u2026800, usable y 0\u2026800, overflow 0")))
+        << note.toStdString();
+    presenter.reset();
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 
 // A popover that keeps its state and logs every call, one line each:
 //   setContentView()  setContentSize(340×500)  showRelativeTo(10,870 1×1, minY)
-//   performClose()  close()  setAnimates(false)  makeKeyWindow()  activate()
+//   showDetached("Zorvik")  performClose()  close()  setAnimates(false)  makeKeyWindow()
+//   activate()
 // Its window, once shown, hangs below the anchor as the desktop would place it: centred on the
-// anchor, its top at the anchor's minimum y, as large as the content. A test may pin the frame
+// anchor, its top at the anchor's minimum y, as large as the content; shown detached, it is
+// centred in the usable area of its screen (at the origin without one). A test may pin the frame
 // with `pinnedFrame`. The delegate hears of shows and closes through the main queue.
 class FakePopover final : public Popover {
 public:
@@ -31,6 +33,7 @@ public:
     }
     void showRelativeTo(const QRectF& newAnchor, Edge edge) override {
         anchor = newAnchor;
+        detached = false;
         calls << QStringLiteral("showRelativeTo(%1,%2 %3×%4, %5)")
                      .arg(newAnchor.x())
                      .arg(newAnchor.y())
@@ -40,6 +43,14 @@ public:
         ++shows;
         shown = true;
         hasWindow = true;
+        tell(didShow);
+    }
+    void showDetached(const QString& title) override {
+        calls << QStringLiteral("showDetached(\"%1\")").arg(title);
+        ++shows;
+        shown = true;
+        hasWindow = true;
+        detached = true;
         tell(didShow);
     }
     void performClose() override {
@@ -60,6 +71,13 @@ public:
         if (!hasWindow) {
             return std::nullopt;
         }
+        if (detached && !pinnedFrame) {
+            QRectF frame(QPointF(0, 0), size);
+            if (screen) {
+                frame.moveCenter(screen->visibleFrame.center());
+            }
+            return frame;
+        }
         return pinnedFrame.value_or(QRectF(anchor.center().x() - size.width() / 2,
                                            anchor.y() - size.height(), size.width(),
                                            size.height()));
@@ -75,6 +93,7 @@ public:
 
     bool shown = false;
     bool hasWindow = false;
+    bool detached = false;
     bool animating = false;
     int shows = 0;
     QSizeF size{0, 0};

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "StatusItem.h"
 
@@ -62,6 +64,17 @@ public:
         calls << (action ? QStringLiteral("setAction()") : QStringLiteral("setAction(none)"));
     }
 
+    // Answers with `shown` at once; a test that wants the answer later empties `shown`, and
+    // answers through `pendingAnswers`.
+    void askWhetherShown(std::function<void(bool)> answer) override {
+        ++askedWhetherShown;
+        if (shown) {
+            answer(*shown);
+        } else {
+            pendingAnswers.push_back(std::move(answer));
+        }
+    }
+
     // Runs the action as a click at `anchor` would; false when there is none.
     bool activate(QPoint anchor = QPoint()) {
         const auto run = action;
@@ -92,4 +105,7 @@ public:
     QString toolTip;
     std::function<void(QPoint)> action;
     QStringList calls;
+    std::optional<bool> shown = true;
+    int askedWhetherShown = 0;
+    std::vector<std::function<void(bool)>> pendingAnswers;
 };

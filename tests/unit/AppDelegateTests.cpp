@@ -126,4 +126,65 @@ TEST_F(AppDelegateTest, WithoutAGroupContainerTheItemAndThePopoverStillWork) {
     EXPECT_EQ(item.attributedTitle.text, "123 456");
 }
 
+// No tray shows the item: a second after launch the log says what is missing, once, and the
+// popover opens as a window of its own, on a first run and on any later one, which is how a user
+// brings it back: by starting the application again.
+class TraylessAppDelegateTest : public AppDelegateTest {
+protected:
+    TraylessAppDelegateTest() { item.shown = false; }
+
+    void launchAndCheckTheWindowAndTheLine() {
+        delegate.applicationDidFinishLaunching();
+        actor.advance(0.9);
+        EXPECT_EQ(item.askedWhetherShown, 0);
+        EXPECT_FALSE(popover.isShown());
+        actor.advance(0.1);
+        EXPECT_EQ(item.askedWhetherShown, 1);
+        ASSERT_TRUE(popover.isShown());
+        EXPECT_EQ(popover.calls.filter("show"), QStringList{"showDetached(\"Zorvik\")"});
+        ASSERT_EQ(warnings().size(), 1);
+        EXPECT_EQ(warnings()[0], AppDelegate::noTrayLine);
+        EXPECT_TRUE(warnings()[0].contains("gnome-shell-extension-appindicator"));
+
+        // Closed, it stays closed, and nothing more is said.
+        popover.performClose();
+        actor.advance(60);
+        EXPECT_FALSE(popover.isShown());
+        EXPECT_EQ(popover.shows, 1);
+        EXPECT_EQ(warnings().size(), 1);
+    }
+
+    QStringList warnings() const {
+        QStringList found;
+        for (const auto& line : log.lines) {
+            if (line.level == LogLevel::warning && line.category == "shell") {
+                found << line.message;
+            }
+        }
+        return found;
+    }
+};
+
+TEST_F(TraylessAppDelegateTest, AFirstRunSaysSoOnceAndShowsThePopoverAsAWindow) {
+    launchAndCheckTheWindowAndTheLine();
+    EXPECT_FALSE(delegate.app().receiver().firstRun()) << "closing the window ends the first run";
+}
+
+TEST_F(TraylessAppDelegateTest, ALaterRunSaysSoOnceAndShowsThePopoverAsAWindow) {
+    defaults.setBool(true, "firstRunDone");
+    launchAndCheckTheWindowAndTheLine();
+}
+
+// The tray's answer may take a moment; nothing opens before it, and with a tray a later run
+// opens nothing at all.
+TEST_F(AppDelegateTest, ThePopoverWaitsForTheTraysAnswer) {
+    item.shown.reset();
+    delegate.applicationDidFinishLaunching();
+    actor.advance(1);
+    ASSERT_EQ(item.pendingAnswers.size(), 1u);
+    EXPECT_FALSE(popover.isShown());
+    item.pendingAnswers[0](true);
+    EXPECT_EQ(popover.calls.filter("show"), QStringList{"showRelativeTo(1278,768 2×2, minY)"});
+}
+
 }  // namespace

@@ -34,7 +34,10 @@ TEST(JournalSystemLog, EchoesLinesToStderrWhenAskedTheShellsAlwaysAndAllWithoutA
         .write(LogLevel::info, "net.brontal.zorvik", "shell", "Zorvik: always echoed");
     JournalSystemLog("ZorvikMac", false, noJournal)
         .write(LogLevel::error, "net.brontal.zorvik", "cloud", "push courier answered HTTP 503");
-    ASSERT_EQ(taken.size(), 4u);
+    JournalSystemLog("ZorvikMac", false, TakingJournal{&taken})
+        .write(LogLevel::warning, "net.brontal.zorvik", "shell", "Zorvik: no tray");
+    ASSERT_EQ(taken.size(), 5u);
+    EXPECT_EQ(taken[4].level, LogLevel::warning);
     EXPECT_EQ(taken[1].level, LogLevel::error);
     EXPECT_EQ(taken[2].message, "not echoed");
     EXPECT_EQ(taken[2].category, "mac");
@@ -42,7 +45,8 @@ TEST(JournalSystemLog, EchoesLinesToStderrWhenAskedTheShellsAlwaysAndAllWithoutA
               "ZorvikMac [info] net.brontal.zorvik:mac fetch: nothing pending\n"
               "ZorvikMac [error] net.brontal.zorvik:mac fetch failed: no network\n"
               "ZorvikMac [info] net.brontal.zorvik:shell Zorvik: always echoed\n"
-              "ZorvikMac [error] net.brontal.zorvik:cloud push courier answered HTTP 503\n");
+              "ZorvikMac [error] net.brontal.zorvik:cloud push courier answered HTTP 503\n"
+              "ZorvikMac [warning] net.brontal.zorvik:shell Zorvik: no tray\n");
 }
 
 TEST(KernelBundleInfo, TheSystemIsTheDistributionAndTheKernelRelease) {

@@ -199,8 +199,10 @@ TEST_F(PopoverPresenterTest, AWindowBelowTheUsableAreaIsReShownOnceAndNotAgainWi
                 ElementsAre("Zorvik: popover overflowed by 25 pt, re-showing"));
     EXPECT_EQ(log.lines.back().subsystem, "net.brontal.zorvik");
     EXPECT_EQ(log.lines.back().category, "shell");
-    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×1000)", "setAnimates(false)",
-                                           "close()", kShowUnderAnchor, "setAnimates(true)"));
+    // Fitted to the usable area (which it fits already) and placed again.
+    EXPECT_THAT(popover.calls,
+                ElementsAre("setContentSize(340×1000)", "setAnimates(false)", "close()",
+                            "setContentSize(340×1000)", kShowUnderAnchor, "setAnimates(true)"));
     EXPECT_TRUE(presenter->isReshowing());
     // The close and show of the re-show never reached the receiver.
     EXPECT_TRUE(receiver->isPopoverVisible());
@@ -244,6 +246,109 @@ TEST_F(PopoverPresenterTest, ANewSizeIsMeasuredOnTheNextTurnAgainstTheUsableArea
             << presenter->layoutNote().toStdString();
     }
     EXPECT_EQ(popover.shows, 1) << "measuring alone never re-shows";
+}
+
+// Shown again the same size at the same anchor, it would land where it was: a window taller than
+// the usable area of the screen it is on is fitted to that area, and the content told its height.
+TEST_F(PopoverPresenterTest, AWindowTallerThanItsScreensUsableAreaIsFittedToItWhenShownAgain) {
+    showAndSettle();
+    // The window ended up on a smaller screen beside the main one.
+    popover.screen =
+        Screens::Screen{QRectF(1920, 0, 1280, 730), QRectF(1920, 0, 1280, 700), 1, false};
+    popover.pinnedFrame = QRectF(2000, -100, 340, 800);
+    const std::size_t firstLine = log.lines.size();
+    presenter->popoverContentSizeChanged(340, 800);
+    actor.runUntilIdle();
+    EXPECT_THAT(logSince(firstLine),
+                ElementsAre("Zorvik: popover overflowed by 100 pt, re-showing"));
+    EXPECT_THAT(popover.calls,
+                ElementsAre("setContentSize(340×800)", "setAnimates(false)", "close()",
+                            "setContentSize(340×700)", kShowUnderAnchor, "setAnimates(true)"));
+    EXPECT_EQ(popoverScreen.height(), 700);
+}
+
+// Content that answers the new height with its size at once is shown at that size.
+TEST_F(PopoverPresenterTest, ContentThatFitsItselfToTheNewHeightIsShownAgainAtItsOwnSize) {
+    showAndSettle();
+    popover.screen =
+        Screens::Screen{QRectF(1920, 0, 1280, 730), QRectF(1920, 0, 1280, 700), 1, false};
+    popover.pinnedFrame = QRectF(2000, -100, 340, 800);
+    QObject::connect(&popoverScreen, &PopoverScreen::heightChanged, [this](double height) {
+        presenter->popoverContentSizeChanged(340, height - 50);
+    });
+    presenter->popoverContentSizeChanged(340, 800);
+    actor.runUntilIdle();
+    EXPECT_THAT(popover.calls,
+                ElementsAre("setContentSize(340×800)", "setAnimates(false)", "close()",
+                            "setContentSize(340×650)", "setContentSize(340×650)", kShowUnderAnchor,
+                            "setAnimates(true)"));
+}
+
+// Before any click the popover hangs from the corner of the usable area by the panel, which the
+// screen's frame against its usable area tells.
+TEST_F(PopoverPresenterTest, WithoutAnAnchorItHangsFromTheCornerByThePanel) {
+    const QRectF frame(0, 0, 1920, 1080);
+    const std::pair<QRectF, QRectF> cases[] = {
+        // usable area → anchor (y upward)
+        {{0, 0, 1920, 1050}, {1918, 1050, 2, 2}},   // top panel: above its top-right corner
+        {{0, 40, 1920, 1040}, {1918, 38, 2, 2}},    // bottom panel: below its bottom-right corner
+        {{0, 0, 1860, 1080}, {1860, 1078, 2, 2}},   // right panel: right of its top-right corner
+        {{60, 0, 1860, 1080}, {58, 1078, 2, 2}},    // left panel: left of its top-left corner
+        {{60, 0, 1860, 1050}, {1918, 1050, 2, 2}},  // top bar and a dock: the top bar
+        {{0, 40, 1860, 1040}, {1858, 38, 2, 2}},    // bottom and right panels: the bottom one
+        {frame, {1918, 1080, 2, 2}},                // no panel: the top-right corner
+    };
+    for (const auto& [usable, anchor] : cases) {
+        EXPECT_EQ(PopoverPresenter::cornerAnchor({frame, usable, 1, true}), anchor)
+            << usable.x() << "," << usable.y() << " " << usable.width() << "×" << usable.height();
+    }
+
+    screens.attached = {{frame, QRectF(0, 40, 1920, 1040), 1, true}};
+    presenter->showPopover();
+    EXPECT_EQ(popover.calls.filter("showRelativeTo"),
+              QStringList{"showRelativeTo(1918,38 2×2, minY)"});
+}
+
+// Where no tray shows the item: the popover as a window of its own on the main screen, closed
+// only by the user, and shown again the same way after an overflow.
+TEST_F(PopoverPresenterTest, ShownAsAWindowItIsMeasuredLikeThePopoverAndShownAgainAsAWindow) {
+    MeasuredContent content;
+    presenter->setContentView(&content);
+    popover.calls.clear();
+    presenter->showPopoverWindow("Zorvik");
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×612)", "showDetached(\"Zorvik\")",
+                                           "makeKeyWindow()", "activate()"));
+    EXPECT_TRUE(presenter->isDetached());
+    EXPECT_EQ(popoverScreen.height(), 1050);
+    actor.runUntilIdle();
+    EXPECT_TRUE(receiver->isPopoverVisible());
+    EXPECT_TRUE(presenter->layoutNote().endsWith(
+        "; popover 340×612 y 219…831, usable y 0…1050, overflow 0"))
+        << presenter->layoutNote().toStdString();
+
+    // Asked again while it is shown, it stays as it is.
+    popover.calls.clear();
+    presenter->showPopoverWindow("Zorvik");
+    EXPECT_THAT(popover.calls, IsEmpty());
+
+    popover.pinnedFrame = QRectF(800, -20, 340, 1000);
+    presenter->popoverContentSizeChanged(340, 1000);
+    actor.runUntilIdle();
+    EXPECT_THAT(popover.calls, ElementsAre("setContentSize(340×1000)", "setAnimates(false)",
+                                           "close()", "setContentSize(340×1000)",
+                                           "showDetached(\"Zorvik\")", "setAnimates(true)"));
+
+    // Closed by the user, it ends the first run like the popover; a click on the item then
+    // opens the popover under it again.
+    actor.advance(1);
+    popover.performClose();
+    actor.runUntilIdle();
+    EXPECT_FALSE(receiver->isPopoverVisible());
+    EXPECT_FALSE(receiver->firstRun());
+    popover.calls.clear();
+    presenter->togglePopover(anchor);
+    EXPECT_FALSE(presenter->isDetached());
+    EXPECT_EQ(popover.calls.filter("show"), QStringList{kShowUnderAnchor});
 }
 
 TEST_F(PopoverPresenterTest, DescribesEveryScreenAndUsesTheOneUnderTheAnchor) {

@@ -4,11 +4,14 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QGuiApplication>
+#include <QSystemTrayIcon>
+#include <QTimer>
 #include <utility>
 
 LinuxStatusItem::LinuxStatusItem(QDBusConnection bus, QObject* parent)
-    : QObject(parent), item_(bus) {
+    : QObject(parent), bus_(bus), item_(bus) {
     item_.setAction([this](QPoint anchor) { runAction(anchor); });
     connect(&item_, &StatusNotifierItem::registeredChanged, this, &LinuxStatusItem::updateStandIn);
 
@@ -98,6 +101,34 @@ void LinuxStatusItem::setToolTip(const QString& toolTip) {
 
 void LinuxStatusItem::setAction(std::function<void(QPoint anchor)> action) {
     action_ = std::move(action);
+}
+
+void LinuxStatusItem::askWhetherShown(std::function<void(bool shown)> answer) {
+    // Both answers come through this object's events, which end with it. The stand-in is looked
+    // at once the watcher has answered: by then it has been made, if it may be.
+    const auto answerWith = [this, answer = std::move(answer)](bool hostRegistered) {
+        const bool xembedTray = standIn_ != nullptr && QSystemTrayIcon::isSystemTrayAvailable();
+        answer(hostRegistered || xembedTray);
+    };
+    if (!bus_.isConnected()) {
+        QTimer::singleShot(0, this, [answerWith] { answerWith(false); });
+        return;
+    }
+    QDBusMessage question = QDBusMessage::createMethodCall(
+        QString::fromLatin1(StatusNotifierItem::watcherService),
+        QStringLiteral("/StatusNotifierWatcher"), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    question << QString::fromLatin1(StatusNotifierItem::watcherService)
+             << QStringLiteral("IsStatusNotifierHostRegistered");
+    // No watcher is an answer too: none is to be started for the question.
+    question.setAutoStartService(false);
+    auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(question), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this,
+            [answerWith](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                answerWith(reply.isValid() && reply.value().variant().toBool());
+            });
 }
 
 void LinuxStatusItem::runAction(QPoint anchor) {

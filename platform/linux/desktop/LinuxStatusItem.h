@@ -36,6 +36,7 @@ public:
     void setLength(double length) override;
     void setToolTip(const QString& toolTip) override;
     void setAction(std::function<void(QPoint anchor)> action) override;
+    void askWhetherShown(std::function<void(bool shown)> answer) override;
 
     // Also the keeper of the values last set.
     StatusNotifierItem& statusNotifierItem() { return item_; }
@@ -52,6 +53,7 @@ private:
     void updateStandIn();
     void runAction(QPoint anchor);
 
+    QDBusConnection bus_;
     StatusNotifierItem item_;
     bool canStandIn_ = false;
     std::unique_ptr<TrayIconStatusItem> standIn_;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PopoverPlacement.h"
 #include "QtScreens.h"
 
 class QtPopover::Window final : public QWidget {
@@ -74,20 +75,18 @@ void QtPopover::setContentView(QWidget* view) {
     }
 }
 
-QRect QtPopover::placement(const QRect& anchor, QSize size, const QRect& screen,
-                           const QRect& available) {
-    const int availableBottom = available.y() + available.height();
-    const int availableRight = available.x() + available.width();
-    // An anchor in the bottom half of its screen belongs to a panel at the bottom.
-    const bool above = 2 * (anchor.y() + anchor.height() / 2) > 2 * screen.y() + screen.height();
-    const int y = above ? std::min(anchor.y(), availableBottom) - size.height()
-                        : std::max(anchor.y() + anchor.height(), available.y());
-    const int centred = anchor.x() + anchor.width() / 2 - size.width() / 2;
-    const int x = std::max(available.x(), std::min(centred, availableRight - size.width()));
-    return {QPoint(x, y), size};
-}
-
 void QtPopover::place() {
+    if (detached_) {
+        // Where the window already is, moved back inside its screen's usable area.
+        QScreen* screen = window_->screen();
+        if (screen == nullptr) {
+            return;
+        }
+        window_->move(PopoverPlacement::inside(QRect(window_->pos(), window_->size()),
+                                               screen->availableGeometry())
+                          .topLeft());
+        return;
+    }
     const QRect anchor = QtScreens::toGlobal(anchor_).toAlignedRect();
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (screen == nullptr) {
@@ -98,17 +97,46 @@ void QtPopover::place() {
         return;
     }
     window_->setScreen(screen);
-    const QRect frame =
-        placement(anchor, window_->size(), screen->geometry(), screen->availableGeometry());
+    const QRect frame = PopoverPlacement::place(anchor, window_->size(), screen->geometry(),
+                                                screen->availableGeometry());
     window_->move(frame.topLeft());
 }
 
+void QtPopover::setDetached(bool detached) {
+    if (detached == detached_) {
+        return;
+    }
+    detached_ = detached;
+    // Changing the flags hides the window, which is hidden already.
+    window_->setWindowFlags(detached ? Qt::Window : Qt::Popup | Qt::FramelessWindowHint);
+}
+
 void QtPopover::showRelativeTo(const QRectF& anchor, Edge /*preferredEdge*/) {
+    setDetached(false);
     anchor_ = anchor;
+    place();
+    show();
+}
+
+void QtPopover::showDetached(const QString& title) {
+    setDetached(true);
+    window_->setWindowTitle(title);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        window_->setScreen(screen);
+        // Centred in the usable area; a window larger than that keeps its top-left corner in it.
+        const QRect area = screen->availableGeometry();
+        QRect frame(QPoint(0, 0), window_->size());
+        frame.moveCenter(area.center());
+        window_->move(PopoverPlacement::inside(frame, area).topLeft());
+    }
+    show();
+}
+
+void QtPopover::show() {
     if (content_ != nullptr) {
         content_->show();
     }
-    place();
     window_->show();
     shown_ = true;
     QTimer::singleShot(0, window_.get(), [this] {

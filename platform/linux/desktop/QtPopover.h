@@ -7,12 +7,16 @@
 
 #include "Popover.h"
 
-// The popover on Linux desktops: a frameless Qt::Popup window holding the content view. It opens
-// under the anchor (the tray icon's activation point), or above it when the anchor lies in the
-// bottom half of its screen, as with a panel at the bottom; it is centred on the anchor and kept
-// inside the screen's available geometry, also vertically, so it never covers the panel. Like
-// every popup it closes on a click anywhere else; that click is not passed on, so a click on the
-// tray icon while the popover is open only closes it.
+// The popover on Linux desktops: a frameless Qt::Popup window holding the content view, placed
+// beside the panel that holds the anchor (the tray icon's activation point) and inside the
+// available geometry of the anchor's screen, as PopoverPlacement says; it is placed again
+// whenever it is shown or its size changes. Like every popup it closes on a click anywhere else;
+// that click is not passed on, so a click on the tray icon while the popover is open only closes
+// it.
+//
+// Shown detached, the same window is an ordinary top-level window (Qt::Window) with a title,
+// which the window manager decorates and the user closes; its next showRelativeTo makes it a
+// popup again.
 //
 // didShow is told on the next turn of the event loop after the window appeared, didClose as
 // soon as it is hidden. There is no animation; setAnimates only keeps the flag.
@@ -26,6 +30,7 @@ public:
     void setContentSize(QSizeF size) override;
     void setContentView(QWidget* view) override;
     void showRelativeTo(const QRectF& anchor, Edge preferredEdge) override;
+    void showDetached(const QString& title) override;
     void performClose() override;
     void close() override;
     void setAnimates(bool animates) override { animates_ = animates; }
@@ -37,15 +42,15 @@ public:
 
     // The popup window itself, for tests and screenshots.
     QWidget* window() const;
-    // Where a window of `size` goes for `anchor`, both in Qt's global coordinates, on a screen
-    // of `screen` with `available` geometry.
-    static QRect placement(const QRect& anchor, QSize size, const QRect& screen,
-                           const QRect& available);
+    bool isDetached() const { return detached_; }
 
 private:
     class Window;
 
     void place();
+    void show();
+    // Makes the window a popup or an ordinary window; only while it is hidden.
+    void setDetached(bool detached);
     void windowHidden();
 
     std::unique_ptr<Window> window_;
@@ -54,5 +59,6 @@ private:
     QSizeF contentSize_{0, 0};
     QRectF anchor_;
     bool shown_ = false;
+    bool detached_ = false;
     bool animates_ = true;
 };

@@ -19,9 +19,10 @@ QString busNameOf(const QString& item) {
 
 }  // namespace
 
-TrayWatcher::TrayWatcher(QDBusConnection bus, QObject* parent)
+TrayWatcher::TrayWatcher(QDBusConnection bus, bool withHost, QObject* parent)
     : QObject(parent),
       bus_(std::move(bus)),
+      withHost_(withHost),
       owners_(QString(), bus_, QDBusServiceWatcher::WatchForUnregistration) {
     connect(&owners_, &QDBusServiceWatcher::serviceUnregistered, this, &TrayWatcher::dropItemsOf);
 }
@@ -31,7 +32,7 @@ bool TrayWatcher::start(QString* error) {
     // by then everything they may ask about must already be in place.
     const QString hostName =
         QStringLiteral("org.kde.StatusNotifierHost-%1").arg(QCoreApplication::applicationPid());
-    if (!bus_.registerService(hostName)) {
+    if (withHost_ && !bus_.registerService(hostName)) {
         *error = QStringLiteral("cannot own %1: %2").arg(hostName, bus_.lastError().message());
         return false;
     }
@@ -83,7 +84,8 @@ void TrayWatcher::RegisterStatusNotifierItem(const QString& service) {
 }
 
 void TrayWatcher::RegisterStatusNotifierHost(const QString& /*service*/) {
-    // This process already is the host; another one changes nothing but is worth announcing.
+    // This process already is the host (or plays a watcher with none); another one changes
+    // nothing but is worth announcing.
     emit StatusNotifierHostRegistered();
 }
 

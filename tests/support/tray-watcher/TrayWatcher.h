@@ -8,8 +8,9 @@
 #include <QStringList>
 
 // A minimal StatusNotifierWatcher that is also its own host, so that Qt and our tray item see a
-// working tray inside the headless test session. It keeps the list of registered items and drops
-// an item once the connection that owns it leaves the bus.
+// working tray inside the headless test session. Made without a host, it plays a watcher whose
+// panel is gone: items register, but nothing draws them. It keeps the list of registered items
+// and drops an item once the connection that owns it leaves the bus.
 class TrayWatcher : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -18,13 +19,13 @@ class TrayWatcher : public QObject, protected QDBusContext {
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 
 public:
-    explicit TrayWatcher(QDBusConnection bus, QObject* parent = nullptr);
+    explicit TrayWatcher(QDBusConnection bus, bool withHost = true, QObject* parent = nullptr);
 
     // Claims the host and watcher names; on failure returns false and fills `error`.
     bool start(QString* error);
 
     QStringList registeredItems() const { return items_; }
-    bool isHostRegistered() const { return true; }
+    bool isHostRegistered() const { return withHost_; }
     int protocolVersion() const { return 0; }
 
 public Q_SLOTS:
@@ -44,6 +45,7 @@ private:
     void dropItemsOf(const QString& busName);
 
     QDBusConnection bus_;
+    bool withHost_;
     QDBusServiceWatcher owners_;
     QStringList items_;
 };

@@ -48,7 +48,7 @@ constexpr int titleSize = 12;
 constexpr int smallControlSize = 11;
 constexpr int recheckDrop = 2;
 
-const QString welcomeTitle = QStringLiteral("Welcome \u2014 let's check this Mac");
+const QString welcomeTitle = QStringLiteral("Welcome \u2014 let's check this computer");
 const QString plainTitle = QStringLiteral("Setup");
 
 // A label whose text starts at its top left corner.

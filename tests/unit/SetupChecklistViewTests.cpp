@@ -27,7 +27,7 @@ namespace {
 
 using testing::ElementsAre;
 
-const QString kWelcome = QStringLiteral("Welcome \u2014 let's check this Mac");
+const QString kWelcome = QStringLiteral("Welcome \u2014 let's check this computer");
 
 // What a widget draws: where its ink lies and how many pixels carry a given colour.
 struct Ink {

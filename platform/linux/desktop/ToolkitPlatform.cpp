@@ -9,7 +9,6 @@ ToolkitPlatform::Environment ToolkitPlatform::Environment::current(bool platform
     }
     environment.display = qgetenv("DISPLAY");
     environment.waylandDisplay = qgetenv("WAYLAND_DISPLAY");
-    environment.sessionType = qgetenv("XDG_SESSION_TYPE");
     environment.platformOption = platformOption;
     return environment;
 }
@@ -46,7 +45,9 @@ ToolkitPlatform ToolkitPlatform::choose(const Environment& environment, Use use)
             // Without a tray item nothing needs a window; Qt's Wayland client could not set the
             // clipboard from the background anyway, and would quit with the compositor.
             choice.platforms = "offscreen";
-        } else if (wayland && environment.sessionType == "wayland") {
+        } else if (wayland && !x11) {
+            // Wayland alone (weston, sway without XWayland), whatever the session calls itself:
+            // X11 could not even start.
             choice.platforms = "wayland;xcb;offscreen";
         } else {
             choice.platforms = "xcb;offscreen";

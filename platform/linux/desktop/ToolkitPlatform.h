@@ -15,7 +15,6 @@ struct ToolkitPlatform {
         std::optional<QByteArray> asked;  // QT_QPA_PLATFORM, when set
         QByteArray display;               // DISPLAY
         QByteArray waylandDisplay;        // WAYLAND_DISPLAY
-        QByteArray sessionType;           // XDG_SESSION_TYPE
         bool platformOption = false;      // Qt's own -platform among the arguments
 
         static Environment current(bool platformOption);

@@ -36,7 +36,7 @@ stop_all() {
 fail() {
     echo "FAIL: $*"
     echo "--- app log (without the Wayland protocol lines)"
-    grep -v '^\[' "$log" 2>/dev/null | tail -n 40 || true
+    grep -Ev '^\[ *[0-9]+\.[0-9]+\]' "$log" 2>/dev/null | tail -n 40 || true
     echo "--- weston log"
     tail -n 20 "$work/weston.log" 2>/dev/null || true
     stop_all
@@ -76,5 +76,8 @@ if command -v weston-screenshooter >/dev/null; then
     (cd "$work" && XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=$socket timeout 10 \
         weston-screenshooter >/dev/null 2>&1) || true
     shot=$(find "$work" -maxdepth 1 -name 'wayland-screenshot*.png' | head -n 1)
-    [[ -n $shot ]] && cp "$shot" "$picture" && echo "screenshot: $picture"
+    if [[ -n $shot ]]; then
+        cp "$shot" "$picture"
+        echo "screenshot: $picture"
+    fi
 fi

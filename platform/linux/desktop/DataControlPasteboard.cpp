@@ -82,6 +82,11 @@ bool DataControlPasteboard::bindGlobals() {
     notifier_ =
         std::make_unique<QSocketNotifier>(wl_display_get_fd(display_), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { readEvents(); });
+    // Requests a full socket kept go out as soon as it has room, not at the next event.
+    writeNotifier_ =
+        std::make_unique<QSocketNotifier>(wl_display_get_fd(display_), QSocketNotifier::Write);
+    writeNotifier_->setEnabled(false);
+    QObject::connect(writeNotifier_.get(), &QSocketNotifier::activated, [this] { flush(); });
     return true;
 }
 
@@ -204,9 +209,14 @@ void DataControlPasteboard::readEvents() {
 }
 
 void DataControlPasteboard::flush() {
-    // A full socket (EAGAIN) keeps the rest for the next flush; requests are few and small.
-    if (wl_display_flush(display_) < 0 && errno != EAGAIN) {
+    const bool sent = wl_display_flush(display_) >= 0;
+    if (!sent && errno != EAGAIN) {
         connectionLost();
+        return;
+    }
+    // A full socket (EAGAIN) keeps the rest until it has room again.
+    if (writeNotifier_) {
+        writeNotifier_->setEnabled(!sent);
     }
 }
 
@@ -250,8 +260,10 @@ void DataControlPasteboard::dropSource() {
 }
 
 void DataControlPasteboard::connectionLost() {
-    if (notifier_) {
-        notifier_->setEnabled(false);
+    for (QSocketNotifier* each : {notifier_.get(), writeNotifier_.get()}) {
+        if (each) {
+            each->setEnabled(false);
+        }
     }
     publishTimer_.stop();
     book_.connectionLost();

@@ -94,6 +94,8 @@ private:
     zwlr_data_control_offer_v1* selectionOffer_ = nullptr;
     QList<wl_callback*> roundTrips_;
     std::unique_ptr<QSocketNotifier> notifier_;
+    // Enabled only while a full socket keeps requests back.
+    std::unique_ptr<QSocketNotifier> writeNotifier_;
     // Gathers the writes of one turn of the event loop into one request.
     QTimer publishTimer_;
     std::vector<std::unique_ptr<Writer>> writers_;

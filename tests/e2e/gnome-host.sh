@@ -8,7 +8,8 @@
 
 readonly gnome_appindicator=ubuntu-appindicators@ubuntu.com
 readonly gnome_probe=probe@tests.zorvik.example
-readonly gnome_probe_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/gnome-probe" && pwd)
+gnome_probe_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/gnome-probe" && pwd)
+readonly gnome_probe_dir
 readonly gnome_test_user=zorvik-desktop
 readonly gnome_keyring_password=zorvik-gnome
 
@@ -55,7 +56,6 @@ gnome_run() {
 # Prints the result of a JavaScript expression evaluated inside gnome-shell, as JSON; fails when
 # the shell does not answer or the expression throws (its message then goes to stderr).
 gnome_eval() {
-    local reply
     gnome_run busctl --user --timeout=10 --json=short call org.gnome.Shell /org/gnome/Shell \
         org.gnome.Shell Eval s "$1" 2>/dev/null |
         jq -er 'if .data[0] then .data[1] else (.data[1] | halt_error(1)) end'
@@ -107,7 +107,8 @@ gnome_start() {
 # gnome-shell cannot start here. $1 is the directory for the logs.
 gnome_host_start() {
     local logs=$1 uid gid
-    gnome_dir=$(mktemp -d "${TMPDIR:-/tmp}/zorvik-gnome.XXXXXX")
+    # In /tmp, which the session's user can reach whoever runs this, as it reaches the X sockets.
+    gnome_dir=$(mktemp -d /tmp/zorvik-gnome.XXXXXX)
     chmod 0755 "$gnome_dir"
     # Every process of the session carries this mark, which finds the ones the buses and the
     # shell start by themselves when it is time to stop them.
@@ -240,6 +241,7 @@ gnome_start_in_session() {
     local log=$1
     shift
     "${gnome_user_prefix[@]}" env -i "${gnome_session_environment[@]}" "$@" </dev/null >"$log" 2>&1 &
+    # shellcheck disable=SC2034  # read by the caller
     gnome_started=$!
 }
 
@@ -261,7 +263,7 @@ gnome_all_gone() {
 
 # Stops every process of the session, the ones it started by itself too, and removes its files.
 gnome_host_stop() {
-    local pid round pids
+    local pid round pids i
     # The shell first, alone: it takes its Xwayland down and removes its display's files.
     if [[ -n $gnome_shell_pid ]] && gnome_alive "$gnome_shell_pid"; then
         kill -TERM "$gnome_shell_pid" 2>/dev/null || true
@@ -270,12 +272,13 @@ gnome_host_stop() {
     for ((round = 0; round < 5; round++)); do
         pids=()
         for ((i = ${#gnome_pids[@]} - 1; i >= 0; i--)); do
-            gnome_alive "${gnome_pids[i]}" && pids+=("${gnome_pids[i]}")
+            if gnome_alive "${gnome_pids[i]}"; then pids+=("${gnome_pids[i]}"); fi
         done
         for pid in /proc/[0-9]*; do
             pid=${pid#/proc/}
-            tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" |
-                grep -qx "ZORVIK_GNOME_SESSION=$gnome_token" && pids+=("$pid")
+            if grep -qxz "ZORVIK_GNOME_SESSION=$gnome_token" "/proc/$pid/environ" 2>/dev/null; then
+                pids+=("$pid")
+            fi
         done
         ((${#pids[@]})) || break
         for pid in "${pids[@]}"; do
@@ -290,10 +293,10 @@ gnome_host_stop() {
     for display in "${gnome_x_displays[@]}"; do
         for file in "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"; do
             owner=$(stat -c %u -- "$file" 2>/dev/null) || continue
-            [[ $owner == "$gnome_uid" ]] && rm -f -- "$file"
+            if [[ $owner == "$gnome_uid" ]]; then rm -f -- "$file"; fi
         done
     done
     gnome_x_displays=()
-    [[ -n $gnome_dir ]] && rm -rf -- "$gnome_dir"
+    if [[ -n $gnome_dir ]]; then rm -rf -- "$gnome_dir"; fi
     gnome_dir=
 }

@@ -21,10 +21,9 @@ screenshot_file=$3
 # Checks the app is known to fail on GNOME today; they report XFAIL instead of failing the test,
 # and XPASS (which fails it) once the app passes them, so that the list is kept true.
 # ZORVIK_GNOME_KNOWN_FAILURES replaces the list ("" makes every check count).
-# item-dropped: AppIndicator 46 drops an item without a menu in many of its registrations (see
-# item_dropped_line) and the app does not register it again. Whether it happens is luck, so
-# this check never reports XPASS.
-known_failures=" ${ZORVIK_GNOME_KNOWN_FAILURES-item-dropped} "
+# None today. (AppIndicator 46 drops an item without a menu in many of its registrations, see
+# item_dropped_line; the app registers it again, which the item-dropped check sees.)
+known_failures=" ${ZORVIK_GNOME_KNOWN_FAILURES-} "
 code=482913
 label="482 913"
 # Long enough for the checks made while the first code is shown, short enough to wait for.

@@ -202,23 +202,31 @@ TEST_F(StatusNotifierItemOnSessionBus, OwnsANumberedNameAndTheWatcherListsIt) {
     EXPECT_TRUE(registeredItems(*host).contains(item->serviceName() + kItemPath));
 }
 
-// A host that lost the item and announces itself (a shell extension reloaded beside the watcher)
-// gets it again; the watcher name's new owner is the other way back, tried by the tray journey.
-TEST_F(StatusNotifierItemOnSessionBus, RegistersAgainWhenAHostAppears) {
+// A watcher that loses the item gets it again: when a host announces itself (a shell extension
+// reloaded beside the watcher), and a moment after it said it dropped the item (GNOME's
+// AppIndicator extension, as an item registers). The watcher name's new owner is the other way
+// back, tried end to end with a restarted watcher.
+TEST_F(StatusNotifierItemOnSessionBus, RegistersAgainWhenAHostAppearsOrTheWatcherDropsIt) {
     const QString entry = service + kItemPath;
-    QDBusMessage forget = QDBusMessage::createMethodCall(
-        kWatcherService, kWatcherPath, kWatcherService, QStringLiteral("ForgetStatusNotifierItem"));
-    forget << entry;
-    ASSERT_EQ(host->call(forget).type(), QDBusMessage::ReplyMessage);
-    ASSERT_FALSE(registeredItems(*host).contains(entry));
+    const auto watcherCall = [&](const char* method, const QVariantList& arguments) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherService, method);
+        call.setArguments(arguments);
+        return host->call(call).type() == QDBusMessage::ReplyMessage;
+    };
+    const auto listed = [&] { return registeredItems(*host).contains(entry); };
 
-    QDBusMessage announce =
-        QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherService,
-                                       QStringLiteral("RegisterStatusNotifierHost"));
-    announce << QStringLiteral("org.kde.StatusNotifierHost-test");
-    ASSERT_EQ(host->call(announce).type(), QDBusMessage::ReplyMessage);
-    EXPECT_TRUE(runEventsUntil([&] { return registeredItems(*host).contains(entry); }, 5000))
-        << registeredItems(*host).join(", ").toStdString();
+    ASSERT_TRUE(watcherCall("ForgetStatusNotifierItem", {entry, false}));
+    ASSERT_FALSE(listed());
+    runEventsFor(1500);
+    EXPECT_FALSE(listed()) << "nothing told the item it was lost";
+    ASSERT_TRUE(watcherCall("RegisterStatusNotifierHost",
+                            {QStringLiteral("org.kde.StatusNotifierHost-test")}));
+    EXPECT_TRUE(runEventsUntil(listed, 5000)) << registeredItems(*host).join(", ").toStdString();
+
+    ASSERT_TRUE(watcherCall("ForgetStatusNotifierItem", {entry, true}));
+    EXPECT_TRUE(runEventsUntil(listed, 5000)) << registeredItems(*host).join(", ").toStdString();
+    EXPECT_TRUE(item->isRegistered());
 }
 
 // GetAll, as some hosts read the item in one go: every member with its value and its type

@@ -239,6 +239,7 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
             [this](const QString& /*name*/, const QString& /*oldOwner*/, const QString& newOwner) {
                 // A watcher that leaves forgets every item; a new one knows none yet.
                 setRegistered(false);
+                reregistrations_ = 0;
                 if (!newOwner.isEmpty()) {
                     registerWithWatcher();
                 }
@@ -247,6 +248,17 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     // dropped an item registered in its first moments) learns of the item anew.
     bus_.connect(QString::fromLatin1(watcherService), kWatcherPath, kWatcherInterface,
                  QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(hostRegistered()));
+    // A watcher that drops the item while its name stays on the bus (GNOME's AppIndicator
+    // extension does so now and then as the item registers) gets it again a moment later.
+    bus_.connect(QString::fromLatin1(watcherService), kWatcherPath, kWatcherInterface,
+                 QStringLiteral("StatusNotifierItemUnregistered"), this,
+                 SLOT(itemUnregistered(QString)));
+    reregistration_.setSingleShot(true);
+    reregistration_.setInterval(kReregistrationDelayMs);
+    connect(&reregistration_, &QTimer::timeout, this, [this] {
+        ++reregistrations_;
+        registerWithWatcher();
+    });
     exported_ = bus_.isConnected() && bus_.registerObject(QString::fromLatin1(objectPath), this,
                                                           QDBusConnection::ExportAdaptors);
     if (exported_) {
@@ -321,7 +333,23 @@ void StatusNotifierItem::registerWithWatcher() {
 }
 
 void StatusNotifierItem::hostRegistered() {
+    reregistrations_ = 0;
     registerWithWatcher();
+}
+
+void StatusNotifierItem::itemUnregistered(const QString& item) {
+    // Watchers name an item by its bus name, or by the bus name and the object path.
+    const bool ours =
+        !serviceName_.isEmpty() &&
+        (item == serviceName_ || item == serviceName_ + QString::fromLatin1(objectPath));
+    if (!ours) {
+        return;
+    }
+    setRegistered(false);
+    // A watcher that drops it every time is not asked for ever.
+    if (reregistrations_ < kMaxReregistrations && !reregistration_.isActive()) {
+        reregistration_.start();
+    }
 }
 
 void StatusNotifierItem::setRegistered(bool registered) {

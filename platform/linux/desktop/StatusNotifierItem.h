@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 #include <functional>
 
 #include "StatusItem.h"
@@ -21,9 +22,10 @@ class StatusNotifierItemAdaptor;
 // process, from 1) and serves the object /StatusNotifierItem, then registers that name with
 // org.kde.StatusNotifierWatcher, and again every time the watcher name gets a new owner (a panel
 // that restarts) or the watcher announces a host (StatusNotifierHostRegistered), which then reads
-// the item's current icon and label. Nothing blocks: the name and the registration are asked for
-// asynchronously. Only one item can be served per connection at a time, as the object path is
-// fixed.
+// the item's current icon and label, and a second after the watcher dropped the item while its
+// name stayed on the bus (ten times in a row at most, until a host appears). Nothing blocks: the
+// name and the registration are asked for asynchronously. Only one item can be served per
+// connection at a time, as the object path is fixed.
 //
 // What hosts see:
 // - the image as IconPixmap, drawn centred into squares of 16, 22, 24, 32 and 48 pixels,
@@ -105,6 +107,7 @@ Q_SIGNALS:
 
 private Q_SLOTS:
     void hostRegistered();
+    void itemUnregistered(const QString& item);
 
 private:
     void requestName(int attempt);
@@ -122,6 +125,11 @@ private:
     bool registered_ = false;
     // Counts the registration calls, so that only the newest one's answer counts.
     int registrationGeneration_ = 0;
+    // Registers again a moment after the watcher dropped the item; counts how often in a row.
+    static constexpr int kReregistrationDelayMs = 1000;
+    static constexpr int kMaxReregistrations = 10;
+    QTimer reregistration_;
+    int reregistrations_ = 0;
 
     QImage image_;
     QString accessibilityDescription_;

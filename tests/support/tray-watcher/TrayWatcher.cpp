@@ -89,8 +89,8 @@ void TrayWatcher::RegisterStatusNotifierHost(const QString& /*service*/) {
     emit StatusNotifierHostRegistered();
 }
 
-void TrayWatcher::ForgetStatusNotifierItem(const QString& item) {
-    if (items_.removeOne(item)) {
+void TrayWatcher::ForgetStatusNotifierItem(const QString& item, bool announce) {
+    if (items_.removeOne(item) && announce) {
         emit StatusNotifierItemUnregistered(item);
     }
 }

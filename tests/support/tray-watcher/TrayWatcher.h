@@ -32,9 +32,9 @@ public Q_SLOTS:
     // The D-Bus method names are fixed by the protocol, hence the capitals.
     void RegisterStatusNotifierItem(const QString& service);
     void RegisterStatusNotifierHost(const QString& service);
-    // Not in the protocol: lets a test play a host that lost an item (as a shell extension that
-    // dropped one registered in its first moments).
-    void ForgetStatusNotifierItem(const QString& item);
+    // Not in the protocol: lets a test play a watcher that drops an item whose name stays on the
+    // bus, saying so (as GNOME's AppIndicator extension does) or not (a host that lost it).
+    void ForgetStatusNotifierItem(const QString& item, bool announce);
 
 Q_SIGNALS:
     void StatusNotifierItemRegistered(const QString& item);

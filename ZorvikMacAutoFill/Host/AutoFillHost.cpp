@@ -155,6 +155,10 @@ void AutoFillHost::provideWithInterface(const HostRequest& request, MainActor* i
             cancelRequest(ErrorCode::userCanceled);
         }
     }));
+    // The helper is started afresh for each request and has seen no input yet, so the panel
+    // carries no user time of its own: mutter then lets it take the keyboard from the browser,
+    // and sway gives it to every new window anyway. Showing it "without activating" would leave
+    // the keyboard with the browser on GNOME (the *-autofill-panel.sh end-to-end tests check).
     window->show();
     window->raise();
     window->activateWindow();

@@ -127,10 +127,10 @@ click_at $((x + width / 2)) $((y + height / 3))
 within 5 focused_is Browser || fail "the browser does not have the keyboard: $(focused_title)"
 echo "ok: the browser's window is in front with the keyboard"
 
-# show_panel HOW KEY EXPECTED-ANSWER REQUEST [VAR=VALUE...]: the helper as the browser starts it,
+# show_panel HOW KEY ANSWER REQUEST [VAR=VALUE...]: the helper as the browser starts it,
 # with the session's environment (and the variables given), asked for a panel.
 show_panel() {
-    local how=$1 key=$2 expected=$3 request=$4
+    local how=$1 key=$2 wanted=$3 request=$4
     shift 4
     click_at $((x + width / 2)) $((y + height / 3))
     within 5 focused_is Browser || fail "the browser does not have the keyboard: $(focused_title)"
@@ -152,7 +152,7 @@ show_panel() {
     # A user types a moment after the panel appears, not in the instant it is mapped.
     sleep 0.3
     press_key "$key"
-    if within 3 answered "$expected"; then
+    if within 3 answered "$wanted"; then
         echo "ok: $how: $key typed then reached the panel"
     else
         echo "FAIL: $how: $key typed then did not reach the panel (answers: $(tr -cd '[:print:]' <"$logs/answers"))"

@@ -136,10 +136,10 @@ xmessage -geometry 600x300 -title Browser "the browser" &
 browser=$!
 within 10 has_window Browser || fail "the browser's window did not come up"
 
-# show_panel HOW KEY EXPECTED-ANSWER REQUEST [VAR=VALUE...]: the helper as the browser starts it,
+# show_panel HOW KEY ANSWER REQUEST [VAR=VALUE...]: the helper as the browser starts it,
 # with the session's environment (and the variables given), asked for a panel.
 show_panel() {
-    local how=$1 key=$2 expected=$3 request=$4
+    local how=$1 key=$2 wanted=$3 request=$4
     shift 4
     swaymsg "[title=\"^Browser\$\"] focus" >/dev/null
     within 5 focused_is Browser || fail "the browser does not have the keyboard: $(focused)"
@@ -167,7 +167,7 @@ show_panel() {
     else
         wtype -s 300 -k "$key"
     fi
-    if within 3 answered "$expected"; then
+    if within 3 answered "$wanted"; then
         echo "ok: $how: $key typed then reached the panel"
     else
         echo "FAIL: $how: $key typed then did not reach the panel (answers: $(tr -cd '[:print:]' <"$answers"))"

@@ -155,6 +155,11 @@ void AutoFillHost::provideWithInterface(const HostRequest& request, MainActor* i
             cancelRequest(ErrorCode::userCanceled);
         }
     }));
+    // The helper is started afresh for each request and has seen no input yet, so the panel
+    // carries no user time of its own: mutter then lets it take the keyboard from the browser,
+    // and sway gives it to every new window anyway. Shown "without activating" and not
+    // activated, it would leave the keyboard with the browser on GNOME under X11 (the
+    // *-autofill-panel.sh end-to-end tests check this).
     window->show();
     window->raise();
     window->activateWindow();

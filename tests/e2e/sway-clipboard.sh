@@ -3,58 +3,26 @@
 # the app sets the clipboard through the compositor's data control, so a Wayland client (wl-paste)
 # reads the code with both hints that keep it out of clipboard histories, and so does an X11
 # client while an X11 window has the focus; the code leaves at expiry, and an entry someone else
-# copied meanwhile (wl-copy) stays. Then the same for --headless with Wayland alone. With ZORVIK_SWAY_SCREENSHOT set, it leaves a screenshot of the
-# screen (grim) there while the code is shown.
+# copied meanwhile (wl-copy) stays. Then the same for --headless with Wayland alone. With
+# ZORVIK_SWAY_SCREENSHOT set, it leaves a screenshot of the screen (grim) there while the code is
+# shown.
 #
-# sway refuses to run as root. Run as root, the script runs itself again as the user nobody
-# (setpriv), inside a private desktop session of that user's own (its bus and keyring), with
-# copies of the binaries and scripts in a directory that user can read.
+# Run as root, it runs itself again as the user nobody (see sway-host.sh).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=tests/e2e/session.sh
 source "$here/session.sh"
+# shellcheck source=tests/e2e/sway-host.sh
+source "$here/sway-host.sh"
 e2e_require_session sway-clipboard.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
 app_binary=$1
 phone=$2
 
-for tool in sway Xwayland wl-paste wl-copy xclip xmessage; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is missing (scripts/bootstrap installs it)"
-        exit 77
-    fi
-done
+sway_require wl-paste wl-copy xclip xmessage
+sway_as_unprivileged_user sway-clipboard.sh "$app_binary" "$phone"
 
-if [[ $(id -u) -eq 0 ]]; then
-    user=nobody
-    stage=$(mktemp -d "${TMPDIR:-/tmp}/zorvik-sway.XXXXXX")
-    trap 'rm -rf -- "$stage"' EXIT
-    cp -- "$app_binary" "$stage/ZorvikMac"
-    cp -- "$phone" "$stage/zorvik-phone"
-    cp -- "$here/sway-clipboard.sh" "$here/session.sh" "$here/../../scripts/desktop-session" \
-        "$here/../support/lsan.supp" "$stage/"
-    chmod -R a+rX -- "$stage"
-    mkdir -- "$stage/out"
-    chown -- "$user" "$stage/out"
-    status=0
-    # The user's own session: nothing of root's (display, bus, keyring, directories) goes along.
-    env -u DISPLAY -u XAUTHORITY -u DBUS_SESSION_BUS_ADDRESS -u ZORVIK_TRAY_WATCHER \
-        -u ZORVIK_SESSION_DIR -u ZORVIK_DESKTOP_SESSION -u TMPDIR \
-        ${ZORVIK_SWAY_SCREENSHOT:+ZORVIK_SWAY_SCREENSHOT=$stage/out/screen.png} \
-        LSAN_OPTIONS="suppressions=$stage/lsan.supp:print_suppressions=0" \
-        setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
-        "$stage/desktop-session" "$stage/sway-clipboard.sh" "$stage/ZorvikMac" \
-        "$stage/zorvik-phone" || status=$?
-    if [[ -n ${ZORVIK_SWAY_SCREENSHOT:-} && -s $stage/out/screen.png ]]; then
-        cp -- "$stage/out/screen.png" "$ZORVIK_SWAY_SCREENSHOT"
-    fi
-    exit "$status"
-fi
-
-compositor_log=$ZORVIK_SESSION_DIR/logs/sway.log
-environment=$ZORVIK_SESSION_DIR/sway-environment
 log=$ZORVIK_SESSION_DIR/logs/app.log
-sway_pid=
 app=
 copier=
 window=
@@ -67,21 +35,11 @@ fail() {
     tail -n 20 "$compositor_log" 2>/dev/null || true
     exit 1
 }
-stop() {
-    if [[ -n $1 ]]; then
-        kill "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-    fi
-}
 cleanup() {
-    stop "$app"
-    stop "$copier"
-    stop "$window"
-    stop "$sway_pid"
-    # The program that wrote the environment down outlives sway.
-    if [[ -s $environment.pid ]]; then
-        kill "$(<"$environment.pid")" 2>/dev/null || true
-    fi
+    stop_process "$app"
+    stop_process "$copier"
+    stop_process "$window"
+    sway_stop
     e2e_reset_session "$phone"
 }
 trap cleanup EXIT
@@ -92,30 +50,7 @@ x11_clipboard_is() { [[ $(timeout 2 xclip -o -selection clipboard 2>/dev/null) =
 expiries() { grep -c "code expired" "$log" || true; }
 expired_more_than() { (($(expiries) > $1)); }
 
-# sway writes its session's variables down through a program of its own, as it starts any. (A
-# script: sway's configuration turns "$$" into "$".)
-cat >"$ZORVIK_SESSION_DIR/sway-started.sh" <<'SCRIPT'
-echo $$ >"$1.pid"
-env >"$1.part" && mv -- "$1.part" "$1"
-exec sleep 600
-SCRIPT
-cat >"$ZORVIK_SESSION_DIR/sway.config" <<CONFIG
-xwayland enable
-output * resolution 1280x800
-bar {
-    tray_output *
-}
-exec sh "$ZORVIK_SESSION_DIR/sway-started.sh" "$environment"
-CONFIG
-env -u DISPLAY -u XAUTHORITY -u QT_QPA_PLATFORM WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
-    WLR_RENDERER=pixman sway -c "$ZORVIK_SESSION_DIR/sway.config" </dev/null >"$compositor_log" 2>&1 &
-sway_pid=$!
-within 10 test -s "$environment" || fail "sway did not start"
-unset DISPLAY XAUTHORITY QT_QPA_PLATFORM
-for name in WAYLAND_DISPLAY DISPLAY SWAYSOCK; do
-    line=$(grep -m 1 "^$name=" -- "$environment") || fail "sway's session has no $name"
-    export "${line?}"
-done
+sway_start bar
 
 # The session's keyring may still be starting.
 within 15 "$phone" key generate --force >/dev/null 2>&1 || fail "no sync key could be stored"
@@ -143,7 +78,7 @@ xmessage -geometry 240x60 "X11 window" &
 window=$!
 within 5 x11_clipboard_is 615243 ||
     fail "an X11 client reads '$(timeout 2 xclip -o -selection clipboard 2>&1)', not the code"
-stop "$window"
+stop_process "$window"
 window=
 echo "ok: an X11 client with the focus reads the code too"
 within 12 clipboard_is_not 615243 ||
@@ -183,8 +118,7 @@ within 5 clipboard_is 731904 ||
     fail "with Wayland alone, wl-paste reads '$(wayland_clipboard)', not the code"
 wl-paste --list-types | grep -qx org.nspasteboard.ConcealedType || fail "with Wayland alone, no concealed marker"
 echo "ok: with Wayland alone, the headless app sets the clipboard, marked concealed"
-stop "$sway_pid"
-sway_pid=
+sway_stop
 "$phone" send --account "Work GitHub" --service github --code 550127 --ttl 30 2>/dev/null
 within 5 grep -q '"code":"550127"' "$e2e_shared_dir/latest-code.json" ||
     fail "once the compositor is gone, the code does not reach latest-code.json"

@@ -1,0 +1,104 @@
+# Sourced after session.sh by the end-to-end scripts that look at the app on a real sway: headless,
+# with XWayland, as a sway session starts programs. sway refuses to run as root, so run as root
+# a script runs itself again as the user nobody (every Debian system has it) inside a private
+# desktop session of that user's own, with copies of the binaries and scripts that user can read.
+# shellcheck shell=bash
+
+sway_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# What the scripts show when they fail.
+compositor_log=${ZORVIK_SESSION_DIR:-}/logs/sway.log
+sway_pid=
+sway_environment=${ZORVIK_SESSION_DIR:-}/sway-environment
+
+# Skips (77) unless each tool given is installed.
+sway_require() {
+    local tool
+    for tool in sway Xwayland "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "skipped: $tool is missing (scripts/bootstrap installs it)"
+            exit 77
+        fi
+    done
+}
+
+# As root: runs the script $1 (a file beside this one) again as the user nobody with copies of the
+# binaries given after it, passes on its exit status and exits. Otherwise returns at once. With
+# ZORVIK_SWAY_SCREENSHOT set, the screenshot the script takes there is copied back.
+sway_as_unprivileged_user() {
+    [[ $(id -u) -eq 0 ]] || return 0
+    local script=$1 user=nobody binary status=0
+    shift
+    local stage copies=()
+    stage=$(mktemp -d "${TMPDIR:-/tmp}/zorvik-sway.XXXXXX")
+    # shellcheck disable=SC2064 # the stage is known now
+    trap "rm -rf -- '$stage'" EXIT
+    for binary in "$@"; do
+        cp -- "$binary" "$stage/$(basename -- "$binary")"
+        copies+=("$stage/$(basename -- "$binary")")
+    done
+    cp -- "$sway_here/$script" "$sway_here/session.sh" "$sway_here/sway-host.sh" \
+        "$sway_here/../../scripts/desktop-session" "$sway_here/../support/lsan.supp" "$stage/"
+    chmod -R a+rX -- "$stage"
+    mkdir -- "$stage/out"
+    chown -- "$user" "$stage/out"
+    # The user's own session: nothing of root's (display, bus, keyring, directories) goes along.
+    env -u DISPLAY -u XAUTHORITY -u DBUS_SESSION_BUS_ADDRESS -u ZORVIK_TRAY_WATCHER \
+        -u ZORVIK_SESSION_DIR -u ZORVIK_DESKTOP_SESSION -u TMPDIR \
+        ${ZORVIK_SWAY_SCREENSHOT:+ZORVIK_SWAY_SCREENSHOT=$stage/out/screen.png} \
+        LSAN_OPTIONS="suppressions=$stage/lsan.supp:print_suppressions=0" \
+        setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
+        "$stage/desktop-session" "$stage/$script" "${copies[@]}" || status=$?
+    if [[ -n ${ZORVIK_SWAY_SCREENSHOT:-} && -s $stage/out/screen.png ]]; then
+        cp -- "$stage/out/screen.png" "$ZORVIK_SWAY_SCREENSHOT"
+    fi
+    exit "$status"
+}
+
+# Starts sway, with swaybar as the tray host when $1 is "bar" (else "no-bar"), and takes on its session's
+# WAYLAND_DISPLAY, DISPLAY (its XWayland) and SWAYSOCK. Fails through the script's fail.
+sway_start() {
+    local bar="" name line
+    if [[ $1 == bar ]]; then
+        bar=$'bar {\n    tray_output *\n}'
+    fi
+    # sway writes its session's variables down through a program of its own, as it starts any.
+    # (A script: sway's configuration turns "$$" into "$".)
+    cat >"$ZORVIK_SESSION_DIR/sway-started.sh" <<'SCRIPT'
+echo $$ >"$1.pid"
+env >"$1.part" && mv -- "$1.part" "$1"
+exec sleep 600
+SCRIPT
+    cat >"$ZORVIK_SESSION_DIR/sway.config" <<CONFIG
+xwayland enable
+output * resolution 1280x800
+$bar
+exec sh "$ZORVIK_SESSION_DIR/sway-started.sh" "$sway_environment"
+CONFIG
+    env -u DISPLAY -u XAUTHORITY -u QT_QPA_PLATFORM WLR_BACKENDS=headless \
+        WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$ZORVIK_SESSION_DIR/sway.config" \
+        </dev/null >"$compositor_log" 2>&1 &
+    sway_pid=$!
+    within 10 test -s "$sway_environment" || fail "sway did not start"
+    unset DISPLAY XAUTHORITY QT_QPA_PLATFORM
+    for name in WAYLAND_DISPLAY DISPLAY SWAYSOCK; do
+        line=$(grep -m 1 "^$name=" -- "$sway_environment") || fail "sway's session has no $name"
+        export "${line?}"
+    done
+}
+
+# Ends the process $1, if any, and waits for it.
+stop_process() {
+    if [[ -n $1 ]]; then
+        kill "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
+    fi
+}
+
+# Ends sway and the program that wrote its environment down, which outlives it.
+sway_stop() {
+    stop_process "$sway_pid"
+    sway_pid=
+    if [[ -s $sway_environment.pid ]]; then
+        kill "$(<"$sway_environment.pid")" 2>/dev/null || true
+    fi
+}

@@ -29,18 +29,12 @@ browser=
 helper=
 failures=0
 
-stop() {
-    if [[ -n $1 ]]; then
-        kill "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-    fi
-}
 cleanup() {
     local status=$?
     set +e
     exec 3>&- 2>/dev/null
-    stop "$helper"
-    stop "$browser"
+    e2e_stop_process "$helper"
+    e2e_stop_process "$browser"
     gnome_host_stop
     exit "$status"
 }
@@ -103,13 +97,6 @@ press_key() {
         return true; })()" >/dev/null
 }
 
-# One native-messaging frame: the length in four bytes (this machine's order, little-endian
-# here), then the JSON.
-frame() {
-    local n=${#1}
-    printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((n & 255)) $((n >> 8 & 255)) \
-        $((n >> 16 & 255)) $((n >> 24 & 255)))%s" "$1"
-}
 answered() {
     grep -aq -- "$1" "$logs/answers"
 }
@@ -140,7 +127,7 @@ show_panel() {
         <"$logs/in" >"$logs/answers" 2>>"$logs/helper.log" &
     helper=$!
     exec 3>"$logs/in"
-    frame "$request" >&3
+    e2e_native_message "$request" >&3
     within 10 has_window Zorvik || fail "$how: the panel did not come up"
     echo "note: $how: user times: the browser's $(user_time Browser), the panel's $(user_time Zorvik)"
     if within 3 focused_is Zorvik; then
@@ -165,7 +152,7 @@ show_panel() {
         failures=$((failures + 1))
     fi
     exec 3>&-
-    within 5 bash -c "! kill -0 $helper 2>/dev/null" || stop "$helper"
+    within 5 bash -c "! kill -0 $helper 2>/dev/null" || e2e_stop_process "$helper"
     wait "$helper" 2>/dev/null || true
     helper=
 }

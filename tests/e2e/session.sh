@@ -57,6 +57,22 @@ e2e_describe_stuck() {
     done
 }
 
+# Ends the process $1, if any, and waits for it.
+e2e_stop_process() {
+    if [[ -n $1 ]]; then
+        kill "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
+    fi
+}
+
+# $1 as one native-messaging frame, as a browser writes it to the AutoFill helper: the length in
+# four bytes (this machine's order, little-endian here), then the JSON.
+e2e_native_message() {
+    local n=${#1}
+    printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((n & 255)) $((n >> 8 & 255)) \
+        $((n >> 16 & 255)) $((n >> 24 & 255)))%s" "$1"
+}
+
 # Where the app publishes the latest code.
 e2e_shared_dir=${XDG_RUNTIME_DIR:-}/app/K8QW41TR7N.net.brontal.zorvik.mac
 

@@ -37,8 +37,8 @@ fail() {
 }
 cleanup() {
     exec 3>&- 2>/dev/null || true
-    stop_process "$helper"
-    stop_process "$browser"
+    e2e_stop_process "$helper"
+    e2e_stop_process "$browser"
     sway_stop
 }
 trap cleanup EXIT
@@ -68,13 +68,6 @@ x_focus_is() {
 answered() {
     grep -aq -- "$1" "$answers"
 }
-# One native-messaging frame: the length in four bytes (this machine's order, little-endian
-# here), then the JSON.
-frame() {
-    local n=${#1}
-    printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((n & 255)) $((n >> 8 & 255)) \
-        $((n >> 16 & 255)) $((n >> 24 & 255)))%s" "$1"
-}
 
 xmessage -geometry 600x300 -title Browser "the browser" &
 browser=$!
@@ -92,7 +85,7 @@ show_panel() {
     env -i "${session_environment[@]}" "$@" "$autofill" "$origin" <"$input" >"$answers" 2>>"$log" &
     helper=$!
     exec 3>"$input"
-    frame "$request" >&3
+    e2e_native_message "$request" >&3
     within 10 has_window Zorvik || fail "$how: the panel did not come up"
     if within 3 focused_is Zorvik; then
         echo "ok: $how: the panel has the keyboard: $(focused)"
@@ -125,7 +118,7 @@ show_panel() {
         failures=$((failures + 1))
     fi
     exec 3>&-
-    within 5 bash -c "! kill -0 $helper 2>/dev/null" || stop_process "$helper"
+    within 5 bash -c "! kill -0 $helper 2>/dev/null" || e2e_stop_process "$helper"
     wait "$helper" 2>/dev/null || true
     helper=
 }

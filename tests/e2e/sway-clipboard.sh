@@ -36,9 +36,9 @@ fail() {
     exit 1
 }
 cleanup() {
-    stop_process "$app"
-    stop_process "$copier"
-    stop_process "$window"
+    e2e_stop_process "$app"
+    e2e_stop_process "$copier"
+    e2e_stop_process "$window"
     sway_stop
     e2e_reset_session "$phone"
 }
@@ -78,7 +78,7 @@ xmessage -geometry 240x60 "X11 window" &
 window=$!
 within 5 x11_clipboard_is 615243 ||
     fail "an X11 client reads '$(timeout 2 xclip -o -selection clipboard 2>&1)', not the code"
-stop_process "$window"
+e2e_stop_process "$window"
 window=
 echo "ok: an X11 client with the focus reads the code too"
 within 12 clipboard_is_not 615243 ||

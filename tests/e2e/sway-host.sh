@@ -86,17 +86,9 @@ CONFIG
     done
 }
 
-# Ends the process $1, if any, and waits for it.
-stop_process() {
-    if [[ -n $1 ]]; then
-        kill "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-    fi
-}
-
 # Ends sway and the program that wrote its environment down, which outlives it.
 sway_stop() {
-    stop_process "$sway_pid"
+    e2e_stop_process "$sway_pid"
     sway_pid=
     if [[ -s $sway_environment.pid ]]; then
         kill "$(<"$sway_environment.pid")" 2>/dev/null || true

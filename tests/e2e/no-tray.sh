@@ -26,7 +26,7 @@ first=""
 second=""
 hostless_watcher=""
 stopped_watcher=0
-readonly warning="[warning] net.brontal.zorvik:shell Zorvik: no tray is running on this desktop"
+warning=$e2e_no_tray_warning
 
 fail() {
     echo "FAIL: $*"

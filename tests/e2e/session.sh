@@ -73,6 +73,10 @@ e2e_native_message() {
         $((n >> 16 & 255)) $((n >> 24 & 255)))%s" "$1"
 }
 
+# The start of the line the tray app logs, once, where no tray shows its item.
+# shellcheck disable=SC2034 # for the scripts that source this
+e2e_no_tray_warning="[warning] net.brontal.zorvik:shell Zorvik: no tray is running on this desktop"
+
 # Where the app publishes the latest code.
 e2e_shared_dir=${XDG_RUNTIME_DIR:-}/app/K8QW41TR7N.net.brontal.zorvik.mac
 

@@ -23,7 +23,7 @@ log=$work/app.log
 weston_pid=""
 bus_pid=""
 app=""
-readonly warning="[warning] net.brontal.zorvik:shell Zorvik: no tray is running on this desktop"
+warning=$e2e_no_tray_warning
 
 stop_all() {
     local pid

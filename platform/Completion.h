@@ -64,8 +64,10 @@ private:
     std::shared_ptr<State> state_;
 };
 
+namespace detail {
+
 template <class T, class Start>
-auto waitForCompletion(MainActor& actor, Start start) {
+auto completionAwaiter(MainActor& actor, Start start) {
     using Handler = CompletionHandler<T>;
     using State = typename Handler::State;
 
@@ -94,4 +96,21 @@ auto waitForCompletion(MainActor& actor, Start start) {
         }
     };
     return Awaiter(actor, std::move(start));
+}
+
+}  // namespace detail
+
+// The operation's start is usually a lambda written in the `co_await` expression itself. g++ 12
+// destroys such a temporary a second time when the awaiting coroutine's frame is freed, if it was
+// built member by member (a lambda's captures, a braced aggregate): a captured QString was freed
+// twice and corrupted the heap of the shipped build. So a start written in place may capture only
+// what needs no destructor (references, pointers, numbers); one that keeps a value is named first,
+// and passed as a variable.
+template <class T, class Start>
+auto waitForCompletion(MainActor& actor, Start&& start) {
+    static_assert(std::is_lvalue_reference_v<Start> ||
+                      std::is_trivially_destructible_v<std::remove_cvref_t<Start>>,
+                  "g++ 12 destroys this start twice: capture by reference, or name it first");
+    return detail::completionAwaiter<T>(actor,
+                                        std::remove_cvref_t<Start>(std::forward<Start>(start)));
 }

@@ -17,6 +17,9 @@ struct PromiseBase {
     std::shared_ptr<TaskContext> context;
     std::coroutine_handle<> continuation;
     std::exception_ptr exception;
+    // True while the awaiter is running this task from its own await: a task that ends then hands
+    // control back by returning from that call instead of resuming the awaiter inside it.
+    bool runningInline = false;
 
     std::suspend_always initial_suspend() noexcept { return {}; }
 
@@ -24,8 +27,11 @@ struct PromiseBase {
         bool await_ready() noexcept { return false; }
         template <class Promise>
         std::coroutine_handle<> await_suspend(std::coroutine_handle<Promise> done) noexcept {
-            auto next = done.promise().continuation;
-            return next ? next : std::noop_coroutine();
+            auto& promise = done.promise();
+            if (promise.runningInline) {
+                return std::noop_coroutine();
+            }
+            return promise.continuation ? promise.continuation : std::noop_coroutine();
         }
         void await_resume() noexcept {}
     };
@@ -62,15 +68,28 @@ struct ValuePromise<void> : PromiseBase {
 };
 
 // Runs an awaited task in the awaiter's task context and resumes the awaiter when it is done.
+//
+// The task is started by a plain call, not by handing it the thread (symmetric transfer): g++
+// turns that hand-over into a jump only at -O2 without sanitizers, so a loop of awaits that end
+// without suspending nested one stack frame per turn in every other build and overflowed the
+// stack after a few thousand. A task that ends within the call lets the awaiter go on by
+// returning; only one that suspended resumes its awaiter when it ends later, from the queue.
 template <class TaskPromiseType, class T>
 struct TaskAwaiter {
     std::coroutine_handle<TaskPromiseType> task;
     bool await_ready() noexcept { return false; }
     template <TaskPromise Promise>
-    std::coroutine_handle<> await_suspend(std::coroutine_handle<Promise> awaiting) noexcept {
-        task.promise().context = awaiting.promise().context;
-        task.promise().continuation = awaiting;
-        return task;
+    bool await_suspend(std::coroutine_handle<Promise> awaiting) {
+        auto& promise = task.promise();
+        promise.context = awaiting.promise().context;
+        promise.continuation = awaiting;
+        promise.runningInline = true;
+        task.resume();
+        if (task.done()) {
+            return false;
+        }
+        promise.runningInline = false;
+        return true;
     }
     T await_resume() { return task.promise().take(); }
 };

@@ -20,7 +20,7 @@ using RecordAnswer = std::variant<CloudRecord, CloudError>;
 
 Task<RecordAnswer> fetchRecord(MainActor& actor, CloudDatabase& database, QString name) {
     co_return co_await waitForCompletion<RecordAnswer>(
-        actor, [&database, name](CompletionHandler<RecordAnswer> done) {
+        actor, [&database, &name](CompletionHandler<RecordAnswer> done) {
             database.fetchRecord(name,
                                  [done](RecordAnswer answer) { done.resume(std::move(answer)); });
         });

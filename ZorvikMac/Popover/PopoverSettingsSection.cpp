@@ -136,12 +136,15 @@ QCheckBox* PopoverSettingsSection::makeCheckBox(const QString& objectName, const
     box->setObjectName(objectName);
     box->setFont(systemFont(settingsTextSize));
     box->setChecked((settings_.*get)());
-    connect(box, &QCheckBox::toggled, this, [this, box, get, set](bool checked) {
-        (settings_.*set)(checked);
+    // The settings are captured themselves, not reached through `this`: g++ 12's vptr check
+    // (UndefinedBehaviorSanitizer) reads a register it never set when a lambda calls a member
+    // pointer on a member of its captured `this`, and stopped the sanitizer build here.
+    connect(box, &QCheckBox::toggled, this, [settings = &settings_, box, get, set](bool checked) {
+        (settings->*set)(checked);
         // A change the settings refused (the login item) shows what they hold now.
-        if (box->isChecked() != (settings_.*get)()) {
+        if (box->isChecked() != (settings->*get)()) {
             const QSignalBlocker blocker(box);
-            box->setChecked((settings_.*get)());
+            box->setChecked((settings->*get)());
         }
     });
     connect(&settings_, changed, box, [box](bool value) {

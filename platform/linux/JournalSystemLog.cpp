@@ -1,5 +1,6 @@
 #include "JournalSystemLog.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
@@ -27,7 +28,17 @@ const char* levelName(LogLevel level) {
 JournalSystemLog::JournalSystemLog(QString identifier, bool alsoToStderr, Journal journal)
     : identifier_(identifier.toUtf8()), alsoToStderr_(alsoToStderr), journal_(std::move(journal)) {}
 
+bool JournalSystemLog::journalIsThere() {
+    struct stat status {};
+    return ::stat(journalSocket, &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 bool JournalSystemLog::sendToJournal(const Entry& entry) {
+    // sd_journal_send reports success when the journal's socket does not exist at all (no
+    // systemd, a container, WSL), so that case is told apart first.
+    if (!journalIsThere()) {
+        return false;
+    }
     const int priority = entry.level == LogLevel::error     ? LOG_ERR
                          : entry.level == LogLevel::warning ? LOG_WARNING
                          : entry.level == LogLevel::debug   ? LOG_DEBUG

@@ -23,8 +23,13 @@ public:
 
     JournalSystemLog(QString identifier, bool alsoToStderr, Journal journal = sendToJournal);
 
-    // The system's journal through its socket.
+    // Where journald listens; libsystemd sends there and nowhere else.
+    static constexpr auto journalSocket = "/run/systemd/journal/socket";
+
+    // The system's journal through its socket; false when it is not there or refuses the line.
     static bool sendToJournal(const Entry& entry);
+    // Whether journald's socket is there.
+    static bool journalIsThere();
 
     // Whether stderr is a terminal, the usual reason to echo lines there.
     static bool stderrIsTerminal();

@@ -63,6 +63,15 @@ within 5 bash -c "[[ \$(gdbus call --session -d $item -o /StatusNotifierItem -m 
     fail "the label reads $(property "$item" XAyatanaLabel)"
 echo "ok: the item's label shows the code"
 "$screenshot" "$ZORVIK_SESSION_DIR/tray-journey.png" || true
+# Started as from the menu (stderr no terminal), the app logs to the journal; where journald is
+# not there, as in this session, its lines go to stderr instead of nowhere.
+if [[ ! -S /run/systemd/journal/socket ]]; then
+    grep -q "net.brontal.zorvik:mac received Work GitHub from .*, expires in" "$first_log" ||
+        fail "without a journal, the line of the code received went nowhere"
+    grep -q "net.brontal.zorvik:mac fetch: " "$first_log" ||
+        fail "without a journal, the fetch lines went nowhere"
+    echo "ok: with no journal, the app's lines are on its stderr"
+fi
 
 "$app_binary" >"$second_log" 2>&1 &
 second=$!

@@ -49,6 +49,24 @@ TEST(JournalSystemLog, EchoesLinesToStderrWhenAskedTheShellsAlwaysAndAllWithoutA
               "ZorvikMac [warning] net.brontal.zorvik:shell Zorvik: no tray\n");
 }
 
+// libsystemd's own send, on a machine without journald: it reports success for a line it could
+// send nowhere, and the line must reach stderr all the same.
+TEST(JournalSystemLog, WithoutJournaldTheRealSendRefusesAndTheLineGoesToStderr) {
+    if (JournalSystemLog::journalIsThere()) {
+        GTEST_SKIP() << "journald listens on " << JournalSystemLog::journalSocket;
+    }
+    const JournalSystemLog::Entry entry{LogLevel::info, "ZorvikMac", "net.brontal.zorvik", "mac",
+                                        "received Work GitHub from iPhone, expires in 30s"};
+    EXPECT_FALSE(JournalSystemLog::sendToJournal(entry));
+    testing::internal::CaptureStderr();
+    JournalSystemLog("ZorvikMac", false)
+        .write(LogLevel::info, "net.brontal.zorvik", "mac",
+               "received Work GitHub from iPhone, expires in 30s");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ZorvikMac [info] net.brontal.zorvik:mac received Work GitHub from iPhone, expires "
+              "in 30s\n");
+}
+
 TEST(KernelBundleInfo, TheSystemIsTheDistributionAndTheKernelRelease) {
     const QString release = QStringLiteral("6.1.0-27-amd64");
     EXPECT_EQ(systemDescription("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 "

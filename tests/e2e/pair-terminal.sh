@@ -112,7 +112,8 @@ screen_shows "The sync key from your iPhone is stored" && fail "a cancelled pair
 echo "ok: Ctrl+C ends the wait with exit 1 and the key unchanged"
 
 # The record of the second offer is in the cloud now; a later offer ignores it without a word
-# on the terminal, as it would the record of every finished pairing.
+# on the terminal, as it would the record of every finished pairing. Where there is no journal,
+# every log line goes to stderr and so to the terminal, that one too, but only as a log line.
 start_pair third
 read_pair_uri
 sleep 2.5  # a lookup or more
@@ -120,7 +121,9 @@ kill -TERM "$pair_app_pid"
 wait_pair 10
 [[ $pair_status == 1 ]] || fail "SIGTERM gave $pair_status"
 screen_shows "pairing cancelled by SIGTERM" || fail "SIGTERM was not explained: $(pair_screen)"
-screen_shows "another pairing" && fail "the last pairing's record was reported: $(pair_screen)"
+said=$(pair_screen | grep -F "another pairing" || true)
+[[ -S /run/systemd/journal/socket ]] || said=$(grep -v "^ZorvikMac \[info\] [^ ]* pairing: ignored" <<<"$said" || true)
+[[ -z $said ]] || fail "the last pairing's record was reported: $(pair_screen)"
 echo "ok: SIGTERM ends the wait with exit 1; an earlier offer's record is not reported"
 
 kill -0 "$app" 2>/dev/null || fail "the running copy quit during the later pairings"

@@ -16,11 +16,12 @@ protected:
 
 TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerOnlyForKeysNeverWritten) {
     QSettingsUserDefaults defaults(path);
-    // Filled one by one: g++ 12 at -O2 takes the braced list's variants holding a QString for
-    // uninitialised (-Wmaybe-uninitialized), which they are not.
+    // Assigned in place: built from a braced list or inserted, the variants holding a QString
+    // are copied through a temporary in which g++ 12 at -O2 sees an uninitialised QString
+    // (-Wmaybe-uninitialized), which it is not.
     QHash<QString, UserDefaults::Value> registered;
-    registered.insert("notify", true);
-    registered.insert("pollInterval", 5.0);
+    registered[QStringLiteral("notify")] = true;
+    registered[QStringLiteral("pollInterval")] = 5.0;
     defaults.registerDefaults(registered);
     EXPECT_TRUE(defaults.boolForKey("notify"));
     EXPECT_EQ(defaults.doubleForKey("pollInterval"), 5.0);

@@ -116,7 +116,9 @@ CloudRecord sealedCodeRecord(const SymmetricKey& key, const QString& code) {
         QUuid::createUuid(),        QStringLiteral("Bench"), QStringLiteral("github"), code, issued,
         addingSeconds(issued, 600), QStringLiteral("bench")};
     CloudRecord record{QStringLiteral("pending-code"), QStringLiteral("PendingCode"), {}};
-    record.fields.insert(QStringLiteral("blob"), pending.seal(key));
-    record.fields.insert(QStringLiteral("expiresAt"), pending.expiresAt);
+    // Assigned in place: inserted, the field is copied through a temporary in which g++ 12 at -O2
+    // sees an uninitialised QByteArray (-Wmaybe-uninitialized), which it is not.
+    record.fields[QStringLiteral("blob")] = pending.seal(key);
+    record.fields[QStringLiteral("expiresAt")] = pending.expiresAt;
     return record;
 }

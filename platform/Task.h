@@ -27,11 +27,11 @@ struct PromiseBase {
         bool await_ready() noexcept { return false; }
         template <class Promise>
         std::coroutine_handle<> await_suspend(std::coroutine_handle<Promise> done) noexcept {
-            auto& promise = done.promise();
-            if (promise.runningInline) {
+            const auto& promise = done.promise();
+            if (promise.runningInline || !promise.continuation) {
                 return std::noop_coroutine();
             }
-            return promise.continuation ? promise.continuation : std::noop_coroutine();
+            return promise.continuation;
         }
         void await_resume() noexcept {}
     };

@@ -30,6 +30,9 @@ within() {
     return 1
 }
 
+# True where journald listens. Where it does not, the app writes every log line to stderr.
+e2e_journal_listens() { [[ -S /run/systemd/journal/socket ]]; }
+
 # Prints every log file in directory $1 under its name, as a failing script shows them.
 e2e_print_logs() {
     local file

@@ -65,7 +65,7 @@ echo "ok: the item's label shows the code"
 "$screenshot" "$ZORVIK_SESSION_DIR/tray-journey.png" || true
 # Started as from the menu (stderr no terminal), the app logs to the journal; where journald is
 # not there, as in this session, its lines go to stderr instead of nowhere.
-if [[ ! -S /run/systemd/journal/socket ]]; then
+if ! e2e_journal_listens; then
     grep -q "net.brontal.zorvik:mac received Work GitHub from .*, expires in" "$first_log" ||
         fail "without a journal, the line of the code received went nowhere"
     grep -q "net.brontal.zorvik:mac fetch: " "$first_log" ||

@@ -44,6 +44,7 @@
 #include "SessionSelfProbe.h"
 #include "SwitchingCloud.h"
 #include "TakeOver.h"
+#include "TerminalQuestion.h"
 #include "ToolkitPlatform.h"
 #include "UnixSignalNotifier.h"
 #include "WebCourierPush.h"
@@ -158,6 +159,7 @@ CloudWebConfiguration webConfiguration(const CloudOptions& options) {
     CloudWebConfiguration configuration = CloudWebConfiguration::fromBuild();
     if (options.url) {
         configuration.baseURL = QUrl(*options.url);
+        configuration.allowsPlainHttp = true;
     }
     if (options.apiToken) {
         configuration.apiToken = *options.apiToken;
@@ -172,15 +174,16 @@ CloudWebConfiguration webConfiguration(const CloudOptions& options) {
 // embedded cloud otherwise (or always, with --embedded-cloud).
 struct Clouds {
     Clouds(MainActor& mainActor, SystemLog& systemLog, Keychain& keychain,
-           CloudWebConfiguration configuration, bool embeddedOnly)
+           UserDefaults& userDefaults, CloudWebConfiguration configuration,
+           SwitchingCloud::Options options)
         : embedded(mainActor, LocalCloud::standardRootDirectory()),
           workspace(mainActor),
           webSession(mainActor, webTransport, keychain, systemLog, std::move(configuration)),
           webCloud(webSession, CloudWebDatabase::standardStateFile()),
           webPush(mainActor, webSession, webTransport, systemLog),
-          cloud(mainActor, workspace, systemLog, embedded,
+          cloud(mainActor, workspace, systemLog, userDefaults, embedded,
                 webSession.configuration().isUsable() ? &webCloud : nullptr,
-                webSession.configuration().isUsable() ? &webPush : nullptr, {embeddedOnly, 600}) {}
+                webSession.configuration().isUsable() ? &webPush : nullptr, options) {}
 
     LocalCloud embedded;
     LinuxWorkspace workspace;
@@ -432,7 +435,11 @@ int main(int argc, char** argv) {
         JournalSystemLog journal(QStringLiteral("ZorvikMac"), logToStderr);
         PairingTerminal::Log systemLog(journal, logToStderr);
         SecretServiceKeychain keychain;
-        Clouds clouds(mainActor, systemLog, keychain, webConfiguration(cloudOptions), embeddedOnly);
+        QSettingsUserDefaults userDefaults(QSettingsUserDefaults::standardFilePath());
+        SwitchingCloud::Options options;
+        options.embeddedOnly = embeddedOnly;
+        Clouds clouds(mainActor, systemLog, keychain, userDefaults, webConfiguration(cloudOptions),
+                      options);
         return pairAtTerminal(mainActor, systemLog, keychain, clouds);
     }
 
@@ -467,7 +474,16 @@ int main(int argc, char** argv) {
         mainActor,
         containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier)),
         NativeMessagingHosts::perUserDirectories());
-    Clouds clouds(mainActor, systemLog, keychain, webConfiguration(cloudOptions), embeddedOnly);
+    // Signing in from a terminal: the account the browser brings back is confirmed there too.
+    std::optional<TerminalQuestion> terminal;
+    if (signIn && TerminalQuestion::standardStreamsAreTerminal()) {
+        terminal.emplace();
+    }
+    SwitchingCloud::Options cloudChoice;
+    cloudChoice.embeddedOnly = embeddedOnly;
+    cloudChoice.terminal = terminal ? &*terminal : nullptr;
+    Clouds clouds(mainActor, systemLog, keychain, userDefaults, webConfiguration(cloudOptions),
+                  cloudChoice);
     SwitchingCloud& cloud = clouds.cloud;
     CloudWebSession& webSession = clouds.webSession;
     // After the launch, so that an older copy has been asked to quit first.

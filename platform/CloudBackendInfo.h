@@ -22,6 +22,11 @@ struct CloudBackendInfo {
     // A sentence about the account for the checklist: why it is restricted, or why the last
     // sign-in did not finish.
     std::optional<QString> note;
+    // The account of the web service in use, as the user confirmed it ("user@example.com").
+    std::optional<QString> account;
+    // A sign-in came back from the browser with this account, which is used only once the user
+    // confirms it: anyone on this computer can send the browser's way back a session.
+    std::optional<QString> accountToConfirm;
     // How far this computer's clock is ahead of the cloud service's (negative: behind), in whole
     // minutes, 0 within a minute; nothing where the cloud tells no time.
     std::optional<double> clockAhead;

@@ -49,8 +49,15 @@ public:
     // Opens the sign-in page and waits for the session. Nothing is reported to the caller: the
     // next account check shows the outcome, and `accountChanged` runs when it changed.
     virtual void signIn() = 0;
+    // Uses the account a sign-in came back with (the backend info's `accountToConfirm`); does
+    // nothing unless a sign-in waits with exactly that account, so a confirmation never goes to
+    // an account the user was not shown.
+    virtual void confirmSignIn(const QString& account) = 0;
+    // Turns that account down; the session it came with is forgotten.
+    virtual void declineSignIn() = 0;
     // Forgets the session; codes come through the embedded cloud again.
     virtual void signOut() = 0;
-    // Runs after a sign-in, a sign-out or a failed sign-in, on the main thread.
+    // Runs after a sign-in, a sign-out, a failed sign-in or when an account waits for the
+    // user's confirmation, on the main thread.
     std::function<void()> accountChanged;
 };

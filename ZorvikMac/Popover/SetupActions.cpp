@@ -18,7 +18,8 @@ void openSettings(Workspace& workspace, const char* url) {
 }  // namespace
 
 void performSetupAction(SetupRow::Action action, MacSettings& settings,
-                        const PopoverEnvironment& environment, const Logger& logger) {
+                        const PopoverEnvironment& environment, const Logger& logger,
+                        const std::optional<QString>& account) {
     Workspace& workspace = environment.workspace;
     CloudAccountSignIn* cloudSignIn = environment.cloudSignIn;
     switch (action) {
@@ -44,6 +45,16 @@ void performSetupAction(SetupRow::Action action, MacSettings& settings,
         case SetupRow::Action::signOutOfICloud:
             if (cloudSignIn != nullptr) {
                 cloudSignIn->signOut();
+            }
+            break;
+        case SetupRow::Action::confirmICloudAccount:
+            if (cloudSignIn != nullptr && account) {
+                cloudSignIn->confirmSignIn(*account);
+            }
+            break;
+        case SetupRow::Action::declineICloudAccount:
+            if (cloudSignIn != nullptr) {
+                cloudSignIn->declineSignIn();
             }
             break;
         case SetupRow::Action::pairWithIPhone:

@@ -257,6 +257,7 @@ public:
         toggle = new ToggleSwitch(this);
         toggle->setObjectName(QStringLiteral("switch"));
         button = makeSmallButton(QStringLiteral("button"), this);
+        secondaryButton = makeSmallButton(QStringLiteral("secondaryButton"), this);
 
         auto* titleRow = makeRow(titleSpinnerSpacing);
         titleRow->addWidget(title);
@@ -272,11 +273,14 @@ public:
         row->addSpacerItem(
             new QSpacerItem(minimumGapBeforeControl, 0, QSizePolicy::MinimumExpanding));
         row->addWidget(toggle, 0, Qt::AlignTop);
+        row->addWidget(secondaryButton, 0, Qt::AlignTop);
         row->addWidget(button, 0, Qt::AlignTop);
     }
 
     void setRow(const SetupRow& row, bool launchAtLogin, const QPalette& colors) {
         action = row.action;
+        secondaryAction = row.secondaryAction;
+        account = row.account;
         symbol->setState(row.state, colors);
         title->setText(row.title);
         spinner->setVisible(row.spinner);
@@ -295,17 +299,22 @@ public:
         const bool hasButton = !isSwitch && row.action.has_value() && row.buttonTitle.has_value();
         button->setText(row.buttonTitle.value_or(QString()));
         button->setVisible(hasButton);
+        secondaryButton->setText(row.secondaryButtonTitle.value_or(QString()));
+        secondaryButton->setVisible(hasButton && row.secondaryAction.has_value());
     }
 
     void applyColors(const QColor& secondary) { setTextColor(detail, secondary); }
 
     std::optional<SetupRow::Action> action;
+    std::optional<SetupRow::Action> secondaryAction;
+    std::optional<QString> account;
     StateSymbol* symbol = nullptr;
     QLabel* title = nullptr;
     ActivitySpinner* spinner = nullptr;
     QLabel* detail = nullptr;
     ToggleSwitch* toggle = nullptr;
     QPushButton* button = nullptr;
+    QPushButton* secondaryButton = nullptr;
 };
 
 SetupChecklistView::SetupChecklistView(CodeReceiver& receiver, MacSettings& settings,
@@ -370,7 +379,12 @@ QWidget* SetupChecklistView::buildRows() {
         auto* row = new RowView(kind, environment_.mainActor, content);
         connect(row->button, &QPushButton::clicked, this, [this, row] {
             if (row->action) {
-                perform(*row->action);
+                perform(*row->action, row->account);
+            }
+        });
+        connect(row->secondaryButton, &QPushButton::clicked, this, [this, row] {
+            if (row->secondaryAction) {
+                perform(*row->secondaryAction, row->account);
             }
         });
         connect(row->toggle, &QAbstractButton::clicked, this,
@@ -506,11 +520,11 @@ Task<void> SetupChecklistView::runChecks(QPointer<CodeReceiver> receiver) {
     }
 }
 
-void SetupChecklistView::perform(SetupRow::Action action) {
+void SetupChecklistView::perform(SetupRow::Action action, const std::optional<QString>& account) {
     if (action == SetupRow::Action::unlockKeyring) {
         receiver_.unlockKeychain();
     }
-    performSetupAction(action, settings_, environment_, logger_);
+    performSetupAction(action, settings_, environment_, logger_, account);
 }
 
 void SetupChecklistView::flipLaunchAtLogin(bool on) {

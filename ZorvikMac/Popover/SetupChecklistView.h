@@ -60,7 +60,7 @@ private:
 
     void toggleFolded();
     void recheck();
-    void perform(SetupRow::Action action);
+    void perform(SetupRow::Action action, const std::optional<QString>& account);
     void flipLaunchAtLogin(bool on);
 
     static Task<void> fold(QPointer<SetupChecklistView> view, MainActor& mainActor, qreal fromAngle,

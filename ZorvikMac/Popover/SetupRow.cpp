@@ -15,6 +15,9 @@ using Action = SetupRow::Action;
 const auto kOpenICloudSettings = QStringLiteral("Open iCloud settings");
 const auto kSignIn = QStringLiteral("Sign in to iCloud…");
 const auto kWebDetail = QStringLiteral("Codes come from your iPhone through iCloud on the web.");
+const auto kConfirmDetail = QStringLiteral(
+    "The sign-in page came back with this Apple Account. Use it only if it is the one on your "
+    "iPhone; if you did not just sign in, choose Not mine.");
 const auto kEmbeddedDetail = QStringLiteral(
     "Codes come only from zorvik-phone on this computer. Sign in to iCloud to receive your "
     "iPhone's.");
@@ -81,15 +84,29 @@ SetupRow cloudRow(const CloudAccountState& cloud, const CloudBackendInfo& backen
         }
         return withAction(std::move(made), Action::openICloudSettings, kOpenICloudSettings);
     };
+    if (backend.accountToConfirm) {
+        // Whoever can reach the browser's way back can send a session: the user decides.
+        SetupRow made = withAction(
+            withDetail(row(Kind::cloud, State::pending,
+                           QStringLiteral("iCloud: use %1?").arg(*backend.accountToConfirm)),
+                       kConfirmDetail),
+            Action::confirmICloudAccount, QStringLiteral("Use this account"));
+        made.secondaryAction = Action::declineICloudAccount;
+        made.secondaryButtonTitle = QStringLiteral("Not mine");
+        made.account = backend.accountToConfirm;
+        return made;
+    }
     switch (cloud.kind) {
         case CloudAccountState::Kind::checking:
             return row(Kind::cloud, State::pending, titled(QStringLiteral("checking…")));
         case CloudAccountState::Kind::signedIn:
             if (backend.kind == Backend::web) {
-                return withAction(
-                    withDetail(row(Kind::cloud, State::ok, QStringLiteral("iCloud: signed in")),
-                               kWebDetail),
-                    Action::signOutOfICloud, QStringLiteral("Sign out"));
+                const QString title =
+                    backend.account
+                        ? QStringLiteral("iCloud: signed in as %1").arg(*backend.account)
+                        : QStringLiteral("iCloud: signed in");
+                return withAction(withDetail(row(Kind::cloud, State::ok, title), kWebDetail),
+                                  Action::signOutOfICloud, QStringLiteral("Sign out"));
             }
             if (backend.kind == Backend::embedded) {
                 SetupRow made = withDetail(
@@ -331,6 +348,10 @@ QString caseName(SetupRow::Action action) {
             return QStringLiteral("pairWithIPhone");
         case Action::unlockKeyring:
             return QStringLiteral("unlockKeyring");
+        case Action::confirmICloudAccount:
+            return QStringLiteral("confirmICloudAccount");
+        case Action::declineICloudAccount:
+            return QStringLiteral("declineICloudAccount");
     }
     Q_UNREACHABLE();
 }

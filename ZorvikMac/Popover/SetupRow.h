@@ -23,6 +23,8 @@ struct SetupRow {
         signOutOfICloud,
         pairWithIPhone,
         unlockKeyring,
+        confirmICloudAccount,
+        declineICloudAccount,
     };
 
     Kind kind = Kind::cloud;
@@ -33,6 +35,11 @@ struct SetupRow {
     std::optional<QString> buttonTitle;
     // A small activity indicator next to the title while something is on its way.
     bool spinner = false;
+    // A second button beside the first, for a choice between two.
+    std::optional<Action> secondaryAction;
+    std::optional<QString> secondaryButtonTitle;
+    // The account the row asks the user about; its buttons answer for that account only.
+    std::optional<QString> account;
 
     bool operator==(const SetupRow&) const = default;
 };

@@ -61,7 +61,8 @@ start_app() {
 }
 stop_app() {
     kill "$app"
-    wait "$app" 2>/dev/null || true
+    # An app started at a terminal is no child of this shell: wait until it has gone.
+    wait "$app" 2>/dev/null || within 10 bash -c "! kill -0 $app 2>/dev/null" || true
     app=
 }
 
@@ -70,11 +71,15 @@ key=$(base64 -w 0 "$work/key")
 "$phone" key delete 2>/dev/null
 secret-tool clear service net.brontal.zorvik.cloudkit account web-auth-token 2>/dev/null || true
 
-# Signed in once, as the user does before pairing; the app then quits.
-start_app --sign-in
+# Signed in once at a terminal, as the user does before pairing; the app then quits.
+e2e_start_at_terminal "$work" "$log" "$app_binary" --headless --log-to-stderr "${cloud_flags[@]}" \
+    --sign-in-port "$sign_in_port" --sign-in || fail "the app did not start at a terminal"
+app=$e2e_terminal_pid
 within 10 grep -q "sign-in: open .* in a browser" "$log" || fail "the app did not offer the sign-in page"
 page=$(grep -o "sign-in: open [^ ]* in a browser" "$log" | head -n 1 | cut -d' ' -f3)
 curl -fsSL "$page" >/dev/null || fail "the browser could not follow the sign-in page"
+within 10 grep -q "with the account user@example.com" "$log" || fail "the terminal did not ask about the account"
+echo yes >&"$e2e_terminal_keys"
 within 10 grep -q "check cloud: ok — iCloud: signed in" "$log" || fail "the app did not sign in"
 stop_app
 echo "ok: signed in to the web double"

@@ -19,6 +19,25 @@ e2e_require_session() {
     fi
 }
 
+# Starts the command after $1 (a directory for its files) and $2 (where its output is appended)
+# on a terminal of its own, as a user at a terminal starts it. Sets e2e_terminal_keys to a
+# descriptor whose lines are typed into that terminal, and e2e_terminal_pid to the command's own
+# process (the one to signal). Fails when the command did not start.
+e2e_start_at_terminal() {
+    local dir=$1 out=$2 command
+    shift 2
+    [[ -n ${e2e_terminal_keys:-} ]] && exec {e2e_terminal_keys}>&-
+    rm -f "$dir/terminal.keys" "$dir/terminal.pid"
+    mkfifo "$dir/terminal.keys"
+    # Read-write, so that opening it does not wait for `script`, and `script` never reads an end.
+    exec {e2e_terminal_keys}<>"$dir/terminal.keys"
+    printf -v command '%q ' "$@"
+    SHELL=/bin/bash script -qfec "echo \$\$ >'$dir/terminal.pid'; exec $command" /dev/null \
+        <"$dir/terminal.keys" >>"$out" 2>&1 &
+    within 10 test -s "$dir/terminal.pid" || return 1
+    e2e_terminal_pid=$(cat "$dir/terminal.pid")
+}
+
 # Waits up to $1 seconds for the command after it to succeed.
 within() {
     local seconds=$1 i

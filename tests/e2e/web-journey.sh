@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end with the cloud's web service, played by the local test double: ZorvikMac --headless
-# --sign-in opens the sign-in page (this script is the browser), takes the session back on its
-# loopback listener, registers with the push courier, and publishes a code that zorvik-phone
+# --sign-in at a terminal opens the sign-in page (this script is the browser), takes the session
+# back on its loopback listener while stray and forged requests leave it waiting, asks at the
+# terminal whether to use the account the session belongs to, registers with the push courier, and publishes a code that zorvik-phone
 # writes through the web service; the same code path by polling while the courier is down; the
 # rotated session surviving a SIGKILL of the app; and a start while the keyring does not answer.
 set -euo pipefail
@@ -52,27 +53,59 @@ url=$(cat "$work/url")
 state() { curl -fsS "$url/_double/state"; }
 fault() { curl -fsS -X POST -d "$1" "$url/_double/faults" >/dev/null; }
 polling() { state | python3 -c 'import json,sys; t=json.load(sys.stdin)["courierTokens"]; sys.exit(0 if any(v["polling"] for v in t.values()) else 1)'; }
+app_flags=(--headless --log-to-stderr --cloud-url "$url" --cloud-api-token "$api_token"
+    --sign-in-port "$sign_in_port")
 start_app() {
-    "$app_binary" --headless --log-to-stderr --cloud-url "$url" --cloud-api-token "$api_token" \
-        --sign-in-port "$sign_in_port" "$@" >>"$log" 2>&1 &
+    "$app_binary" "${app_flags[@]}" "$@" >>"$log" 2>&1 &
     app=$!
 }
+# The app at a terminal, where `type_in` types a line; $app is the app itself.
+start_app_at_terminal() {
+    e2e_start_at_terminal "$work" "$log" "$app_binary" "${app_flags[@]}" "$@" ||
+        fail "the app did not start at a terminal"
+    app=$e2e_terminal_pid
+}
+type_in() { echo "$1" >&"$e2e_terminal_keys"; }
+# Waits until process $1 has ended, whether or not it is a child of this shell.
+gone() { wait "$1" 2>/dev/null || within 10 bash -c "! kill -0 $1 2>/dev/null" || true; }
+callback="http://127.0.0.1:$sign_in_port/zorvik-signin"
+status_of() { curl -s -o /dev/null -w '%{http_code}' "$@"; }
+no_session_stored() { ! secret-tool lookup service net.brontal.zorvik.cloudkit account web-auth-token >/dev/null 2>&1; }
 
 "$phone" key generate --force 2>/dev/null
 secret-tool clear service net.brontal.zorvik.cloudkit account web-auth-token 2>/dev/null || true
 
 # Signing in: the app names the sign-in page; the "browser" follows it back to the app.
-start_app --sign-in
+start_app_at_terminal --sign-in
 within 10 grep -q "sign-in: open .* in a browser" "$log" || fail "the app did not offer the sign-in page"
 page=$(grep -o "sign-in: open [^ ]* in a browser" "$log" | head -n 1 | cut -d' ' -f3)
+
+# Before the browser is back, anyone may call: none of these ends the sign-in or is stored.
+evil=(-H "Origin: https://evil.example")
+[[ $(status_of "${evil[@]}" -X POST "$callback?ckWebAuthToken=x") == 405 ]] || fail "a POST was not refused"
+[[ $(status_of "${evil[@]}" -X OPTIONS -H "Access-Control-Request-Method: GET" "$callback") == 405 ]] ||
+    fail "a preflight was not refused"
+[[ $(status_of "$callback") == 400 ]] || fail "a callback without a session was not refused"
+[[ $(status_of "${evil[@]}" "$callback?ckWebAuthToken=junk%2Btoken") == 400 ]] || fail "a junk session was not refused"
+printf 'NOT HTTP\r\n\r\n' >/dev/tcp/127.0.0.1/"$sign_in_port" || fail "the listener went away after the strays"
+within 10 grep -q "sign-in: a session came back that iCloud does not accept" "$log" ||
+    fail "the junk session was not checked with the service"
+no_session_stored || fail "a refused session was stored"
+echo "ok: a POST, a preflight, a callback without a session, junk and a malformed request leave the sign-in waiting"
+
 answer=$(curl -fsSL "$page") || fail "the browser could not follow the sign-in page"
-[[ $answer == "Zorvik is signed in to iCloud. You can close this page." ]] || fail "the listener answered: $answer"
-within 10 grep -q "check cloud: ok — iCloud: signed in" "$log" || fail "the cloud row is not signed in"
+[[ $answer == "Go back to Zorvik and confirm the account to finish signing in. You can close this page." ]] ||
+    fail "the listener answered: $answer"
+within 10 grep -q "with the account user@example.com" "$log" || fail "the terminal did not ask about the account"
+no_session_stored || fail "the session was stored before the user confirmed it"
+type_in yes
+within 10 grep -q "check cloud: ok — iCloud: signed in as user@example.com" "$log" ||
+    fail "the cloud row does not name the account signed in to"
 within 10 grep -q "push registered" "$log" || fail "push did not register"
 within 10 bash -c "curl -fsS '$url/_double/state' | grep -q pending-code-changes" ||
     fail "the subscription was not saved in the web service"
 within 10 polling || fail "the app is not polling the courier"
-echo "ok: signed in through the loopback listener; the courier long-poll is open"
+echo "ok: signed in as the account confirmed at the terminal; the courier long-poll is open"
 
 # A code by push through the courier.
 "$phone" send --cloud-url "$url" --cloud-api-token "$api_token" --account "Work GitHub" \
@@ -94,7 +127,7 @@ curl -fsS -X DELETE "$url/_double/faults" >/dev/null
 
 # The session survives a SIGKILL: the restarted app goes on with the last rotated token.
 kill -KILL "$app"
-wait "$app" 2>/dev/null || true
+gone "$app"
 app=
 before=$(state | python3 -c 'import json,sys; print(sum(1 for r in json.load(sys.stdin)["requests"] if r["token"] == "used"))')
 signed_in_before=$(grep -c "check cloud: ok — iCloud: signed in" "$log")
@@ -106,9 +139,29 @@ after=$(state | python3 -c 'import json,sys; print(sum(1 for r in json.load(sys.
 [[ $(grep -c "sign-in: open" "$log") == 1 ]] || fail "the restarted app asked to sign in again"
 echo "ok: after SIGKILL the restarted app is signed in with the newest token"
 
-# Each fault of the account check ends in the checklist text it stands for.
+# Someone else's valid session, sent the browser's way back while the user signs in again: the
+# service knows it, so the terminal asks; turned down, it is never used.
 kill "$app"
 wait "$app" 2>/dev/null || true
+opened_before=$(grep -c "sign-in: open" "$log")
+start_app_at_terminal --sign-in
+within 10 bash -c "[[ \$(grep -c 'sign-in: open' '$log') -gt $opened_before ]]" || fail "the second sign-in did not start"
+answer=$(curl -fsSL "$url/signin?account=mallory@example.com") || fail "the forged return was not answered"
+[[ $answer == Go\ back\ to\ Zorvik* ]] || fail "the listener answered the forged return: $answer"
+within 10 grep -q "with the account mallory@example.com" "$log" || fail "the terminal did not name the other account"
+within 10 grep -q "check cloud: pending — iCloud: use mallory@example.com?" "$log" ||
+    fail "the cloud row does not ask about the other account"
+from=$(($(wc -l <"$log") + 1))
+type_in no
+within 10 grep -q "sign-in: the user turned the account down" "$log" || fail "the answer no was not taken"
+within 10 bash -c "tail -n +$from '$log' | grep -q 'check cloud: ok — iCloud: signed in as user@example.com'" ||
+    fail "the app did not stay with the user's own account"
+tail -n "+$from" "$log" | grep "check cloud" | grep -q mallory && fail "the other account was used"
+echo "ok: another account's session sent to the listener is named at the terminal and, turned down, never used"
+
+# Each fault of the account check ends in the checklist text it stands for.
+kill "$app"
+gone "$app"
 app=
 check_fault() {
     local rule=$1 title=$2 before

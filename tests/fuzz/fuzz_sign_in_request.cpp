@@ -3,10 +3,13 @@
 // a request that carries none, and read back exactly the token a browser sends.
 //
 // The input is used twice: as a whole request head, and as a token that a well-formed callback
-// carries, percent-encoded as the sign-in page sends it (and raw when it is plain base64).
+// carries, percent-encoded as the sign-in page sends it (and raw when it is plain base64). A
+// token is visible ASCII (base64 or its URL-safe kind): such a token must come back exactly, and
+// any other must be refused, never changed into something else.
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <variant>
 
@@ -14,6 +17,10 @@
 #include "LoopbackSignIn.h"
 
 namespace {
+
+bool isVisibleAscii(const QByteArray& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
 
 bool sameOutcome(const LoopbackSignIn::Request& a, const LoopbackSignIn::Request& b) {
     return a.isCallback == b.isCallback && a.outcome == b.outcome;
@@ -27,6 +34,7 @@ void checkHead(const QByteArray& head) {
         return;
     }
     fuzzRequire(!token->isEmpty(), "an empty token");
+    fuzzRequire(isVisibleAscii(*token), "a token that is not visible ASCII");
     fuzzRequire(request.isCallback, "a token from a request that is not the callback");
     fuzzRequire(head.startsWith("GET "), "a token from a request that is no GET");
     // Percent-decoding first: an escaped name or path is the same name or path.
@@ -45,8 +53,7 @@ void checkHead(const QByteArray& head) {
 }
 
 void checkCallbackCarrying(const QByteArray& sent) {
-    // A token travels through QString, so only text survives; the page only sends base64.
-    if (sent.isEmpty() || QString::fromUtf8(sent).toUtf8() != sent) {
+    if (sent.isEmpty()) {
         return;
     }
     for (const char* name : {"ckWebAuthToken", "ckSession"}) {
@@ -55,6 +62,10 @@ void checkCallbackCarrying(const QByteArray& sent) {
         const LoopbackSignIn::Request request = LoopbackSignIn::parseRequest(head);
         fuzzRequire(request.isCallback, "a callback not recognised");
         const auto* token = std::get_if<QByteArray>(&request.outcome);
+        if (!isVisibleAscii(sent)) {
+            fuzzRequire(token == nullptr, "a token that is not visible ASCII was taken");
+            return;
+        }
         fuzzRequire(token != nullptr, "a callback with a token gives none");
         fuzzRequire(*token == sent, "the token read is not the token sent");
     }

@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -18,7 +14,6 @@
 #include "CloudWebErrors.h"
 #include "CloudWebSession.h"
 #include "CourierFrame.h"
-#include "LoopbackSignIn.h"
 #include "RemoteNotifications.h"
 
 namespace {
@@ -281,10 +276,10 @@ TEST(CloudWebAnswersLookup, WhatIsNoRecordBecomesTheRightError) {
 
 TEST(CloudWebAnswersAccount, TheAnswerOfUsersCallerIsAnAccountStatus) {
     using Answer = CloudWebAnswers::AccountAnswer;
-    const auto available = [](const char* name) { return Answer{1, std::nullopt, name}; };
-    const Answer unknown{0, std::nullopt, std::nullopt};
-    const Answer noAccount{3, std::nullopt, std::nullopt};
-    const Answer temporarilyUnavailable{4, std::nullopt, std::nullopt};
+    const auto available = [](const char* name) { return Answer{1, std::nullopt, name, {}}; };
+    const Answer unknown{0, std::nullopt, std::nullopt, {}};
+    const Answer noAccount{3, std::nullopt, std::nullopt, {}};
+    const Answer temporarilyUnavailable{4, std::nullopt, std::nullopt, {}};
     const struct {
         const char* name;
         CloudWebReply reply;
@@ -308,10 +303,10 @@ TEST(CloudWebAnswersAccount, TheAnswerOfUsersCallerIsAnAccountStatus) {
         {"token rejected", reply(401, ""), noAccount},
         {"advanced data protection",
          reply(403, kAdvancedDataProtection),
-         {2, "private db access disabled for this account", std::nullopt}},
+         {2, "private db access disabled for this account", std::nullopt, {}}},
         {"access denied without a reason",
          reply(403, R"({"serverErrorCode":"ACCESS_DENIED"})"),
-         {2, std::nullopt, std::nullopt}},
+         {2, std::nullopt, std::nullopt, {}}},
         {"throttled", reply(429, kThrottled), temporarilyUnavailable},
         {"bad gateway", reply(502, kHtml), temporarilyUnavailable},
     };
@@ -320,6 +315,29 @@ TEST(CloudWebAnswersAccount, TheAnswerOfUsersCallerIsAnAccountStatus) {
         EXPECT_EQ(answer.status, row.expected.status) << row.name;
         EXPECT_EQ(answer.reason, row.expected.reason) << row.name;
         EXPECT_EQ(answer.userRecordName, row.expected.userRecordName) << row.name;
+    }
+}
+
+TEST(CloudWebAnswersAccount, TheAccountIsShownByItsEmailElseItsNameElseItsRecordName) {
+    const struct {
+        const char* body;
+        std::optional<QString> shown;
+    } rows[]{
+        {R"({"users":[{"userRecordName":"_b1","lookupInfo":{"emailAddress":"me@example.com"},
+             "nameComponents":{"givenName":"Ann","familyName":"Lee"}}]})",
+         "me@example.com"},
+        {R"({"users":[{"userRecordName":"_b1","nameComponents":{"givenName":" Ann ",
+             "familyName":"Lee"}}]})",
+         "Ann Lee"},
+        {R"({"users":[{"userRecordName":"_b1","nameComponents":{"familyName":"Lee"}}]})", "Lee"},
+        {R"({"users":[{"userRecordName":"_b1","lookupInfo":{"emailAddress":"  "}}]})", "_b1"},
+        {R"({"userRecordName":"_top","lookupInfo":{"emailAddress":7}})", "_top"},
+        // No record name, no account, whatever else the answer says.
+        {R"({"users":[{"lookupInfo":{"emailAddress":"me@example.com"}}]})", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(CloudWebAnswers::accountStatus(reply(200, row.body)).accountName, row.shown)
+            << row.body;
     }
 }
 
@@ -477,177 +495,6 @@ TEST(CourierFrame, WhatIsNoSingleObjectIsMalformed) {
         ASSERT_TRUE(std::holds_alternative<CourierFrame::Malformed>(frame)) << body.left(40).data();
         EXPECT_FALSE(std::get<CourierFrame::Malformed>(frame).problem.isEmpty());
     }
-}
-
-// --- LoopbackSignIn::parseRequest --------------------------------------------------------------
-
-std::string describe(const LoopbackSignIn::Outcome& outcome) {
-    if (const auto* token = std::get_if<QByteArray>(&outcome)) {
-        return "token " + token->toStdString();
-    }
-    return "problem " + std::get<QString>(outcome).toStdString();
-}
-
-TEST(LoopbackSignInRequest, TheCallbackGivesTheTokenItCarriesOrSaysWhatIsWrong) {
-    const std::string noSession = "problem the sign-in page sent no session";
-    const std::string malformed = "problem the browser sent a malformed request";
-    const auto notGet = [](const std::string& method) {
-        return "problem the browser came back with " + method + " instead of GET";
-    };
-    const struct {
-        const char* line;
-        std::optional<std::string> outcome;  // none for what is not the callback
-    } rows[]{
-        {"GET /zorvik-signin?ckWebAuthToken=a%2Bb%2Fc%3D HTTP/1.1", "token a+b/c="},
-        // A plus is part of a base64 token, never a space.
-        {"GET /zorvik-signin?ckWebAuthToken=ab/c+d== HTTP/1.1", "token ab/c+d=="},
-        {"GET /zorvik-signin?ckSession=s%2B1%3D HTTP/1.1", "token s+1="},
-        // The page sends both names; the documented one wins.
-        {"GET /zorvik-signin?ckSession=old&ckWebAuthToken=new HTTP/1.1", "token new"},
-        {"GET /zorvik-signin?ckWebAuthToken=new&ckSession=old HTTP/1.1", "token new"},
-        {"GET /zorvik-signin?ckWebAuthToken=&ckSession=old HTTP/1.1", "token old"},
-        {"GET /zorvik-signin?state=1&ckWebAuthToken=t&other=%26 HTTP/1.1", "token t"},
-        {"GET /zorvik-signin?ckWebAuthToken=%26%23%25 HTTP/1.1", "token &#%"},
-        {"GET http://127.0.0.1:53682/zorvik-signin?ckWebAuthToken=abs HTTP/1.1", "token abs"},
-        {"GET /zorvik-signin HTTP/1.1", noSession},
-        {"GET /zorvik-signin?ckWebAuthToken= HTTP/1.1", noSession},
-        {"GET /zorvik-signin?ckwebauthtoken=t HTTP/1.1", noSession},
-        {"POST /zorvik-signin?ckWebAuthToken=t HTTP/1.1", notGet("POST")},
-        {"HEAD /zorvik-signin?ckWebAuthToken=t HTTP/1.1", notGet("HEAD")},
-        {"", malformed},
-        {"GET /zorvik-signin?ckWebAuthToken=t", malformed},
-        {"GET /zorvik-signin?ckWebAuthToken=t HTTP/2", malformed},
-        {"GET  /zorvik-signin?ckWebAuthToken=t HTTP/1.1", malformed},
-        {"GET /zorvik-signin?ckWebAuthToken=t HTTP/1.1 extra", malformed},
-        {"\x16\x03\x01\x02", malformed},  // a TLS hello sent to the plain port
-        {"GET /favicon.ico HTTP/1.1", std::nullopt},
-        {"GET / HTTP/1.1", std::nullopt},
-        {"GET /zorvik-signin/extra?ckWebAuthToken=t HTTP/1.1", std::nullopt},
-        {"GET /zorvik-signinx?ckWebAuthToken=t HTTP/1.1", std::nullopt},
-    };
-    for (const auto& row : rows) {
-        const auto request = LoopbackSignIn::parseRequest(
-            QByteArray(row.line) + "\r\nHost: 127.0.0.1:53682\r\nAccept: */*");
-        EXPECT_EQ(request.isCallback, row.outcome.has_value()) << row.line;
-        if (row.outcome) {
-            EXPECT_EQ(describe(request.outcome), *row.outcome) << row.line;
-        }
-    }
-}
-
-// --- LoopbackSignIn on a real socket -----------------------------------------------------------
-
-// Sends `pieces` to the listener one by one, which is how a slow browser sends, and gives what
-// it answered by the time it closed the connection. Real sockets take real time, so this waits
-// with a deadline rather than counting events.
-QByteArray askListener(quint16 port, const std::vector<QByteArray>& pieces) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    EXPECT_TRUE(socket.waitForConnected(5000)) << text(socket.errorString());
-    for (const QByteArray& piece : pieces) {
-        socket.write(piece);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return socket.bytesToWrite() == 0; }, 5000));
-        QCoreApplication::processEvents();
-    }
-    QByteArray received;
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            received += socket.readAll();
-            return socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        5000))
-        << "the listener did not close the connection";
-    return received + socket.readAll();
-}
-
-bool refusesConnections(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
-                           5000) &&
-           socket.error() == QAbstractSocket::ConnectionRefusedError;
-}
-
-class LoopbackSignInListener : public testing::Test {
-protected:
-    void start(double timeoutSeconds = 30) {
-        const QString problem = listener.listen(
-            0, timeoutSeconds, [this](auto outcome) { outcomes.push_back(describe(outcome)); });
-        ASSERT_EQ(problem, "");
-        port = listener.port();
-        ASSERT_NE(port, 0);
-    }
-    // The HTTP status of the answer to `pieces`, whose body is kept in `lastBody`.
-    int statusFor(const std::vector<QByteArray>& pieces) {
-        const QByteArray answer = askListener(port, pieces);
-        const qsizetype headEnd = answer.indexOf("\r\n\r\n");
-        lastBody = answer.mid(headEnd + 4);
-        const QByteArray length = "Content-Length: " + QByteArray::number(lastBody.size());
-        EXPECT_TRUE(answer.startsWith("HTTP/1.1 ") && answer.left(headEnd).contains(length))
-            << answer.data();
-        lastBody = lastBody.trimmed();
-        return answer.mid(9, 3).toInt();
-    }
-
-    LoopbackSignIn listener;
-    quint16 port = 0;
-    std::vector<std::string> outcomes;
-    QByteArray lastBody;
-};
-
-TEST_F(LoopbackSignInListener, OnlyTheCallbackIsAnsweredAndEndsTheListening) {
-    start();
-    EXPECT_EQ(statusFor({"GET /favicon.ico HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}), 404);
-    // One byte over the limit, so the listener has read everything when it refuses: unread
-    // bytes would make the kernel reset the connection and lose the answer.
-    QByteArray huge = "GET /zorvik-signin?ckWebAuthToken=t HTTP/1.1\r\nX-Pad: ";
-    huge.append(QByteArray(LoopbackSignIn::maximumRequestSize + 1 - huge.size(), 'x'));
-    EXPECT_EQ(statusFor({huge}), 431);
-    EXPECT_TRUE(outcomes.empty());
-
-    // A head arriving in pieces is read whole.
-    EXPECT_EQ(statusFor({"GET /zorvik-signin?ckSess",
-                         "ion=a%2Bb%2Fc%3D HTTP/1.1\r\nHost: 127.0.0.1\r\n", "\r\n"}),
-              200);
-    EXPECT_EQ(lastBody, "Zorvik is signed in to iCloud. You can close this page.");
-    EXPECT_EQ(outcomes, std::vector<std::string>{"token a+b/c="});
-    EXPECT_TRUE(refusesConnections(port));
-}
-
-TEST_F(LoopbackSignInListener, ACallbackWithoutASessionFailsTheSignIn) {
-    start();
-    EXPECT_EQ(statusFor({"GET /zorvik-signin?error=denied HTTP/1.1\r\n\r\n"}), 400);
-    EXPECT_TRUE(lastBody.contains("the sign-in page sent no session")) << lastBody.data();
-    EXPECT_EQ(outcomes, std::vector<std::string>{"problem the sign-in page sent no session"});
-    EXPECT_TRUE(refusesConnections(port));
-}
-
-TEST_F(LoopbackSignInListener, NoCallbackInTimeEndsTheListeningWithAProblem) {
-    start(0.05);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !outcomes.empty(); }, 5000));
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_TRUE(QString::fromStdString(outcomes[0]).contains("problem") &&
-                QString::fromStdString(outcomes[0]).contains("in time"))
-        << outcomes[0];
-    EXPECT_TRUE(refusesConnections(port));
-}
-
-TEST_F(LoopbackSignInListener, StoppingEndsTheListeningWithoutAnAnswer) {
-    start();
-    listener.stop();
-    EXPECT_TRUE(refusesConnections(port));
-    EXPECT_TRUE(outcomes.empty());
-}
-
-TEST(LoopbackSignInPort, ATakenPortIsReported) {
-    QTcpServer taken;
-    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
-    LoopbackSignIn listener;
-    bool called = false;
-    const QString problem =
-        listener.listen(taken.serverPort(), 30, [&](LoopbackSignIn::Outcome) { called = true; });
-    EXPECT_TRUE(problem.contains(QString::number(taken.serverPort()))) << text(problem);
-    EXPECT_FALSE(called);
 }
 
 }  // namespace

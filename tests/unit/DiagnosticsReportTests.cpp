@@ -50,11 +50,9 @@ TEST(DiagnosticsReportTest, AFreshReceiverReadsLineByLine) {
 TEST(DiagnosticsReportTest, EveryKnownValueIsWrittenWithDatesInUtcToTheSecond) {
     SetupProbe probe;
     probe.cloud = {CloudAccountState::Kind::signedIn, {}};
-    probe.cloudBackend = {CloudBackendInfo::Kind::web,
-                          true,
-                          "iCloud on the web (iCloud.net.brontal.zorvik, production)",
-                          {},
-                          {}};
+    probe.cloudBackend.kind = CloudBackendInfo::Kind::web;
+    probe.cloudBackend.canSignIn = true;
+    probe.cloudBackend.description = "iCloud on the web (iCloud.net.brontal.zorvik, production)";
     probe.pushRegistered = false;
     probe.pushError = "denied";
     probe.subscriptionSaved = true;

@@ -89,8 +89,9 @@ QList<SetupRow> rowsFor(const SetupProbe& probe) {
 // The fields left out are empty; a spinner comes from `spinning`.
 SetupRow row(Kind kind, State state, QString title, std::optional<QString> detail = {},
              std::optional<Action> action = {}, std::optional<QString> buttonTitle = {}) {
-    return {kind, state, std::move(title), std::move(detail), action, std::move(buttonTitle),
-            false};
+    return {
+        kind, state, std::move(title), std::move(detail), action, std::move(buttonTitle), false, {},
+        {},   {}};
 }
 SetupRow spinning(SetupRow made) {
     made.spinner = true;
@@ -213,6 +214,29 @@ TEST(SetupRowsTest, EveryConditionGivesItsRowInKindOrder) {
     }
 }
 
+CloudBackendInfo backend(CloudBackendInfo::Kind kind, bool canSignIn, std::optional<QString> note,
+                         std::optional<QString> account,
+                         std::optional<QString> accountToConfirm = std::nullopt) {
+    CloudBackendInfo info;
+    info.kind = kind;
+    info.canSignIn = canSignIn;
+    info.note = std::move(note);
+    info.account = std::move(account);
+    info.accountToConfirm = std::move(accountToConfirm);
+    return info;
+}
+
+SetupRow confirming(const QString& account) {
+    SetupRow made = row(Kind::cloud, State::pending, "iCloud: use " + account + "?",
+                        "The sign-in page came back with this Apple Account. Use it only if it "
+                        "is the one on your iPhone; if you did not just sign in, choose Not mine.",
+                        Action::confirmICloudAccount, "Use this account");
+    made.secondaryAction = Action::declineICloudAccount;
+    made.secondaryButtonTitle = QStringLiteral("Not mine");
+    made.account = account;
+    return made;
+}
+
 TEST(SetupRowsTest, TheCloudRowOffersSigningInWhereTheDesktopHasNoAccountOfItsOwn) {
     using Cloud = CloudAccountState::Kind;
     using Backend = CloudBackendInfo::Kind;
@@ -227,44 +251,46 @@ TEST(SetupRowsTest, TheCloudRowOffersSigningInWhereTheDesktopHasNoAccountOfItsOw
         SetupRow expected;
     } cases[] = {
         // The embedded cloud says where codes come from, and how to get the iPhone's.
-        {Cloud::signedIn,
-         {Backend::embedded, true, "embedded", {}, {}},
+        {Cloud::signedIn, backend(Backend::embedded, true, {}, {}),
          row(Kind::cloud, State::ok, "Local cloud: in use",
              "Codes come only from zorvik-phone on this computer. Sign in to iCloud to receive "
              "your iPhone's.",
              Action::signInToICloud, signIn)},
-        {Cloud::signedIn,
-         {Backend::embedded, false, "embedded", {}, {}},
+        {Cloud::signedIn, backend(Backend::embedded, false, {}, {}),
          row(Kind::cloud, State::ok, "Local cloud: in use",
              "Codes come only from zorvik-phone on this computer.")},
         // Its faults name it too.
-        {Cloud::notSignedIn,
-         {Backend::embedded, false, "embedded", {}, {}},
+        {Cloud::notSignedIn, backend(Backend::embedded, false, {}, {}),
          row(Kind::cloud, State::failed, "Local cloud: not signed in",
              "Sign in with the same Apple Account as your iPhone.", Action::openICloudSettings,
              "Open iCloud settings")},
-        // Signed in on the web: the row offers signing out.
-        {Cloud::signedIn,
-         {Backend::web, true, "web", {}, {}},
+        // Signed in on the web: the row names the account and offers signing out.
+        {Cloud::signedIn, backend(Backend::web, true, {}, {}),
          row(Kind::cloud, State::ok, "iCloud: signed in",
              "Codes come from your iPhone through iCloud on the web.", Action::signOutOfICloud,
              "Sign out")},
-        {Cloud::notSignedIn,
-         {Backend::web, true, "web", {}, {}},
+        {Cloud::signedIn, backend(Backend::web, true, {}, "me@example.com"),
+         row(Kind::cloud, State::ok, "iCloud: signed in as me@example.com",
+             "Codes come from your iPhone through iCloud on the web.", Action::signOutOfICloud,
+             "Sign out")},
+        // An account waiting for the user comes before whatever the cloud in use says.
+        {Cloud::signedIn, backend(Backend::embedded, true, {}, {}, "other@example.com"),
+         confirming("other@example.com")},
+        {Cloud::notSignedIn, backend(Backend::web, true, {}, "me@example.com", "other@example.com"),
+         confirming("other@example.com")},
+        {Cloud::notSignedIn, backend(Backend::web, true, {}, {}),
          row(Kind::cloud, State::failed, "iCloud: not signed in",
              "Sign in with the same Apple Account as your iPhone.", Action::signInToICloud,
              signIn)},
         // The account's own note replaces the general advice.
-        {Cloud::restricted,
-         {Backend::web, true, "web", adp, {}},
+        {Cloud::restricted, backend(Backend::web, true, adp, {}),
          row(Kind::cloud, State::failed, "iCloud: restricted", adp, Action::signInToICloud,
              signIn)},
         {Cloud::notSignedIn,
-         {Backend::web, true, "web", "Sign-in did not finish: the port is taken.", {}},
+         backend(Backend::web, true, "Sign-in did not finish: the port is taken.", {}),
          row(Kind::cloud, State::failed, "iCloud: not signed in",
              "Sign-in did not finish: the port is taken.", Action::signInToICloud, signIn)},
-        {Cloud::temporarilyUnavailable,
-         {Backend::web, true, "web", {}, {}},
+        {Cloud::temporarilyUnavailable, backend(Backend::web, true, {}, {}),
          row(Kind::cloud, State::failed, "iCloud: temporarily unavailable",
              "Open the Apple Account settings and finish signing in.", Action::signInToICloud,
              signIn)},
@@ -361,18 +387,22 @@ TEST(SetupRowKindTest, KindsReadBackOnlyFromTheirOwnRawValues) {
 
 class SetupActionTest : public testing::Test {
 protected:
-    void perform(Action action) {
+    void perform(Action action, std::optional<QString> account = std::nullopt) {
         performSetupAction(
             action, settings,
             PopoverEnvironment{mainActor, workspace, autoFill, log, QTimeZone::utc(), cloudSignIn},
-            logger);
+            logger, account);
     }
 
     // Counts what the sign-in actions ask for.
     struct RecordingSignIn : CloudAccountSignIn {
         void signIn() override { ++signIns; }
+        void confirmSignIn(const QString& account) override { confirmed << account; }
+        void declineSignIn() override { ++declines; }
         void signOut() override { ++signOuts; }
         int signIns = 0;
+        QStringList confirmed;
+        int declines = 0;
         int signOuts = 0;
     };
 
@@ -405,6 +435,18 @@ TEST_F(SetupActionTest, SigningInAndOutGoToTheCloudSignInElseTheSettingsPane) {
     EXPECT_EQ(log.messages().mid(2),
               (QStringList{"setup action signInToICloud", "setup action signOutOfICloud",
                            "setup action signInToICloud"}));
+}
+
+TEST_F(SetupActionTest, AnAccountIsConfirmedByTheNameTheRowShowedAndOnlyWithOne) {
+    RecordingSignIn signIn;
+    cloudSignIn = &signIn;
+    perform(Action::confirmICloudAccount, QStringLiteral("me@example.com"));
+    perform(Action::confirmICloudAccount);
+    perform(Action::declineICloudAccount, QStringLiteral("me@example.com"));
+    EXPECT_EQ(signIn.confirmed, QStringList{"me@example.com"});
+    EXPECT_EQ(signIn.declines, 1);
+    EXPECT_EQ(signIn.signIns + signIn.signOuts, 0);
+    EXPECT_TRUE(workspace.openedURLs.isEmpty());
 }
 
 TEST_F(SetupActionTest, SettingsPanesOpenByTheirURLsElseTheSettingsApplicationOpens) {

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <QHostAddress>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 #include <algorithm>
 #include <optional>
 #include <variant>
@@ -12,9 +16,11 @@
 #include "FakeWorkspace.h"
 #include "LocalCloud.h"
 #include "ManualMainActor.h"
+#include "QSettingsUserDefaults.h"
 #include "RecordingSystemLog.h"
 #include "ScriptedCloudWebTransport.h"
 #include "SwitchingCloud.h"
+#include "TerminalQuestion.h"
 #include "WebCourierPush.h"
 
 // Which cloud the application starts on, decided by the session the keychain holds, and a
@@ -26,9 +32,9 @@ protected:
     void storeSession() {
         keychain.items.insert(FakeKeychain::keyOf(CloudWebSession::tokenQuery()), "session");
     }
-    void start() {
-        cloud.emplace(actor, workspace, systemLog, embedded, &webCloud, &webPush,
-                      SwitchingCloud::Options{});
+    void start(SwitchingCloud::Options options = {}) {
+        cloud.emplace(actor, workspace, systemLog, defaults, embedded, &webCloud, &webPush,
+                      options);
     }
     bool sent(const QString& path) const {
         return std::any_of(transport.exchanges.begin(), transport.exchanges.end(),
@@ -45,6 +51,7 @@ protected:
     }
 
     QTemporaryDir directory;
+    QSettingsUserDefaults defaults{directory.filePath(QStringLiteral("ZorvikMac.conf"))};
     ManualMainActor actor;
     FakeKeychain keychain;
     RecordingSystemLog systemLog;
@@ -56,6 +63,63 @@ protected:
     CloudWebContainer webCloud{session, directory.filePath(QStringLiteral("subscriptions.json"))};
     WebCourierPush webPush{actor, session, transport, systemLog};
     std::optional<SwitchingCloud> cloud;
+};
+
+// Signing in through the browser, with a scripted service and a real loopback listener.
+class SwitchingCloudSignInTest : public SwitchingCloudTest {
+protected:
+    static QByteArray callerAnswer(const char* email) {
+        return QByteArray(R"({"users":[{"userRecordName":"_u1","lookupInfo":{"emailAddress":")") +
+               email + R"("}}]})";
+    }
+    // Starts on the embedded cloud and asks to sign in; the service offers `page`.
+    void beginSignIn(const QString& page = QStringLiteral("https://signin.example.test/auth")) {
+        start(options);
+        actor.runUntilIdle();
+        cloud->accountChanged = [this] { ++changes; };
+        cloud->signIn();
+        actor.runUntilIdle();
+        ASSERT_TRUE(transport.last().pathEndsWith(QStringLiteral("users/caller")));
+        ASSERT_FALSE(transport.last().queryItem(QStringLiteral("ckWebAuthToken")));
+        transport.answerLast(ScriptedCloudWebTransport::withStatus(
+            421, QJsonDocument(QJsonObject{{"serverErrorCode", "AUTHENTICATION_REQUIRED"},
+                                           {"redirectURL", page}})
+                     .toJson()));
+        actor.runUntilIdle();
+    }
+    // Sends the browser's return with `token`, has the service answer its check with
+    // `answer`, and gives what the listener answered the browser.
+    QByteArray comeBack(const QByteArray& token, const CloudWebResponse& answer) {
+        QTcpSocket browser;
+        browser.connectToHost(QHostAddress::LocalHost, cloud->signInPort());
+        EXPECT_TRUE(browser.waitForConnected(5000));
+        browser.write("GET /zorvik-signin?ckWebAuthToken=" + token + " HTTP/1.1\r\n\r\n");
+        const std::size_t before = transport.sentCount();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return transport.sentCount() > before; }, 5000));
+        const auto& check = transport.last();
+        EXPECT_TRUE(check.pathEndsWith(QStringLiteral("users/caller")));
+        EXPECT_EQ(check.queryItem(QStringLiteral("ckWebAuthToken")), QString::fromLatin1(token));
+        transport.answerLast(answer);
+        QByteArray received;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                actor.runUntilIdle();
+                received += browser.readAll();
+                return browser.state() == QAbstractSocket::UnconnectedState;
+            },
+            5000));
+        return received + browser.readAll();
+    }
+    std::optional<QByteArray> storedSession() const {
+        const auto key = FakeKeychain::keyOf(CloudWebSession::tokenQuery());
+        if (!keychain.items.contains(key)) {
+            return std::nullopt;
+        }
+        return keychain.items.value(key);
+    }
+
+    SwitchingCloud::Options options;
+    int changes = 0;
 };
 
 TEST_F(SwitchingCloudTest, AStoredSessionIsFoundWithoutBlockingAndWhatWaitedForItGoesToTheWeb) {
@@ -136,6 +200,152 @@ TEST_F(SwitchingCloudTest, SigningOutGoesBackToTheEmbeddedCloudEvenIfTheKeychain
     EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::embedded)
         << "the session signed out of came back at the next check";
     EXPECT_EQ(keychain.blockingCalls, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SwitchingCloudSignInTest, ASessionIsUsedOnlyOnceTheServiceKnowsItAndTheUserConfirmsIt) {
+    beginSignIn();
+    EXPECT_EQ(workspace.openedURLs, QStringList{"https://signin.example.test/auth"});
+
+    // Anyone can send a token: one the service refuses is answered and the waiting goes on.
+    const QByteArray refused =
+        comeBack("junk", ScriptedCloudWebTransport::withStatus(
+                             401, R"({"serverErrorCode":"AUTHENTICATION_FAILED"})"));
+    EXPECT_TRUE(refused.startsWith("HTTP/1.1 400")) << refused.data();
+    EXPECT_NE(cloud->signInPort(), 0) << "a refused token ended the sign-in";
+    EXPECT_FALSE(storedSession());
+    EXPECT_EQ(cloud->backendInfo().accountToConfirm, std::nullopt);
+
+    // A session the service knows waits for the user, with the token its answer gave.
+    const QByteArray accepted = comeBack(
+        "sent", ScriptedCloudWebTransport::ok(
+                    QJsonDocument::fromJson(callerAnswer("me@example.com")).object(), "rotated"));
+    EXPECT_TRUE(accepted.contains("Go back to Zorvik and confirm the account")) << accepted.data();
+    EXPECT_EQ(cloud->signInPort(), 0);
+    EXPECT_EQ(cloud->backendInfo().accountToConfirm, "me@example.com");
+    EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::embedded);
+    EXPECT_FALSE(storedSession()) << "stored before the user confirmed it";
+    EXPECT_EQ(changes, 1);
+
+    // A confirmation for another account than the one shown does nothing.
+    cloud->confirmSignIn(QStringLiteral("other@example.com"));
+    actor.runUntilIdle();
+    EXPECT_FALSE(storedSession());
+    cloud->confirmSignIn(QStringLiteral("me@example.com"));
+    actor.runUntilIdle();
+    EXPECT_EQ(storedSession(), "rotated");
+    EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::web);
+    EXPECT_EQ(cloud->backendInfo().account, "me@example.com");
+    EXPECT_EQ(cloud->backendInfo().accountToConfirm, std::nullopt);
+    EXPECT_EQ(changes, 2);
+    // The sign-in's own lines name no account.
+    EXPECT_FALSE(systemLog.messages().join('\n').contains("me@example.com"));
+
+    // The name stays for the next start; signing out forgets it.
+    cloud.reset();
+    start();
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud->backendInfo().account, "me@example.com");
+    cloud->signOut();
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud->backendInfo().account, std::nullopt);
+    EXPECT_EQ(defaults.stringForKey(SwitchingCloud::accountKey), "");
+}
+
+TEST_F(SwitchingCloudSignInTest, AnAccountTurnedDownIsForgottenAndTheNextSignInStartsAfresh) {
+    beginSignIn();
+    comeBack("sent", ScriptedCloudWebTransport::ok(
+                         QJsonDocument::fromJson(callerAnswer("mallory@example.com")).object()));
+    ASSERT_EQ(cloud->backendInfo().accountToConfirm, "mallory@example.com");
+    cloud->declineSignIn();
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud->backendInfo().accountToConfirm, std::nullopt);
+    EXPECT_EQ(cloud->backendInfo().note, "Sign-in cancelled: that account was not used.");
+    cloud->confirmSignIn(QStringLiteral("mallory@example.com"));
+    actor.runUntilIdle();
+    EXPECT_FALSE(storedSession());
+    EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::embedded);
+
+    // A new sign-in drops an account still waiting.
+    cloud->signIn();
+    actor.runUntilIdle();
+    transport.answerLast(ScriptedCloudWebTransport::withStatus(
+        421, R"({"serverErrorCode":"AUTHENTICATION_REQUIRED","redirectURL":"https://s.test/"})"));
+    actor.runUntilIdle();
+    comeBack("again", ScriptedCloudWebTransport::ok(
+                          QJsonDocument::fromJson(callerAnswer("mallory@example.com")).object()));
+    ASSERT_TRUE(cloud->backendInfo().accountToConfirm);
+    cloud->signIn();
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud->backendInfo().accountToConfirm, std::nullopt);
+}
+
+TEST_F(SwitchingCloudSignInTest, OnlyAnHttpsSignInPageIsOpened) {
+    for (const char* page : {"file:///etc/passwd", "zorvik-helper://open", "http://signin.test/",
+                             "https:///no-host"}) {
+        SCOPED_TRACE(page);
+        beginSignIn(QString::fromLatin1(page));
+        EXPECT_TRUE(workspace.openedURLs.isEmpty());
+        EXPECT_EQ(cloud->signInPort(), 0) << "still listening for a sign-in that cannot come";
+        EXPECT_EQ(cloud->backendInfo().note,
+                  "Sign-in could not start: iCloud offered a sign-in page that is not https.");
+        cloud.reset();
+    }
+}
+
+TEST(CloudWebConfigurationFollow, OnlyHttpsIsFollowedExceptPlainHttpOnADevelopersService) {
+    CloudWebConfiguration real;
+    CloudWebConfiguration developer;
+    developer.allowsPlainHttp = true;
+    const struct {
+        const char* url;
+        bool real;
+        bool developer;
+    } rows[]{
+        {"https://idmsa.example.test/signin?x=1", true, true},
+        {"http://127.0.0.1:8080/signin", false, true},
+        {"file:///etc/passwd", false, false},
+        {"zorvik-helper://open", false, false},
+        {"javascript:alert(1)", false, false},
+        {"https:///no-host", false, false},
+        {"ftp://example.test/", false, false},
+        {"", false, false},
+    };
+    for (const auto& row : rows) {
+        const QUrl url(QString::fromLatin1(row.url));
+        EXPECT_EQ(real.mayFollow(url), row.real) << row.url;
+        EXPECT_EQ(developer.mayFollow(url), row.developer) << row.url;
+    }
+}
+
+TEST_F(SwitchingCloudSignInTest, AtATerminalTheAccountIsConfirmedByTypingYes) {
+    int typed[2];
+    int shown[2];
+    ASSERT_EQ(pipe(typed), 0);
+    ASSERT_EQ(pipe(shown), 0);
+    TerminalQuestion terminal(typed[0], shown[1]);
+    options.terminal = &terminal;
+    beginSignIn();
+    comeBack("sent", ScriptedCloudWebTransport::ok(
+                         QJsonDocument::fromJson(callerAnswer("me@example.com")).object()));
+    char question[512] = {};
+    ASSERT_GT(read(shown[0], question, sizeof question - 1), 0);
+    EXPECT_TRUE(QByteArray(question).contains("with the account me@example.com")) << question;
+    EXPECT_TRUE(QByteArray(question).endsWith("Use it? [yes/no] ")) << question;
+    ASSERT_EQ(write(typed[1], "YES\n", 4), 4);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            actor.runUntilIdle();
+            return storedSession().has_value();
+        },
+        5000));
+    EXPECT_EQ(cloud->backendInfo().account, "me@example.com");
+    for (const int fd : {typed[0], typed[1], shown[0], shown[1]}) {
+        close(fd);
+    }
 }
 
 }  // namespace

@@ -50,26 +50,48 @@ std::variant<CloudRecord, CloudError> lookedUpRecord(const CloudWebReply& reply,
                      QStringLiteral("does not mention the record %1").arg(recordName));
 }
 
+namespace {
+
+// The service gives the email only for a user who can be looked up, the name only for one who
+// is discoverable.
+QString shownName(const QJsonObject& identity, const QString& recordName) {
+    const QString email = identity.value(QStringLiteral("lookupInfo"))
+                              .toObject()
+                              .value(QStringLiteral("emailAddress"))
+                              .toString()
+                              .simplified();
+    if (!email.isEmpty()) {
+        return email;
+    }
+    const QJsonObject names = identity.value(QStringLiteral("nameComponents")).toObject();
+    const QString name = (names.value(QStringLiteral("givenName")).toString() + u' ' +
+                          names.value(QStringLiteral("familyName")).toString())
+                             .simplified();
+    return name.isEmpty() ? recordName : name;
+}
+
+}  // namespace
+
 AccountAnswer accountStatus(const CloudWebReply& reply) {
     enum { couldNotDetermine, available, restricted, noAccount, temporarilyUnavailable };
     if (reply.httpStatus == 0) {
-        return {couldNotDetermine, {}, {}};
+        return {couldNotDetermine, {}, {}, {}};
     }
     if (reply.httpStatus == 421 || reply.httpStatus == 401) {
-        return {noAccount, {}, {}};
+        return {noAccount, {}, {}, {}};
     }
     if (reply.httpStatus == 403) {
         std::optional<QString> reason;
         if (reply.serverError && !reply.serverError->reason.isEmpty()) {
             reason = reply.serverError->reason;
         }
-        return {restricted, reason, {}};
+        return {restricted, reason, {}, {}};
     }
     if (reply.httpStatus == 429 || reply.httpStatus >= 500) {
-        return {temporarilyUnavailable, {}, {}};
+        return {temporarilyUnavailable, {}, {}, {}};
     }
     if (reply.error) {
-        return {couldNotDetermine, {}, {}};
+        return {couldNotDetermine, {}, {}, {}};
     }
     // {"users":[{"userRecordName":…}]}, or the identity itself at the top.
     QJsonObject identity = reply.body;
@@ -79,9 +101,9 @@ AccountAnswer accountStatus(const CloudWebReply& reply) {
     }
     const QString name = identity.value(QStringLiteral("userRecordName")).toString();
     if (name.isEmpty()) {
-        return {couldNotDetermine, {}, {}};
+        return {couldNotDetermine, {}, {}, {}};
     }
-    return {available, {}, name};
+    return {available, {}, name, shownName(identity, name)};
 }
 
 std::optional<CloudError> savedSubscription(const CloudWebReply& reply,

@@ -27,6 +27,9 @@ struct AccountAnswer {
     std::optional<QString> reason;
     // The user's record name, when the service said who is signed in.
     std::optional<QString> userRecordName;
+    // How the user knows the account: its email address, else the name on it, else the record
+    // name; set whenever the record name is.
+    std::optional<QString> accountName;
     bool operator==(const AccountAnswer&) const = default;
 };
 AccountAnswer accountStatus(const CloudWebReply& reply);

@@ -15,6 +15,11 @@ bool CloudWebConfiguration::isServiceURL(const QUrl& url) {
            !url.host().isEmpty();
 }
 
+bool CloudWebConfiguration::mayFollow(const QUrl& url) const {
+    return url.isValid() && !url.host().isEmpty() &&
+           (url.scheme() == u"https" || (allowsPlainHttp && url.scheme() == u"http"));
+}
+
 namespace {
 
 QUrl below(const QUrl& base, const QString& path) {

@@ -18,11 +18,19 @@ struct CloudWebConfiguration {
     // The loopback port the sign-in page sends the browser back to, as registered in the
     // console with the API token.
     quint16 signInPort = 0;
+    // A developer's own service (--cloud-url, such as the local test double) may send the
+    // browser and the push long-poll to plain http; the real one never does.
+    bool allowsPlainHttp = false;
 
     static CloudWebConfiguration fromBuild();
 
     // An address the client may call: a valid http or https URL with a host.
     static bool isServiceURL(const QUrl& url);
+
+    // Whether the client may follow an address the service gave (a sign-in page, a courier):
+    // https with a host, or http where the developer's service allows it. Never file: or a
+    // custom scheme, which would run whatever handles it on this computer.
+    bool mayFollow(const QUrl& url) const;
 
     // False when the build has no API token: sign-in cannot work, so the embedded cloud stays.
     bool isUsable() const { return !apiToken.isEmpty() && baseURL.isValid(); }

@@ -31,6 +31,9 @@ struct CloudWebSession::Call {
     bool retried = false;
     // The session (between sign-ins and sign-outs) the call left in.
     std::uint64_t generation = 0;
+    // A token to be checked, sent instead of the session's; its answer goes to `checked`.
+    std::optional<QByteArray> checkedToken = std::nullopt;
+    std::function<void(CloudWebReply, QByteArray)> checked = nullptr;
 };
 
 CloudWebSession::CloudWebSession(MainActor& mainActor, CloudWebTransport& transport,
@@ -162,6 +165,18 @@ void CloudWebSession::call(Api api, const QByteArray& method, const QString& pat
     }
 }
 
+void CloudWebSession::checkToken(const QByteArray& token,
+                                 std::function<void(CloudWebReply, QByteArray)> answer) {
+    auto call = std::make_unique<Call>(
+        Call{Api::database, "GET", QStringLiteral("public/users/caller"), {}, nullptr, false});
+    call->checkedToken = token;
+    call->checked = std::move(answer);
+    queue_.push_back(std::move(call));
+    if (!busy_) {
+        startNext();
+    }
+}
+
 void CloudWebSession::startNext() {
     if (queue_.empty()) {
         busy_ = false;
@@ -182,7 +197,9 @@ void CloudWebSession::send() {
     QByteArray query = "ckAPIToken=" + queryValue(configuration_.apiToken.toUtf8());
     next.sentToken.reset();
     next.generation = generation_;
-    if (next.authenticated && token_) {
+    if (next.checkedToken) {
+        query += "&ckWebAuthToken=" + queryValue(*next.checkedToken);
+    } else if (next.authenticated && token_) {
         query += "&ckWebAuthToken=" + queryValue(*token_);
         next.sentToken = token_;
     }
@@ -341,6 +358,11 @@ void CloudWebSession::finish(Call& call, CloudWebResponse response) {
     if (!response.failure && call.sentToken && call.generation == generation_ &&
         !response.rotatedToken.isEmpty()) {
         keep(response.rotatedToken);
+    }
+    if (call.checkedToken) {
+        const bool rotated = !response.failure && !response.rotatedToken.isEmpty();
+        call.checked(readReply(response), rotated ? response.rotatedToken : *call.checkedToken);
+        return;
     }
     call.answer(readReply(response));
 }

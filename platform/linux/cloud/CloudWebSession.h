@@ -59,6 +59,13 @@ public:
     void call(Api api, const QByteArray& method, const QString& path, const QJsonObject& body,
               std::function<void(CloudWebReply)> answer, bool authenticated = true);
 
+    // Asks the service whose session `token` is (users/caller) before anything trusts it: the
+    // session's own token is neither sent nor changed, and `token` is stored nowhere. `answer`
+    // gets the reply and the token that now stands for that session (the answer's new one, else
+    // `token` itself).
+    void checkToken(const QByteArray& token,
+                    std::function<void(CloudWebReply reply, QByteArray next)> answer);
+
     // Reads the stored session from the keychain without blocking, once; `loaded` runs when it
     // is known, at once when it already is. A keychain that cannot answer (a locked keyring)
     // leaves it unknown, to be read again at the next call.

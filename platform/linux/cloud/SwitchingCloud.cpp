@@ -2,10 +2,13 @@
 
 #include <cmath>
 
+#include "CloudWebAnswers.h"
 #include "CloudWebContainer.h"
 #include "CloudWebSession.h"
 #include "LocalCloud.h"
 #include "MainActor.h"
+#include "TerminalQuestion.h"
+#include "UserDefaults.h"
 #include "WebCourierPush.h"
 #include "Workspace.h"
 
@@ -90,10 +93,11 @@ private:
 };
 
 SwitchingCloud::SwitchingCloud(MainActor& mainActor, Workspace& workspace, SystemLog& systemLog,
-                               LocalCloud& embedded, CloudWebContainer* web,
-                               WebCourierPush* webPush, Options options)
+                               UserDefaults& userDefaults, LocalCloud& embedded,
+                               CloudWebContainer* web, WebCourierPush* webPush, Options options)
     : mainActor_(mainActor),
       workspace_(workspace),
+      userDefaults_(userDefaults),
       log_(systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("cloud")),
       embedded_(embedded),
       web_(options.embeddedOnly ? nullptr : web),
@@ -202,7 +206,14 @@ CloudBackendInfo SwitchingCloud::backendInfo() const {
     CloudBackendInfo info;
     info.canSignIn = web_ != nullptr;
     info.note = signInProblem_;
+    if (toConfirm_) {
+        info.accountToConfirm = toConfirm_->account;
+    }
     if (usingWeb_) {
+        const auto account = userDefaults_.stringForKey(QString::fromLatin1(accountKey));
+        if (account && !account->isEmpty()) {
+            info.account = account;
+        }
         const CloudWebConfiguration& configuration = web_->session().configuration();
         info.kind = CloudBackendInfo::Kind::web;
         info.description = QStringLiteral("iCloud on the web (%1, %2)")
@@ -226,13 +237,23 @@ void SwitchingCloud::signIn() {
     whenChosen([this] { signInNow(); });
 }
 
+void SwitchingCloud::announce() {
+    if (accountChanged) {
+        accountChanged();
+    }
+}
+
+void SwitchingCloud::signInFailed(const QString& why) {
+    signInProblem_ = QStringLiteral("Sign-in did not finish: %1.").arg(why);
+    log_.error("sign-in: %{public}s", why);
+    announce();
+}
+
 void SwitchingCloud::signInNow() {
     ++accountRequests_;
-    const auto changed = [this] {
-        if (accountChanged) {
-            accountChanged();
-        }
-    };
+    // A new sign-in replaces an account still waiting for the user.
+    toConfirm_.reset();
+    withdrawTerminalQuestion(QStringLiteral("A new sign-in started."));
     if (web_ == nullptr) {
         signInProblem_ = options_.embeddedOnly
                              ? QStringLiteral("Zorvik runs with --embedded-cloud.")
@@ -240,35 +261,46 @@ void SwitchingCloud::signInNow() {
                                    "This build of Zorvik has no iCloud API token, so "
                                    "it cannot sign in to iCloud.");
         log_.error("sign-in: %{public}s", *signInProblem_);
-        changed();
+        announce();
         return;
     }
     CloudWebSession& session = web_->session();
-    const QString problem = signIn_.listen(
-        session.configuration().signInPort, options_.signInTimeout,
-        [this](LoopbackSignIn::Outcome outcome) { signInFinished(std::move(outcome)); });
+    LoopbackSignIn::Handlers handlers;
+    handlers.check = [this](const QByteArray& token, LoopbackSignIn::Verdict verdict) {
+        checkReturnedSession(token, std::move(verdict));
+    };
+    handlers.expired = [this](const QString& why) { signInFailed(why); };
+    const QString problem =
+        signIn_.listen(session.configuration().signInPort,
+                       {options_.signInTimeout, options_.signInIdleTimeout}, std::move(handlers));
     if (!problem.isEmpty()) {
         signInProblem_ = QStringLiteral("Sign-in could not start: %1.").arg(problem);
         log_.error("sign-in: %{public}s", problem);
-        changed();
+        announce();
         return;
     }
     // A call without a session: the service answers with the address of its sign-in page.
     session.call(
         CloudWebSession::Api::database, "GET", QStringLiteral("public/users/caller"), {},
-        [this, alive = std::weak_ptr<bool>(alive_), changed](const CloudWebReply& reply) {
+        [this, alive = std::weak_ptr<bool>(alive_)](const CloudWebReply& reply) {
             if (alive.expired()) {
                 return;
             }
             const auto redirect =
                 reply.serverError ? reply.serverError->redirectURL : std::optional<QString>();
+            QString why;
             if (!redirect) {
+                why = reply.error ? reply.error->localizedDescription()
+                                  : QStringLiteral("no sign-in page was offered");
+            } else if (!web_->session().configuration().mayFollow(QUrl(*redirect))) {
+                // Opening it would hand a file or another program to the desktop's handler.
+                why = QStringLiteral("iCloud offered a sign-in page that is not https");
+            }
+            if (!why.isEmpty()) {
                 signIn_.stop();
-                const QString why = reply.error ? reply.error->localizedDescription()
-                                                : QStringLiteral("no sign-in page was offered");
                 signInProblem_ = QStringLiteral("Sign-in could not start: %1.").arg(why);
                 log_.error("sign-in: %{public}s", why);
-                changed();
+                announce();
                 return;
             }
             // The address is the service's public sign-in page, no secret; the line lets a user
@@ -281,18 +313,73 @@ void SwitchingCloud::signInNow() {
         false);
 }
 
-void SwitchingCloud::signInFinished(LoopbackSignIn::Outcome outcome) {
-    if (const auto* why = std::get_if<QString>(&outcome)) {
-        signInProblem_ = QStringLiteral("Sign-in did not finish: %1.").arg(*why);
-        log_.error("sign-in: %{public}s", *why);
-        if (accountChanged) {
-            accountChanged();
+void SwitchingCloud::checkReturnedSession(const QByteArray& token,
+                                          LoopbackSignIn::Verdict verdict) {
+    // Anyone on this computer can send a session to the listener: the service must know it, and
+    // the user must then recognise its account.
+    web_->session().checkToken(token, [this, alive = std::weak_ptr<bool>(alive_),
+                                       attempt = accountRequests_, verdict = std::move(verdict)](
+                                          const CloudWebReply& reply, QByteArray next) {
+        if (alive.expired() || attempt != accountRequests_) {
+            return;
         }
+        const CloudWebAnswers::AccountAnswer answer = CloudWebAnswers::accountStatus(reply);
+        if (!answer.accountName) {
+            const QString why = reply.error ? reply.error->localizedDescription()
+                                            : QStringLiteral("iCloud named no account");
+            log_.error("sign-in: a session came back that iCloud does not accept: %{public}s", why);
+            verdict(QStringLiteral("iCloud does not accept its session (%1)").arg(why));
+            return;
+        }
+        verdict(std::nullopt);
+        toConfirm_ = SessionToConfirm{std::move(next), *answer.accountName};
+        signInProblem_.reset();
+        // The account's name stays out of the log; the checklist shows it to the user.
+        log_.info(
+            "sign-in: the browser came back; waiting for the user to confirm the "
+            "account");
+        askAtTerminal(toConfirm_->account);
+        announce();
+    });
+}
+
+void SwitchingCloud::askAtTerminal(const QString& account) {
+    if (options_.terminal == nullptr) {
         return;
     }
-    web_->session().adoptToken(
-        std::get<QByteArray>(outcome), [this, alive = std::weak_ptr<bool>(alive_),
-                                        attempt = accountRequests_](std::int32_t status) {
+    options_.terminal->ask(
+        QStringLiteral("iCloud: the sign-in page came back with the account %1.\n"
+                       "Use it only if it is the Apple Account on your iPhone. Use it? [yes/no] ")
+            .arg(account),
+        [this, alive = std::weak_ptr<bool>(alive_), account](std::optional<QString> answer) {
+            if (alive.expired() || !answer) {
+                return;  // no one at the terminal any more: the popover can still decide
+            }
+            if (answer->compare(u"yes", Qt::CaseInsensitive) == 0 ||
+                answer->compare(u"y", Qt::CaseInsensitive) == 0) {
+                confirmSignIn(account);
+            } else {
+                declineSignIn();
+            }
+        });
+}
+
+void SwitchingCloud::withdrawTerminalQuestion(const QString& note) {
+    if (options_.terminal != nullptr && options_.terminal->isAsking()) {
+        options_.terminal->withdraw(note);
+    }
+}
+
+void SwitchingCloud::confirmSignIn(const QString& account) {
+    whenChosen([this, account] {
+        if (!toConfirm_ || toConfirm_->account != account) {
+            return;  // shown something else, or decided already
+        }
+        const SessionToConfirm confirmed = *std::exchange(toConfirm_, std::nullopt);
+        withdrawTerminalQuestion(QStringLiteral("The account was confirmed in the popover."));
+        web_->session().adoptToken(confirmed.token, [this, alive = std::weak_ptr<bool>(alive_),
+                                                     attempt = accountRequests_,
+                                                     account](std::int32_t status) {
             // A sign-out or a new sign-in since has the last word.
             if (alive.expired() || attempt != accountRequests_) {
                 return;
@@ -305,13 +392,27 @@ void SwitchingCloud::signInFinished(LoopbackSignIn::Outcome outcome) {
                            Keychain::describe(status));
             } else {
                 signInProblem_.reset();
+                userDefaults_.setString(account, QString::fromLatin1(accountKey));
                 log_.info("sign-in: signed in to iCloud");
                 useWeb(true);
             }
-            if (accountChanged) {
-                accountChanged();
-            }
+            announce();
         });
+    });
+}
+
+void SwitchingCloud::declineSignIn() {
+    whenChosen([this] {
+        if (!toConfirm_) {
+            return;
+        }
+        toConfirm_.reset();
+        ++accountRequests_;
+        withdrawTerminalQuestion(QStringLiteral("The account was turned down in the popover."));
+        signInProblem_ = QStringLiteral("Sign-in cancelled: that account was not used.");
+        log_.info("sign-in: the user turned the account down");
+        announce();
+    });
 }
 
 void SwitchingCloud::signOut() {
@@ -321,7 +422,10 @@ void SwitchingCloud::signOut() {
 void SwitchingCloud::signOutNow() {
     ++accountRequests_;
     signIn_.stop();
+    toConfirm_.reset();
+    withdrawTerminalQuestion(QStringLiteral("Signed out."));
     signInProblem_.reset();
+    userDefaults_.setString(QString(), QString::fromLatin1(accountKey));
     if (web_ != nullptr) {
         web_->session().forgetToken(
             [this, alive = std::weak_ptr<bool>(alive_)](std::int32_t status) {
@@ -336,7 +440,5 @@ void SwitchingCloud::signOutNow() {
     }
     useWeb(false);
     log_.info("sign-out: codes come through the embedded cloud");
-    if (accountChanged) {
-        accountChanged();
-    }
+    announce();
 }

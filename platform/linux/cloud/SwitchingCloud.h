@@ -14,6 +14,8 @@
 class CloudWebContainer;
 class LocalCloud;
 class MainActor;
+class TerminalQuestion;
+class UserDefaults;
 class WebCourierPush;
 class Workspace;
 
@@ -22,6 +24,10 @@ class Workspace;
 // The receiver holds this one container, its database and its pushes for the life of the
 // process; underneath, a sign-in or a sign-out moves them to the other cloud, and pushes are
 // registered anew there.
+//
+// A sign-in is the user's only when they say so: the session the browser brings back is first
+// shown to the service (users/caller), and the account it names is used only once the user
+// confirms it. Its name is kept in the preferences, for the checklist to say who is signed in.
 class SwitchingCloud final : public CloudContainer, public CloudAccountSignIn {
 public:
     struct Options {
@@ -29,12 +35,20 @@ public:
         bool embeddedOnly = false;
         // How long the browser has to come back after the sign-in page opened.
         double signInTimeout = 600;
+        // How long a connection to the sign-in listener may take to say what it wants.
+        double signInIdleTimeout = 10;
+        // Where the user signs in from a terminal (--sign-in), the account is confirmed there
+        // as well as in the popover.
+        TerminalQuestion* terminal = nullptr;
     };
 
     // `web` and `webPush` are absent when the build cannot reach the web service.
+    // The preferences key of the signed-in account's name.
+    static constexpr auto accountKey = "iCloudAccount";
+
     SwitchingCloud(MainActor& mainActor, Workspace& workspace, SystemLog& systemLog,
-                   LocalCloud& embedded, CloudWebContainer* web, WebCourierPush* webPush,
-                   Options options);
+                   UserDefaults& userDefaults, LocalCloud& embedded, CloudWebContainer* web,
+                   WebCourierPush* webPush, Options options);
     ~SwitchingCloud() override;
 
     void accountStatus(std::function<void(std::variant<int, CloudError>)> answer) override;
@@ -43,7 +57,11 @@ public:
     RemoteNotifications& remoteNotifications();
 
     void signIn() override;
+    void confirmSignIn(const QString& account) override;
+    void declineSignIn() override;
     void signOut() override;
+    // The port the sign-in listens on for the browser's return; 0 when no sign-in waits.
+    quint16 signInPort() const { return signIn_.isListening() ? signIn_.port() : 0; }
 
     // Runs `then` once the cloud in use is chosen, which waits at start for the keychain to say
     // whether a session is stored (at once after that). Every call above waits for it already.
@@ -60,10 +78,21 @@ private:
     void useWeb(bool web);
     void signInNow();
     void signOutNow();
-    void signInFinished(LoopbackSignIn::Outcome outcome);
+    void checkReturnedSession(const QByteArray& token, LoopbackSignIn::Verdict verdict);
+    void signInFailed(const QString& why);
+    void announce();
+    void askAtTerminal(const QString& account);
+    void withdrawTerminalQuestion(const QString& note);
+
+    // A session the browser brought back that the service knows, waiting for the user.
+    struct SessionToConfirm {
+        QByteArray token;
+        QString account;
+    };
 
     MainActor& mainActor_;
     Workspace& workspace_;
+    UserDefaults& userDefaults_;
     Logger log_;
     LocalCloud& embedded_;
     CloudWebContainer* web_;
@@ -77,6 +106,7 @@ private:
     std::unique_ptr<Database> database_;
     std::unique_ptr<Pushes> pushes_;
     LoopbackSignIn signIn_;
+    std::optional<SessionToConfirm> toConfirm_;
     std::optional<QString> signInProblem_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

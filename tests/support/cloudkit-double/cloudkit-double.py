@@ -33,6 +33,8 @@ AUTH_HEADER = "X-Apple-CloudKit-Web-Auth-Token"
 FIRES_ON = {"create": 1, "update": 2, "delete": 3}
 RECORD_OPS = {"create", "update", "forceUpdate", "replace", "forceReplace", "delete", "forceDelete"}
 HISTORY_LENGTH = 500
+# Whom /signin signs in unless asked for another account (/signin?account=…).
+DEFAULT_ACCOUNT = "user@example.com"
 
 # The code a fault rule gets when it names only an HTTP status.
 CODE_FOR_STATUS = {
@@ -167,7 +169,8 @@ class Cloud:
         self.user = "_" + secrets.token_hex(16)
         self.records = {}
         self.subscriptions = {}
-        self.web_tokens = set()
+        # Each valid token -> the email of the account it signs in (its successors keep it).
+        self.web_tokens = {}
         self.couriers = {}
         self.faults = []
         self.next_fault_id = 1
@@ -176,7 +179,7 @@ class Cloud:
 
     # --- web auth tokens -------------------------------------------------------------------
 
-    def mint_token(self):
+    def mint_token(self, account=DEFAULT_ACCOUNT):
         # Every token carries '+', '/' and '=' so that a client that forgets to URL-encode it
         # fails at once instead of one time in three.
         while True:
@@ -184,7 +187,7 @@ class Cloud:
             if "+" in token and "/" in token:
                 break
         with self.lock:
-            self.web_tokens.add(token)
+            self.web_tokens[token] = account
         return token
 
     def token_state(self, token):
@@ -194,12 +197,12 @@ class Cloud:
             return "fresh" if token in self.web_tokens else "used"
 
     def claim_token(self, token):
-        """Takes the token out of the valid set, so that two concurrent uses cannot both pass."""
+        """Takes the token out of the valid set, so that two concurrent uses cannot both pass;
+        gives the account it signed in, or None."""
         with self.lock:
             if token and token in self.web_tokens:
-                self.web_tokens.discard(token)
-                return True
-            return False
+                return self.web_tokens.pop(token)
+            return None
 
     def signin_redirect(self):
         return self.base_url + "/signin"
@@ -648,7 +651,7 @@ class Handler(BaseHTTPRequestHandler):
         if route.authenticated:
             reply, token_state = self.authenticated(route, query, token, raw)
         elif route.endpoint == "signin":
-            reply = self.signin()
+            reply = self.signin(query)
         else:
             reply = self.courier(query)
         self.send(reply, method, path, token_state)
@@ -657,7 +660,8 @@ class Handler(BaseHTTPRequestHandler):
         if first(query, "ckAPIToken") != self.server.opts.api_token:
             return error_reply(401, "AUTHENTICATION_FAILED", "invalid API token"), \
                 self.cloud.token_state(token)
-        if not self.cloud.claim_token(token):
+        account = self.cloud.claim_token(token)
+        if account is None:
             return error_reply(421, "AUTHENTICATION_REQUIRED", "request needs authorization",
                                redirectURL=self.cloud.signin_redirect()), \
                 "used" if token else "none"
@@ -666,20 +670,21 @@ class Handler(BaseHTTPRequestHandler):
         try:
             bodiless = route.endpoint in ("users/caller", "subscriptions/list")
             body = {} if bodiless else parse_json(raw)
-            reply = json_reply(200, self.perform(route, body))
+            reply = json_reply(200, self.perform(route, body, account))
         except BadRequest as bad:
             reply = error_reply(400, "BAD_REQUEST", str(bad))
         except Exception as exc:  # a bug in the double must not leave the client tokenless
             self.server.log("internal error: %r" % exc)
             reply = error_reply(500, "INTERNAL_ERROR", "internal error")
-        reply.headers.append((AUTH_HEADER, self.cloud.mint_token()))
+        reply.headers.append((AUTH_HEADER, self.cloud.mint_token(account)))
         return reply, "fresh"
 
-    def perform(self, route, body):
+    def perform(self, route, body, account):
         cloud, endpoint = self.cloud, route.endpoint
         if endpoint == "users/caller":
-            return {"users": [{"userRecordName": cloud.user,
-                               "lookupInfo": {"emailAddress": "user@example.com"}}]}
+            # Every account shares the one database; only who it says is calling differs.
+            user = cloud.user if account == DEFAULT_ACCOUNT else "_" + account.split("@")[0]
+            return {"users": [{"userRecordName": user, "lookupInfo": {"emailAddress": account}}]}
         if endpoint == "records/lookup":
             return cloud.lookup_records(body)
         if endpoint == "records/modify":
@@ -694,10 +699,12 @@ class Handler(BaseHTTPRequestHandler):
             return cloud.create_courier_token(route.container, body)
         return cloud.register_courier_token(body)
 
-    def signin(self):
+    def signin(self, query):
         # Stands in for Apple's sign-in page: the user "signs in" at once and the browser is
         # sent to the app's callback, with the token under both names Apple's script uses.
-        token = quote(self.cloud.mint_token(), safe="")
+        # ?account=… signs in someone else, as another person's browser would.
+        account = first(query, "account") or DEFAULT_ACCOUNT
+        token = quote(self.cloud.mint_token(account), safe="")
         callback = self.server.opts.callback
         separator = "&" if "?" in callback else "?"
         location = "%s%sckWebAuthToken=%s&ckSession=%s" % (callback, separator, token, token)

@@ -2,6 +2,8 @@
 
 #include <QUrl>
 
+#include "ServiceDomains.h"
+
 AutoFillModel::AutoFillModel(std::optional<LatestCodeStore> store, QObject* parent)
     : QObject(parent), store_(std::move(store)) {}
 
@@ -49,7 +51,7 @@ AutoFillModel::SiteMatch AutoFillModel::siteMatch() const {
             continue;
         }
         for (const QString& domain : domains) {
-            if (*host == domain || host->endsWith(QLatin1Char('.') + domain)) {
+            if (domainCoversHost(domain, *host)) {
                 return SiteMatch::yes;
             }
         }

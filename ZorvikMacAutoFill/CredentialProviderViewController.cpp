@@ -2,6 +2,20 @@
 
 #include "AutoFillPanel.h"
 #include "ExtensionContext.h"
+#include "ServiceDomains.h"
+
+namespace {
+
+// Whether `code` is for the page that asks: the identity the request names is one of the code's
+// domains, and that domain covers the page's host. Anything else is answered as if there were
+// no code, so that a request cannot even learn one is held.
+bool isForPage(const LatestCode& code, const CredentialRequest& request) {
+    const QString asked =
+        request.credentialIdentity.serviceIdentifier.identifier.trimmed().toLower();
+    return code.domains().contains(asked) && domainCoversHost(asked, request.pageHost);
+}
+
+}  // namespace
 
 CredentialProviderViewController::CredentialProviderViewController(
     ExtensionContext& context, std::optional<LatestCodeStore> store, std::function<Instant()> now)
@@ -64,7 +78,7 @@ void CredentialProviderViewController::provideCredentialWithoutUserInteraction(
         return;
     }
     const std::optional<LatestCode> code = loadValidCode(now_());
-    if (!code) {
+    if (!code || !isForPage(*code, request)) {
         context_.cancelRequest(ExtensionContext::ErrorCode::userInteractionRequired);
         return;
     }
@@ -73,8 +87,11 @@ void CredentialProviderViewController::provideCredentialWithoutUserInteraction(
 
 void CredentialProviderViewController::prepareInterfaceToProvideCredential(
     const CredentialRequest& request) {
-    showList({request.credentialIdentity.serviceIdentifier.identifier});
-    if (const std::optional<LatestCode> code = loadValidCode(now_())) {
+    // The panel names the page itself, so that it can tell the user when the code is for
+    // another site; only a code for this page is filled without the user's say.
+    showList({request.pageHost});
+    const std::optional<LatestCode> code = loadValidCode(now_());
+    if (code && isForPage(*code, request)) {
         fill(code->code);
     }
 }

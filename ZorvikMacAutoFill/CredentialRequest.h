@@ -26,5 +26,8 @@ struct CredentialRequest {
 
     int type = oneTimeCodeType;
     CredentialIdentityReference credentialIdentity;
+    // The host of the page that asks, as the browser told the extension (never as the page
+    // said). The code is given only to a page its identities cover.
+    QString pageHost;
     bool operator==(const CredentialRequest&) const = default;
 };

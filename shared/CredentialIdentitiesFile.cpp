@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "ServiceDomains.h"
+
 namespace CredentialIdentitiesFile {
 
 namespace {
@@ -65,14 +67,9 @@ std::optional<QList<Identity>> decode(QByteArrayView json, QString* error) {
 }
 
 QList<Identity> matchingHost(const QList<Identity>& identities, const QString& host) {
-    const QString page = host.trimmed().toLower();
     QList<Identity> matching;
-    if (page.isEmpty()) {
-        return matching;
-    }
     for (const Identity& identity : identities) {
-        const QString domain = identity.serviceIdentifier.trimmed().toLower();
-        if (!domain.isEmpty() && (page == domain || page.endsWith(QLatin1Char('.') + domain))) {
+        if (domainCoversHost(identity.serviceIdentifier, host)) {
             matching.append(identity);
         }
     }

@@ -23,8 +23,7 @@ QByteArray encode(const QList<Identity>& identities);
 // form above is rejected as a whole.
 std::optional<QList<Identity>> decode(QByteArrayView json, QString* error = nullptr);
 
-// The identities for a page on `host`: those whose domain is the host or a parent domain of it,
-// compared without regard to case.
+// The identities for a page on `host`: those whose domain covers it (domainCoversHost).
 QList<Identity> matchingHost(const QList<Identity>& identities, const QString& host);
 
 }  // namespace CredentialIdentitiesFile

@@ -98,6 +98,25 @@ QStringList ServiceDomains::domains(const QString& key) const {
                                        : entries_[static_cast<std::size_t>(*found)].domains;
 }
 
+bool domainCoversHost(const QString& domain, const QString& host) {
+    // Every subdomain here is some customer's own: acme.okta.com and evil.okta.com are
+    // different sign-ins, and the table cannot tell which one the code is for.
+    static const QStringList kSharedByTenants{
+        QStringLiteral("okta.com"),        QStringLiteral("auth0.com"),
+        QStringLiteral("duosecurity.com"), QStringLiteral("quickconnect.to"),
+        QStringLiteral("wordpress.com"),
+    };
+    const QString wanted = domain.trimmed().toLower();
+    const QString page = host.trimmed().toLower();
+    if (wanted.isEmpty() || page.isEmpty()) {
+        return false;
+    }
+    if (page == wanted) {
+        return true;
+    }
+    return page.endsWith(QLatin1Char('.') + wanted) && !kSharedByTenants.contains(wanted);
+}
+
 QStringList serviceDomainsFor(const std::optional<QString>& serviceID) {
     if (!serviceID) {
         return {};

@@ -29,6 +29,12 @@ private:
     QHash<QString, qsizetype> indexOfKey_;
 };
 
+// Whether a code for `domain` may be offered on the page of `host`: the domain itself, or a
+// subdomain of it unless the domain hands its subdomains to different customers (okta.com,
+// auth0.com, duosecurity.com, quickconnect.to, wordpress.com), where one tenant's code must not
+// appear on another tenant's page. Case and surrounding white space do not count.
+bool domainCoversHost(const QString& domain, const QString& host);
+
 // The domains of a code's service: the key is trimmed of white space and line ends and
 // lower-cased first; an absent, empty or unknown key has none.
 QStringList serviceDomainsFor(const std::optional<QString>& serviceID);

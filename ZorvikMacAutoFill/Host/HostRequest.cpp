@@ -110,6 +110,10 @@ std::variant<HostRequest, HostRequestError> parseHostRequest(const QByteArray& j
             case HostRequest::Type::provideWithoutUserInteraction:
             case HostRequest::Type::prepareInterfaceToProvide:
                 request.request = credentialRequest(message);
+                // The page asking, as the browser named it to the extension: a code goes only to
+                // a page its identities cover.
+                request.request.pageHost = requiredString(message, QStringLiteral("site"),
+                                                          QStringLiteral("a provide request"));
                 break;
             case HostRequest::Type::prepareList: {
                 const QJsonValue list = message.value(QStringLiteral("serviceIdentifiers"));

@@ -94,16 +94,6 @@ function hostOfURL(url) {
     }
 }
 
-// True when `domain` is `host` itself or one of its parent domains.
-function domainCoversHost(domain, host) {
-    if (typeof domain !== "string" || domain === "") {
-        return false;
-    }
-    const wanted = domain.toLowerCase();
-    const actual = host.toLowerCase();
-    return actual === wanted || actual.endsWith(`.${wanted}`);
-}
-
 function isExtensionPage(sender) {
     return sender.id === api.runtime.id && typeof sender.url === "string" &&
         sender.url.startsWith(api.runtime.getURL(""));
@@ -111,7 +101,7 @@ function isExtensionPage(sender) {
 
 // Builds the request that goes to the helper for a message from a page's content script, or
 // returns an error text. The page's host comes from the browser (sender.url), never from the
-// page, and a code is only asked for an identity of that host.
+// page; the helper gives a code only when the identity asked for covers that host.
 function pageRequest(message, sender) {
     const host = hostOfURL(sender.url);
     if (host === null || host === "") {
@@ -126,11 +116,12 @@ function pageRequest(message, sender) {
         typeof identity.recordIdentifier !== "string") {
         return "only one-time codes for a domain are asked for";
     }
-    if (!domainCoversHost(identity.serviceIdentifier.identifier, host)) {
-        return `the identity for ${identity.serviceIdentifier.identifier} does not belong to ${host}`;
+    if (typeof identity.serviceIdentifier.identifier !== "string") {
+        return "the identity names no domain";
     }
     return {
         type: message.type,
+        site: host,
         request: {
             type: 3,
             credentialIdentity: {

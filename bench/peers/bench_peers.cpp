@@ -347,6 +347,7 @@ private:
                    QJsonObject{
                        {"id", id},
                        {"type", "provideWithoutUserInteraction"},
+                       {"site", "github.com"},
                        {"request", QJsonObject{{"type", 3}, {"credentialIdentity", identity}}}})
             .toJson(QJsonDocument::Compact);
     }

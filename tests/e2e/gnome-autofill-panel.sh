@@ -158,7 +158,7 @@ show_panel() {
 }
 
 configuration='{"id":1,"type":"prepareConfiguration"}'
-provide='{"id":2,"type":"prepareInterfaceToProvide","request":{"type":3,"credentialIdentity":{"serviceIdentifier":{"identifier":"github.com","type":"domain"}}}}'
+provide='{"id":2,"type":"prepareInterfaceToProvide","site":"github.com","request":{"type":3,"credentialIdentity":{"serviceIdentifier":{"identifier":"github.com","type":"domain"}}}}'
 for how in "native Wayland" "XWayland"; do
     settings=()
     [[ $how == XWayland ]] && settings=(QT_QPA_PLATFORM=xcb)

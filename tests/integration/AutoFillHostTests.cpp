@@ -26,12 +26,14 @@ QByteArray request(const QJsonObject& object) {
     return encodeFrame(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-QByteArray provide(int id, const char* type, int requestType = 3) {
+// A request for the code's GitHub identity, from a page on `page`.
+QByteArray provide(int id, const char* type, int requestType = 3, const char* page = "github.com") {
     const QJsonObject site{{"identifier", "github.com"}, {"type", "domain"}};
     const QJsonObject identity{{"serviceIdentifier", site}, {"recordIdentifier", "latest-code"}};
     return request(
         {{"id", id},
          {"type", type},
+         {"site", page},
          {"request", QJsonObject{{"type", requestType}, {"credentialIdentity", identity}}}});
 }
 
@@ -134,6 +136,18 @@ TEST_F(AutoFillHostTest, DeclinesWith100AndCancelsThePanelWithoutADisplay) {
     EXPECT_EQ(runHost(provide(6, "prepareInterfaceToProvide", 1)).texts(),
               QStringList{R"({"code":"271828","id":6,"result":"code"})"})
         << "the interface path fills a valid code at once, display or not";
+}
+
+TEST_F(AutoFillHostTest, ARequestFromAnotherSiteGetsTheAnswerOfNoCode) {
+    const QString declined =
+        R"({"error":{"code":100,"domain":"ASExtensionErrorDomain"},"id":%1,"result":"cancelled"})";
+    saveCode(60);
+    EXPECT_EQ(runHost(provide(1, "provideWithoutUserInteraction", 3, "evil.example") +
+                      provide(2, "prepareInterfaceToProvide", 3, "evil.example") +
+                      provide(3, "provideWithoutUserInteraction", 3, "github.com.evil.example"))
+                  .texts(),
+              (QStringList{declined.arg(1), declined.arg(2), declined.arg(3)}));
+    EXPECT_FALSE(store().filledAt());
 }
 
 TEST_F(AutoFillHostTest, AnswersTheIdentitiesOfThePagesHostFromTheStore) {

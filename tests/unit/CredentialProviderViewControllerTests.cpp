@@ -24,8 +24,10 @@ public:
     QStringList endings;
 };
 
-CredentialRequest requestFor(const QString& site, int type = CredentialRequest::oneTimeCodeType) {
-    return {type, {{site, "domain"}, "record-1"}};
+// A request for the identity of `site`, from a page on `page` (the site itself unless given).
+CredentialRequest requestFor(const QString& site, int type = CredentialRequest::oneTimeCodeType,
+                             std::optional<QString> page = std::nullopt) {
+    return {type, {{site, "domain"}, "record-1"}, page.value_or(site)};
 }
 
 class CredentialProviderTest : public testing::Test {
@@ -63,8 +65,8 @@ TEST_F(CredentialProviderTest, WithoutInteractionFillsAValidCodeAndDeclinesWith1
     EXPECT_EQ(provide(), "cancel 100") << "no file";
     EXPECT_EQ(store->filledAt(), std::nullopt) << "nothing filled, nothing marked";
 
-    saveCode(60, "some-other-service");
-    EXPECT_EQ(provide(), "code 654321") << "the latest code, whichever site was asked for";
+    saveCode(60);
+    EXPECT_EQ(provide(), "code 654321");
     EXPECT_EQ(store->filledAt(), kNow);
     // A directory where the marker file should go makes its write fail, but not the fill.
     ASSERT_TRUE(QFile::remove(store->filledURL()) && QDir().mkpath(store->filledURL()));
@@ -74,6 +76,39 @@ TEST_F(CredentialProviderTest, WithoutInteractionFillsAValidCodeAndDeclinesWith1
     makeController(std::nullopt);
     EXPECT_EQ(provide(), "cancel 100") << "no container";
     EXPECT_EQ(context.endings.size(), 6);
+}
+
+TEST_F(CredentialProviderTest, ACodeGoesOnlyToAPageItsIdentitiesCoverElseItIsAsIfThereWereNone) {
+    const auto provide = [&](const QString& identity, const QString& page) {
+        controller->provideCredentialWithoutUserInteraction(
+            requestFor(identity, CredentialRequest::oneTimeCodeType, page));
+        return context.endings.value(context.endings.size() - 1);
+    };
+    saveCode(60);
+    EXPECT_EQ(provide("github.com", "github.com"), "code 654321");
+    EXPECT_EQ(provide("GitHub.com", "gist.github.com"), "code 654321") << "a subdomain";
+    // The identity of the code, asked for from a page of another site.
+    EXPECT_EQ(provide("github.com", "evil.example"), "cancel 100");
+    EXPECT_EQ(provide("github.com", "github.com.evil.example"), "cancel 100");
+    EXPECT_EQ(provide("github.com", ""), "cancel 100");
+    // An identity the code does not have, on its own page.
+    EXPECT_EQ(provide("evil.example", "evil.example"), "cancel 100");
+    EXPECT_EQ(provide("com", "github.com"), "cancel 100");
+    saveCode(60, "some-other-service");
+    EXPECT_EQ(provide("github.com", "github.com"), "cancel 100") << "a code of no known site";
+    // Where every subdomain is some customer's own, only the domain itself is covered.
+    saveCode(60, "okta");
+    EXPECT_EQ(provide("okta.com", "evil.okta.com"), "cancel 100");
+    EXPECT_EQ(provide("okta.com", "okta.com"), "code 654321");
+
+    // The panel path fills nothing for another page, and shows the page, not the identity.
+    saveCode(60);
+    const qsizetype before = context.endings.size();
+    controller->prepareInterfaceToProvideCredential(
+        requestFor("github.com", CredentialRequest::oneTimeCodeType, "evil.example"));
+    EXPECT_EQ(context.endings.size(), before);
+    EXPECT_EQ(model().serviceIdentifiers(), QStringList{"evil.example"});
+    EXPECT_EQ(model().siteMatch(), AutoFillModel::SiteMatch::no);
 }
 
 TEST_F(CredentialProviderTest, TheInterfacePathFillsAtOnceOrLeavesTheWaitingPanel) {

@@ -89,17 +89,18 @@ HostRequest parsed(const char* json) {
 
 TEST(HostRequestTest, ReadsEveryRequestType) {
     const HostRequest provide = parsed(
-        R"({"id":7,"type":"provideWithoutUserInteraction","request":{"type":3,"credentialIdentity":
+        R"({"id":7,"type":"provideWithoutUserInteraction","site":"github.com","request":{"type":3,"credentialIdentity":
             {"serviceIdentifier":{"identifier":"github.com","type":"domain"},"recordIdentifier":"r1"}}})");
     EXPECT_EQ(provide.id, QJsonValue(7));
     EXPECT_EQ(provide.type, HostRequest::Type::provideWithoutUserInteraction);
-    EXPECT_EQ(provide.request, (CredentialRequest{3, {{"github.com", "domain"}, "r1"}}));
+    EXPECT_EQ(provide.request,
+              (CredentialRequest{3, {{"github.com", "domain"}, "r1"}, "github.com"}));
 
     const HostRequest interface = parsed(
-        R"({"id":"a","type":"prepareInterfaceToProvide","request":{"type":1,"credentialIdentity":
+        R"({"id":"a","type":"prepareInterfaceToProvide","site":"www.x.org","request":{"type":1,"credentialIdentity":
             {"serviceIdentifier":{"identifier":"x.org"}}}})");
     EXPECT_EQ(interface.type, HostRequest::Type::prepareInterfaceToProvide);
-    EXPECT_EQ(interface.request, (CredentialRequest{1, {{"x.org", "domain"}, ""}}));
+    EXPECT_EQ(interface.request, (CredentialRequest{1, {{"x.org", "domain"}, ""}, "www.x.org"}));
 
     const HostRequest list = parsed(
         R"({"id":{"n":1},"type":"prepareList","serviceIdentifiers":[{"identifier":"https://a.b/c","type":"URL"},{"identifier":"d.e"}]})");
@@ -145,6 +146,11 @@ TEST(HostRequestTest, RefusesWhatIsNotARequestWithAReason) {
         {R"({"id":1,"type":"prepareList","serviceIdentifiers":["a.b"]})", 1,
          "each service identifier must be an object"},
         {R"({"id":1,"type":"identities"})", 1, "identities needs the text \"host\""},
+        // The page a code would go to is named by the browser; without it there is no code.
+        {R"({"id":1,"type":"provideWithoutUserInteraction","request":{"type":3,"credentialIdentity":{"serviceIdentifier":{"identifier":"a.b"}}}})",
+         1, "a provide request needs the text \"site\""},
+        {R"({"id":1,"type":"prepareInterfaceToProvide","site":7,"request":{"type":3,"credentialIdentity":{"serviceIdentifier":{"identifier":"a.b"}}}})",
+         1, "a provide request needs the text \"site\""},
         {R"({"id":1,"type":"identities","host":["a"]})", 1, "identities needs the text \"host\""},
     };
     for (const auto& example : cases) {
@@ -202,6 +208,9 @@ TEST(CredentialIdentitiesFileTest, MatchesTheHostAndItsParentDomains) {
     EXPECT_EQ(records("accounts.google.com"), "2 3");
     EXPECT_EQ(records("google.com"), "3") << "a child never matches its parent";
     EXPECT_EQ(records(""), "");
+    const QList<Identity> tenants{{"okta.com", "Okta", "4"}};
+    EXPECT_EQ(CredentialIdentitiesFile::matchingHost(tenants, "evil.okta.com").size(), 0)
+        << "another tenant's page";
 }
 
 }  // namespace

@@ -37,3 +37,44 @@ TEST(ServiceDomains, LookupTrimsAndLowerCasesButNeverGuesses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DomainCoversHost, ASubdomainIsCoveredUnlessTheDomainIsSharedByTenants) {
+    const struct {
+        const char* domain;
+        const char* host;
+        bool covered;
+    } rows[]{
+        {"github.com", "github.com", true},
+        {"GitHub.com ", " GIST.github.com", true},
+        {"github.com", "notgithub.com", false},
+        {"github.com", "github.com.evil.example", false},
+        {"accounts.google.com", "google.com", false},
+        {"", "github.com", false},
+        {"github.com", "", false},
+        // Each tenant's own subdomain: one tenant's code is never offered on another's page.
+        {"okta.com", "okta.com", true},
+        {"okta.com", "evil.okta.com", false},
+        {"auth0.com", "acme.us.auth0.com", false},
+        {"duosecurity.com", "api-1234.duosecurity.com", false},
+        {"quickconnect.to", "mynas.quickconnect.to", false},
+        {"wordpress.com", "someone.wordpress.com", false},
+        {"wordpress.com", "WordPress.com", true},
+        // Only those domains themselves: a service's own subdomain of them is a domain of its own.
+        {"login.okta.com", "eu.login.okta.com", true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(domainCoversHost(QString::fromLatin1(row.domain), QString::fromLatin1(row.host)),
+                  row.covered)
+            << row.domain << " / " << row.host;
+    }
+    // Every domain of the table covers itself.
+    for (const auto& entry : ServiceDomains::table().entries()) {
+        for (const QString& domain : entry.domains) {
+            EXPECT_TRUE(domainCoversHost(domain, domain)) << domain.toStdString();
+        }
+    }
+}
+
+}  // namespace

@@ -24,7 +24,7 @@ const EXTENSION_ID = JSON.parse(fs.readFileSync(path.join(extensionDir, "manifes
 // Firefox gives each add-on a random address per profile unless told one.
 const EXTENSION_UUID = randomUUID();
 const OPTIONS_URL = `moz-extension://${EXTENSION_UUID}/options.html`;
-const HOSTS = ["accounts.example.com", "badexample.com", "ads.badexample.com", "quickconnect.to"];
+const HOSTS = ["badexample.com", "ads.badexample.com", "quickconnect.to", "other-nas.quickconnect.to"];
 let puppeteer;
 
 function hostManifest(dirs) {

@@ -52,7 +52,7 @@ async function launch({ env, dirs, consoleLines }) {
             "--disable-features=DisableLoadExtensionCommandLineSwitch",
             `--disable-extensions-except=${extensionDir}`,
             `--load-extension=${extensionDir}`,
-            "--host-resolver-rules=MAP *.example.com 127.0.0.1, MAP badexample.com 127.0.0.1, MAP *.badexample.com 127.0.0.1, MAP quickconnect.to 127.0.0.1",
+            "--host-resolver-rules=MAP badexample.com 127.0.0.1, MAP *.badexample.com 127.0.0.1, MAP quickconnect.to 127.0.0.1, MAP *.quickconnect.to 127.0.0.1",
         ],
     });
     const remember = (where) => (message) => consoleLines.push(`[${where}] ${message.type()}: ${message.text()}`);

@@ -80,7 +80,7 @@ function writeIdentities() {
     const identities = {
         identities: [
             {
-                serviceIdentifier: { identifier: "example.com", type: "domain" },
+                serviceIdentifier: { identifier: "quickconnect.to", type: "domain" },
                 label: "Example",
                 recordIdentifier: RECORD_ID,
             },
@@ -101,7 +101,7 @@ function runLatest(args, input) {
 }
 
 // Publishes `code` as the latest code, received now and valid for five minutes.
-function saveCode(code, { account = "Example", service = "example" } = {}) {
+function saveCode(code, { account = "Example", service = "synology" } = {}) {
     const now = new Date();
     const opened = {
         accountID: randomUUID().toUpperCase(),
@@ -321,7 +321,7 @@ scenario("a code that came before the browser's first request is offered on its 
 
 scenario("a one-time-code field is offered the code below it, and a click fills it", noDisplay, async ({ page }) => {
     saveCode("482913");
-    await page.goto(url("accounts.example.com", "otp.html"));
+    await page.goto(url("quickconnect.to", "otp.html"));
     await page.click("#code");
     const box = await expectSuggestionFor(page, "#code");
     if (screenshotPath) {
@@ -340,7 +340,7 @@ scenario("a one-time-code field is offered the code below it, and a click fills 
 
 scenario("six one-character boxes get one digit each (Arrow Down, then Enter)", noDisplay, async ({ page }) => {
     saveCode("705162");
-    await page.goto(url("accounts.example.com", "split.html"));
+    await page.goto(url("quickconnect.to", "split.html"));
     await page.click("input[name=d1]");
     await expectSuggestionFor(page, "input[name=d1]");
     await page.keyboard.press("ArrowDown");
@@ -367,9 +367,20 @@ scenario("a site Zorvik holds no identity for gets no suggestion", noDisplay, as
     check(!fs.existsSync(filledMarker), "latest-code.filled was written");
 });
 
+// quickconnect.to hands its subdomains to different customers: one NAS's code must not be
+// offered on another's page.
+scenario("another tenant's page of a shared domain gets no suggestion", noDisplay, async ({ page }) => {
+    saveCode("226410");
+    await page.goto(url("other-nas.quickconnect.to", "otp.html"));
+    await page.click("#code");
+    await sleep(NOTHING_SHOWN_WAIT_MS);
+    check((await suggestionBox(page)) === null, "a suggestion appeared on another tenant's page");
+    check(!fs.existsSync(filledMarker), "latest-code.filled was written");
+});
+
 scenario("a field found by its name, added after load, is offered the code (Enter fills it)", noDisplay, async ({ page }) => {
     saveCode("390417");
-    await page.goto(url("accounts.example.com", "heuristic.html"));
+    await page.goto(url("quickconnect.to", "heuristic.html"));
     await page.click("#sent"); // read-only: never offered
     await page.waitForSelector("#otp");
     await sleep(NOTHING_SHOWN_WAIT_MS);
@@ -386,7 +397,7 @@ scenario("a field found by its name, added after load, is offered the code (Ente
 
 scenario("without a code and without a display, choosing the suggestion fills nothing", noDisplay, async ({ page }) => {
     clearCode();
-    await page.goto(url("accounts.example.com", "otp.html"));
+    await page.goto(url("quickconnect.to", "otp.html"));
     await page.click("#code");
     const box = await expectSuggestionFor(page, "#code");
     await clickBox(page, box);
@@ -404,7 +415,7 @@ scenario("without the helper registered, nothing is offered and the extension sa
     fs.renameSync(manifest, aside);
     try {
         const before = consoleLines.length;
-        await page.goto(url("accounts.example.com", "otp.html"));
+        await page.goto(url("quickconnect.to", "otp.html"));
         await page.click("#code");
         await sleep(NOTHING_SHOWN_WAIT_MS);
         check((await suggestionBox(page)) === null, "a suggestion appeared without a helper");
@@ -417,7 +428,7 @@ scenario("without the helper registered, nothing is offered and the extension sa
 
 scenario("with a display, the panel waits for the code, and Fill fills it", withDisplay, async ({ page }) => {
     clearCode();
-    await page.goto(url("accounts.example.com", "otp.html"));
+    await page.goto(url("quickconnect.to", "otp.html"));
     await page.click("#code");
     const box = await expectSuggestionFor(page, "#code");
     await clickBox(page, box);
@@ -437,7 +448,7 @@ scenario("with a display, the panel waits for the code, and Fill fills it", with
 
 scenario("Cancel in the panel fills nothing and takes the suggestion away", withDisplay, async ({ page }) => {
     clearCode();
-    await page.goto(url("accounts.example.com", "otp.html"));
+    await page.goto(url("quickconnect.to", "otp.html"));
     await page.click("#code");
     await clickBox(page, await expectSuggestionFor(page, "#code"));
     const panel = await panelWindow(5000);
@@ -450,7 +461,7 @@ scenario("Cancel in the panel fills nothing and takes the suggestion away", with
 
 scenario("the toolbar button fills the code into the page's field", withDisplay, async ({ page, session }) => {
     saveCode("551204");
-    const address = url("accounts.example.com", "otp.html");
+    const address = url("quickconnect.to", "otp.html");
     await page.goto(address);
     // It waits for the panel, so it is not awaited.
     const clicked = session.clickToolbarButton(page, address);
@@ -464,7 +475,7 @@ scenario("the toolbar button fills the code into the page's field", withDisplay,
 scenario("the toolbar button never fills another site's frame in the page", withDisplay, async ({ page, session }) => {
     saveCode("640117");
     const frame = url("ads.badexample.com", "other-site-field.html");
-    const address = url("accounts.example.com", `embedding.html?frame=${encodeURIComponent(frame)}`);
+    const address = url("quickconnect.to", `embedding.html?frame=${encodeURIComponent(frame)}`);
     await page.goto(address);
     const other = await (async () => {
         for (let i = 0; i < 100; i++) {

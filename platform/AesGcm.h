@@ -38,7 +38,7 @@ QByteArray open(QByteArrayView key, QByteArrayView combined, QByteArrayView aad 
 
 // Cryptographically secure random bytes.
 QByteArray randomBytes(qsizetype count);
-// Overwrites `secret` with zeros in a way the compiler does not leave out, then empties it.
-// Only the bytes of this one array: the caller holds the only copy of a secret.
+// Overwrites the buffer that holds `secret` with zeros in a way the compiler does not leave out,
+// then empties it. Arrays sharing that buffer see the zeros too; a copy made apart is untouched.
 void scrub(QByteArray& secret);
 }  // namespace AesGcm

@@ -50,6 +50,10 @@ QString describe(Rejection rejection) {
             return QStringLiteral("a hand-off for another pairing");
         case Rejection::stale:
             return QStringLiteral("a hand-off record that has expired");
+        case Rejection::tooFarAhead:
+            return QStringLiteral(
+                "a hand-off record that claims to stay valid for more than 10 "
+                "minutes");
         case Rejection::wrongLength:
             return QStringLiteral("a hand-off whose phone key or sealed key has the wrong length");
         case Rejection::weakPhoneKey:
@@ -74,6 +78,9 @@ std::variant<SymmetricKey, Rejection> open(const CloudRecord& record, const Pair
     }
     if (*expiresAt <= now) {
         return Rejection::stale;
+    }
+    if (secondsBetween(now, *expiresAt) > maximumLifetime) {
+        return Rejection::tooFarAhead;
     }
     if (phoneKey->size() != KeyAgreement::keySize || sealed->size() != sealedKeySize) {
         return Rejection::wrongLength;

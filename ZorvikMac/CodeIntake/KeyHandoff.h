@@ -36,11 +36,15 @@ CloudRecord seal(const SymmetricKey& syncKey, const PairingURI& uri, Instant exp
                  std::optional<QByteArray> phonePrivateKey = std::nullopt,
                  std::optional<QByteArray> nonce = std::nullopt);
 
+// No phone writes a hand-off for longer; one that claims more was not made by a phone of ours.
+constexpr double maximumLifetime = 600;
+
 // Why the desktop ignores a hand-off record.
 enum class Rejection {
     malformed,     // a field missing or of another type
     otherPairing,  // the pairing ID is not this offer's
     stale,         // expiresAt has passed
+    tooFarAhead,   // expiresAt is more than maximumLifetime ahead
     wrongLength,   // phoneKey is not 32 bytes, or sealedKey not 60
     weakPhoneKey,  // the key agreement gives all zeros
     doesNotOpen,   // the seal does not open under K

@@ -12,6 +12,7 @@
 #include "Keychain.h"
 #include "MainActor.h"
 #include "PendingCode.h"
+#include "PendingCodeError.h"
 #include "SyncKeyText.h"
 
 namespace {
@@ -179,6 +180,41 @@ Task<void> KeyPairing::lookUp(QPointer<KeyPairing> self, MainActor& actor) {
     }
 }
 
+namespace {
+
+// Why a typed key cannot be kept, judged by the code waiting in the cloud (the lookup's answer);
+// nothing when it opens that code or no code waits.
+std::optional<QString> checkAgainstWaiting(const RecordAnswer& answer, const SymmetricKey& key) {
+    if (const auto* error = std::get_if<CloudError>(&answer)) {
+        if (error->code() == CloudError::unknownItem) {
+            return std::nullopt;
+        }
+        return QStringLiteral(
+                   "This key cannot be checked now: the cloud did not answer (%1). Try again.")
+            .arg(error->localizedDescription());
+    }
+    const auto blob = std::get<CloudRecord>(answer).field<QByteArray>(QStringLiteral("blob"));
+    const QString unreadable = QStringLiteral(
+        "This key cannot be checked: the code waiting in your cloud is in a form this version of "
+        "Zorvik cannot read. Update Zorvik, or pair with the code instead.");
+    if (!blob) {
+        return unreadable;
+    }
+    try {
+        (void)PendingCode::open(*blob, key);
+    } catch (const AesGcmError&) {
+        return QStringLiteral("This key does not open the code waiting in your cloud");
+    } catch (const PendingCodeError&) {
+        // A newer format, or no code at all: the key was never tried on it.
+        return unreadable;
+    } catch (const Error&) {
+        // It opened, but holds no code we can read: the key is right.
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 Task<std::optional<QString>> KeyPairing::enterKey(QString text) {
     auto parsed = SyncKeyText::parse(text);
     if (const auto* problem = std::get_if<QString>(&parsed)) {
@@ -193,18 +229,9 @@ Task<std::optional<QString>> KeyPairing::enterKey(QString text) {
             co_return std::nullopt;
         }
         // A code waiting tells whether this is the phone's key; with none waiting there is
-        // nothing to check against.
-        if (const auto* record = std::get_if<CloudRecord>(&answer)) {
-            if (const auto blob = record->field<QByteArray>(QStringLiteral("blob"))) {
-                try {
-                    (void)PendingCode::open(*blob, key);
-                } catch (const AesGcmError&) {
-                    co_return QStringLiteral(
-                        "This key does not open the code waiting in your cloud");
-                } catch (const Error&) {
-                    // It opened, but holds no code we can read: the key is right.
-                }
-            }
+        // nothing to check against. A key that cannot be checked is not kept unchecked.
+        if (const auto problem = checkAgainstWaiting(answer, key)) {
+            co_return *problem;
         }
     }
     const QPointer<KeyPairing> self(this);

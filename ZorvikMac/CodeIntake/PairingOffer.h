@@ -30,7 +30,8 @@ public:
 
     // Fresh keys and ID from the secure random source. Throws KeyAgreementError.
     static PairingOffer make(Instant now);
-    // An offer of given keys, for known answers. Throws KeyAgreementError.
+    // An offer of given keys, for known answers. The buffer of `privateKey` is wiped: the offer
+    // keeps a copy of its own. Throws KeyAgreementError.
     static PairingOffer fromKeys(QByteArray pairingID, QByteArray privateKey, Instant expiresAt);
 
     PairingOffer(PairingOffer&&) noexcept = default;

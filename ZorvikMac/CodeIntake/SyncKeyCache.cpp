@@ -19,8 +19,11 @@ void SyncKeyCache::drop() {
     if (key_) {
         QByteArray bytes = key_->bytes();
         key_.reset();
-        // Now the only holder, unless a fetch still opens a code with it this very moment.
-        AesGcm::scrub(bytes);
+        // Scrubbing wipes the buffer for every holder: a fetch that still holds the key (it
+        // waits for the cloud) must open its code with it, and the last holder's end frees it.
+        if (bytes.isDetached()) {
+            AesGcm::scrub(bytes);
+        }
     }
 }
 

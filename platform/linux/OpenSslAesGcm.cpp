@@ -121,8 +121,12 @@ QByteArray randomBytes(qsizetype count) {
 }
 
 void scrub(QByteArray& secret) {
-    if (!secret.isEmpty()) {
-        OPENSSL_cleanse(secret.data(), static_cast<std::size_t>(secret.size()));
+    // Not data(): on an array that shares its buffer it makes a copy first, and the copy would
+    // be wiped while the buffer that held the secret stays as it was. Every holder of that buffer
+    // sees zeros from now on. Only a buffer on the heap can be wiped; static data is no secret.
+    if (!secret.isEmpty() && secret.data_ptr().isMutable()) {
+        OPENSSL_cleanse(const_cast<char*>(secret.constData()),
+                        static_cast<std::size_t>(secret.size()));
     }
     secret.clear();
 }

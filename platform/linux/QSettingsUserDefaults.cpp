@@ -150,6 +150,17 @@ void QSettingsUserDefaults::setDate(Instant value, const QString& key) {
 }
 
 void QSettingsUserDefaults::write(const QString& key, const QString& text) {
+    // The file names the signed-in account: it is the user's alone, and so is its folder, also
+    // one an older version made open to all.
+    const QString file = settings_.fileName();
+    const QString folder = QFileInfo(file).path();
+    try {
+        AtomicFile::makeDirectories(folder);
+        QFile::setPermissions(folder, AtomicFile::ownerOnlyFolder);
+    } catch (const FileOperationError&) {
+        // QSettings meets the same problem and keeps the value in memory.
+    }
     settings_.setValue(key, text);
     settings_.sync();
+    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }

@@ -7,7 +7,7 @@
 // The user-defaults store in an INI file, by default $XDG_CONFIG_HOME/net.brontal.zorvik/
 // ZorvikMac.conf. The file keeps no types, so reads are typed here: booleans as true/false,
 // doubles in C notation, dates as ISO 8601 strings with milliseconds in UTC. Every write goes
-// to disk at once.
+// to disk at once, into a file only the user may read (0600, in a 0700 folder).
 class QSettingsUserDefaults final : public UserDefaults {
 public:
     explicit QSettingsUserDefaults(const QString& filePath);

@@ -86,4 +86,22 @@ TEST(AesGcm, RejectsShortBoxesWrongKeysAndAlteredBytesAndSealsWithAFreshNonce) {
     EXPECT_EQ(AesGcm::open(key, AesGcm::seal(key, QByteArray())), QByteArray());
 }
 
+TEST(AesGcm, ScrubbingWipesTheBufferThatHeldTheSecretNotACopy) {
+    QByteArray secret = AesGcm::randomBytes(32);
+    ASSERT_NE(secret, QByteArray(32, '\0'));
+    // A second array on the same buffer, as a copy passed by value leaves one.
+    const QByteArray sameBuffer = secret;
+    const QByteArray apart(secret.constData(), secret.size());
+    AesGcm::scrub(secret);
+    EXPECT_TRUE(secret.isEmpty());
+    EXPECT_EQ(sameBuffer, QByteArray(32, '\0')) << "the buffer that held the secret kept it";
+    EXPECT_NE(apart, QByteArray(32, '\0')) << "a copy of its own is the holder's business";
+
+    // Data that is not on the heap is no secret, and is left alone rather than written to.
+    QByteArray literal = QByteArrayLiteral("not a secret");
+    AesGcm::scrub(literal);
+    EXPECT_TRUE(literal.isEmpty());
+    EXPECT_EQ(QByteArrayLiteral("not a secret"), "not a secret");
+}
+
 }  // namespace

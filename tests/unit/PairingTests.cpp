@@ -169,7 +169,10 @@ const Instant kNow = fromMilliseconds(kNowMs);
 const Instant kExpiresAt = fromMilliseconds(kExpiresAtMs);
 
 PairingOffer vectorOffer() {
-    return PairingOffer::fromKeys(kPairingID, kDesktopPrivate, addingSeconds(kNow, 600));
+    // A copy apart: the offer wipes the buffer it is given.
+    return PairingOffer::fromKeys(kPairingID,
+                                  QByteArray(kDesktopPrivate.constData(), kDesktopPrivate.size()),
+                                  addingSeconds(kNow, 600));
 }
 
 CloudRecord documentedRecord() {
@@ -263,6 +266,9 @@ TEST(KeyHandoffOpen, IgnoresEveryRecordThatIsNotTheGenuineOne) {
         {"expiresAt", kExpiresAt, R::stale, kExpiresAt},
         {"expiresAt", kExpiresAt, R::stale, later},
         {"expiresAt", addingSeconds(kNow, -3600), R::stale},
+        // more than ten minutes ahead, by a millisecond or by years
+        {"expiresAt", addingSeconds(kNow, 600.001), R::tooFarAhead},
+        {"expiresAt", addingSeconds(kNow, 3.0e8), R::tooFarAhead},
         // phone keys of 31, 33 and 0 bytes; sealed keys of 59, 61 and 48 (no nonce) bytes
         {"phoneKey", kPhonePublic.left(31), R::wrongLength},
         {"phoneKey", kPhonePublic + '\0', R::wrongLength},
@@ -317,11 +323,16 @@ TEST(KeyHandoffOpen, IgnoresEveryRecordThatIsNotTheGenuineOne) {
             << "case " << i << ", " << field;
     }
     QSet<QString> words;  // the cases above tell the rejections apart by them
-    for (Rejection rejection : {R::malformed, R::otherPairing, R::stale, R::wrongLength,
-                                R::weakPhoneKey, R::doesNotOpen}) {
+    for (Rejection rejection : {R::malformed, R::otherPairing, R::stale, R::tooFarAhead,
+                                R::wrongLength, R::weakPhoneKey, R::doesNotOpen}) {
         words.insert(KeyHandoff::describe(rejection));
     }
-    EXPECT_EQ(words.size(), 6) << "each rejection has log words of its own";
+    EXPECT_EQ(words.size(), 7) << "each rejection has log words of its own";
+    // Exactly ten minutes ahead is still a phone's.
+    CloudRecord tenMinutes = documentedRecord();
+    tenMinutes.fields.insert("expiresAt", addingSeconds(kNow, 600));
+    EXPECT_EQ(outcome(KeyHandoff::open(tenMinutes, vectorOffer(), kNow)),
+              "key " + kSyncKey.toHex().toStdString());
     EXPECT_FALSE(words.contains(QString()));
 
     offer.scrub();
@@ -744,6 +755,17 @@ TEST_F(KeyPairingTest, ATypedKeyIsSavedOnlyIfItOpensTheCodeWaiting) {
     const SymmetricKey typedKey = *SymmetricKey::fromBytes(kSyncKey);
     const QString doesNotOpen =
         QStringLiteral("This key does not open the code waiting in your cloud");
+    const QString unreadable = QStringLiteral(
+        "This key cannot be checked: the code waiting in your cloud is in a form this version of "
+        "Zorvik cannot read. Update Zorvik, or pair with the code instead.");
+    CloudRecord newerFormat = pendingCodeRecord(typedKey);
+    QByteArray blob = *newerFormat.field<QByteArray>("blob");
+    blob[PendingCode::magic().size()] = char(PendingCode::formatVersion + 1);
+    newerFormat.fields.insert("blob", blob);
+    CloudRecord notACode = pendingCodeRecord(typedKey);
+    notACode.fields.insert("blob", QByteArray("not a sealed code at all"));
+    CloudRecord withoutBlob = pendingCodeRecord(typedKey);
+    withoutBlob.fields.remove("blob");
     const struct {
         const char* what;
         std::optional<CloudRecord> waiting;
@@ -754,6 +776,10 @@ TEST_F(KeyPairingTest, ATypedKeyIsSavedOnlyIfItOpensTheCodeWaiting) {
         {"a code sealed with another key", pendingCodeRecord(SymmetricKey::random()), doesNotOpen},
         // It opens, so the key is the phone's, though the code inside is of no use.
         {"a code that opens to no code", pendingCodeRecord(typedKey, "[]"), std::nullopt},
+        // What the key is never tried on cannot vouch for it.
+        {"a code of a newer format", newerFormat, unreadable},
+        {"a record that is no code", notACode, unreadable},
+        {"a record without its blob", withoutBlob, unreadable},
     };
     for (const auto& [what, waiting, expected] : cases) {
         keychain.items.clear();
@@ -767,6 +793,18 @@ TEST_F(KeyPairingTest, ATypedKeyIsSavedOnlyIfItOpensTheCodeWaiting) {
         EXPECT_EQ(keysStored, expected ? 0 : 1) << what;
     }
     expectKeyNotLogged(kSyncKey);
+}
+
+TEST_F(KeyPairingTest, ATypedKeyIsNotKeptWhileTheCloudCannotSayWhatWaits) {
+    cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
+    EXPECT_EQ(enterKey(QString::fromLatin1(kSyncKey.toBase64())),
+              "This key cannot be checked now: the cloud did not answer (The network connection "
+              "was lost.). Try again.");
+    EXPECT_EQ(keysStored, 0);
+    cloud.fetchError = CloudError(CloudError::unknownItem, "Record not found");
+    EXPECT_EQ(enterKey(QString::fromLatin1(kSyncKey.toBase64())), std::nullopt)
+        << "no code waiting is nothing to check against";
+    EXPECT_EQ(storedKey(), kSyncKey);
 }
 
 TEST_F(KeyPairingTest, ATypedKeyInAWrongFormOrThatTheKeychainRefusesIsExplained) {

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "FileMode.h"
 #include "Iso8601.h"
 #include "QSettingsUserDefaults.h"
 
@@ -55,6 +56,26 @@ TEST_F(UserDefaultsTest, WritesReachTheFileAtOnceAndReadBackTyped) {
     EXPECT_EQ(reopened.doubleForKey("pollInterval"), 30.0);
     EXPECT_EQ(reopened.stringForKey("lastReceivedName"), tricky);
     EXPECT_EQ(reopened.dateForKey("lastReceivedAt"), received);
+}
+
+TEST_F(UserDefaultsTest, TheFileIsTheUsersAloneInAFolderOfTheirsEvenOneMadeOpenBefore) {
+    const QString folder = directory.filePath("net.brontal.zorvik");
+    {
+        QSettingsUserDefaults defaults(path);
+        defaults.setString("me@example.com", "iCloudAccount");
+    }
+    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(modeOf(folder), 0700);
+
+    // As an older version left them.
+    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::Permissions(0x6644)));
+    ASSERT_EQ(modeOf(path), 0644);
+    QSettingsUserDefaults reopened(path);
+    reopened.setBool(true, "firstRunDone");
+    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(modeOf(folder), 0700);
+    EXPECT_EQ(reopened.stringForKey("iCloudAccount"), "me@example.com");
 }
 
 TEST_F(UserDefaultsTest, ValuesOfAnotherTypeReadAsAbsentFalseOrZero) {

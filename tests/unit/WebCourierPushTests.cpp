@@ -137,6 +137,19 @@ TEST_F(WebCourierPushTest, CreatesAndRegistersATokenThenLongPollsTheCourierAddre
     EXPECT_EQ(poll.timeoutSeconds, WebCourierPush::Timing{}.pollTimeout);
 }
 
+TEST_F(WebCourierPushTest, OnlyAnHttpsCourierIsPolled) {
+    push.registerForRemoteNotifications();
+    actor.runUntilIdle();
+    ASSERT_TRUE(lastIs("tokens/create"));
+    answerLast(Transport::ok({{"apnsToken", "0a1b2c"},
+                              {"webcourierURL", "http://webcourier.example.test/aps?tok=0a1b2c"}}));
+    EXPECT_EQ(registrationFailures,
+              QStringList{"iCloud's answer to tokens/create has a push courier address that is "
+                          "not https"});
+    EXPECT_EQ(transport.sentCount(), 1u) << "registered or polled a plain http courier";
+    EXPECT_FALSE(push.isRegisteredForRemoteNotifications());
+}
+
 TEST_F(WebCourierPushTest, WithoutASessionItFailsToRegisterAndSendsNothing) {
     keychain.items.clear();
     push.registerForRemoteNotifications();

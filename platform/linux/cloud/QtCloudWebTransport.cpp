@@ -69,6 +69,13 @@ CloudWebTransport::RequestId QtCloudWebTransport::send(
     }
     const RequestId id = nextId_++;
     pending_.insert(id, reply);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply](qint64 received, qint64 total) {
+                         if (received > maximumAnswerSize || total > maximumAnswerSize) {
+                             reply->setProperty("tooLarge", true);
+                             reply->abort();
+                         }
+                     });
     QObject::connect(
         reply, &QNetworkReply::finished, reply, [this, id, reply, answer = std::move(answer)] {
             if (!pending_.remove(id)) {
@@ -76,7 +83,11 @@ CloudWebTransport::RequestId QtCloudWebTransport::send(
             }
             CloudWebResponse response;
             const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            if (status.isValid()) {
+            if (reply->property("tooLarge").toBool()) {
+                response.failure = TransportFailure::other;
+                response.failureDetail = QStringLiteral("the answer is larger than %1 MiB")
+                                             .arg(maximumAnswerSize / (1024 * 1024));
+            } else if (status.isValid()) {
                 response.status = status.toInt();
                 response.body = reply->readAll();
                 response.rotatedToken =

@@ -12,6 +12,10 @@ class QNetworkReply;
 // requests, so a push that leads to a fetch costs no new handshake.
 class QtCloudWebTransport final : public CloudWebTransport {
 public:
+    // No answer of the service comes near this; a larger one (a portal's page, a hostile proxy)
+    // is cut off as it arrives rather than held in memory.
+    static constexpr qint64 maximumAnswerSize = 1024 * 1024;
+
     QtCloudWebTransport();
     ~QtCloudWebTransport() override;
 
@@ -20,8 +24,6 @@ public:
     void cancel(RequestId request) override;
 
 private:
-    void finished(RequestId id, QNetworkReply* reply);
-
     QNetworkAccessManager manager_;
     QHash<RequestId, QPointer<QNetworkReply>> pending_;
     RequestId nextId_ = 1;

@@ -151,6 +151,14 @@ Task<std::variant<WebCourierPush::Registration, CloudError>> WebCourierPush::reg
         co_return Result(*error);
     }
     const auto& courier = std::get<CloudWebAnswers::CourierToken>(token);
+    if (!session.configuration().mayFollow(courier.webcourierURL)) {
+        // The long poll carries nothing secret, but plain http would let anyone on the way
+        // feed the app pushes and see when codes come.
+        co_return Result(CloudError(
+            CloudError::internalError,
+            QStringLiteral("iCloud's answer to tokens/create has a push courier address that is "
+                           "not https")));
+    }
     QJsonObject body = environmentBody(session);
     body.insert(QStringLiteral("apnsToken"), courier.apnsToken);
     const CloudWebReply registered = co_await waitForCompletion<CloudWebReply>(

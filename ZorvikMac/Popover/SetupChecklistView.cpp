@@ -257,6 +257,9 @@ public:
         toggle = new ToggleSwitch(this);
         toggle->setObjectName(QStringLiteral("switch"));
         button = makeSmallButton(QStringLiteral("button"), this);
+        // A choice between two (use this account or not) sits under the texts, where both
+        // buttons and a long title have room.
+        choiceButton = makeSmallButton(QStringLiteral("choiceButton"), this);
         secondaryButton = makeSmallButton(QStringLiteral("secondaryButton"), this);
 
         auto* titleRow = makeRow(titleSpinnerSpacing);
@@ -266,6 +269,11 @@ public:
         auto* texts = makeColumn(textSpacing);
         texts->addLayout(titleRow);
         texts->addWidget(detail);
+        auto* choices = makeRow(titleSpinnerSpacing);
+        choices->addWidget(choiceButton);
+        choices->addWidget(secondaryButton);
+        choices->addStretch(1);
+        texts->addLayout(choices);
 
         auto* row = makeRow(rowSpacing, this);
         row->addWidget(symbol, 0, Qt::AlignTop);
@@ -273,7 +281,6 @@ public:
         row->addSpacerItem(
             new QSpacerItem(minimumGapBeforeControl, 0, QSizePolicy::MinimumExpanding));
         row->addWidget(toggle, 0, Qt::AlignTop);
-        row->addWidget(secondaryButton, 0, Qt::AlignTop);
         row->addWidget(button, 0, Qt::AlignTop);
     }
 
@@ -297,10 +304,13 @@ public:
             toggle->setAccessibleName(QStringLiteral("Launch at login"));
         }
         const bool hasButton = !isSwitch && row.action.has_value() && row.buttonTitle.has_value();
+        const bool isChoice = hasButton && row.secondaryAction.has_value();
         button->setText(row.buttonTitle.value_or(QString()));
-        button->setVisible(hasButton);
+        button->setVisible(hasButton && !isChoice);
+        choiceButton->setText(row.buttonTitle.value_or(QString()));
+        choiceButton->setVisible(isChoice);
         secondaryButton->setText(row.secondaryButtonTitle.value_or(QString()));
-        secondaryButton->setVisible(hasButton && row.secondaryAction.has_value());
+        secondaryButton->setVisible(isChoice);
     }
 
     void applyColors(const QColor& secondary) { setTextColor(detail, secondary); }
@@ -314,6 +324,7 @@ public:
     QLabel* detail = nullptr;
     ToggleSwitch* toggle = nullptr;
     QPushButton* button = nullptr;
+    QPushButton* choiceButton = nullptr;
     QPushButton* secondaryButton = nullptr;
 };
 
@@ -378,6 +389,11 @@ QWidget* SetupChecklistView::buildRows() {
           SetupRow::Kind::firstCode}) {
         auto* row = new RowView(kind, environment_.mainActor, content);
         connect(row->button, &QPushButton::clicked, this, [this, row] {
+            if (row->action) {
+                perform(*row->action, row->account);
+            }
+        });
+        connect(row->choiceButton, &QPushButton::clicked, this, [this, row] {
             if (row->action) {
                 perform(*row->action, row->account);
             }

@@ -44,6 +44,8 @@ struct Situation {
     bool launchAtLogin = false;
     // The account of the last code received, five minutes before the scene; none when absent.
     std::optional<QString> lastReceived;
+    // Which cloud, and who is signed in or waits for the user's confirmation.
+    CloudBackendInfo backend;
 };
 
 // A receiver on fakes and virtual time that has run its checks once, and the checklist over it,
@@ -56,6 +58,7 @@ public:
                                    QByteArray("0123456789abcdef0123456789abcdef"));
         }
         cloud_.account = situation.accountStatus;
+        cloud_.backend = situation.backend;
         remote_.registered = situation.pushRegistered;
         identityStore_.enabled = situation.autoFillOn;
         center_.authorizationStatus = situation.notifications;
@@ -156,7 +159,20 @@ std::vector<Scene> scenes() {
     attentionFolded.autoFillOn = false;
     attentionFolded.notifications = Authorization::notDetermined;
 
+    // The browser came back with an account, which waits for the user; then it is signed in.
+    Situation confirmAccount = ready;
+    confirmAccount.collapsed = false;
+    confirmAccount.backend.kind = CloudBackendInfo::Kind::embedded;
+    confirmAccount.backend.canSignIn = true;
+    confirmAccount.backend.accountToConfirm = QStringLiteral("mallory.ortega@example.com");
+    Situation signedInAs = readyUnfolded;
+    signedInAs.backend.kind = CloudBackendInfo::Kind::web;
+    signedInAs.backend.canSignIn = true;
+    signedInAs.backend.account = QStringLiteral("ann.lee@example.com");
+
     return {
+        checklistScene(QStringLiteral("confirm-account"), 300, confirmAccount),
+        checklistScene(QStringLiteral("signed-in-as"), 260, signedInAs),
         checklistScene(QStringLiteral("first-run"), 280, firstRun),
         checklistScene(QStringLiteral("needs-setup"), 420, needsSetup),
         checklistScene(QStringLiteral("ready-folded"), 48, ready),
@@ -173,6 +189,7 @@ int main(int argc, char** argv) {
                          QStringLiteral("Draws the popover's setup checklist: the first run "
                                         "unfolded, a Mac that needs setup, ready folded and "
                                         "unfolded, waiting for the first code folded, and "
-                                        "folded with items to check."),
+                                        "folded with items to check; an account waiting for "
+                                        "the user's confirmation and one signed in to."),
                          scenes);
 }

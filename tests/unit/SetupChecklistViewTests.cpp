@@ -75,10 +75,10 @@ protected:
         host->setFixedWidth(340);
         auto* layout = new QVBoxLayout(host.get());
         layout->setContentsMargins(16, 12, 16, 12);
-        view = new SetupChecklistView(
-            *receiver, settings,
-            PopoverEnvironment{actor, workspace, autoFillSettings, log, QTimeZone::utc()},
-            host.get());
+        view = new SetupChecklistView(*receiver, settings,
+                                      PopoverEnvironment{actor, workspace, autoFillSettings, log,
+                                                         QTimeZone::utc(), cloudSignIn},
+                                      host.get());
         layout->addWidget(view);
         host->show();
         QApplication::processEvents();
@@ -195,6 +195,7 @@ protected:
     FakeAutoFillSettings autoFillSettings;
     std::unique_ptr<QWidget> host;
     SetupChecklistView* view = nullptr;
+    CloudAccountSignIn* cloudSignIn = nullptr;
 };
 
 TEST_F(SetupChecklistViewTest, FoldedHeaderCountsWhatNeedsTheUserAndTheFirstRunIsWelcomed) {
@@ -391,6 +392,35 @@ TEST_F(SetupChecklistViewTest, RowButtonsCarryOutTheirActionAndLogItAndALockedKe
     EXPECT_EQ(keychain.unlocks, 1);
     EXPECT_EQ(title("syncKey"), "Key received from your iPhone");
     EXPECT_TRUE(logSince(before).contains("keyring unlocked"));
+}
+
+TEST_F(SetupChecklistViewTest, AnAccountToConfirmIsAChoiceOfTwoButtonsThatNameIt) {
+    struct RecordingSignIn : CloudAccountSignIn {
+        void signIn() override {}
+        void confirmSignIn(const QString& account) override { answers << "use " + account; }
+        void declineSignIn() override { answers << "decline"; }
+        void signOut() override {}
+        QStringList answers;
+    } signIn;
+    cloudSignIn = &signIn;
+    cloud.backend.kind = CloudBackendInfo::Kind::embedded;
+    cloud.backend.canSignIn = true;
+    cloud.backend.accountToConfirm = QStringLiteral("me@example.com");
+    runChecks();
+    makeView();
+    EXPECT_EQ(title("cloud"), "iCloud: use me@example.com?");
+    EXPECT_FALSE(showing("cloud", "button")) << "the single button stays hidden";
+    auto* use = child<QPushButton>("choiceButton", row("cloud"));
+    auto* notMine = child<QPushButton>("secondaryButton", row("cloud"));
+    ASSERT_TRUE(use && notMine);
+    EXPECT_TRUE(showing("cloud", "choiceButton") && showing("cloud", "secondaryButton"));
+    EXPECT_EQ(use->text(), "Use this account");
+    EXPECT_EQ(notMine->text(), "Not mine");
+    use->click();
+    notMine->click();
+    EXPECT_EQ(signIn.answers, (QStringList{"use me@example.com", "decline"}));
+    // Other rows have no choice to show.
+    EXPECT_FALSE(showing("autoFill", "choiceButton"));
 }
 
 TEST_F(SetupChecklistViewTest, FollowsProbeChangesWithoutPollingAndSpinsOnlyWhileShown) {

@@ -169,7 +169,8 @@ void LoopbackSignIn::checkNext() {
     if (checking_ || tokens_.empty() || !handlers_.check) {
         return;
     }
-    auto [token, socket] = std::move(tokens_.front());
+    const QByteArray token = tokens_.front().first;
+    const QPointer<QTcpSocket> socket = tokens_.front().second;
     tokens_.pop_front();
     checking_ = true;
     const quint64 id = ++checkId_;

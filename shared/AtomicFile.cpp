@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
+#include <algorithm>
 
 namespace AtomicFile {
 
@@ -67,7 +68,14 @@ std::optional<QByteArray> read(const QString& path, qint64 maxBytes) {
     if (!file.open(QIODevice::ReadOnly)) {
         return std::nullopt;
     }
-    return file.read(maxBytes);
+    // QIODevice::read(n) makes a buffer of n bytes first: for a file of a few hundred bytes read
+    // on every request, a buffer of its size (and a little for a writer still adding to it).
+    const qint64 expected = std::min(maxBytes, file.size() + 4096);
+    QByteArray bytes = file.read(expected);
+    if (bytes.size() == expected && expected < maxBytes) {
+        bytes += file.read(maxBytes - expected);
+    }
+    return bytes;
 }
 
 void makeDirectories(const QString& directory, QFileDevice::Permissions permissions) {

@@ -144,6 +144,13 @@ void checkAccount(const CloudWebReply& reply) {
                 "a user without an available account, or the reverse");
     fuzzRequire(!answer.userRecordName || !answer.userRecordName->isEmpty(),
                 "an empty user record name");
+    // The name the user confirms a sign-in by: one line of text, never empty, never long.
+    fuzzRequire(!answer.accountName || answer.userRecordName, "an account name without a user");
+    if (answer.accountName) {
+        const QString& name = *answer.accountName;
+        fuzzRequire(!name.isEmpty() && name.size() <= 254, "an account name empty or too long");
+        fuzzRequire(name == name.simplified(), "an account name of more than one plain line");
+    }
     fuzzRequire(!answer.reason || answer.status == 2, "a reason for no restriction");
     fuzzRequire(!answer.reason || !answer.reason->isEmpty(), "an empty reason");
     fuzzRequire(answer.status != 1 || (isSuccess(reply.httpStatus) && !reply.error),

@@ -334,11 +334,19 @@ TEST(CloudWebAnswersAccount, TheAccountIsShownByItsEmailElseItsNameElseItsRecord
         {R"({"userRecordName":"_top","lookupInfo":{"emailAddress":7}})", "_top"},
         // No record name, no account, whatever else the answer says.
         {R"({"users":[{"lookupInfo":{"emailAddress":"me@example.com"}}]})", std::nullopt},
+        // One line the user can read: breaks and runs of spaces go, a long name is cut.
+        {R"({"userRecordName":"_u","lookupInfo":{"emailAddress":"me@example.com\nUse it? yes"}})",
+         "me@example.com Use it? yes"},
+        {R"({"userRecordName":" \t "})", std::nullopt},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(CloudWebAnswers::accountStatus(reply(200, row.body)).accountName, row.shown)
             << row.body;
     }
+    const QByteArray longest(300, 'a');
+    const auto cut = CloudWebAnswers::accountStatus(reply(
+        200, R"({"userRecordName":"_u","lookupInfo":{"emailAddress":")" + longest + R"("}})"));
+    EXPECT_EQ(cut.accountName, QString(254, u'a'));
 }
 
 QByteArray subscriptionError(const char* serverErrorCode, const char* reason) {

@@ -168,4 +168,24 @@ TEST_F(ContainerFolders, OnlyAFolderOfOursIsUsedAndItIsMadeOwnerOnly) {
                                              "its own"}));
 }
 
+// A file is read whole up to the limit, whatever its size says when it is opened.
+TEST(AtomicFileRead, ReadsTheWholeFileUpToTheLimitAndNoMore) {
+    QTemporaryDir directory;
+    const QString path = directory.filePath("file");
+    const auto write = [&](const QByteArray& content) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(content), content.size());
+    };
+    for (const qsizetype size : {0, 1, 4095, 4096, 4097, 10000, 70000}) {
+        const QByteArray content(size, 'x');
+        write(content);
+        EXPECT_EQ(AtomicFile::read(path, 1 << 20), content) << size;
+        EXPECT_EQ(AtomicFile::read(path, 5000), content.left(5000)) << size;
+    }
+    // A larger file gives the limit's worth.
+    write(QByteArray(2 << 20, 'y'));
+    EXPECT_EQ(AtomicFile::read(path, 1 << 20)->size(), 1 << 20);
+}
+
 }  // namespace

@@ -52,9 +52,9 @@ std::variant<CloudRecord, CloudError> lookedUpRecord(const CloudWebReply& reply,
 
 namespace {
 
-// The service gives the email only for a user who can be looked up, the name only for one who
-// is discoverable.
-QString shownName(const QJsonObject& identity, const QString& recordName) {
+// How the user knows the account: the service gives the email only for a user who can be looked
+// up, the name only for one who is discoverable, the record name always.
+QString knownAs(const QJsonObject& identity, const QString& recordName) {
     const QString email = identity.value(QStringLiteral("lookupInfo"))
                               .toObject()
                               .value(QStringLiteral("emailAddress"))
@@ -68,6 +68,14 @@ QString shownName(const QJsonObject& identity, const QString& recordName) {
                           names.value(QStringLiteral("familyName")).toString())
                              .simplified();
     return name.isEmpty() ? recordName : name;
+}
+
+// That name as the user sees it to decide on, in a title and at a terminal: one line, no longer
+// than an email address can be; nothing when nothing of it would show.
+std::optional<QString> shownName(const QJsonObject& identity, const QString& recordName) {
+    constexpr qsizetype kLongestName = 254;
+    const QString shown = knownAs(identity, recordName).simplified().left(kLongestName);
+    return shown.isEmpty() ? std::nullopt : std::optional<QString>(shown);
 }
 
 }  // namespace

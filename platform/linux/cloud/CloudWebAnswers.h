@@ -28,7 +28,8 @@ struct AccountAnswer {
     // The user's record name, when the service said who is signed in.
     std::optional<QString> userRecordName;
     // How the user knows the account: its email address, else the name on it, else the record
-    // name; set whenever the record name is.
+    // name, on one line of at most 254 characters; set whenever the record name is, unless
+    // nothing of it would show.
     std::optional<QString> accountName;
     bool operator==(const AccountAnswer&) const = default;
 };

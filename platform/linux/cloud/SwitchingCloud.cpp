@@ -1,6 +1,7 @@
 #include "SwitchingCloud.h"
 
 #include <cmath>
+#include <utility>
 
 #include "CloudWebAnswers.h"
 #include "CloudWebContainer.h"
@@ -251,9 +252,11 @@ void SwitchingCloud::signInFailed(const QString& why) {
 
 void SwitchingCloud::signInNow() {
     ++accountRequests_;
-    // A new sign-in replaces an account still waiting for the user.
-    toConfirm_.reset();
-    withdrawTerminalQuestion(QStringLiteral("A new sign-in started."));
+    // A new sign-in replaces an account still waiting for the user, which the row stops asking.
+    if (std::exchange(toConfirm_, std::nullopt)) {
+        withdrawTerminalQuestion(QStringLiteral("A new sign-in started."));
+        announce();
+    }
     if (web_ == nullptr) {
         signInProblem_ = options_.embeddedOnly
                              ? QStringLiteral("Zorvik runs with --embedded-cloud.")

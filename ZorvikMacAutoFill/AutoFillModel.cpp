@@ -1,8 +1,8 @@
-#include "AutoFillModel.h"
+#include "ZorvikMacAutoFill/AutoFillModel.h"
 
 #include <QUrl>
 
-#include "ServiceDomains.h"
+#include "shared/ServiceDomains.h"
 
 AutoFillModel::AutoFillModel(std::optional<LatestCodeStore> store, QObject* parent)
     : QObject(parent), store_(std::move(store)) {}

@@ -6,9 +6,9 @@
 #include <functional>
 #include <optional>
 
-#include "Instant.h"
-#include "LatestCode.h"
-#include "LatestCodeStore.h"
+#include "platform/Instant.h"
+#include "shared/LatestCode.h"
+#include "shared/LatestCodeStore.h"
 
 // What the AutoFill panel shows: the mode of the request, the sites the browser asked for and
 // the code on disk. It reads the shared latest-code file only when refreshed, and never writes.

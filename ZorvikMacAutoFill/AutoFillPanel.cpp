@@ -1,4 +1,4 @@
-#include "AutoFillPanel.h"
+#include "ZorvikMacAutoFill/AutoFillPanel.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -8,13 +8,13 @@
 #include <QShortcut>
 #include <cmath>
 
-#include "AutoFillModel.h"
-#include "ElidingLabel.h"
-#include "InterfaceStyle.h"
-#include "MainActor.h"
-#include "SymbolView.h"
-#include "Symbols.h"
-#include "WidgetKit.h"
+#include "ZorvikMacAutoFill/AutoFillModel.h"
+#include "platform/MainActor.h"
+#include "shared/symbols/ElidingLabel.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/SymbolView.h"
+#include "shared/symbols/Symbols.h"
+#include "shared/symbols/WidgetKit.h"
 
 namespace {
 

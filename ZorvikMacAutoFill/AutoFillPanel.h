@@ -5,9 +5,9 @@
 #include <QWidget>
 #include <optional>
 
-#include "Instant.h"
-#include "Task.h"
-#include "TaskContext.h"
+#include "platform/Instant.h"
+#include "platform/Task.h"
+#include "platform/TaskContext.h"
 
 class AutoFillModel;
 class MainActor;

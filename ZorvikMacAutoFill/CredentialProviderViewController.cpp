@@ -1,8 +1,8 @@
-#include "CredentialProviderViewController.h"
+#include "ZorvikMacAutoFill/CredentialProviderViewController.h"
 
-#include "AutoFillPanel.h"
-#include "ExtensionContext.h"
-#include "ServiceDomains.h"
+#include "ZorvikMacAutoFill/AutoFillPanel.h"
+#include "ZorvikMacAutoFill/ExtensionContext.h"
+#include "shared/ServiceDomains.h"
 
 namespace {
 

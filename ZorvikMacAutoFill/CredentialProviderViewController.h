@@ -9,11 +9,11 @@
 #include <memory>
 #include <optional>
 
-#include "AutoFillModel.h"
-#include "CredentialRequest.h"
-#include "Instant.h"
-#include "InterfaceStyle.h"
-#include "LatestCodeStore.h"
+#include "ZorvikMacAutoFill/AutoFillModel.h"
+#include "ZorvikMacAutoFill/CredentialRequest.h"
+#include "platform/Instant.h"
+#include "shared/LatestCodeStore.h"
+#include "shared/symbols/InterfaceStyle.h"
 
 class ExtensionContext;
 class MainActor;

@@ -7,16 +7,16 @@
 #include <cstdio>
 #include <memory>
 
-#include "AutoFillHost.h"
-#include "ConnectedBrowsers.h"
-#include "CredentialIdentitiesFile.h"
-#include "HeldCodeIdentities.h"
-#include "LatestCodeStore.h"
-#include "NativeMessagingHostInstaller.h"
-#include "NativeMessagingHosts.h"
-#include "QtMainActor.h"
-#include "StdioChannel.h"
-#include "XdgAppGroupContainers.h"
+#include "ZorvikMacAutoFill/Host/AutoFillHost.h"
+#include "ZorvikMacAutoFill/Host/HeldCodeIdentities.h"
+#include "platform/linux/QtMainActor.h"
+#include "platform/linux/XdgAppGroupContainers.h"
+#include "platform/linux/browser/ConnectedBrowsers.h"
+#include "platform/linux/browser/NativeMessagingHostInstaller.h"
+#include "platform/linux/browser/NativeMessagingHosts.h"
+#include "platform/linux/browser/StdioChannel.h"
+#include "shared/CredentialIdentitiesFile.h"
+#include "shared/LatestCodeStore.h"
 
 namespace {
 

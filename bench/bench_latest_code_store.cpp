@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "Iso8601.h"
-#include "LatestCode.h"
-#include "LatestCodeStore.h"
+#include "shared/Iso8601.h"
+#include "shared/LatestCode.h"
+#include "shared/LatestCodeStore.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "AesGcm.h"
-#include "Iso8601.h"
-#include "PendingCode.h"
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/AesGcm.h"
+#include "shared/Iso8601.h"
 
 namespace {
 

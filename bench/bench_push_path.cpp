@@ -12,19 +12,19 @@
 #include <cstdio>
 #include <vector>
 
-#include "ClipboardPublisher.h"
-#include "CodeReceiver.h"
-#include "Keychain.h"
-#include "LocalCloud.h"
-#include "LocalCloudDatabase.h"
-#include "LoginItemService.h"
-#include "MacSettings.h"
-#include "Pasteboard.h"
-#include "PendingCode.h"
-#include "QSettingsUserDefaults.h"
-#include "QtMainActor.h"
-#include "SymmetricKey.h"
-#include "SystemLog.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/Keychain.h"
+#include "platform/LoginItemService.h"
+#include "platform/Pasteboard.h"
+#include "platform/SystemLog.h"
+#include "platform/linux/QSettingsUserDefaults.h"
+#include "platform/linux/QtMainActor.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "platform/linux/cloud/LocalCloudDatabase.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-#include "Error.h"
+#include "platform/Error.h"
 
 // The AES layer's own errors, with the platform's generic texts.
 class AesGcmError : public Error {

@@ -4,9 +4,9 @@
 #include <functional>
 #include <variant>
 
-#include "CloudBackendInfo.h"
-#include "CloudError.h"
-#include "CloudRecord.h"
+#include "platform/CloudBackendInfo.h"
+#include "platform/CloudError.h"
+#include "platform/CloudRecord.h"
 
 // The user's private database in a cloud container. Answers come on the main thread.
 class CloudDatabase {

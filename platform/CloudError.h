@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "Error.h"
+#include "platform/Error.h"
 
 // An error of the cloud database, with the platform's numeric code and its description.
 class CloudError : public Error {

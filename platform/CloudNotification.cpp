@@ -2,7 +2,7 @@
 #include <cmath>
 #include <limits>
 
-#include "RemoteNotifications.h"
+#include "platform/RemoteNotifications.h"
 
 // A push from the cloud carries its own part under "ck": exactly one of "qry" (a query
 // subscription fired), "fet" (a zone subscription) or "met" (a database subscription). The

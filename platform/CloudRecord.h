@@ -6,7 +6,7 @@
 #include <optional>
 #include <variant>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 // One record of a cloud database: its name, its type and its typed fields.
 struct CloudRecord {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-#include "MainActor.h"
+#include "platform/MainActor.h"
 
 // Turns a platform operation that reports through a callback into something a task awaits:
 //

@@ -1,4 +1,4 @@
-#include "Error.h"
+#include "platform/Error.h"
 
 const char* Error::what() const noexcept {
     try {

@@ -1,4 +1,4 @@
-#include "Instant.h"
+#include "platform/Instant.h"
 
 #include <algorithm>
 #include <cmath>

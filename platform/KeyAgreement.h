@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-#include "Error.h"
+#include "platform/Error.h"
 
 // Why a key agreement failed.
 class KeyAgreementError : public Error {

@@ -1,4 +1,4 @@
-#include "Keychain.h"
+#include "platform/Keychain.h"
 
 QString Keychain::describe(std::int32_t status) {
     switch (status) {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 // One argument of a log format: text, a whole number or a Bool.
 using LogArgument = std::variant<QString, std::int64_t, bool>;

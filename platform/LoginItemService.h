@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Error.h"
+#include "platform/Error.h"
 
 // A failed change of the login item, with the system's own message.
 class LoginItemError : public Error {

@@ -1,4 +1,4 @@
-#include "MainActor.h"
+#include "platform/MainActor.h"
 
 // The coroutine that owns a spawned task: it starts from the queue, awaits the task, keeps what
 // escaped it and frees itself when done. Unfinished ones are destroyed with the actor.

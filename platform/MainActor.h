@@ -7,8 +7,8 @@
 #include <optional>
 #include <unordered_map>
 
-#include "Instant.h"
-#include "Task.h"
+#include "platform/Instant.h"
+#include "platform/Task.h"
 
 // The one thread all product state lives on, with its queue, its timers and its clocks.
 // Waiting never blocks the thread: a task suspends and the queue runs other work meanwhile.

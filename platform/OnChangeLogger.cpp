@@ -1,4 +1,4 @@
-#include "OnChangeLogger.h"
+#include "platform/OnChangeLogger.h"
 
 void OnChangeLogger::writeIfChanged(LogLevel level, const QString& topic, const QString& line) {
     const auto last = last_.constFind(topic);

@@ -3,7 +3,7 @@
 #include <QHash>
 #include <QString>
 
-#include "Logger.h"
+#include "platform/Logger.h"
 
 // Writes a line only when it differs from the last line written on the same topic. A state that
 // holds across many fetches or checks ("nothing pending", a locked keyring, a network that is

@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-#include "Screens.h"
+#include "platform/Screens.h"
 
 class QWidget;
 

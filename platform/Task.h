@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-#include "TaskContext.h"
+#include "platform/TaskContext.h"
 
 namespace detail {
 

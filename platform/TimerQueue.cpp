@@ -1,4 +1,4 @@
-#include "TimerQueue.h"
+#include "platform/TimerQueue.h"
 
 TimerQueue::TimerId TimerQueue::add(Deadline deadline, std::function<void()> fire) {
     const TimerId id = nextId_++;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <variant>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 // The user's preferences store. Registered defaults live in memory and answer for every key the
 // user never wrote. Reads are typed: a value of another type reads as absent, false or 0.

@@ -1,4 +1,4 @@
-#include "AtomicFile.h"
+#include "shared/AtomicFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 #include <functional>
 #include <optional>
 
-#include "Error.h"
+#include "platform/Error.h"
 
 // A failed file operation, described with the system's message.
 class FileOperationError : public Error {

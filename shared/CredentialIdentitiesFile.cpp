@@ -1,10 +1,10 @@
-#include "CredentialIdentitiesFile.h"
+#include "shared/CredentialIdentitiesFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "ServiceDomains.h"
+#include "shared/ServiceDomains.h"
 
 namespace CredentialIdentitiesFile {
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <optional>
 
-#include "CredentialIdentityStore.h"
+#include "platform/CredentialIdentityStore.h"
 
 // credential-identities.json in the group container: the application writes the identities of
 // the code it holds, the AutoFill helper reads them to know for which sites to offer it.

@@ -1,4 +1,4 @@
-#include "Iso8601.h"
+#include "shared/Iso8601.h"
 
 namespace {
 

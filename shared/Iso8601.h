@@ -4,7 +4,7 @@
 #include <QStringView>
 #include <optional>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 // Internet date-times (RFC 3339 profile of ISO 8601) with whole seconds, the one form the
 // shared files and the sealed payload use: 2026-01-02T03:04:05Z, or with a numeric offset

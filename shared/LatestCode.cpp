@@ -1,12 +1,12 @@
-#include "LatestCode.h"
+#include "shared/LatestCode.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextBoundaryFinder>
 #include <array>
 
-#include "Iso8601.h"
-#include "ServiceDomains.h"
+#include "shared/Iso8601.h"
+#include "shared/ServiceDomains.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 // The code the application published last, as the shared file holds it.
 struct LatestCode {

@@ -2,8 +2,8 @@
 
 #include <QList>
 
-#include "CredentialIdentityStore.h"
-#include "LatestCode.h"
+#include "platform/CredentialIdentityStore.h"
+#include "shared/LatestCode.h"
 
 // The credential identities of a published code: one per web domain of its service, in the
 // table's order, labelled "<account> · from <device>", all naming the one record the helper

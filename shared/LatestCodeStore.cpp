@@ -1,12 +1,12 @@
-#include "LatestCodeStore.h"
+#include "shared/LatestCodeStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <charconv>
 
-#include "AppGroupContainers.h"
-#include "AtomicFile.h"
+#include "platform/AppGroupContainers.h"
+#include "shared/AtomicFile.h"
 
 std::optional<LatestCodeStore> LatestCodeStore::make(const AppGroupContainers& containers) {
     const auto directory = containers.containerDirectory(QString::fromLatin1(groupIdentifier));

@@ -3,8 +3,8 @@
 #include <QString>
 #include <optional>
 
-#include "Instant.h"
-#include "LatestCode.h"
+#include "platform/Instant.h"
+#include "shared/LatestCode.h"
 
 class AppGroupContainers;
 

@@ -1,4 +1,4 @@
-#include "ServiceDomains.h"
+#include "shared/ServiceDomains.h"
 
 ServiceDomains::ServiceDomains()
     : entries_{

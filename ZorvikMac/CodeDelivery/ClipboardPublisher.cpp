@@ -1,7 +1,7 @@
-#include "ClipboardPublisher.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
 
-#include "MainActor.h"
-#include "Pasteboard.h"
+#include "platform/MainActor.h"
+#include "platform/Pasteboard.h"
 
 namespace {
 

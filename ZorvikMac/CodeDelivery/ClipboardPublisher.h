@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "TaskContext.h"
+#include "platform/TaskContext.h"
 
 class MainActor;
 class Pasteboard;

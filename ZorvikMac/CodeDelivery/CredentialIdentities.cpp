@@ -1,6 +1,6 @@
-#include "CredentialIdentities.h"
+#include "ZorvikMac/CodeDelivery/CredentialIdentities.h"
 
-#include "Completion.h"
+#include "platform/Completion.h"
 
 QList<CredentialIdentityStore::Identity> CredentialIdentities::makeIdentities(
     const LatestCode& code) {

@@ -2,11 +2,11 @@
 
 #include <QList>
 
-#include "CredentialIdentityStore.h"
-#include "Error.h"
-#include "LatestCode.h"
-#include "LatestCodeIdentities.h"
-#include "Task.h"
+#include "platform/CredentialIdentityStore.h"
+#include "platform/Error.h"
+#include "platform/Task.h"
+#include "shared/LatestCode.h"
+#include "shared/LatestCodeIdentities.h"
 
 class MainActor;
 

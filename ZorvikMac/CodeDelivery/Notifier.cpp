@@ -1,12 +1,12 @@
-#include "Notifier.h"
+#include "ZorvikMac/CodeDelivery/Notifier.h"
 
 #include <QMetaType>
 #include <QVariant>
 #include <algorithm>
 
-#include "ClipboardPublisher.h"
-#include "Completion.h"
-#include "MainActor.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "platform/Completion.h"
+#include "platform/MainActor.h"
 
 using AuthorizationStatus = UserNotificationCenter::AuthorizationStatus;
 

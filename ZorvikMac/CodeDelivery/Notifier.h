@@ -5,10 +5,10 @@
 #include <QString>
 #include <cstdint>
 
-#include "LatestCode.h"
-#include "NotificationState.h"
-#include "Task.h"
-#include "UserNotificationCenter.h"
+#include "ZorvikMac/CodeIntake/NotificationState.h"
+#include "platform/Task.h"
+#include "platform/UserNotificationCenter.h"
+#include "shared/LatestCode.h"
 
 class ClipboardPublisher;
 class MainActor;

@@ -1,4 +1,4 @@
-#include "CloudSyncCrypto.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
 
 namespace CloudSyncCrypto {
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "Error.h"
-#include "Keychain.h"
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/Error.h"
+#include "platform/Keychain.h"
 
 // The sync key the phone shares through the user's keychain.
 namespace CloudSyncCrypto {

@@ -1,6 +1,6 @@
-#include "ErrorText.h"
+#include "ZorvikMac/CodeIntake/ErrorText.h"
 
-#include "CloudError.h"
+#include "platform/CloudError.h"
 
 QString errorText(std::exception_ptr error) {
     try {

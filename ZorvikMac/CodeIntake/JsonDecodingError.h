@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Error.h"
+#include "platform/Error.h"
 
 // A JSON document that does not hold the expected record. The texts are the platform's; the
 // coding path says which field was wrong, for tests and debugging only.

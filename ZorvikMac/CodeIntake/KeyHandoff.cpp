@@ -1,7 +1,7 @@
-#include "KeyHandoff.h"
+#include "ZorvikMac/CodeIntake/KeyHandoff.h"
 
-#include "AesGcm.h"
-#include "KeyAgreement.h"
+#include "platform/AesGcm.h"
+#include "platform/KeyAgreement.h"
 
 namespace KeyHandoff {
 

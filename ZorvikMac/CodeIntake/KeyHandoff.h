@@ -5,10 +5,10 @@
 #include <optional>
 #include <variant>
 
-#include "CloudRecord.h"
-#include "Instant.h"
-#include "PairingOffer.h"
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/PairingOffer.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/CloudRecord.h"
+#include "platform/Instant.h"
 
 // The record "key-handoff" (type "KeyHandoff") in which the phone returns the sync key sealed to
 // the desktop's pairing offer:

@@ -1,19 +1,19 @@
-#include "KeyPairing.h"
+#include "ZorvikMac/CodeIntake/KeyPairing.h"
 
 #include <QPointer>
 #include <algorithm>
 #include <utility>
 
-#include "AesGcm.h"
-#include "CloudContainer.h"
-#include "CloudSyncCrypto.h"
-#include "Completion.h"
-#include "KeyHandoff.h"
-#include "Keychain.h"
-#include "MainActor.h"
-#include "PendingCode.h"
-#include "PendingCodeError.h"
-#include "SyncKeyText.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "ZorvikMac/CodeIntake/KeyHandoff.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "ZorvikMac/CodeIntake/PendingCodeError.h"
+#include "ZorvikMac/CodeIntake/SyncKeyText.h"
+#include "platform/AesGcm.h"
+#include "platform/CloudContainer.h"
+#include "platform/Completion.h"
+#include "platform/Keychain.h"
+#include "platform/MainActor.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <functional>
 #include <optional>
 
-#include "CloudRecord.h"
-#include "Logger.h"
-#include "MainActor.h"
-#include "PairingOffer.h"
-#include "SymmetricKey.h"
-#include "Task.h"
+#include "ZorvikMac/CodeIntake/PairingOffer.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/CloudRecord.h"
+#include "platform/Logger.h"
+#include "platform/MainActor.h"
+#include "platform/Task.h"
 
 class CloudDatabase;
 class Keychain;

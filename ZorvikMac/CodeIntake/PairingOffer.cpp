@@ -1,11 +1,11 @@
-#include "PairingOffer.h"
+#include "ZorvikMac/CodeIntake/PairingOffer.h"
 
 #include <QHash>
 #include <QUrl>
 #include <QUrlQuery>
 
-#include "AesGcm.h"
-#include "KeyAgreement.h"
+#include "platform/AesGcm.h"
+#include "platform/KeyAgreement.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <variant>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 // What the desktop's QR code says: zorvik://pair?v=1&id=<pairing ID>&pk=<desktop public key>,
 // both values base64url without padding.

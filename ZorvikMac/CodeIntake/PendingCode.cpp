@@ -1,13 +1,13 @@
-#include "PendingCode.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "AesGcm.h"
-#include "Iso8601.h"
-#include "JsonDecodingError.h"
-#include "PendingCodeError.h"
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/JsonDecodingError.h"
+#include "ZorvikMac/CodeIntake/PendingCodeError.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/AesGcm.h"
+#include "shared/Iso8601.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 class SymmetricKey;
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "Error.h"
+#include "platform/Error.h"
 
 // Why a blob is not a pending code this desktop can open.
 class PendingCodeError : public Error {

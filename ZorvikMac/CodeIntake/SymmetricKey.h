@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <optional>
 
-#include "AesGcm.h"
+#include "platform/AesGcm.h"
 
 // A 256-bit AES key. Its bytes never leave through logs or descriptions.
 class SymmetricKey {

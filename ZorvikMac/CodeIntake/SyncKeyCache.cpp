@@ -1,8 +1,8 @@
-#include "SyncKeyCache.h"
+#include "ZorvikMac/CodeIntake/SyncKeyCache.h"
 
-#include "CloudSyncCrypto.h"
-#include "Completion.h"
-#include "Keychain.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "platform/Completion.h"
+#include "platform/Keychain.h"
 
 SyncKeyCache::SyncKeyCache(Keychain& keychain, MainActor& mainActor)
     : keychain_(keychain), mainActor_(mainActor) {

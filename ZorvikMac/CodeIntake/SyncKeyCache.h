@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "SymmetricKey.h"
-#include "Task.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/Task.h"
 
 class Keychain;
 class MainActor;

@@ -1,4 +1,4 @@
-#include "SyncKeyText.h"
+#include "ZorvikMac/CodeIntake/SyncKeyText.h"
 
 #include <QRegularExpression>
 

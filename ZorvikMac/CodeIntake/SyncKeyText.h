@@ -3,7 +3,7 @@
 #include <QString>
 #include <variant>
 
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
 
 // A sync key the user types or pastes: 32 bytes as base64 (standard or URL-safe, padding
 // optional) or as 64 hexadecimal digits; spaces and line breaks around and inside are ignored.

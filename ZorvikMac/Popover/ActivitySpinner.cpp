@@ -1,10 +1,10 @@
-#include "ActivitySpinner.h"
+#include "ZorvikMac/Popover/ActivitySpinner.h"
 
 #include <QPainter>
 #include <cmath>
 
-#include "InterfaceStyle.h"
-#include "MainActor.h"
+#include "platform/MainActor.h"
+#include "shared/symbols/InterfaceStyle.h"
 
 ActivitySpinner::ActivitySpinner(MainActor& mainActor, QWidget* parent)
     : QWidget(parent), mainActor_(mainActor) {

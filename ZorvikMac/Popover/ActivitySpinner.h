@@ -3,8 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "Task.h"
-#include "TaskContext.h"
+#include "platform/Task.h"
+#include "platform/TaskContext.h"
 
 class MainActor;
 

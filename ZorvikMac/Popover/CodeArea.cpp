@@ -1,4 +1,4 @@
-#include "CodeArea.h"
+#include "ZorvikMac/Popover/CodeArea.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -7,14 +7,14 @@
 #include <QShortcut>
 #include <algorithm>
 
-#include "CodeReceiver.h"
-#include "ElidingLabel.h"
-#include "ExpiryBar.h"
-#include "InterfaceStyle.h"
-#include "MainActor.h"
-#include "SymbolView.h"
-#include "Symbols.h"
-#include "WidgetKit.h"
+#include "ZorvikMac/Popover/ExpiryBar.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/MainActor.h"
+#include "shared/symbols/ElidingLabel.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/SymbolView.h"
+#include "shared/symbols/Symbols.h"
+#include "shared/symbols/WidgetKit.h"
 
 namespace {
 

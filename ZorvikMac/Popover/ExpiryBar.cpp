@@ -1,4 +1,4 @@
-#include "ExpiryBar.h"
+#include "ZorvikMac/Popover/ExpiryBar.h"
 
 #include <QPainter>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "FoldingBox.h"
+#include "ZorvikMac/Popover/FoldingBox.h"
 
 #include <QEvent>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "PairingView.h"
+#include "ZorvikMac/Popover/PairingView.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -10,12 +10,12 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "InterfaceStyle.h"
-#include "KeyPairing.h"
-#include "MainActor.h"
-#include "PopoverLook.h"
-#include "QrCode.h"
-#include "WidgetKit.h"
+#include "ZorvikMac/CodeIntake/KeyPairing.h"
+#include "ZorvikMac/Popover/PopoverLook.h"
+#include "platform/MainActor.h"
+#include "platform/QrCode.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/WidgetKit.h"
 
 using InterfaceStyle::systemFont;
 

@@ -3,8 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "PopoverEnvironment.h"
-#include "Task.h"
+#include "ZorvikMac/Popover/PopoverEnvironment.h"
+#include "platform/Task.h"
 
 class KeyPairing;
 class QLabel;

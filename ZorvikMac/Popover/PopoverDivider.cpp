@@ -1,4 +1,4 @@
-#include "PopoverDivider.h"
+#include "ZorvikMac/Popover/PopoverDivider.h"
 
 #include <QPainter>
 

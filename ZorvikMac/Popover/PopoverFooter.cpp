@@ -1,4 +1,4 @@
-#include "PopoverFooter.h"
+#include "ZorvikMac/Popover/PopoverFooter.h"
 
 #include <QBoxLayout>
 #include <QDateTime>
@@ -10,12 +10,12 @@
 #include <QShortcut>
 #include <chrono>
 
-#include "CodeReceiver.h"
-#include "InterfaceStyle.h"
-#include "MainActor.h"
-#include "PopoverLook.h"
-#include "Symbols.h"
-#include "WidgetKit.h"
+#include "ZorvikMac/Popover/PopoverLook.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/MainActor.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/Symbols.h"
+#include "shared/symbols/WidgetKit.h"
 
 namespace {
 

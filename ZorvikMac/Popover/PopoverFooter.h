@@ -5,7 +5,7 @@
 #include <functional>
 #include <optional>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 class CodeReceiver;
 class MainActor;

@@ -4,8 +4,8 @@
 #include <QString>
 #include <QWidget>
 
-#include "InterfaceStyle.h"
-#include "WidgetKit.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/WidgetKit.h"
 
 // The popover's measures and the small buttons of its settings and footer; the labels, rows and
 // text colours it shares with the AutoFill panel are in WidgetKit.

@@ -1,4 +1,4 @@
-#include "PopoverSettingsSection.h"
+#include "ZorvikMac/Popover/PopoverSettingsSection.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -10,14 +10,14 @@
 #include <QSignalBlocker>
 #include <functional>
 
-#include "CodeReceiver.h"
-#include "InterfaceStyle.h"
-#include "MacSettings.h"
-#include "MainActor.h"
-#include "PopoverLook.h"
-#include "Symbols.h"
-#include "WidgetKit.h"
-#include "Workspace.h"
+#include "ZorvikMac/Popover/PopoverLook.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/MainActor.h"
+#include "platform/Workspace.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/Symbols.h"
+#include "shared/symbols/WidgetKit.h"
 
 namespace {
 

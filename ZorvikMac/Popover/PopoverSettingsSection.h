@@ -3,8 +3,8 @@
 #include <QWidget>
 #include <optional>
 
-#include "Instant.h"
-#include "TaskContext.h"
+#include "platform/Instant.h"
+#include "platform/TaskContext.h"
 
 class AutoFillSettings;
 class CodeReceiver;

@@ -1,4 +1,4 @@
-#include "PopoverView.h"
+#include "ZorvikMac/Popover/PopoverView.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -8,20 +8,20 @@
 #include <algorithm>
 #include <cmath>
 
-#include "CodeArea.h"
-#include "CodeReceiver.h"
-#include "InterfaceStyle.h"
-#include "MacSettings.h"
-#include "PairingView.h"
-#include "PopoverDivider.h"
-#include "PopoverFooter.h"
-#include "PopoverLook.h"
-#include "PopoverScreen.h"
-#include "PopoverSettingsSection.h"
-#include "ReadinessMark.h"
-#include "SetupChecklistView.h"
-#include "SymbolView.h"
-#include "WidgetKit.h"
+#include "ZorvikMac/Popover/CodeArea.h"
+#include "ZorvikMac/Popover/PairingView.h"
+#include "ZorvikMac/Popover/PopoverDivider.h"
+#include "ZorvikMac/Popover/PopoverFooter.h"
+#include "ZorvikMac/Popover/PopoverLook.h"
+#include "ZorvikMac/Popover/PopoverScreen.h"
+#include "ZorvikMac/Popover/PopoverSettingsSection.h"
+#include "ZorvikMac/Popover/ReadinessMark.h"
+#include "ZorvikMac/Popover/SetupChecklistView.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/SymbolView.h"
+#include "shared/symbols/WidgetKit.h"
 
 namespace {
 

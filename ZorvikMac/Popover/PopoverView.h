@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "PopoverEnvironment.h"
+#include "ZorvikMac/Popover/PopoverEnvironment.h"
 
 class CodeArea;
 class CodeReceiver;

@@ -1,16 +1,16 @@
-#include "ReadinessMark.h"
+#include "ZorvikMac/Popover/ReadinessMark.h"
 
 #include <QBoxLayout>
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
 
-#include "CodeReceiver.h"
-#include "InterfaceStyle.h"
-#include "MainActor.h"
-#include "PopoverLook.h"
-#include "SetupRow.h"
-#include "WidgetKit.h"
+#include "ZorvikMac/Popover/PopoverLook.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/MainActor.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/WidgetKit.h"
 
 namespace {
 

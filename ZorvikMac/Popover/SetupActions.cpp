@@ -1,10 +1,10 @@
-#include "SetupActions.h"
+#include "ZorvikMac/Popover/SetupActions.h"
 
-#include "CloudContainer.h"
-#include "KeyPairing.h"
-#include "Logger.h"
-#include "MacSettings.h"
-#include "Workspace.h"
+#include "ZorvikMac/CodeIntake/KeyPairing.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "platform/CloudContainer.h"
+#include "platform/Logger.h"
+#include "platform/Workspace.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PopoverEnvironment.h"
-#include "SetupRow.h"
+#include "ZorvikMac/Popover/PopoverEnvironment.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
 
 class Logger;
 class MacSettings;

@@ -1,4 +1,4 @@
-#include "SetupChecklistView.h"
+#include "ZorvikMac/Popover/SetupChecklistView.h"
 
 #include <QAbstractButton>
 #include <QBoxLayout>
@@ -9,17 +9,17 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "ActivitySpinner.h"
-#include "CodeReceiver.h"
-#include "FoldingBox.h"
-#include "InterfaceStyle.h"
-#include "MacSettings.h"
-#include "MainActor.h"
-#include "SetupActions.h"
-#include "StatusDot.h"
-#include "Symbols.h"
-#include "ToggleSwitch.h"
-#include "WidgetKit.h"
+#include "ZorvikMac/Popover/ActivitySpinner.h"
+#include "ZorvikMac/Popover/FoldingBox.h"
+#include "ZorvikMac/Popover/SetupActions.h"
+#include "ZorvikMac/Popover/StatusDot.h"
+#include "ZorvikMac/Popover/ToggleSwitch.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/MainActor.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/Symbols.h"
+#include "shared/symbols/WidgetKit.h"
 
 namespace {
 

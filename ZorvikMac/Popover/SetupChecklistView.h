@@ -5,11 +5,11 @@
 #include <QWidget>
 #include <map>
 
-#include "Logger.h"
-#include "PopoverEnvironment.h"
-#include "SetupRow.h"
-#include "Task.h"
-#include "TaskContext.h"
+#include "ZorvikMac/Popover/PopoverEnvironment.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
+#include "platform/Logger.h"
+#include "platform/Task.h"
+#include "platform/TaskContext.h"
 
 class CodeReceiver;
 class FoldingBox;

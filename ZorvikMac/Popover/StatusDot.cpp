@@ -1,4 +1,4 @@
-#include "StatusDot.h"
+#include "ZorvikMac/Popover/StatusDot.h"
 
 #include <QPainter>
 

@@ -1,9 +1,9 @@
-#include "ToggleSwitch.h"
+#include "ZorvikMac/Popover/ToggleSwitch.h"
 
 #include <QFocusEvent>
 #include <QPainter>
 
-#include "InterfaceStyle.h"
+#include "shared/symbols/InterfaceStyle.h"
 
 namespace {
 

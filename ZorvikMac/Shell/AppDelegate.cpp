@@ -1,15 +1,15 @@
-#include "AppDelegate.h"
+#include "ZorvikMac/Shell/AppDelegate.h"
 
-#include "CodeReceiver.h"
-#include "HeadlessApp.h"
-#include "Logger.h"
-#include "MainActor.h"
-#include "PopoverPresenter.h"
-#include "PopoverScreen.h"
-#include "PopoverView.h"
-#include "StatusItem.h"
-#include "StatusItemPresenter.h"
-#include "TakeOver.h"
+#include "ZorvikMac/Popover/PopoverScreen.h"
+#include "ZorvikMac/Popover/PopoverView.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "ZorvikMac/Shell/HeadlessApp.h"
+#include "ZorvikMac/Shell/PopoverPresenter.h"
+#include "ZorvikMac/Shell/StatusItemPresenter.h"
+#include "ZorvikMac/Shell/TakeOver.h"
+#include "platform/Logger.h"
+#include "platform/MainActor.h"
+#include "platform/StatusItem.h"
 
 AppDelegate::AppDelegate(const Platform& platform, Shell shell, const BundleInfo& bundle)
     : platform_(platform),

@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "BundleInfo.h"
-#include "Platform.h"
+#include "platform/BundleInfo.h"
+#include "platform/Platform.h"
 
 class DistributedNotificationCenter;
 class HeadlessApp;

@@ -1,18 +1,18 @@
-#include "HeadlessApp.h"
+#include "ZorvikMac/Shell/HeadlessApp.h"
 
 #include <QPointer>
 
-#include "ClipboardPublisher.h"
-#include "CloudContainer.h"
-#include "CodeReceiver.h"
-#include "DiagnosticsChannel.h"
-#include "CredentialIdentities.h"
-#include "KeyPairing.h"
-#include "MacSettings.h"
-#include "MainActor.h"
-#include "Notifier.h"
-#include "Pasteboard.h"
-#include "RemoteNotifications.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "ZorvikMac/CodeDelivery/CredentialIdentities.h"
+#include "ZorvikMac/CodeDelivery/Notifier.h"
+#include "ZorvikMac/CodeIntake/KeyPairing.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/CloudContainer.h"
+#include "platform/DiagnosticsChannel.h"
+#include "platform/MainActor.h"
+#include "platform/Pasteboard.h"
+#include "platform/RemoteNotifications.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <optional>
 
-#include "LatestCodeStore.h"
-#include "Platform.h"
+#include "platform/Platform.h"
+#include "shared/LatestCodeStore.h"
 
 class ClipboardPublisher;
 class CodeReceiver;

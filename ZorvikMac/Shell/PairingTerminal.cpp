@@ -1,9 +1,9 @@
-#include "PairingTerminal.h"
+#include "ZorvikMac/Shell/PairingTerminal.h"
 
 #include <cstdio>
 
-#include "KeyHandoff.h"
-#include "QrCode.h"
+#include "ZorvikMac/CodeIntake/KeyHandoff.h"
+#include "platform/QrCode.h"
 
 namespace PairingTerminal {
 

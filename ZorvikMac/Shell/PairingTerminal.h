@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 struct QrCode;
 

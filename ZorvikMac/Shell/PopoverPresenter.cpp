@@ -1,4 +1,4 @@
-#include "PopoverPresenter.h"
+#include "ZorvikMac/Shell/PopoverPresenter.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "CodeReceiver.h"
-#include "Popover.h"
-#include "PopoverScreen.h"
-#include "UserDefaults.h"
+#include "ZorvikMac/Popover/PopoverScreen.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/Popover.h"
+#include "platform/UserDefaults.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <memory>
 #include <optional>
 
-#include "Logger.h"
-#include "MainActor.h"
-#include "Screens.h"
+#include "platform/Logger.h"
+#include "platform/MainActor.h"
+#include "platform/Screens.h"
 
 class CodeReceiver;
 class Popover;

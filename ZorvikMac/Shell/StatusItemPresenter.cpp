@@ -1,14 +1,14 @@
-#include "StatusItemPresenter.h"
+#include "ZorvikMac/Shell/StatusItemPresenter.h"
 
 #include <QGuiApplication>
 #include <QPalette>
 
-#include "CodeReceiver.h"
-#include "InterfaceStyle.h"
-#include "MacSettings.h"
-#include "MainActor.h"
-#include "StatusItem.h"
-#include "Symbols.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "platform/MainActor.h"
+#include "platform/StatusItem.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/Symbols.h"
 
 namespace {
 

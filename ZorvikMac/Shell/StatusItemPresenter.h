@@ -4,9 +4,9 @@
 #include <memory>
 #include <optional>
 
-#include "Instant.h"
-#include "LatestCode.h"
-#include "TaskContext.h"
+#include "platform/Instant.h"
+#include "platform/TaskContext.h"
+#include "shared/LatestCode.h"
 
 class CodeReceiver;
 class MacSettings;

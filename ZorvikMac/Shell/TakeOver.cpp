@@ -1,10 +1,10 @@
-#include "TakeOver.h"
+#include "ZorvikMac/Shell/TakeOver.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "DistributedNotificationCenter.h"
-#include "RunningApplications.h"
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/RunningApplications.h"
 
 TakeOver::TakeOver(DistributedNotificationCenter& notices, RunningApplications& applications,
                    const BundleInfo& bundle, SystemLog& systemLog, std::function<void()> terminate)

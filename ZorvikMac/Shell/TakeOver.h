@@ -5,8 +5,8 @@
 #include <functional>
 #include <optional>
 
-#include "BundleInfo.h"
-#include "Logger.h"
+#include "platform/BundleInfo.h"
+#include "platform/Logger.h"
 
 class DistributedNotificationCenter;
 class RunningApplications;

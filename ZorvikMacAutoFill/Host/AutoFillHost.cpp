@@ -1,4 +1,4 @@
-#include "AutoFillHost.h"
+#include "ZorvikMacAutoFill/Host/AutoFillHost.h"
 
 #include <QEvent>
 #include <QEventLoop>
@@ -9,10 +9,10 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "AtomicFile.h"
-#include "ByteChannel.h"
-#include "CredentialIdentitiesFile.h"
-#include "CredentialProviderViewController.h"
+#include "ZorvikMacAutoFill/CredentialProviderViewController.h"
+#include "platform/ByteChannel.h"
+#include "shared/AtomicFile.h"
+#include "shared/CredentialIdentitiesFile.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <memory>
 #include <optional>
 
-#include "ExtensionContext.h"
-#include "FrameReader.h"
-#include "HostRequest.h"
-#include "Instant.h"
-#include "LatestCodeStore.h"
+#include "ZorvikMacAutoFill/ExtensionContext.h"
+#include "ZorvikMacAutoFill/Host/FrameReader.h"
+#include "ZorvikMacAutoFill/Host/HostRequest.h"
+#include "platform/Instant.h"
+#include "shared/LatestCodeStore.h"
 
 class ByteChannel;
 class CredentialProviderViewController;

@@ -1,4 +1,4 @@
-#include "FrameReader.h"
+#include "ZorvikMacAutoFill/Host/FrameReader.h"
 
 #include <algorithm>
 #include <cstring>

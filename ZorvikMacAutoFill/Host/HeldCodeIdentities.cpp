@@ -1,11 +1,11 @@
-#include "HeldCodeIdentities.h"
+#include "ZorvikMacAutoFill/Host/HeldCodeIdentities.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include "AtomicFile.h"
-#include "CredentialIdentitiesFile.h"
-#include "LatestCodeIdentities.h"
+#include "shared/AtomicFile.h"
+#include "shared/CredentialIdentitiesFile.h"
+#include "shared/LatestCodeIdentities.h"
 
 namespace HeldCodeIdentities {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <optional>
 
-#include "Instant.h"
-#include "LatestCode.h"
+#include "platform/Instant.h"
+#include "shared/LatestCode.h"
 
 // The application registers a code's credential identities when the code arrives, and only
 // while AutoFill is on, which it learns from a browser's first connection. A code that arrived

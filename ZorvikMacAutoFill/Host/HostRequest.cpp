@@ -1,4 +1,4 @@
-#include "HostRequest.h"
+#include "ZorvikMacAutoFill/Host/HostRequest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

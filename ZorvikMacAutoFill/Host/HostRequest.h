@@ -6,7 +6,7 @@
 #include <QString>
 #include <variant>
 
-#include "CredentialRequest.h"
+#include "ZorvikMacAutoFill/CredentialRequest.h"
 
 // One request of the browser extension to the AutoFill helper.
 struct HostRequest {

@@ -10,6 +10,9 @@ const api = globalThis.browser ?? globalThis.chrome;
 const HOST_NAME = "net.brontal.zorvik.autofill";
 const LOG_PREFIX = "Zorvik AutoFill:";
 
+// The content scripts, in the manifest's order: each builds on the ones before.
+const CONTENT_SCRIPTS = api.runtime.getManifest().content_scripts[0].js;
+
 // What a content script may ask for; the toolbar and the options page may ask for the rest.
 const PAGE_REQUESTS = new Set(["identities", "provideWithoutUserInteraction", "prepareInterfaceToProvide"]);
 const EXTENSION_REQUESTS = new Set(["prepareConfiguration"]);
@@ -164,7 +167,7 @@ async function fillInTab(tabId, host, code) {
     try {
         await api.tabs.sendMessage(tabId, { zorvik: { type: "ping" } }, { frameId: 0 });
     } catch {
-        await api.scripting.executeScript({ target: { tabId, allFrames: true }, files: ["content.js"] });
+        await api.scripting.executeScript({ target: { tabId, allFrames: true }, files: CONTENT_SCRIPTS });
     }
     try {
         // Only frames of the page's own host may take the code: never a third-party frame.

@@ -1,4 +1,4 @@
-#include "BenchSupport.h"
+#include "bench/app/BenchSupport.h"
 
 #include <sys/statfs.h>
 
@@ -14,7 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "PendingCode.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
 
 double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();

@@ -6,8 +6,8 @@
 #include <functional>
 #include <vector>
 
-#include "CloudRecord.h"
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/CloudRecord.h"
 
 // What the end-to-end benchmarks share: timing, waiting on the event loop, spreads of figures
 // and the lines they print.

@@ -1,4 +1,4 @@
-#include "ProcessFigures.h"
+#include "bench/app/ProcessFigures.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "RecordWatch.h"
+#include "bench/app/RecordWatch.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,4 +1,4 @@
-#include "SessionTray.h"
+#include "bench/app/SessionTray.h"
 
 #include <utility>
 

@@ -31,15 +31,15 @@
 #include <optional>
 #include <vector>
 
-#include "BenchSupport.h"
-#include "CloudRecord.h"
-#include "CloudSyncCrypto.h"
-#include "LocalCloud.h"
-#include "LocalCloudDatabase.h"
-#include "ProcessFigures.h"
-#include "RecordWatch.h"
-#include "SecretServiceKeychain.h"
-#include "SessionTray.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "bench/app/BenchSupport.h"
+#include "bench/app/ProcessFigures.h"
+#include "bench/app/RecordWatch.h"
+#include "bench/app/SessionTray.h"
+#include "platform/CloudRecord.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "platform/linux/cloud/LocalCloudDatabase.h"
+#include "platform/linux/keyring/SecretServiceKeychain.h"
 
 namespace {
 

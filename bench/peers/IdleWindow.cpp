@@ -1,10 +1,10 @@
-#include "IdleWindow.h"
+#include "bench/peers/IdleWindow.h"
 
 #include <algorithm>
 #include <chrono>
 #include <map>
 
-#include "BenchSupport.h"
+#include "bench/app/BenchSupport.h"
 
 namespace IdleWindow {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ProcessFigures.h"
+#include "bench/app/ProcessFigures.h"
 
 // Several processes watched over one and the same idle window, so that whatever else the machine
 // does in it weighs on all of them alike.

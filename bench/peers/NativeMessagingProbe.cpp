@@ -1,11 +1,11 @@
-#include "NativeMessagingProbe.h"
+#include "bench/peers/NativeMessagingProbe.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <variant>
 
-#include "BenchSupport.h"
-#include "FrameReader.h"
+#include "ZorvikMacAutoFill/Host/FrameReader.h"
+#include "bench/app/BenchSupport.h"
 
 namespace NativeMessagingProbe {
 

@@ -1,4 +1,4 @@
-#include "PeerLaunch.h"
+#include "bench/peers/PeerLaunch.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -11,7 +11,7 @@
 #include <QStandardPaths>
 #include <optional>
 
-#include "SessionTray.h"
+#include "bench/app/SessionTray.h"
 
 namespace PeerLaunch {
 

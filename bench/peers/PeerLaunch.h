@@ -3,7 +3,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 
-#include "RunningProcess.h"
+#include "bench/peers/RunningProcess.h"
 
 class SessionTray;
 

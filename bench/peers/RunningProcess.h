@@ -3,7 +3,7 @@
 #include <QProcess>
 #include <memory>
 
-#include "BenchSupport.h"
+#include "bench/app/BenchSupport.h"
 
 // A daemon started for the benchmark, stopped (SIGTERM, as at logout) when it goes out of scope.
 struct StopAndDelete {

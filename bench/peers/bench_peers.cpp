@@ -20,12 +20,12 @@
 #include <memory>
 #include <vector>
 
-#include "BenchSupport.h"
-#include "IdleWindow.h"
-#include "NativeMessagingProbe.h"
-#include "PeerLaunch.h"
-#include "RunningProcess.h"
-#include "SessionTray.h"
+#include "bench/app/BenchSupport.h"
+#include "bench/app/SessionTray.h"
+#include "bench/peers/IdleWindow.h"
+#include "bench/peers/NativeMessagingProbe.h"
+#include "bench/peers/PeerLaunch.h"
+#include "bench/peers/RunningProcess.h"
 
 namespace {
 

@@ -21,13 +21,13 @@
 #include <QTemporaryDir>
 #include <optional>
 
-#include "BenchSupport.h"
-#include "CloudRecord.h"
-#include "CloudSyncCrypto.h"
-#include "ProcessFigures.h"
-#include "RecordWatch.h"
-#include "SecretServiceKeychain.h"
-#include "WebCloudWriter.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "bench/app/BenchSupport.h"
+#include "bench/app/ProcessFigures.h"
+#include "bench/app/RecordWatch.h"
+#include "platform/CloudRecord.h"
+#include "platform/linux/keyring/SecretServiceKeychain.h"
+#include "tools/zorvik-phone/WebCloudWriter.h"
 
 namespace {
 

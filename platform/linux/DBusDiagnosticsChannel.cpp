@@ -1,4 +1,4 @@
-#include "DBusDiagnosticsChannel.h"
+#include "platform/linux/DBusDiagnosticsChannel.h"
 
 #include <QDBusMessage>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include <QDBusConnection>
 #include <QObject>
 
-#include "DiagnosticsChannel.h"
+#include "platform/DiagnosticsChannel.h"
 
 // The diagnostics report on the user's session bus: the offering copy owns the well-known name
 // net.brontal.zorvik.Diagnostics and answers net.brontal.zorvik.Diagnostics.Report() -> s at

@@ -1,10 +1,10 @@
-#include "DBusDistributedNotificationCenter.h"
+#include "platform/linux/DBusDistributedNotificationCenter.h"
 
 #include <QDBusArgument>
 #include <QDBusVariant>
 #include <QPointer>
 
-#include "MainActor.h"
+#include "platform/MainActor.h"
 
 DBusDistributedNotificationCenter::DBusDistributedNotificationCenter(MainActor& mainActor,
                                                                      QDBusConnection bus)

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <map>
 
-#include "DistributedNotificationCenter.h"
+#include "platform/DistributedNotificationCenter.h"
 
 class MainActor;
 

@@ -1,4 +1,4 @@
-#include "JournalSystemLog.h"
+#include "platform/linux/JournalSystemLog.h"
 
 #include <sys/stat.h>
 #include <syslog.h>

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <functional>
 
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 // The system log on journald, with the subsystem and category as their own fields. Lines also
 // go to stderr when asked (a terminal, or a headless run); the shell's own lines ("Zorvik: …",

@@ -1,4 +1,4 @@
-#include "KernelBundleInfo.h"
+#include "platform/linux/KernelBundleInfo.h"
 
 #include <sys/utsname.h>
 

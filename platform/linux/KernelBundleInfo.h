@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-#include "BundleInfo.h"
+#include "platform/BundleInfo.h"
 
 // The bundle information on Linux: the version and build compiled in, and as the system the
 // distribution that os-release names and the kernel's release.

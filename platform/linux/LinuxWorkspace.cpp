@@ -1,4 +1,4 @@
-#include "LinuxWorkspace.h"
+#include "platform/linux/LinuxWorkspace.h"
 
 #include <unistd.h>
 
@@ -14,7 +14,7 @@
 #include <QUrl>
 #include <vector>
 
-#include "MainActor.h"
+#include "platform/MainActor.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <utility>
 
-#include "Workspace.h"
+#include "platform/Workspace.h"
 
 class MainActor;
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "AesGcm.h"
+#include "platform/AesGcm.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "KeyAgreement.h"
+#include "platform/KeyAgreement.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ProcRunningApplications.h"
+#include "platform/linux/ProcRunningApplications.h"
 
 #include <signal.h>
 #include <sys/stat.h>

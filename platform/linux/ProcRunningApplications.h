@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QStringList>
 
-#include "RunningApplications.h"
+#include "platform/RunningApplications.h"
 
 // The running copies of this program on Linux: the processes of this user in this desktop
 // session (the same session bus address, or none for both) whose executable (/proc/<pid>/exe)

@@ -1,4 +1,4 @@
-#include "QSettingsUserDefaults.h"
+#include "platform/linux/QSettingsUserDefaults.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <charconv>
 
-#include "AtomicFile.h"
+#include "shared/AtomicFile.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <QSettings>
 
-#include "UserDefaults.h"
+#include "platform/UserDefaults.h"
 
 // The user-defaults store in an INI file, by default $XDG_CONFIG_HOME/net.brontal.zorvik/
 // ZorvikMac.conf. The file keeps no types, so reads are typed here: booleans as true/false,

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "QrCode.h"
+#include "platform/QrCode.h"
 
 QrCode QrCode::encode(const QByteArray& text) {
     // Byte mode with the text as it is; a pairing URI is ASCII either way.

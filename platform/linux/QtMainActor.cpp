@@ -1,4 +1,4 @@
-#include "QtMainActor.h"
+#include "platform/linux/QtMainActor.h"
 
 #include <sys/timerfd.h>
 #include <time.h>
@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 QtMainActor::QtMainActor(SystemLog* faultLog, ArmTimer armTimer)
     : faultLog_(faultLog), armTimer_(std::move(armTimer)) {

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "MainActor.h"
-#include "TimerQueue.h"
+#include "platform/MainActor.h"
+#include "platform/TimerQueue.h"
 
 class SystemLog;
 

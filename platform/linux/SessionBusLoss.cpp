@@ -1,4 +1,4 @@
-#include "SessionBusLoss.h"
+#include "platform/linux/SessionBusLoss.h"
 
 #include <gio/gio.h>
 

@@ -1,4 +1,4 @@
-#include "SessionSelfProbe.h"
+#include "platform/linux/SessionSelfProbe.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -8,11 +8,11 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "CloudError.h"
-#include "CloudWebSession.h"
-#include "LatestCodeStore.h"
-#include "LocalCloud.h"
-#include "XdgAppGroupContainers.h"
+#include "platform/CloudError.h"
+#include "platform/linux/XdgAppGroupContainers.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "shared/LatestCodeStore.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <QString>
 #include <optional>
 
-#include "BundleInfo.h"
-#include "CloudWebConfiguration.h"
-#include "Keychain.h"
-#include "NativeMessagingHosts.h"
+#include "platform/BundleInfo.h"
+#include "platform/Keychain.h"
+#include "platform/linux/browser/NativeMessagingHosts.h"
+#include "platform/linux/cloud/CloudWebConfiguration.h"
 
 // What `ZorvikMac --diagnostics` can tell about this session by itself when no copy of the app
 // answers: the version and the system, the cloud codes would come through, whether the

@@ -1,4 +1,4 @@
-#include "TerminalQuestion.h"
+#include "platform/linux/TerminalQuestion.h"
 
 #include <unistd.h>
 

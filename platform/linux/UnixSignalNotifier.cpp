@@ -1,4 +1,4 @@
-#include "UnixSignalNotifier.h"
+#include "platform/linux/UnixSignalNotifier.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,5 +45,18 @@ void UnixSignalNotifier::readSignals() {
         if (handler_) {
             handler_(number);
         }
+    }
+}
+
+QString UnixSignalNotifier::name(int number) {
+    switch (number) {
+        case SIGTERM:
+            return QStringLiteral("SIGTERM");
+        case SIGINT:
+            return QStringLiteral("SIGINT");
+        case SIGHUP:
+            return QStringLiteral("SIGHUP");
+        default:
+            return QString::number(number);
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QString>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -18,6 +19,9 @@ public:
     UnixSignalNotifier(std::initializer_list<int> caught, std::function<void(int number)> handler,
                        QObject* parent = nullptr);
     ~UnixSignalNotifier() override;
+
+    // The signal's name for a log line ("SIGTERM"), or its number when it has none here.
+    static QString name(int number);
 
 private:
     void readSignals();

@@ -1,4 +1,4 @@
-#include "XdgAppGroupContainers.h"
+#include "platform/linux/XdgAppGroupContainers.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "AtomicFile.h"
+#include "shared/AtomicFile.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AppGroupContainers.h"
+#include "platform/AppGroupContainers.h"
 
 // Application-group containers under $XDG_RUNTIME_DIR/app/: a per-user tmpfs that only the
 // user can enter, gone at logout. Without a usable XDG_RUNTIME_DIR there is no container.

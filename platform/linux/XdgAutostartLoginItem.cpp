@@ -1,10 +1,10 @@
-#include "XdgAutostartLoginItem.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
-#include "AtomicFile.h"
+#include "shared/AtomicFile.h"
 
 XdgAutostartLoginItem::XdgAutostartLoginItem(QString autostartDirectory, QString executablePath)
     : autostartDirectory_(std::move(autostartDirectory)),

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "LoginItemService.h"
+#include "platform/LoginItemService.h"
 
 // The application's login item as an XDG autostart entry,
 // $XDG_CONFIG_HOME/autostart/net.brontal.zorvik.desktop. It is enabled while our file exists

@@ -1,4 +1,4 @@
-#include "ElidingLabel.h"
+#include "shared/symbols/ElidingLabel.h"
 
 #include <QPainter>
 #include <QStyle>

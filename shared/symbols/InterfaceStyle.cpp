@@ -1,4 +1,4 @@
-#include "InterfaceStyle.h"
+#include "shared/symbols/InterfaceStyle.h"
 
 #include <QFontDatabase>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "SymbolIconEngine.h"
+#include "shared/symbols/SymbolIconEngine.h"
 
 #include <QPaintDevice>
 #include <QPainter>

@@ -4,7 +4,7 @@
 #include <QIconEngine>
 #include <QString>
 
-#include "Symbols.h"
+#include "shared/symbols/Symbols.h"
 
 // Draws a symbol for QIcon at whatever size and pixel ratio a widget asks for, instead of
 // scaling one fixed pixmap, so icons stay sharp on every screen.

@@ -1,4 +1,4 @@
-#include "SymbolView.h"
+#include "shared/symbols/SymbolView.h"
 
 #include <QPainter>
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "Symbols.h"
+#include "shared/symbols/Symbols.h"
 
 // One of our symbols as a widget: drawn when painted, at the pixel ratio of the screen it is on,
 // in a square sized to sit beside text of the same point size.

@@ -1,4 +1,4 @@
-#include "Symbols.h"
+#include "shared/symbols/Symbols.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "SymbolIconEngine.h"
+#include "shared/symbols/SymbolIconEngine.h"
 
 // The files follow one ink rule: a symbol is drawn in black, and white drawn over black cuts a
 // hole. So the mark inside a filled triangle or the gap where an arrow leaves a phone needs no

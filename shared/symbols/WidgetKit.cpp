@@ -1,10 +1,10 @@
-#include "WidgetKit.h"
+#include "shared/symbols/WidgetKit.h"
 
 #include <QBoxLayout>
 #include <QPushButton>
 #include <QWidget>
 
-#include "InterfaceStyle.h"
+#include "shared/symbols/InterfaceStyle.h"
 
 namespace WidgetKit {
 

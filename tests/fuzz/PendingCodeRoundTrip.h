@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Error.h"
-#include "FuzzCheck.h"
-#include "PendingCode.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "platform/Error.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 // A record that decoded must come back unchanged from its own JSON.
 inline void requirePendingCodeRoundTrip(const PendingCode& code) {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "CloudRecordCoding.h"
-#include "FuzzCheck.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "CredentialIdentitiesFile.h"
-#include "FuzzCheck.h"
+#include "shared/CredentialIdentitiesFile.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArrayView json(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "FuzzCheck.h"
-#include "LatestCodeStore.h"
+#include "shared/LatestCodeStore.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArrayView text(reinterpret_cast<const char*>(data), qsizetype(size));

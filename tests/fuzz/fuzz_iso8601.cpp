@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "FuzzCheck.h"
-#include "Iso8601.h"
+#include "shared/Iso8601.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

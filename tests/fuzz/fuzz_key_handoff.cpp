@@ -14,10 +14,10 @@
 #include <optional>
 #include <variant>
 
-#include "CloudRecordCoding.h"
-#include "FuzzCheck.h"
-#include "KeyHandoff.h"
-#include "PairingOffer.h"
+#include "ZorvikMac/CodeIntake/KeyHandoff.h"
+#include "ZorvikMac/CodeIntake/PairingOffer.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "FuzzCheck.h"
-#include "LatestCode.h"
-#include "LatestCodeStore.h"
+#include "shared/LatestCode.h"
+#include "shared/LatestCodeStore.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

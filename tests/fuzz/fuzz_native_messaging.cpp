@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "FrameReader.h"
-#include "FuzzCheck.h"
-#include "HostRequest.h"
+#include "ZorvikMacAutoFill/Host/FrameReader.h"
+#include "ZorvikMacAutoFill/Host/HostRequest.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {

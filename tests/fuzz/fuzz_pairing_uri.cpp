@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <variant>
 
-#include "FuzzCheck.h"
-#include "PairingOffer.h"
+#include "ZorvikMac/CodeIntake/PairingOffer.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString text =

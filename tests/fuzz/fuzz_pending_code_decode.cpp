@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "Error.h"
-#include "PendingCode.h"
-#include "PendingCodeRoundTrip.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "platform/Error.h"
+#include "tests/fuzz/PendingCodeRoundTrip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray json(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -14,11 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "AesGcm.h"
-#include "Error.h"
-#include "PendingCode.h"
-#include "PendingCodeRoundTrip.h"
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/AesGcm.h"
+#include "platform/Error.h"
+#include "tests/fuzz/PendingCodeRoundTrip.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <QVariantHash>
 #include <cstdint>
 
-#include "FuzzCheck.h"
-#include "RemoteNotifications.h"
+#include "platform/RemoteNotifications.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <variant>
 
-#include "FuzzCheck.h"
-#include "LoopbackSignIn.h"
+#include "platform/linux/cloud/LoopbackSignIn.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

@@ -15,13 +15,13 @@
 #include <optional>
 #include <variant>
 
-#include "CloudRecordCoding.h"
-#include "CloudWebAnswers.h"
-#include "CloudWebErrors.h"
-#include "CloudWebSession.h"
-#include "CourierFrame.h"
-#include "FuzzCheck.h"
-#include "RemoteNotifications.h"
+#include "platform/RemoteNotifications.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "platform/linux/cloud/CloudWebAnswers.h"
+#include "platform/linux/cloud/CloudWebErrors.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/CourierFrame.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

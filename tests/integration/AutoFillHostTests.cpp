@@ -8,12 +8,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "CredentialIdentitiesFile.h"
-#include "FileMode.h"
-#include "FrameReader.h"
-#include "LatestCodeStore.h"
-#include "SessionEnvironment.h"
-#include "SessionProcess.h"
+#include "ZorvikMacAutoFill/Host/FrameReader.h"
+#include "shared/CredentialIdentitiesFile.h"
+#include "shared/LatestCodeStore.h"
+#include "tests/support/FileMode.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 // The AutoFill helper as the browser runs it: the real binary, fed frames on its standard input,
 // against files in a group container of its own.

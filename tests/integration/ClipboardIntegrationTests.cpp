@@ -8,11 +8,11 @@
 #include <optional>
 #include <vector>
 
-#include "ClipboardPublisher.h"
-#include "QtMainActor.h"
-#include "QtPasteboard.h"
-#include "SessionEnvironment.h"
-#include "SessionProcess.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "platform/linux/QtMainActor.h"
+#include "platform/linux/desktop/QtPasteboard.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "CloudSyncCrypto.h"
-#include "SecretServiceKeychain.h"
-#include "SessionEnvironment.h"
-#include "SessionProcess.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "platform/linux/keyring/SecretServiceKeychain.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <QThread>
 #include <memory>
 
-#include "CloudSyncCrypto.h"
-#include "SecretServiceKeychain.h"
-#include "SessionEnvironment.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "platform/linux/keyring/SecretServiceKeychain.h"
+#include "tests/support/SessionEnvironment.h"
 
 // The keyring locked and unlocked under the app: gnome-keyring's signals, and its password
 // prompt (gcr-prompter, a window on the session's display) answered as the user would.

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <cstdio>
 
-#include "LatestCodeStore.h"
+#include "shared/LatestCodeStore.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

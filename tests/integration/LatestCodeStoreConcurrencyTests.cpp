@@ -4,8 +4,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "Iso8601.h"
-#include "LatestCodeStore.h"
+#include "shared/Iso8601.h"
+#include "shared/LatestCodeStore.h"
 
 namespace {
 

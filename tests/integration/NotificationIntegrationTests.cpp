@@ -19,15 +19,15 @@
 #include <optional>
 #include <tuple>
 
-#include "ClipboardPublisher.h"
-#include "FakePasteboard.h"
-#include "FileMode.h"
-#include "FreedesktopNotificationCenter.h"
-#include "Notifier.h"
-#include "QtMainActor.h"
-#include "RecordingSystemLog.h"
-#include "SessionEnvironment.h"
-#include "SessionProcess.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "ZorvikMac/CodeDelivery/Notifier.h"
+#include "platform/linux/QtMainActor.h"
+#include "platform/linux/desktop/FreedesktopNotificationCenter.h"
+#include "tests/support/FakePasteboard.h"
+#include "tests/support/FileMode.h"
+#include "tests/support/RecordingSystemLog.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 namespace {
 

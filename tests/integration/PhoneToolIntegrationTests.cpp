@@ -3,8 +3,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "SessionEnvironment.h"
-#include "SessionProcess.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 namespace {
 

@@ -12,14 +12,14 @@
 #include <QWidget>
 #include <memory>
 
-#include "../unit/CodeReceiverTestFixture.h"
-#include "PopoverPresenter.h"
-#include "PopoverScreen.h"
-#include "PopoverView.h"
-#include "QStringPrinter.h"
-#include "QtPopover.h"
-#include "QtScreens.h"
-#include "SessionEnvironment.h"
+#include "ZorvikMac/Popover/PopoverScreen.h"
+#include "ZorvikMac/Popover/PopoverView.h"
+#include "ZorvikMac/Shell/PopoverPresenter.h"
+#include "platform/linux/desktop/QtPopover.h"
+#include "platform/linux/desktop/QtScreens.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
 

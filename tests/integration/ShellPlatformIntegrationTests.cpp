@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <csignal>
 
-#include "DBusDistributedNotificationCenter.h"
-#include "ProcRunningApplications.h"
-#include "QtMainActor.h"
-#include "SessionEnvironment.h"
-#include "SessionProcess.h"
-#include "UnixSignalNotifier.h"
+#include "platform/linux/DBusDistributedNotificationCenter.h"
+#include "platform/linux/ProcRunningApplications.h"
+#include "platform/linux/QtMainActor.h"
+#include "platform/linux/UnixSignalNotifier.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 // The Linux pieces of the application shell: copies found through /proc and ended by signal,
 // notices on the session bus, and signals turned into calls on the event loop.

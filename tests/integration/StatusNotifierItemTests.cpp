@@ -19,12 +19,12 @@
 #include <memory>
 #include <ostream>
 
-#include "LinuxStatusItem.h"
-#include "QStringPrinter.h"
-#include "SessionEnvironment.h"
-#include "SessionProcess.h"
-#include "StatusNotifierItem.h"
-#include "TrayIconStatusItem.h"
+#include "platform/linux/desktop/LinuxStatusItem.h"
+#include "platform/linux/desktop/StatusNotifierItem.h"
+#include "platform/linux/desktop/TrayIconStatusItem.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 // Readable failures: gtest finds these next to the Qt types.
 static void PrintTo(const QStringList& list, std::ostream* out) {

@@ -16,10 +16,10 @@
 #include <optional>
 #include <ostream>
 
-#include "LinuxWorkspace.h"
-#include "QStringPrinter.h"
-#include "QtMainActor.h"
-#include "SessionEnvironment.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/QtMainActor.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/support/SessionEnvironment.h"
 
 // logind's manager as far as the workspace asks it: which session a process or an id is in.
 class FakeLogin1Manager : public QObject, protected QDBusContext {

@@ -2,11 +2,11 @@
 // window the helper shows it in, as PNG files.
 #include <QTemporaryDir>
 
-#include "AutoFillModel.h"
-#include "AutoFillPanel.h"
-#include "LatestCodeStore.h"
-#include "ManualMainActor.h"
-#include "SceneRenderer.h"
+#include "ZorvikMacAutoFill/AutoFillModel.h"
+#include "ZorvikMacAutoFill/AutoFillPanel.h"
+#include "shared/LatestCodeStore.h"
+#include "tests/render/SceneRenderer.h"
+#include "tests/support/ManualMainActor.h"
 
 namespace {
 

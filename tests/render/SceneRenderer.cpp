@@ -1,4 +1,4 @@
-#include "SceneRenderer.h"
+#include "tests/render/SceneRenderer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

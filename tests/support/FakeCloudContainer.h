@@ -5,8 +5,8 @@
 #include <optional>
 #include <variant>
 
-#include "CloudContainer.h"
-#include "MainActor.h"
+#include "platform/CloudContainer.h"
+#include "platform/MainActor.h"
 
 // A cloud container in memory. Answers come through the main queue; `holdFetches` keeps record
 // fetches waiting until the test releases them, as a slow network would.

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "CredentialIdentityStore.h"
-#include "MainActor.h"
+#include "platform/CredentialIdentityStore.h"
+#include "platform/MainActor.h"
 
 // An identity store in memory that answers through the main queue, as the platform would.
 class FakeCredentialIdentityStore final : public CredentialIdentityStore {

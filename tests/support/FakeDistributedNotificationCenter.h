@@ -3,8 +3,8 @@
 #include <QList>
 #include <map>
 
-#include "DistributedNotificationCenter.h"
-#include "MainActor.h"
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/MainActor.h"
 
 // Notices in memory: what was posted, and observers that run from the main actor's queue.
 class FakeDistributedNotificationCenter final : public DistributedNotificationCenter {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-#include "Keychain.h"
+#include "platform/Keychain.h"
 
 // An in-memory keychain. `failWith` makes every call answer that status, as a locked or
 // unreachable keychain would. `unlock` answers `unlockAnswer` and, when that is success, ends a

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "LoginItemService.h"
+#include "platform/LoginItemService.h"
 
 // A login item whose registration the test controls; `refuseWith` makes changes fail.
 class FakeLoginItemService final : public LoginItemService {

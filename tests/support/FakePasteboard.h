@@ -2,7 +2,7 @@
 
 #include <QHash>
 
-#include "Pasteboard.h"
+#include "platform/Pasteboard.h"
 
 // An in-memory clipboard. `changeByAnotherProgram` plays a copy made elsewhere.
 class FakePasteboard final : public Pasteboard {

@@ -2,19 +2,19 @@
 
 #include <QTemporaryDir>
 
-#include "FakeCloudContainer.h"
-#include "FakeCredentialIdentityStore.h"
-#include "FakeKeychain.h"
-#include "FakeLoginItemService.h"
-#include "FakePasteboard.h"
-#include "FakeRemoteNotifications.h"
-#include "FakeUserNotificationCenter.h"
-#include "FakeWorkspace.h"
-#include "ManualMainActor.h"
-#include "Platform.h"
-#include "QSettingsUserDefaults.h"
-#include "RecordingSystemLog.h"
-#include "TemporaryAppGroupContainers.h"
+#include "platform/Platform.h"
+#include "platform/linux/QSettingsUserDefaults.h"
+#include "tests/support/FakeCloudContainer.h"
+#include "tests/support/FakeCredentialIdentityStore.h"
+#include "tests/support/FakeKeychain.h"
+#include "tests/support/FakeLoginItemService.h"
+#include "tests/support/FakePasteboard.h"
+#include "tests/support/FakeRemoteNotifications.h"
+#include "tests/support/FakeUserNotificationCenter.h"
+#include "tests/support/FakeWorkspace.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/RecordingSystemLog.h"
+#include "tests/support/TemporaryAppGroupContainers.h"
 
 // The whole platform in fakes on virtual time, for tests of what main would launch. A fixture
 // derives from it, so the fakes exist before whatever it builds from platform().

@@ -6,8 +6,8 @@
 #include <QStringList>
 #include <optional>
 
-#include "MainActor.h"
-#include "Popover.h"
+#include "platform/MainActor.h"
+#include "platform/Popover.h"
 
 // A popover that keeps its state and logs every call, one line each:
 //   setContentView()  setContentSize(340×500)  showRelativeTo(10,870 1×1, minY)

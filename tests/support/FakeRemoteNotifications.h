@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RemoteNotifications.h"
+#include "platform/RemoteNotifications.h"
 
 // A push channel the test drives by hand.
 class FakeRemoteNotifications final : public RemoteNotifications {

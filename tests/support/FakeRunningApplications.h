@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunningApplications.h"
+#include "platform/RunningApplications.h"
 
 // Running copies in memory; terminate() records the signal and ends nothing.
 class FakeRunningApplications final : public RunningApplications {

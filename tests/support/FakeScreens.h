@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "Screens.h"
+#include "platform/Screens.h"
 
 // Screens a test lays out by hand, in the platform's coordinates (y upward).
 class FakeScreens final : public Screens {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "StatusItem.h"
+#include "platform/StatusItem.h"
 
 // A status item that keeps what it was last given and logs every call, one line each:
 //   setImage(16x16, "Zorvik")         or setImage(null, "")

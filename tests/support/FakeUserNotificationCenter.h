@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "MainActor.h"
-#include "UserNotificationCenter.h"
+#include "platform/MainActor.h"
+#include "platform/UserNotificationCenter.h"
 
 // A notification centre in memory. It records what it is told and keeps the notifications on
 // show by identifier; a test answers the questions and plays the user's responses. Every

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "MainActor.h"
-#include "Workspace.h"
+#include "platform/MainActor.h"
+#include "platform/Workspace.h"
 
 // A desktop in memory. It records what it is asked to open, and `openURLSucceeds` decides
 // whether a URL opens. `fire` plays the desktop reporting an event: the observers of that event

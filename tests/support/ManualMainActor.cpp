@@ -1,9 +1,9 @@
-#include "ManualMainActor.h"
+#include "tests/support/ManualMainActor.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "Iso8601.h"
+#include "shared/Iso8601.h"
 
 ManualMainActor::ManualMainActor(Instant start) : wallClock_(start) {}
 

@@ -2,8 +2,8 @@
 
 #include <deque>
 
-#include "MainActor.h"
-#include "TimerQueue.h"
+#include "platform/MainActor.h"
+#include "platform/TimerQueue.h"
 
 // A main actor on virtual time for tests: nothing runs until the test says so, and time moves
 // only through advance().

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 // Keeps every line written, for tests to read back.
 class RecordingSystemLog final : public SystemLog {

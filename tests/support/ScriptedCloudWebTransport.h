@@ -11,9 +11,9 @@
 #include <functional>
 #include <optional>
 
-#include "CloudWebConfiguration.h"
-#include "CloudWebTransport.h"
-#include "MainActor.h"
+#include "platform/MainActor.h"
+#include "platform/linux/cloud/CloudWebConfiguration.h"
+#include "platform/linux/cloud/CloudWebTransport.h"
 
 // A web transport the test answers by hand. Nothing answers until the test calls answer(), and
 // the answer then arrives through the main queue, never inline, as the network's would. A

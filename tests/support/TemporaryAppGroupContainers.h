@@ -2,7 +2,7 @@
 
 #include <QTemporaryDir>
 
-#include "AppGroupContainers.h"
+#include "platform/AppGroupContainers.h"
 
 // Group containers inside a temporary directory that disappears with the object.
 class TemporaryAppGroupContainers final : public AppGroupContainers {

@@ -2,9 +2,9 @@
 
 #include <functional>
 
-#include "AesGcm.h"
-#include "PythonReference.h"
-#include "QStringPrinter.h"
+#include "platform/AesGcm.h"
+#include "tests/support/PythonReference.h"
+#include "tests/support/QStringPrinter.h"
 
 namespace {
 

@@ -2,16 +2,16 @@
 
 #include <QLabel>
 
-#include "AppDelegate.h"
-#include "CodeReceiver.h"
-#include "FakeDistributedNotificationCenter.h"
-#include "FakePlatform.h"
-#include "FakePopover.h"
-#include "FakeRunningApplications.h"
-#include "FakeScreens.h"
-#include "FakeStatusItem.h"
-#include "HeadlessApp.h"
-#include "StatusItemPresenter.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "ZorvikMac/Shell/AppDelegate.h"
+#include "ZorvikMac/Shell/HeadlessApp.h"
+#include "ZorvikMac/Shell/StatusItemPresenter.h"
+#include "tests/support/FakeDistributedNotificationCenter.h"
+#include "tests/support/FakePlatform.h"
+#include "tests/support/FakePopover.h"
+#include "tests/support/FakeRunningApplications.h"
+#include "tests/support/FakeScreens.h"
+#include "tests/support/FakeStatusItem.h"
 
 namespace {
 

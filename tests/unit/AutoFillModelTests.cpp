@@ -2,9 +2,9 @@
 
 #include <QSignalSpy>
 
-#include "AutoFillModel.h"
-#include "Iso8601.h"
-#include "TemporaryAppGroupContainers.h"
+#include "ZorvikMacAutoFill/AutoFillModel.h"
+#include "shared/Iso8601.h"
+#include "tests/support/TemporaryAppGroupContainers.h"
 
 namespace {
 

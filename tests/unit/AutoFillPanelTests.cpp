@@ -9,12 +9,12 @@
 #include <QTest>
 #include <memory>
 
-#include "AutoFillModel.h"
-#include "AutoFillPanel.h"
-#include "LatestCodeStore.h"
-#include "ManualMainActor.h"
-#include "QStringPrinter.h"
-#include "Symbols.h"
+#include "ZorvikMacAutoFill/AutoFillModel.h"
+#include "ZorvikMacAutoFill/AutoFillPanel.h"
+#include "shared/LatestCodeStore.h"
+#include "shared/symbols/Symbols.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/QStringPrinter.h"
 
 namespace {
 

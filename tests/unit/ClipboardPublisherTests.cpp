@@ -2,9 +2,9 @@
 
 #include <QHash>
 
-#include "ClipboardPublisher.h"
-#include "FakePasteboard.h"
-#include "ManualMainActor.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "tests/support/FakePasteboard.h"
+#include "tests/support/ManualMainActor.h"
 
 namespace {
 

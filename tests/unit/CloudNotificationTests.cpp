@@ -3,7 +3,7 @@
 #include <QVariantHash>
 #include <limits>
 
-#include "RemoteNotifications.h"
+#include "platform/RemoteNotifications.h"
 
 namespace {
 

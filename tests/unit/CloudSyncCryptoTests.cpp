@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "CloudSyncCrypto.h"
-#include "FakeKeychain.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "tests/support/FakeKeychain.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <variant>
 #include <vector>
 
-#include "CloudWebAnswers.h"
-#include "CloudWebErrors.h"
-#include "CloudWebSession.h"
-#include "CourierFrame.h"
-#include "RemoteNotifications.h"
+#include "platform/RemoteNotifications.h"
+#include "platform/linux/cloud/CloudWebAnswers.h"
+#include "platform/linux/cloud/CloudWebErrors.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/CourierFrame.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <optional>
 #include <vector>
 
-#include "CloudWebSession.h"
-#include "FakeKeychain.h"
-#include "ManualMainActor.h"
-#include "RecordingSystemLog.h"
-#include "ScriptedCloudWebTransport.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "tests/support/FakeKeychain.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/RecordingSystemLog.h"
+#include "tests/support/ScriptedCloudWebTransport.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "CodeReceiverTestFixture.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "CodeReceiverTestFixture.h"
-#include "QStringPrinter.h"
-#include "SetupRow.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 // The phone's clock and this computer's disagree: codes still follow the validity rule, none
 // is held longer than its own lifetime, and the user is told of the clock in plain words.

@@ -1,9 +1,9 @@
 #include <QFile>
 
-#include "CodeReceiverTestFixture.h"
-#include "ErrorText.h"
-#include "PendingCodeError.h"
-#include "SetupRow.h"
+#include "ZorvikMac/CodeIntake/ErrorText.h"
+#include "ZorvikMac/CodeIntake/PendingCodeError.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
 

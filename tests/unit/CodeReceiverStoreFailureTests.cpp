@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "CodeReceiverTestFixture.h"
-#include "FileSizeLimit.h"
-#include "QStringPrinter.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "CredentialIdentities.h"
-#include "FakeCredentialIdentityStore.h"
-#include "Iso8601.h"
-#include "ManualMainActor.h"
+#include "ZorvikMac/CodeDelivery/CredentialIdentities.h"
+#include "shared/Iso8601.h"
+#include "tests/support/FakeCredentialIdentityStore.h"
+#include "tests/support/ManualMainActor.h"
 
 namespace {
 

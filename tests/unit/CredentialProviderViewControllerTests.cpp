@@ -2,10 +2,10 @@
 
 #include <QFile>
 
-#include "CredentialProviderViewController.h"
-#include "ExtensionContext.h"
-#include "Iso8601.h"
-#include "TemporaryAppGroupContainers.h"
+#include "ZorvikMacAutoFill/CredentialProviderViewController.h"
+#include "ZorvikMacAutoFill/ExtensionContext.h"
+#include "shared/Iso8601.h"
+#include "tests/support/TemporaryAppGroupContainers.h"
 
 namespace {
 

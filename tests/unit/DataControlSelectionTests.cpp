@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "ClipboardPublisher.h"
-#include "DataControlSelection.h"
-#include "ManualMainActor.h"
-#include "Pasteboard.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "platform/Pasteboard.h"
+#include "platform/linux/desktop/DataControlSelection.h"
+#include "tests/support/ManualMainActor.h"
 
 namespace {
 

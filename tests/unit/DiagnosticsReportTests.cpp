@@ -2,8 +2,8 @@
 
 #include <QStringList>
 
-#include "DiagnosticsReport.h"
-#include "Iso8601.h"
+#include "ZorvikMac/Readiness/DiagnosticsReport.h"
+#include "shared/Iso8601.h"
 
 namespace {
 

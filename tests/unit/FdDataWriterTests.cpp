@@ -5,7 +5,7 @@
 #include <csignal>
 #include <utility>
 
-#include "FdDataWriter.h"
+#include "platform/linux/desktop/FdDataWriter.h"
 
 namespace {
 

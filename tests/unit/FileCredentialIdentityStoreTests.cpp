@@ -8,14 +8,14 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include "ConnectedBrowsers.h"
-#include "FakeWorkspace.h"
-#include "FileCredentialIdentityStore.h"
-#include "FileMode.h"
-#include "LinuxAutoFillSettings.h"
-#include "ManualMainActor.h"
-#include "NativeMessagingHostInstaller.h"
-#include "RecordingSystemLog.h"
+#include "platform/linux/browser/ConnectedBrowsers.h"
+#include "platform/linux/browser/FileCredentialIdentityStore.h"
+#include "platform/linux/browser/LinuxAutoFillSettings.h"
+#include "platform/linux/browser/NativeMessagingHostInstaller.h"
+#include "tests/support/FakeWorkspace.h"
+#include "tests/support/FileMode.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/RecordingSystemLog.h"
 
 namespace {
 

@@ -5,14 +5,14 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "AtomicFile.h"
-#include "FileMode.h"
-#include "Iso8601.h"
-#include "LatestCodeStore.h"
-#include "QSettingsUserDefaults.h"
-#include "QStringPrinter.h"
-#include "TemporaryAppGroupContainers.h"
-#include "XdgAppGroupContainers.h"
+#include "platform/linux/QSettingsUserDefaults.h"
+#include "platform/linux/XdgAppGroupContainers.h"
+#include "shared/AtomicFile.h"
+#include "shared/Iso8601.h"
+#include "shared/LatestCodeStore.h"
+#include "tests/support/FileMode.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/support/TemporaryAppGroupContainers.h"
 
 // A symbolic link where one of our files or folders should be is never followed: a write
 // replaces the link and leaves its target alone, a read finds nothing, a container folder that

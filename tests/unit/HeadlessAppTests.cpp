@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "CodeReceiver.h"
-#include "DiagnosticsReport.h"
-#include "FakePlatform.h"
-#include "HeadlessApp.h"
-#include "SetupRow.h"
+#include "ZorvikMac/Readiness/DiagnosticsReport.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
+#include "ZorvikMac/Shell/HeadlessApp.h"
+#include "tests/support/FakePlatform.h"
 
 namespace {
 

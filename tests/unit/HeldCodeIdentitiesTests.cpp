@@ -3,10 +3,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "CredentialIdentitiesFile.h"
-#include "HeldCodeIdentities.h"
-#include "Iso8601.h"
-#include "QStringPrinter.h"
+#include "ZorvikMacAutoFill/Host/HeldCodeIdentities.h"
+#include "shared/CredentialIdentitiesFile.h"
+#include "shared/Iso8601.h"
+#include "tests/support/QStringPrinter.h"
 
 namespace {
 

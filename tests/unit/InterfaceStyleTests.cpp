@@ -2,7 +2,7 @@
 
 #include <QPalette>
 
-#include "InterfaceStyle.h"
+#include "shared/symbols/InterfaceStyle.h"
 
 namespace {
 

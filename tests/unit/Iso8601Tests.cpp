@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Iso8601.h"
+#include "shared/Iso8601.h"
 
 namespace {
 

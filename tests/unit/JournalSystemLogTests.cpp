@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "JournalSystemLog.h"
-#include "KernelBundleInfo.h"
+#include "platform/linux/JournalSystemLog.h"
+#include "platform/linux/KernelBundleInfo.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "AtomicFile.h"
-#include "FileMode.h"
-#include "FileSizeLimit.h"
-#include "Iso8601.h"
-#include "LatestCodeStore.h"
-#include "TemporaryAppGroupContainers.h"
+#include "shared/AtomicFile.h"
+#include "shared/Iso8601.h"
+#include "shared/LatestCodeStore.h"
+#include "tests/support/FileMode.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/TemporaryAppGroupContainers.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "Iso8601.h"
-#include "LatestCode.h"
+#include "shared/Iso8601.h"
+#include "shared/LatestCode.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "CloudRecordCoding.h"
-#include "FileMode.h"
-#include "LocalCloud.h"
-#include "QtMainActor.h"
-#include "RemoteNotifications.h"
-#include "SessionProcess.h"
+#include "platform/RemoteNotifications.h"
+#include "platform/linux/QtMainActor.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "tests/support/FileMode.h"
+#include "tests/support/SessionProcess.h"
 
 namespace {
 

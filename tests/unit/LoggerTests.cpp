@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "Logger.h"
-#include "RecordingSystemLog.h"
+#include "platform/Logger.h"
+#include "tests/support/RecordingSystemLog.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "XdgAutostartLoginItem.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "LoopbackSignIn.h"
+#include "platform/linux/cloud/LoopbackSignIn.h"
 
 // The listener the browser comes back to after signing in, which every local program and web
 // page can reach as well: what it takes, what it answers, and what it holds open.

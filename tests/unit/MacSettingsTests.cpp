@@ -3,9 +3,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
-#include "FakeLoginItemService.h"
-#include "MacSettings.h"
-#include "QSettingsUserDefaults.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "platform/linux/QSettingsUserDefaults.h"
+#include "tests/support/FakeLoginItemService.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <vector>
 
-#include "ManualMainActor.h"
+#include "tests/support/ManualMainActor.h"
 
 namespace {
 

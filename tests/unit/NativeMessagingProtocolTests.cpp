@@ -5,10 +5,10 @@
 #include <bit>
 #include <cstdint>
 
-#include "CredentialIdentitiesFile.h"
-#include "FrameReader.h"
-#include "HostRequest.h"
-#include "QStringPrinter.h"
+#include "ZorvikMacAutoFill/Host/FrameReader.h"
+#include "ZorvikMacAutoFill/Host/HostRequest.h"
+#include "shared/CredentialIdentitiesFile.h"
+#include "tests/support/QStringPrinter.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "ClipboardPublisher.h"
-#include "FakePasteboard.h"
-#include "FakeUserNotificationCenter.h"
-#include "ManualMainActor.h"
-#include "Notifier.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "ZorvikMac/CodeDelivery/Notifier.h"
+#include "tests/support/FakePasteboard.h"
+#include "tests/support/FakeUserNotificationCenter.h"
+#include "tests/support/ManualMainActor.h"
 
 namespace {
 

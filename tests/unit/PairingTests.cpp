@@ -9,20 +9,20 @@
 #include <functional>
 #include <memory>
 
-#include "AesGcm.h"
-#include "CloudRecordCoding.h"
-#include "CloudSyncCrypto.h"
-#include "FakeCloudContainer.h"
-#include "FakeKeychain.h"
-#include "KeyAgreement.h"
-#include "KeyHandoff.h"
-#include "KeyPairing.h"
-#include "ManualMainActor.h"
-#include "PairingOffer.h"
-#include "PendingCode.h"
-#include "QStringPrinter.h"
-#include "RecordingSystemLog.h"
-#include "SyncKeyText.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "ZorvikMac/CodeIntake/KeyHandoff.h"
+#include "ZorvikMac/CodeIntake/KeyPairing.h"
+#include "ZorvikMac/CodeIntake/PairingOffer.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "ZorvikMac/CodeIntake/SyncKeyText.h"
+#include "platform/AesGcm.h"
+#include "platform/KeyAgreement.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "tests/support/FakeCloudContainer.h"
+#include "tests/support/FakeKeychain.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/support/RecordingSystemLog.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "AesGcm.h"
-#include "Iso8601.h"
-#include "JsonDecodingError.h"
-#include "PendingCode.h"
-#include "PendingCodeError.h"
-#include "PythonReference.h"
-#include "SymmetricKey.h"
+#include "ZorvikMac/CodeIntake/JsonDecodingError.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "ZorvikMac/CodeIntake/PendingCodeError.h"
+#include "ZorvikMac/CodeIntake/SymmetricKey.h"
+#include "platform/AesGcm.h"
+#include "shared/Iso8601.h"
+#include "tests/support/PythonReference.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "CloudSyncCrypto.h"
-#include "FakeKeychain.h"
-#include "FileMode.h"
-#include "Iso8601.h"
-#include "LocalCloud.h"
-#include "PendingCode.h"
-#include "PhoneTool.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "shared/Iso8601.h"
+#include "tests/support/FakeKeychain.h"
+#include "tests/support/FileMode.h"
+#include "tools/zorvik-phone/PhoneTool.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <QRect>
 
-#include "PopoverPlacement.h"
+#include "platform/linux/desktop/PopoverPlacement.h"
 
 namespace {
 

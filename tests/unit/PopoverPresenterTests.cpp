@@ -6,12 +6,12 @@
 #include <QWidget>
 #include <memory>
 
-#include "CodeReceiverTestFixture.h"
-#include "FakePopover.h"
-#include "FakeScreens.h"
-#include "PopoverPresenter.h"
-#include "PopoverScreen.h"
-#include "QStringPrinter.h"
+#include "ZorvikMac/Popover/PopoverScreen.h"
+#include "ZorvikMac/Shell/PopoverPresenter.h"
+#include "tests/support/FakePopover.h"
+#include "tests/support/FakeScreens.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
 

@@ -14,17 +14,17 @@
 #include <QTest>
 #include <memory>
 
-#include "CodeArea.h"
-#include "CodeReceiverTestFixture.h"
-#include "ExpiryBar.h"
-#include "InterfaceStyle.h"
-#include "Iso8601.h"
-#include "PopoverFooter.h"
-#include "PopoverScreen.h"
-#include "PopoverView.h"
-#include "QStringPrinter.h"
-#include "ReadinessMark.h"
-#include "SymbolView.h"
+#include "ZorvikMac/Popover/CodeArea.h"
+#include "ZorvikMac/Popover/ExpiryBar.h"
+#include "ZorvikMac/Popover/PopoverFooter.h"
+#include "ZorvikMac/Popover/PopoverScreen.h"
+#include "ZorvikMac/Popover/PopoverView.h"
+#include "ZorvikMac/Popover/ReadinessMark.h"
+#include "shared/Iso8601.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "shared/symbols/SymbolView.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <optional>
 
-#include "QtCloudWebTransport.h"
+#include "platform/linux/cloud/QtCloudWebTransport.h"
 
 // The transport against a real HTTP peer on the loopback address.
 namespace {

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "QtMainActor.h"
-#include "RecordingSystemLog.h"
-#include "SessionProcess.h"
+#include "platform/linux/QtMainActor.h"
+#include "tests/support/RecordingSystemLog.h"
+#include "tests/support/SessionProcess.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
-#include "ServiceDomains.h"
+#include "shared/ServiceDomains.h"
 
 namespace {
 

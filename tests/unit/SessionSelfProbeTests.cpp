@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "LocalCloud.h"
-#include "SessionSelfProbe.h"
+#include "platform/linux/SessionSelfProbe.h"
+#include "platform/linux/cloud/LocalCloud.h"
 
 namespace {
 

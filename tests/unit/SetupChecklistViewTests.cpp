@@ -14,14 +14,14 @@
 #include <functional>
 #include <memory>
 
-#include "ActivitySpinner.h"
-#include "CodeReceiverTestFixture.h"
-#include "FoldingBox.h"
-#include "InterfaceStyle.h"
-#include "QStringPrinter.h"
-#include "SetupChecklistView.h"
-#include "StatusDot.h"
-#include "ToggleSwitch.h"
+#include "ZorvikMac/Popover/ActivitySpinner.h"
+#include "ZorvikMac/Popover/FoldingBox.h"
+#include "ZorvikMac/Popover/SetupChecklistView.h"
+#include "ZorvikMac/Popover/StatusDot.h"
+#include "ZorvikMac/Popover/ToggleSwitch.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
 

@@ -7,17 +7,17 @@
 #include <functional>
 #include <ostream>
 
-#include "CloudContainer.h"
-#include "FakeLoginItemService.h"
-#include "FakeWorkspace.h"
-#include "Logger.h"
-#include "MacSettings.h"
-#include "ManualMainActor.h"
-#include "QSettingsUserDefaults.h"
-#include "QStringPrinter.h"
-#include "RecordingSystemLog.h"
-#include "SetupActions.h"
-#include "SetupRow.h"
+#include "ZorvikMac/Popover/SetupActions.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
+#include "platform/CloudContainer.h"
+#include "platform/Logger.h"
+#include "platform/linux/QSettingsUserDefaults.h"
+#include "tests/support/FakeLoginItemService.h"
+#include "tests/support/FakeWorkspace.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/QStringPrinter.h"
+#include "tests/support/RecordingSystemLog.h"
 
 // Readable failures: gtest finds this next to SetupRow.
 // Quoted text is streamed rather than joined with `+`, on which g++ 12 at -O2 warns of an

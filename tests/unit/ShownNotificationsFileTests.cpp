@@ -5,9 +5,9 @@
 #include <ostream>
 #include <utility>
 
-#include "FileMode.h"
-#include "QStringPrinter.h"
-#include "ShownNotificationsFile.h"
+#include "platform/linux/desktop/ShownNotificationsFile.h"
+#include "tests/support/FileMode.h"
+#include "tests/support/QStringPrinter.h"
 
 void PrintTo(const ShownNotification& shown, std::ostream* out) {
     *out << shown.server.toStdString() << '#' << shown.id;

@@ -1,7 +1,7 @@
-#include "CodeReceiverTestFixture.h"
-#include "FakeStatusItem.h"
-#include "InterfaceStyle.h"
-#include "StatusItemPresenter.h"
+#include "ZorvikMac/Shell/StatusItemPresenter.h"
+#include "shared/symbols/InterfaceStyle.h"
+#include "tests/support/FakeStatusItem.h"
+#include "tests/unit/CodeReceiverTestFixture.h"
 
 #include <QGuiApplication>
 #include <functional>

@@ -10,18 +10,18 @@
 #include <optional>
 #include <variant>
 
-#include "CloudWebContainer.h"
-#include "CloudWebSession.h"
-#include "FakeKeychain.h"
-#include "FakeWorkspace.h"
-#include "LocalCloud.h"
-#include "ManualMainActor.h"
-#include "QSettingsUserDefaults.h"
-#include "RecordingSystemLog.h"
-#include "ScriptedCloudWebTransport.h"
-#include "SwitchingCloud.h"
-#include "TerminalQuestion.h"
-#include "WebCourierPush.h"
+#include "platform/linux/QSettingsUserDefaults.h"
+#include "platform/linux/TerminalQuestion.h"
+#include "platform/linux/cloud/CloudWebContainer.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "platform/linux/cloud/SwitchingCloud.h"
+#include "platform/linux/cloud/WebCourierPush.h"
+#include "tests/support/FakeKeychain.h"
+#include "tests/support/FakeWorkspace.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/RecordingSystemLog.h"
+#include "tests/support/ScriptedCloudWebTransport.h"
 
 // Which cloud the application starts on, decided by the session the keychain holds, and a
 // keychain that is slow, locked or refusing while it decides.

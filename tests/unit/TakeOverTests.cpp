@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "FakeDistributedNotificationCenter.h"
-#include "FakeRunningApplications.h"
-#include "ManualMainActor.h"
-#include "RecordingSystemLog.h"
-#include "TakeOver.h"
+#include "ZorvikMac/Shell/TakeOver.h"
+#include "tests/support/FakeDistributedNotificationCenter.h"
+#include "tests/support/FakeRunningApplications.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/RecordingSystemLog.h"
 
 namespace {
 

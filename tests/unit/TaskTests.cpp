@@ -5,9 +5,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "Completion.h"
-#include "ManualMainActor.h"
-#include "Task.h"
+#include "platform/Completion.h"
+#include "platform/Task.h"
+#include "tests/support/ManualMainActor.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ToolkitPlatform.h"
+#include "platform/linux/desktop/ToolkitPlatform.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ TEST(ToolkitPlatform, ChoosesFromTheEnvironment) {
         // Wayland, headless with no window at all.
         {"tray, Wayland", Use::tray, unset, none, "wayland-0", false, "wayland;xcb;offscreen",
          false, true, false},
-        {"headless, Wayland", Use::headless, unset, none, "wayland-0", false, "offscreen",
-         false, true, false},
+        {"headless, Wayland", Use::headless, unset, none, "wayland-0", false, "offscreen", false,
+         true, false},
         // X11 alone, and no display.
         {"tray, X11", Use::tray, unset, ":0", none, false, "xcb;offscreen", false, true, false},
         {"tray, nothing", Use::tray, unset, none, none, false, "offscreen", true, false, false},

@@ -3,9 +3,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "FileMode.h"
-#include "Iso8601.h"
-#include "QSettingsUserDefaults.h"
+#include "platform/linux/QSettingsUserDefaults.h"
+#include "shared/Iso8601.h"
+#include "tests/support/FileMode.h"
 
 namespace {
 

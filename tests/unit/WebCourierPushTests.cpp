@@ -7,12 +7,12 @@
 #include <optional>
 #include <vector>
 
-#include "CloudWebSession.h"
-#include "FakeKeychain.h"
-#include "ManualMainActor.h"
-#include "RecordingSystemLog.h"
-#include "ScriptedCloudWebTransport.h"
-#include "WebCourierPush.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/WebCourierPush.h"
+#include "tests/support/FakeKeychain.h"
+#include "tests/support/ManualMainActor.h"
+#include "tests/support/RecordingSystemLog.h"
+#include "tests/support/ScriptedCloudWebTransport.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <QFileInfo>
 #include <cstdio>
 
-#include "Error.h"
-#include "LatestCodeStore.h"
-#include "PendingCode.h"
-#include "XdgAppGroupContainers.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "platform/Error.h"
+#include "platform/linux/XdgAppGroupContainers.h"
+#include "shared/LatestCodeStore.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "tools/zorvik-phone/CommandLine.h"
 
 std::optional<CommandLine> CommandLine::parse(const QStringList& words,
                                               const QSet<QString>& valueOptions,

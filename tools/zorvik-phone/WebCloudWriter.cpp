@@ -1,15 +1,15 @@
-#include "WebCloudWriter.h"
+#include "tools/zorvik-phone/WebCloudWriter.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
 
-#include "CloudRecordCoding.h"
-#include "CloudWebSession.h"
-#include "Keychain.h"
-#include "LoopbackSignIn.h"
-#include "QtCloudWebTransport.h"
-#include "QtMainActor.h"
-#include "SystemLog.h"
+#include "platform/Keychain.h"
+#include "platform/SystemLog.h"
+#include "platform/linux/QtMainActor.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/LoopbackSignIn.h"
+#include "platform/linux/cloud/QtCloudWebTransport.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "CloudRecord.h"
+#include "platform/CloudRecord.h"
 
 // Writes the phone's record through the cloud's web service, as a test double of it serves it
 // on this computer. The phone signs in by following the service's sign-in page to its

@@ -4,9 +4,9 @@
 #include <QFile>
 #include <cstdio>
 
-#include "LocalCloud.h"
-#include "PhoneTool.h"
-#include "SecretServiceKeychain.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "platform/linux/keyring/SecretServiceKeychain.h"
+#include "tools/zorvik-phone/PhoneTool.h"
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);

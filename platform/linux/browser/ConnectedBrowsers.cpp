@@ -1,4 +1,4 @@
-#include "ConnectedBrowsers.h"
+#include "platform/linux/browser/ConnectedBrowsers.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,8 +6,8 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
-#include "AtomicFile.h"
-#include "Iso8601.h"
+#include "shared/AtomicFile.h"
+#include "shared/Iso8601.h"
 
 namespace ConnectedBrowsers {
 

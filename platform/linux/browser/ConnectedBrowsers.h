@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 // The AutoFill helper's record of the browser families whose extension has started it,
 // connected-browsers.json ({"chromium": "<first connection>", …}). An installed manifest alone

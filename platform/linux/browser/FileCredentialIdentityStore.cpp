@@ -1,13 +1,13 @@
-#include "FileCredentialIdentityStore.h"
+#include "platform/linux/browser/FileCredentialIdentityStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include "AtomicFile.h"
-#include "ConnectedBrowsers.h"
-#include "CredentialIdentitiesFile.h"
-#include "MainActor.h"
+#include "platform/MainActor.h"
+#include "platform/linux/browser/ConnectedBrowsers.h"
+#include "shared/AtomicFile.h"
+#include "shared/CredentialIdentitiesFile.h"
 
 FileCredentialIdentityStore::FileCredentialIdentityStore(
     MainActor& mainActor, std::optional<QString> containerDirectory,

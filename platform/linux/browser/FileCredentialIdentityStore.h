@@ -3,9 +3,9 @@
 #include <QString>
 #include <optional>
 
-#include "ConnectedBrowsers.h"
-#include "CredentialIdentityStore.h"
-#include "NativeMessagingHosts.h"
+#include "platform/CredentialIdentityStore.h"
+#include "platform/linux/browser/ConnectedBrowsers.h"
+#include "platform/linux/browser/NativeMessagingHosts.h"
 
 class MainActor;
 

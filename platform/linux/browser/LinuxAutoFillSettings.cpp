@@ -1,11 +1,11 @@
-#include "LinuxAutoFillSettings.h"
+#include "platform/linux/browser/LinuxAutoFillSettings.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
-#include "Logger.h"
-#include "NativeMessagingHostInstaller.h"
+#include "platform/Logger.h"
+#include "platform/linux/browser/NativeMessagingHostInstaller.h"
 
 LinuxAutoFillSettings::LinuxAutoFillSettings(Workspace& workspace, SystemLog& systemLog,
                                              QString hostPath, QString extensionDirectory,

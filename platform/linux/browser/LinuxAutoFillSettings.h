@@ -3,8 +3,8 @@
 #include <QList>
 #include <QString>
 
-#include "NativeMessagingHosts.h"
-#include "Workspace.h"
+#include "platform/Workspace.h"
+#include "platform/linux/browser/NativeMessagingHosts.h"
 
 class SystemLog;
 

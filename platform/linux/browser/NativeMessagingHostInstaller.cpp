@@ -1,4 +1,4 @@
-#include "NativeMessagingHostInstaller.h"
+#include "platform/linux/browser/NativeMessagingHostInstaller.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -6,7 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "AtomicFile.h"
+#include "shared/AtomicFile.h"
 
 namespace NativeMessagingHostInstaller {
 

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "NativeMessagingHosts.h"
+#include "platform/linux/browser/NativeMessagingHosts.h"
 
 // Registers the AutoFill helper with the browsers: one host manifest in the per-user directory
 // of every supported browser the user has.

@@ -1,4 +1,4 @@
-#include "NativeMessagingHosts.h"
+#include "platform/linux/browser/NativeMessagingHosts.h"
 
 #include <QDir>
 #include <QFileInfo>

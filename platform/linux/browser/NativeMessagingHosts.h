@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "ConnectedBrowsers.h"
+#include "platform/linux/browser/ConnectedBrowsers.h"
 
 // Where each browser looks for the per-user manifests of native-messaging hosts. The AutoFill
 // helper is installed there; AutoFill counts as enabled while one browser has its manifest.

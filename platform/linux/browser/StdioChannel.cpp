@@ -1,4 +1,4 @@
-#include "StdioChannel.h"
+#include "platform/linux/browser/StdioChannel.h"
 
 #include <unistd.h>
 

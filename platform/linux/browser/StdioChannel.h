@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "ByteChannel.h"
+#include "platform/ByteChannel.h"
 
 class QSocketNotifier;
 

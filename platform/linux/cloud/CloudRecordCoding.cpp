@@ -1,4 +1,4 @@
-#include "CloudRecordCoding.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -4,8 +4,8 @@
 #include <QJsonObject>
 #include <QString>
 
-#include "CloudError.h"
-#include "CloudRecord.h"
+#include "platform/CloudError.h"
+#include "platform/CloudRecord.h"
 
 // The cloud's web wire format of records and query subscriptions, as JSON:
 //

@@ -1,12 +1,12 @@
-#include "CloudWebAnswers.h"
+#include "platform/linux/cloud/CloudWebAnswers.h"
 
 #include <QJsonArray>
 #include <QUrlQuery>
 
-#include "CloudRecordCoding.h"
-#include "CloudWebConfiguration.h"
-#include "CloudWebErrors.h"
-#include "CloudWebSession.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "platform/linux/cloud/CloudWebConfiguration.h"
+#include "platform/linux/cloud/CloudWebErrors.h"
+#include "platform/linux/cloud/CloudWebSession.h"
 
 namespace CloudWebAnswers {
 

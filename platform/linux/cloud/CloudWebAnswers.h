@@ -6,8 +6,8 @@
 #include <optional>
 #include <variant>
 
-#include "CloudError.h"
-#include "CloudRecord.h"
+#include "platform/CloudError.h"
+#include "platform/CloudRecord.h"
 
 struct CloudWebReply;
 

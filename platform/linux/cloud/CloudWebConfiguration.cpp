@@ -1,4 +1,4 @@
-#include "CloudWebConfiguration.h"
+#include "platform/linux/cloud/CloudWebConfiguration.h"
 
 CloudWebConfiguration CloudWebConfiguration::fromBuild() {
     CloudWebConfiguration configuration;

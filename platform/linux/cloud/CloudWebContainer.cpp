@@ -1,8 +1,8 @@
-#include "CloudWebContainer.h"
+#include "platform/linux/cloud/CloudWebContainer.h"
 
-#include "CloudWebAnswers.h"
-#include "CloudWebSession.h"
-#include "MainActor.h"
+#include "platform/MainActor.h"
+#include "platform/linux/cloud/CloudWebAnswers.h"
+#include "platform/linux/cloud/CloudWebSession.h"
 
 CloudWebContainer::CloudWebContainer(CloudWebSession& session, QString subscriptionStateFile)
     : session_(session), database_(session, std::move(subscriptionStateFile)) {}

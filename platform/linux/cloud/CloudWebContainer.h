@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "CloudContainer.h"
-#include "CloudWebDatabase.h"
+#include "platform/CloudContainer.h"
+#include "platform/linux/cloud/CloudWebDatabase.h"
 
 class CloudWebSession;
 

@@ -1,4 +1,4 @@
-#include "CloudWebDatabase.h"
+#include "platform/linux/cloud/CloudWebDatabase.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -7,10 +7,10 @@
 #include <QJsonDocument>
 #include <QStandardPaths>
 
-#include "AtomicFile.h"
-#include "CloudRecordCoding.h"
-#include "CloudWebAnswers.h"
-#include "CloudWebSession.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "platform/linux/cloud/CloudWebAnswers.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "shared/AtomicFile.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "CloudContainer.h"
+#include "platform/CloudContainer.h"
 
 class CloudWebSession;
 

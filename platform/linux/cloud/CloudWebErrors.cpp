@@ -1,4 +1,4 @@
-#include "CloudWebErrors.h"
+#include "platform/linux/cloud/CloudWebErrors.h"
 
 #include <QJsonValue>
 #include <array>

@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-#include "CloudError.h"
+#include "platform/CloudError.h"
 
 // How the cloud's web service reports failures, turned into the cloud error codes the product
 // knows (unknownItem 11, notAuthenticated 9, …). Every function is pure, so the table is tested

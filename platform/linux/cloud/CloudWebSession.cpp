@@ -1,4 +1,4 @@
-#include "CloudWebSession.h"
+#include "platform/linux/cloud/CloudWebSession.h"
 
 #include <utility>
 
@@ -7,7 +7,7 @@
 #include <QJsonParseError>
 #include <QTimer>
 
-#include "MainActor.h"
+#include "platform/MainActor.h"
 
 namespace {
 

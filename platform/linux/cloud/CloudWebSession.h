@@ -8,12 +8,12 @@
 #include <optional>
 #include <vector>
 
-#include "CloudWebConfiguration.h"
-#include "CloudWebErrors.h"
-#include "CloudWebTransport.h"
-#include "Keychain.h"
-#include "Logger.h"
-#include "OnChangeLogger.h"
+#include "platform/Keychain.h"
+#include "platform/Logger.h"
+#include "platform/OnChangeLogger.h"
+#include "platform/linux/cloud/CloudWebConfiguration.h"
+#include "platform/linux/cloud/CloudWebErrors.h"
+#include "platform/linux/cloud/CloudWebTransport.h"
 
 class MainActor;
 

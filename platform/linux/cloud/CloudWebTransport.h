@@ -7,9 +7,9 @@
 #include <functional>
 #include <optional>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
-#include "CloudWebErrors.h"
+#include "platform/linux/cloud/CloudWebErrors.h"
 
 // One HTTP exchange with the cloud's web service.
 struct CloudWebRequest {

@@ -1,4 +1,4 @@
-#include "CourierFrame.h"
+#include "platform/linux/cloud/CourierFrame.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

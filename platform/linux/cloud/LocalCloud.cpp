@@ -1,4 +1,4 @@
-#include "LocalCloud.h"
+#include "platform/linux/cloud/LocalCloud.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,8 +8,8 @@
 #include <QStandardPaths>
 #include <limits>
 
-#include "AtomicFile.h"
-#include "MainActor.h"
+#include "platform/MainActor.h"
+#include "shared/AtomicFile.h"
 
 LocalCloud::LocalCloud(MainActor& mainActor, QString rootDirectory)
     : mainActor_(mainActor),

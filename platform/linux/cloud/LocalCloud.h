@@ -3,9 +3,9 @@
 #include <QString>
 #include <memory>
 
-#include "CloudContainer.h"
-#include "LocalCloudDatabase.h"
-#include "LocalCloudRemoteNotifications.h"
+#include "platform/CloudContainer.h"
+#include "platform/linux/cloud/LocalCloudDatabase.h"
+#include "platform/linux/cloud/LocalCloudRemoteNotifications.h"
 
 class MainActor;
 

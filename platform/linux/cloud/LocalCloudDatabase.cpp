@@ -1,4 +1,4 @@
-#include "LocalCloudDatabase.h"
+#include "platform/linux/cloud/LocalCloudDatabase.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "AtomicFile.h"
-#include "CloudRecordCoding.h"
-#include "MainActor.h"
+#include "platform/MainActor.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "shared/AtomicFile.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <variant>
 
-#include "CloudContainer.h"
+#include "platform/CloudContainer.h"
 
 class MainActor;
 

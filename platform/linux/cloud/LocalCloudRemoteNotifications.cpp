@@ -1,4 +1,4 @@
-#include "LocalCloudRemoteNotifications.h"
+#include "platform/linux/cloud/LocalCloudRemoteNotifications.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "AtomicFile.h"
-#include "CloudRecordCoding.h"
-#include "LocalCloudDatabase.h"
-#include "MainActor.h"
+#include "platform/MainActor.h"
+#include "platform/linux/cloud/CloudRecordCoding.h"
+#include "platform/linux/cloud/LocalCloudDatabase.h"
+#include "shared/AtomicFile.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QString>
 #include <memory>
 
-#include "LocalCloudDatabase.h"
-#include "RemoteNotifications.h"
+#include "platform/RemoteNotifications.h"
+#include "platform/linux/cloud/LocalCloudDatabase.h"
 
 class MainActor;
 

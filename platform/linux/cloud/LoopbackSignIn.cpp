@@ -1,4 +1,4 @@
-#include "LoopbackSignIn.h"
+#include "platform/linux/cloud/LoopbackSignIn.h"
 
 #include <QTcpSocket>
 #include <QUrl>

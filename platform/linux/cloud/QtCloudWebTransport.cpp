@@ -1,4 +1,4 @@
-#include "QtCloudWebTransport.h"
+#include "platform/linux/cloud/QtCloudWebTransport.h"
 
 #include <QDateTime>
 #include <QNetworkReply>

@@ -4,7 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QPointer>
 
-#include "CloudWebTransport.h"
+#include "platform/linux/cloud/CloudWebTransport.h"
 
 class QNetworkReply;
 

@@ -1,17 +1,17 @@
-#include "SwitchingCloud.h"
+#include "platform/linux/cloud/SwitchingCloud.h"
 
 #include <cmath>
 #include <utility>
 
-#include "CloudWebAnswers.h"
-#include "CloudWebContainer.h"
-#include "CloudWebSession.h"
-#include "LocalCloud.h"
-#include "MainActor.h"
-#include "TerminalQuestion.h"
-#include "UserDefaults.h"
-#include "WebCourierPush.h"
-#include "Workspace.h"
+#include "platform/MainActor.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+#include "platform/linux/TerminalQuestion.h"
+#include "platform/linux/cloud/CloudWebAnswers.h"
+#include "platform/linux/cloud/CloudWebContainer.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/LocalCloud.h"
+#include "platform/linux/cloud/WebCourierPush.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "CloudContainer.h"
-#include "Logger.h"
-#include "LoopbackSignIn.h"
-#include "RemoteNotifications.h"
+#include "platform/CloudContainer.h"
+#include "platform/Logger.h"
+#include "platform/RemoteNotifications.h"
+#include "platform/linux/cloud/LoopbackSignIn.h"
 
 class CloudWebContainer;
 class LocalCloud;

@@ -1,15 +1,15 @@
-#include "WebCourierPush.h"
+#include "platform/linux/cloud/WebCourierPush.h"
 
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <random>
 
-#include "CloudWebAnswers.h"
-#include "CloudWebSession.h"
-#include "Completion.h"
-#include "CourierFrame.h"
-#include "MainActor.h"
+#include "platform/Completion.h"
+#include "platform/MainActor.h"
+#include "platform/linux/cloud/CloudWebAnswers.h"
+#include "platform/linux/cloud/CloudWebSession.h"
+#include "platform/linux/cloud/CourierFrame.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <memory>
 #include <optional>
 
-#include "CloudWebTransport.h"
-#include "Logger.h"
-#include "RemoteNotifications.h"
-#include "Task.h"
+#include "platform/Logger.h"
+#include "platform/RemoteNotifications.h"
+#include "platform/Task.h"
+#include "platform/linux/cloud/CloudWebTransport.h"
 
 class CloudWebSession;
 class MainActor;

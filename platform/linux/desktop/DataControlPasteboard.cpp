@@ -1,4 +1,4 @@
-#include "DataControlPasteboard.h"
+#include "platform/linux/desktop/DataControlPasteboard.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "FdDataWriter.h"
-#include "wlr-data-control-unstable-v1-client-protocol.h"
+#include "platform/linux/desktop/FdDataWriter.h"
+#include "protocols/wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include "DataControlSelection.h"
-#include "Pasteboard.h"
+#include "platform/Pasteboard.h"
+#include "platform/linux/desktop/DataControlSelection.h"
 
 class FdDataWriter;
 struct wl_callback;

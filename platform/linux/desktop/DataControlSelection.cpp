@@ -1,6 +1,6 @@
-#include "DataControlSelection.h"
+#include "platform/linux/desktop/DataControlSelection.h"
 
-#include "Pasteboard.h"
+#include "platform/Pasteboard.h"
 
 namespace {
 

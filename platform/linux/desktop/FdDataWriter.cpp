@@ -1,4 +1,4 @@
-#include "FdDataWriter.h"
+#include "platform/linux/desktop/FdDataWriter.h"
 
 #include <fcntl.h>
 #include <unistd.h>

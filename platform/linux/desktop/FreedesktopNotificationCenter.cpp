@@ -1,4 +1,4 @@
-#include "FreedesktopNotificationCenter.h"
+#include "platform/linux/desktop/FreedesktopNotificationCenter.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -11,7 +11,7 @@
 #include <limits>
 #include <utility>
 
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 namespace {
 

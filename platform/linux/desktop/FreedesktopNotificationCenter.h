@@ -5,8 +5,8 @@
 #include <QObject>
 #include <optional>
 
-#include "ShownNotificationsFile.h"
-#include "UserNotificationCenter.h"
+#include "platform/UserNotificationCenter.h"
+#include "platform/linux/desktop/ShownNotificationsFile.h"
 
 // The notification centre on the desktop's notification server (org.freedesktop.Notifications
 // on the session bus: dunst, GNOME Shell, Plasma, …). A request identifier maps to the id of

@@ -1,4 +1,4 @@
-#include "LinuxStatusItem.h"
+#include "platform/linux/desktop/LinuxStatusItem.h"
 
 #include <QApplication>
 #include <QDBusMessage>

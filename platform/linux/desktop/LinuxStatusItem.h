@@ -5,9 +5,9 @@
 #include <functional>
 #include <memory>
 
-#include "StatusItem.h"
-#include "StatusNotifierItem.h"
-#include "TrayIconStatusItem.h"
+#include "platform/StatusItem.h"
+#include "platform/linux/desktop/StatusNotifierItem.h"
+#include "platform/linux/desktop/TrayIconStatusItem.h"
 
 // The status item of the application on Linux desktops: always a StatusNotifierItem, which
 // every current panel shows (and which registers itself whenever a watcher appears), and, while

@@ -1,4 +1,4 @@
-#include "PopoverPlacement.h"
+#include "platform/linux/desktop/PopoverPlacement.h"
 
 #include <algorithm>
 

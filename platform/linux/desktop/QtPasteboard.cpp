@@ -1,4 +1,4 @@
-#include "QtPasteboard.h"
+#include "platform/linux/desktop/QtPasteboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

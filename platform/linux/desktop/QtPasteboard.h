@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <optional>
 
-#include "Pasteboard.h"
+#include "platform/Pasteboard.h"
 
 class QClipboard;
 class QMimeData;

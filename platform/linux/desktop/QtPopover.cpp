@@ -1,4 +1,4 @@
-#include "QtPopover.h"
+#include "platform/linux/desktop/QtPopover.h"
 
 #include <QGuiApplication>
 #include <QHideEvent>
@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "PopoverPlacement.h"
-#include "QtScreens.h"
+#include "platform/linux/desktop/PopoverPlacement.h"
+#include "platform/linux/desktop/QtScreens.h"
 
 class QtPopover::Window final : public QWidget {
 public:

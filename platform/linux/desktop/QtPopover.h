@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "Popover.h"
+#include "platform/Popover.h"
 
 // The popover on Linux desktops: a frameless Qt::Popup window holding the content view, placed
 // beside the panel that holds the anchor (the tray icon's activation point) and inside the

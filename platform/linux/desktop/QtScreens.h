@@ -2,7 +2,7 @@
 
 #include <QRectF>
 
-#include "Screens.h"
+#include "platform/Screens.h"
 
 class QScreen;
 

@@ -1,4 +1,4 @@
-#include "ShownNotificationsFile.h"
+#include "platform/linux/desktop/ShownNotificationsFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -6,9 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "AtomicFile.h"
-#include "LatestCodeStore.h"
-#include "XdgAppGroupContainers.h"
+#include "platform/linux/XdgAppGroupContainers.h"
+#include "shared/AtomicFile.h"
+#include "shared/LatestCodeStore.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "StatusNotifierItem.h"
+#include "platform/linux/desktop/StatusNotifierItem.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "StatusItem.h"
+#include "platform/StatusItem.h"
 
 class StatusNotifierItemAdaptor;
 

@@ -1,4 +1,4 @@
-#include "ToolkitPlatform.h"
+#include "platform/linux/desktop/ToolkitPlatform.h"
 
 #include <QtGlobal>
 

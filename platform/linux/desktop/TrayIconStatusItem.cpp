@@ -1,4 +1,4 @@
-#include "TrayIconStatusItem.h"
+#include "platform/linux/desktop/TrayIconStatusItem.h"
 
 #include <QCursor>
 #include <QIcon>

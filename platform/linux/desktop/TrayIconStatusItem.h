@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "StatusItem.h"
+#include "platform/StatusItem.h"
 
 class QSystemTrayIcon;
 

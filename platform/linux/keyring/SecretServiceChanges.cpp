@@ -1,4 +1,4 @@
-#include "SecretServiceChanges.h"
+#include "platform/linux/keyring/SecretServiceChanges.h"
 
 #include <array>
 

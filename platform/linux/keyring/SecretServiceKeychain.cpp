@@ -1,4 +1,4 @@
-#include "SecretServiceKeychain.h"
+#include "platform/linux/keyring/SecretServiceKeychain.h"
 
 #include <libsecret/secret.h>
 
@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "SecretServiceChanges.h"
-#include "SecretServiceUnlock.h"
+#include "platform/linux/keyring/SecretServiceChanges.h"
+#include "platform/linux/keyring/SecretServiceUnlock.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "Keychain.h"
+#include "platform/Keychain.h"
 
 class SecretServiceChanges;
 

@@ -1,4 +1,4 @@
-#include "SecretServiceUnlock.h"
+#include "platform/linux/keyring/SecretServiceUnlock.h"
 
 #include <QDBusArgument>
 #include <QDBusError>

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "Keychain.h"
+#include "platform/Keychain.h"
 
 // One unlock asked for by the user, on the Secret Service's D-Bus interface: finds the locked
 // items of a query (else the default collection), asks the service to unlock them and, when the

@@ -1,4 +1,4 @@
-#include "TrayWatcher.h"
+#include "tests/support/tray-watcher/TrayWatcher.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>

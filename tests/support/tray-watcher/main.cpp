@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QTextStream>
 
-#include "TrayWatcher.h"
+#include "tests/support/tray-watcher/TrayWatcher.h"
 
 // Serves org.kde.StatusNotifierWatcher on the session bus until it is terminated; with --no-host,
 // as a watcher that no panel has registered with.

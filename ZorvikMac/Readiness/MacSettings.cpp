@@ -1,7 +1,7 @@
-#include "MacSettings.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
 
-#include "LoginItemService.h"
-#include "UserDefaults.h"
+#include "platform/LoginItemService.h"
+#include "platform/UserDefaults.h"
 
 namespace {
 

@@ -8,17 +8,20 @@
 #include <functional>
 #include <optional>
 
-#include "BundleInfo.h"
-#include "DiagnosticsInfo.h"
-#include "LatestCode.h"
-#include "LatestCodeStore.h"
-#include "Logger.h"
-#include "OnChangeLogger.h"
-#include "SetupProbe.h"
-#include "SyncKeyCache.h"
-#include "SyncKeyState.h"
-#include "Task.h"
-#include "Workspace.h"
+#include "ZorvikMac/CodeIntake/SyncKeyCache.h"
+#include "ZorvikMac/CodeIntake/SyncKeyState.h"
+#include "ZorvikMac/Readiness/DiagnosticsInfo.h"
+#include "ZorvikMac/Readiness/ReadinessState.h"
+#include "ZorvikMac/Readiness/SetupProbe.h"
+#include "ZorvikMac/Receiver/FetchSchedule.h"
+#include "ZorvikMac/Receiver/ReadinessChecks.h"
+#include "platform/BundleInfo.h"
+#include "platform/Logger.h"
+#include "platform/OnChangeLogger.h"
+#include "platform/Task.h"
+#include "platform/Workspace.h"
+#include "shared/LatestCode.h"
+#include "shared/LatestCodeStore.h"
 
 class ClipboardPublisher;
 class CloudContainer;
@@ -34,8 +37,9 @@ struct PendingCode;
 
 // The heart of the application: fetches the pending-code record from the cloud, opens it, and
 // publishes a new valid code to the shared file, the clipboard, the notification centre and
-// the credential identities; keeps the readiness probe and the diagnostics snapshot; and
-// decides when to fetch (start, pushes, polling, wake) and when to re-run the checks.
+// the credential identities. The readiness probe and the diagnostics snapshot it keeps are a
+// ReadinessState, its checks a ReadinessChecks, and when it fetches (pushes, polling, wake) and
+// re-runs the checks a FetchSchedule.
 //
 // Everything runs on the main actor. One instance lives for the whole process; its tasks hold
 // it weakly.
@@ -69,8 +73,8 @@ public:
 
     // Observed state; each has a ...Changed signal sent only when the value differs.
     const std::optional<LatestCode>& latest() const { return latest_; }
-    const SetupProbe& probe() const { return probe_; }
-    const DiagnosticsInfo& info() const { return info_; }
+    const SetupProbe& probe() const { return state_.probe(); }
+    const DiagnosticsInfo& info() const { return state_.info(); }
     const std::optional<Instant>& justCopiedAt() const { return justCopiedAt_; }
     // Where codes are published; absent without a group container.
     const std::optional<LatestCodeStore>& store() const { return store_; }
@@ -79,17 +83,19 @@ public:
     // The user-defaults store it was made with.
     UserDefaults& userDefaults() const { return defaults_; }
 
-    std::optional<bool> lastNeedsAttention() const { return lastNeedsAttention_; }
+    std::optional<bool> lastNeedsAttention() const { return state_.lastNeedsAttention(); }
     bool isPreview() const { return isPreview_; }
     bool isFetching() const { return fetching_; }
     bool isChecking() const { return checking_; }
-    bool isAwake() const { return awake_; }
-    bool isPopoverVisible() const { return popoverVisible_; }
+    bool isAwake() const { return schedule_.isAwake(); }
+    bool isPopoverVisible() const { return schedule_.isPopoverVisible(); }
     const TaskHandle& expiryTask() const { return expiryTask_; }
-    const TaskHandle& idlePollTask() const { return idlePollTask_; }
-    const TaskHandle& pollTask() const { return pollTask_; }
-    const TaskHandle& recheckTask() const { return recheckTask_; }
-    const QList<Workspace::ObserverToken>& wakeObservers() const { return wakeObservers_; }
+    const TaskHandle& idlePollTask() const { return schedule_.idlePollTask(); }
+    const TaskHandle& pollTask() const { return schedule_.pollTask(); }
+    const TaskHandle& recheckTask() const { return schedule_.recheckTask(); }
+    const QList<Workspace::ObserverToken>& wakeObservers() const {
+        return schedule_.wakeObservers();
+    }
 
     // Called after every change of `latest` made by setLatest or expireLatest.
     std::function<void()> onLatestChange;
@@ -131,29 +137,13 @@ private:
     // Writes the code to the file AutoFill reads; when that fails, no file is left offering
     // another code, and the failure shows in the log and the diagnostics until a save works.
     void saveForAutoFill(const LatestCode& latest);
-    // Notes how far this computer's clock is ahead of the phone's (negative: behind): told in
-    // the log and the checklist once it is more than a minute, until it is no more.
-    void noteClockOffset(double secondsAhead);
     // Notes how far apart the clocks are by a code issued at `issuedAt` (the phone's clock),
     // fetched at `now`, in a record written after `writtenAfter` (ours) when that is known.
     void judgeClock(Instant issuedAt, std::optional<Instant> writtenAfter, Instant now);
     // The same for a record's code; a record that cannot be opened tells nothing.
     Task<void> judgeClockBy(QByteArray blob, Instant writtenAfter, Instant now);
-    Task<void> checkAccount();
-    Task<void> checkKeychain();
-    // The sync key's state after a read of the keychain; one log line when the keyring becomes
-    // locked or unlocked, none while it stays so.
-    void noteSyncKey(const SyncKeyState& state);
     static Task<void> unlockThenFetch(QPointer<CodeReceiver> receiver);
-    Task<void> ensureSubscription();
-    void scheduleRecheck(bool needs);
-    void updateAttention();
-    void startIdlePolling();
-    void installWakeObservers();
 
-    // Changes the probe or the snapshot through `change`; observers hear of a real change only.
-    void changeProbe(const std::function<void(SetupProbe&)>& change);
-    void changeInfo(const std::function<void(DiagnosticsInfo&)>& change);
     void setLatestValue(std::optional<LatestCode> code);
     void setJustCopiedAt(std::optional<Instant> at);
 
@@ -165,22 +155,16 @@ private:
     Logger log_;
     // Routine lines (each fetch, each check) go here, so a state that holds is logged once.
     OnChangeLogger routineLog_{log_};
-    CloudDatabase* database_ = nullptr;
+    CloudDatabase* database_;
     SyncKeyCache syncKeys_{services_.keychain, services_.mainActor};
+    ReadinessState state_;
+    ReadinessChecks checks_;
+    FetchSchedule schedule_;
 
     std::optional<LatestCode> latest_;
-    SetupProbe probe_;
-    std::optional<bool> lastNeedsAttention_;
-    DiagnosticsInfo info_;
     std::optional<Instant> justCopiedAt_;
     bool firstRun_ = true;
 
-    TaskHandle pollTask_;
-    TaskHandle idlePollTask_;
-    bool popoverVisible_ = false;
-    bool awake_ = true;
-    QList<Workspace::ObserverToken> wakeObservers_;
-    TaskHandle recheckTask_;
     TaskHandle expiryTask_;
     bool fetching_ = false;
     bool storeFailed_ = false;

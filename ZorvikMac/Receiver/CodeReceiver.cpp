@@ -1,24 +1,23 @@
-#include "CodeReceiver.h"
+#include "ZorvikMac/Receiver/CodeReceiver.h"
 
 #include <QPointer>
 #include <algorithm>
 #include <cmath>
 
-#include "ClipboardPublisher.h"
-#include "CloudContainer.h"
-#include "CloudSyncCrypto.h"
-#include "Completion.h"
-#include "CredentialIdentities.h"
-#include "DiagnosticsReport.h"
-#include "ErrorText.h"
-#include "Keychain.h"
-#include "MacSettings.h"
-#include "MainActor.h"
-#include "Notifier.h"
-#include "PendingCode.h"
-#include "RemoteNotifications.h"
-#include "SetupRow.h"
-#include "UserDefaults.h"
+#include "ZorvikMac/CodeDelivery/ClipboardPublisher.h"
+#include "ZorvikMac/CodeDelivery/CredentialIdentities.h"
+#include "ZorvikMac/CodeDelivery/Notifier.h"
+#include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
+#include "ZorvikMac/CodeIntake/ErrorText.h"
+#include "ZorvikMac/CodeIntake/PendingCode.h"
+#include "ZorvikMac/Readiness/DiagnosticsReport.h"
+#include "ZorvikMac/Readiness/MacSettings.h"
+#include "platform/CloudContainer.h"
+#include "platform/Completion.h"
+#include "platform/Keychain.h"
+#include "platform/MainActor.h"
+#include "platform/RemoteNotifications.h"
+#include "platform/UserDefaults.h"
 
 namespace {
 
@@ -36,50 +35,6 @@ Task<void> expireWhenDue(QPointer<CodeReceiver> receiver, MainActor& mainActor, 
     if (receiver->latest() == code) {
         receiver->expireLatest();
     }
-}
-
-// Fetches every 20 seconds while the popover is open, after one run of the checks.
-Task<void> pollWhileOpen(QPointer<CodeReceiver> receiver, MainActor& mainActor) {
-    if (!receiver) {
-        co_return;
-    }
-    co_await receiver->runChecks();
-    // Every await here stands on its own: g++ 12 at -O2 miscompiles one inside a condition.
-    for (;;) {
-        const bool cancelled = co_await isCancelled();
-        if (!receiver || cancelled) {
-            co_return;
-        }
-        co_await receiver->fetch();
-        co_await mainActor.sleep(20);
-    }
-}
-
-// Fetches every poll interval (at least a second) while awake and the popover is closed.
-Task<void> pollInTheBackground(QPointer<CodeReceiver> receiver, MainActor& mainActor,
-                               MacSettings& settings) {
-    for (;;) {
-        const bool cancelled = co_await isCancelled();
-        if (!receiver || cancelled) {
-            co_return;
-        }
-        co_await mainActor.sleep(std::max(settings.pollInterval(), 1.0));
-        if (!receiver) {
-            co_return;
-        }
-        if (receiver->isAwake() && !receiver->isPopoverVisible()) {
-            co_await receiver->fetch();
-        }
-    }
-}
-
-Task<void> runChecksLater(QPointer<CodeReceiver> receiver, MainActor& mainActor) {
-    co_await mainActor.sleep(15);
-    const bool cancelled = co_await isCancelled();
-    if (cancelled || !receiver) {
-        co_return;
-    }
-    co_await receiver->runChecks();
 }
 
 Task<void> checkThenFetch(QPointer<CodeReceiver> receiver) {
@@ -120,17 +75,6 @@ Task<CloudRecord> fetchRecord(MainActor& mainActor, CloudDatabase& database, con
     co_return std::get<CloudRecord>(std::move(answer));
 }
 
-// What a failed read of the sync key means for the checklist's row.
-SyncKeyState syncKeyStateFor(const CloudSyncCrypto::Error& error) {
-    if (error.kind() == CloudSyncCrypto::Error::Kind::noKeyYet) {
-        return {SyncKeyState::Kind::waiting, {}};
-    }
-    if (error.status() == Keychain::interactionNotAllowed) {
-        return {SyncKeyState::Kind::locked, {}};
-    }
-    return SyncKeyState::error(Keychain::describe(error.status()));
-}
-
 QString orQuestionMark(const std::optional<QString>& text) {
     return text.value_or(QStringLiteral("?"));
 }
@@ -146,26 +90,35 @@ CodeReceiver::CodeReceiver(MacSettings& settings, std::optional<LatestCodeStore>
       isPreview_(isPreview),
       defaults_(defaults),
       services_(std::move(services)),
-      log_(services_.systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("mac")) {
+      log_(services_.systemLog, QStringLiteral("net.brontal.zorvik"), QStringLiteral("mac")),
+      database_(!isPreview_ && services_.cloudContainer != nullptr
+                    ? &services_.cloudContainer->privateCloudDatabase()
+                    : nullptr),
+      state_(settings_, services_.mainActor, log_, services_.timeZone),
+      checks_({services_.mainActor, services_.cloudContainer, database_, syncKeys_,
+               services_.remoteNotifications, services_.credentialIdentities, services_.notifier,
+               services_.timeZone},
+              settings_, state_, routineLog_),
+      schedule_(services_.mainActor, settings_, services_.workspace,
+                {[this] { return fetch(); }, [this] { return runChecks(); }}) {
+    connect(&state_, &ReadinessState::probeChanged, this, &CodeReceiver::probeChanged);
+    connect(&state_, &ReadinessState::infoChanged, this, &CodeReceiver::infoChanged);
     firstRun_ = !defaults_.boolForKey(kFirstRunDone);
     // A fresh probe needs attention, so the first change unfolds the checklist.
-    changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
-    changeProbe(
+    state_.changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
+    state_.changeProbe(
         [&](SetupProbe& probe) { probe.lastReceivedAt = defaults_.dateForKey(kLastReceivedAt); });
-    changeProbe([&](SetupProbe& probe) {
+    state_.changeProbe([&](SetupProbe& probe) {
         probe.lastReceivedName = defaults_.stringForKey(kLastReceivedName);
     });
-    if (lastNeedsAttention_ == std::nullopt) {
-        updateAttention();
+    if (state_.lastNeedsAttention() == std::nullopt) {
+        state_.updateAttention();
     }
     // The row's switch changes the setting; its title should not wait for the next checks.
     connect(&settings_, &MacSettings::launchAtLoginChanged, this, [this](bool value) {
-        changeProbe([value](SetupProbe& probe) { probe.launchAtLogin = value; });
+        state_.changeProbe([value](SetupProbe& probe) { probe.launchAtLogin = value; });
     });
-    if (!isPreview_ && services_.cloudContainer != nullptr) {
-        database_ = &services_.cloudContainer->privateCloudDatabase();
-    }
-    changeInfo([&](DiagnosticsInfo& info) {
+    state_.changeInfo([&](DiagnosticsInfo& info) {
         info.appVersion = services_.bundle.shortVersion.value_or(QStringLiteral("?"));
         info.build = services_.bundle.build.value_or(QStringLiteral("?"));
         info.macOSVersion = services_.bundle.systemVersion;
@@ -177,27 +130,6 @@ void CodeReceiver::setFirstRun(bool firstRun) {
         firstRun_ = firstRun;
         Q_EMIT firstRunChanged(firstRun);
     }
-}
-
-void CodeReceiver::changeProbe(const std::function<void(SetupProbe&)>& change) {
-    SetupProbe changed = probe_;
-    change(changed);
-    if (changed == probe_) {
-        return;
-    }
-    probe_ = std::move(changed);
-    Q_EMIT probeChanged();
-    updateAttention();
-}
-
-void CodeReceiver::changeInfo(const std::function<void(DiagnosticsInfo&)>& change) {
-    DiagnosticsInfo changed = info_;
-    change(changed);
-    if (changed == info_) {
-        return;
-    }
-    info_ = std::move(changed);
-    Q_EMIT infoChanged();
 }
 
 void CodeReceiver::setLatestValue(std::optional<LatestCode> code) {
@@ -242,19 +174,20 @@ Task<void> CodeReceiver::fetch() {
             if (writtenAfter) {
                 co_await judgeClockBy(*blob, *writtenAfter, now);
             }
-            changeInfo(
+            state_.changeInfo(
                 [](DiagnosticsInfo& info) { info.lastFetchResult = "record present but expired"; });
             routineLog_.write(LogLevel::debug, QStringLiteral("fetch step"),
                               "fetch: expired record");
         } else if (!blob) {
-            changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "record without blob"; });
+            state_.changeInfo(
+                [](DiagnosticsInfo& info) { info.lastFetchResult = "record without blob"; });
         } else {
             const SymmetricKey key = co_await syncKeys_.load();
-            noteSyncKey({SyncKeyState::Kind::received, {}});
+            state_.noteSyncKey({SyncKeyState::Kind::received, {}});
             const PendingCode code = PendingCode::open(*blob, key);
             judgeClock(code.issuedAt, writtenAfter, now);
             if (now < code.expiresAt && !code.code.isEmpty()) {
-                changeInfo([&](DiagnosticsInfo& info) {
+                state_.changeInfo([&](DiagnosticsInfo& info) {
                     info.lastFetchResult =
                         "code for " + code.accountName + " from " + code.fromDevice;
                 });
@@ -263,29 +196,31 @@ Task<void> CodeReceiver::fetch() {
                                   code.accountName, code.fromDevice);
                 deliver(code, now);
             } else {
-                changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "code expired"; });
+                state_.changeInfo(
+                    [](DiagnosticsInfo& info) { info.lastFetchResult = "code expired"; });
             }
         }
     } catch (const CloudError& error) {
         if (error.code() == CloudError::unknownItem) {
             lastFetch_ = SeenRecord{QByteArray(), now};
-            changeInfo([](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
+            state_.changeInfo(
+                [](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
         } else {
             failure = std::current_exception();
         }
     } catch (const CloudSyncCrypto::Error& error) {
         const SyncKeyState state = syncKeyStateFor(error);
         if (state.kind == SyncKeyState::Kind::waiting) {
-            noteSyncKey(state);
-            changeInfo([](DiagnosticsInfo& info) {
+            state_.noteSyncKey(state);
+            state_.changeInfo([](DiagnosticsInfo& info) {
                 info.lastFetchResult = "record present, no sync key yet";
             });
             routineLog_.write(LogLevel::debug, QStringLiteral("fetch step"),
                               "fetch: record present but no sync key");
         } else if (state.kind == SyncKeyState::Kind::locked) {
             // Not a failure of this fetch: the codes wait for the user to unlock the keyring.
-            noteSyncKey(state);
-            changeInfo([](DiagnosticsInfo& info) {
+            state_.noteSyncKey(state);
+            state_.changeInfo([](DiagnosticsInfo& info) {
                 info.lastFetchResult = "record present, keyring locked";
             });
         } else {
@@ -296,7 +231,7 @@ Task<void> CodeReceiver::fetch() {
     }
     if (failure) {
         const QString text = errorText(failure);
-        changeInfo([&](DiagnosticsInfo& info) {
+        state_.changeInfo([&](DiagnosticsInfo& info) {
             info.lastFetchResult = "error: " + text;
             info.lastError = text;
         });
@@ -307,9 +242,9 @@ Task<void> CodeReceiver::fetch() {
         routineLog_.forget(QStringLiteral("fetch failure"));
     }
     fetching_ = false;
-    changeInfo([&](DiagnosticsInfo& info) { info.lastFetchAt = mainActor.now(); });
+    state_.changeInfo([&](DiagnosticsInfo& info) { info.lastFetchAt = mainActor.now(); });
     routineLog_.write(LogLevel::debug, QStringLiteral("fetch result"), "fetch: %{public}s",
-                      orQuestionMark(info_.lastFetchResult));
+                      orQuestionMark(state_.info().lastFetchResult));
 }
 
 void CodeReceiver::deliver(const PendingCode& code, Instant now) {
@@ -329,7 +264,7 @@ void CodeReceiver::deliver(const PendingCode& code, Instant now) {
                             heldUntil};
     saveForAutoFill(latest);
     setLatest(latest);
-    changeProbe([&](SetupProbe& probe) {
+    state_.changeProbe([&](SetupProbe& probe) {
         probe.lastReceivedAt = now;
         probe.lastReceivedName = code.accountName;
     });
@@ -353,12 +288,6 @@ void CodeReceiver::deliver(const PendingCode& code, Instant now) {
               code.fromDevice, static_cast<long>(secondsLeft));
 }
 
-namespace {
-// How far apart the phone's clock and ours may be before the user hears of it: a code's trip
-// through the cloud takes seconds, and clocks set automatically agree far better than this.
-constexpr double kClockTolerance = 60;
-}  // namespace
-
 Task<void> CodeReceiver::judgeClockBy(QByteArray blob, Instant writtenAfter, Instant now) {
     try {
         const SymmetricKey key = co_await syncKeys_.load();
@@ -371,28 +300,11 @@ Task<void> CodeReceiver::judgeClockBy(QByteArray blob, Instant writtenAfter, Ins
 void CodeReceiver::judgeClock(Instant issuedAt, std::optional<Instant> writtenAfter, Instant now) {
     if (issuedAt > now) {
         // Issued in our future: never a stale record, the clocks disagree.
-        noteClockOffset(secondsBetween(issuedAt, now));
+        state_.noteClockOffset(secondsBetween(issuedAt, now));
     } else if (writtenAfter) {
         // Issued long before the fetch that still did not see it: our clock is ahead by at least
         // that much. A record written while the computer slept or was offline says nothing.
-        noteClockOffset(std::max(0.0, secondsBetween(issuedAt, *writtenAfter)));
-    }
-}
-
-void CodeReceiver::noteClockOffset(double secondsAhead) {
-    const std::optional<double> offset =
-        std::abs(secondsAhead) > kClockTolerance ? std::optional(secondsAhead) : std::nullopt;
-    if (offset.has_value() == probe_.clockOffset.has_value()) {
-        if (offset) {
-            changeProbe([&](SetupProbe& probe) { probe.clockOffset = offset; });
-        }
-        return;
-    }
-    changeProbe([&](SetupProbe& probe) { probe.clockOffset = offset; });
-    if (offset) {
-        log_.error("%{public}s", clockOffsetText(*offset));
-    } else {
-        log_.info("this computer's clock agrees with the phone's again");
+        state_.noteClockOffset(std::max(0.0, secondsBetween(issuedAt, *writtenAfter)));
     }
 }
 
@@ -410,7 +322,7 @@ void CodeReceiver::saveForAutoFill(const LatestCode& latest) {
             storeFailed_ = false;
             routineLog_.forget(QStringLiteral("save failure"));
             log_.info("the code is saved for AutoFill again");
-            changeInfo([](DiagnosticsInfo& info) {
+            state_.changeInfo([](DiagnosticsInfo& info) {
                 if (info.lastError && info.lastError->startsWith(QLatin1String(saveFailure))) {
                     info.lastError.reset();
                 }
@@ -424,7 +336,7 @@ void CodeReceiver::saveForAutoFill(const LatestCode& latest) {
         const QString text = QLatin1String(saveFailure) + error.localizedDescription();
         // Tried again at every fetch: one line until the cause changes.
         routineLog_.write(LogLevel::error, QStringLiteral("save failure"), "%{public}s", text);
-        changeInfo([&](DiagnosticsInfo& info) { info.lastError = text; });
+        state_.changeInfo([&](DiagnosticsInfo& info) { info.lastError = text; });
     }
 }
 
@@ -465,9 +377,9 @@ void CodeReceiver::copyLatest() {
 }
 
 QString CodeReceiver::diagnosticsSnapshot() const {
-    DiagnosticsInfo snapshot = info_;
+    DiagnosticsInfo snapshot = state_.info();
     snapshot.pollInterval = settings_.pollInterval();
-    return diagnosticsText(probe_, snapshot, services_.mainActor.now(), services_.timeZone);
+    return diagnosticsText(state_.probe(), snapshot, services_.mainActor.now(), services_.timeZone);
 }
 
 void CodeReceiver::copyDiagnostics() {
@@ -487,10 +399,10 @@ void CodeReceiver::start() {
         return;
     }
     log_.info("start: version %{public}s (%{public}s) on %{public}s firstRun=%{bool}d",
-              info_.appVersion, info_.build, info_.macOSVersion, firstRun_);
+              state_.info().appVersion, state_.info().build, state_.info().macOSVersion, firstRun_);
     services_.mainActor.spawn(checkThenFetch(QPointer<CodeReceiver>(this)));
-    startIdlePolling();
-    installWakeObservers();
+    schedule_.startIdlePolling();
+    schedule_.installWakeObservers();
 }
 
 Task<void> CodeReceiver::runChecks() {
@@ -498,109 +410,9 @@ Task<void> CodeReceiver::runChecks() {
         co_return;
     }
     checking_ = true;
-    co_await checkAccount();
-    co_await checkKeychain();
-    if (services_.remoteNotifications.isRegisteredForRemoteNotifications()) {
-        changeProbe([](SetupProbe& probe) { probe.pushRegistered = true; });
-    }
-    co_await ensureSubscription();
-    if (services_.credentialIdentities != nullptr) {
-        const bool enabled = co_await services_.credentialIdentities->isAutoFillEnabled();
-        changeProbe([&](SetupProbe& probe) { probe.autoFillEnabled = enabled; });
-    }
-    if (services_.notifier != nullptr) {
-        const NotificationState state = co_await services_.notifier->notificationState();
-        changeProbe([&](SetupProbe& probe) { probe.notifications = state; });
-    }
-    settings_.refreshLaunchAtLogin();
-    changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
-    const Instant now = services_.mainActor.now();
-    changeInfo([&](DiagnosticsInfo& info) { info.checkedAt = now; });
-    const QList<SetupRow> rows = setupRows(probe_, now, services_.timeZone);
-    for (const SetupRow& row : rows) {
-        routineLog_.write(LogLevel::debug, QStringLiteral("check ") + rawValue(row.kind),
-                          "check %{public}s: %{public}s \u2014 %{public}s", rawValue(row.kind),
-                          caseName(row.state), row.title);
-    }
-    scheduleRecheck(needsAttention(rows));
+    const bool needs = co_await checks_.run();
+    schedule_.scheduleRecheck(needs);
     checking_ = false;
-}
-
-Task<void> CodeReceiver::checkAccount() {
-    if (services_.cloudContainer == nullptr) {
-        co_return;
-    }
-    CloudContainer& container = *services_.cloudContainer;
-    const auto answer = co_await waitForCompletion<std::variant<int, CloudError>>(
-        services_.mainActor, [&container](CompletionHandler<std::variant<int, CloudError>> done) {
-            container.accountStatus(
-                [done](std::variant<int, CloudError> status) { done.resume(std::move(status)); });
-        });
-    CloudAccountState state;
-    if (const auto* error = std::get_if<CloudError>(&answer)) {
-        state = CloudAccountState::error(error->localizedDescription());
-    } else {
-        switch (std::get<int>(answer)) {
-            case CloudContainer::couldNotDetermine:
-                state = CloudAccountState::error("could not determine the account state");
-                break;
-            case CloudContainer::available:
-                state = {CloudAccountState::Kind::signedIn, {}};
-                break;
-            case CloudContainer::restricted:
-                state = {CloudAccountState::Kind::restricted, {}};
-                break;
-            case CloudContainer::noAccount:
-                state = {CloudAccountState::Kind::notSignedIn, {}};
-                break;
-            case CloudContainer::temporarilyUnavailable:
-                state = {CloudAccountState::Kind::temporarilyUnavailable, {}};
-                break;
-            default:
-                state = CloudAccountState::error("unknown account state");
-        }
-    }
-    const CloudBackendInfo backend = container.backendInfo();
-    changeProbe([&](SetupProbe& probe) {
-        probe.cloud = state;
-        probe.cloudBackend = backend;
-    });
-    // A cloud that tells its time is the better judge of this computer's clock.
-    if (backend.clockAhead) {
-        noteClockOffset(*backend.clockAhead);
-    }
-}
-
-Task<void> CodeReceiver::checkKeychain() {
-    SyncKeyState state;
-    try {
-        co_await syncKeys_.load();
-        state = {SyncKeyState::Kind::received, {}};
-    } catch (const CloudSyncCrypto::Error& error) {
-        state = syncKeyStateFor(error);
-    } catch (const Error& error) {
-        state = SyncKeyState::error(error.localizedDescription());
-    }
-    noteSyncKey(state);
-}
-
-void CodeReceiver::noteSyncKey(const SyncKeyState& state) {
-    const SyncKeyState was = probe_.syncKey;
-    const bool wasLocked = was.kind == SyncKeyState::Kind::locked;
-    const bool locked = state.kind == SyncKeyState::Kind::locked;
-    changeProbe([&](SetupProbe& probe) { probe.syncKey = state; });
-    if (locked && !wasLocked) {
-        log_.info("keyring locked: codes wait until it is unlocked");
-    } else if (wasLocked && !locked) {
-        log_.info("keyring unlocked");
-    }
-    const bool failing = state.kind == SyncKeyState::Kind::error;
-    const bool wasFailing = was.kind == SyncKeyState::Kind::error;
-    if (failing && state != was) {
-        log_.error("keyring: %{public}s", state.message);
-    } else if (wasFailing && !failing && state.kind != SyncKeyState::Kind::checking) {
-        log_.info("keyring: answers again");
-    }
 }
 
 void CodeReceiver::unlockKeychain() {
@@ -632,101 +444,17 @@ Task<void> CodeReceiver::unlockThenFetch(QPointer<CodeReceiver> receiver) {
     }
 }
 
-Task<void> CodeReceiver::ensureSubscription() {
-    if (database_ == nullptr) {
-        co_return;
-    }
-    CloudDatabase& database = *database_;
-    QuerySubscription subscription;
-    subscription.subscriptionID = QString::fromLatin1(subscriptionID);
-    subscription.recordType = QString::fromLatin1(recordType);
-    subscription.firesOn = QuerySubscription::onRecordCreation | QuerySubscription::onRecordUpdate;
-    subscription.shouldSendContentAvailable = true;
-    const auto failure = co_await waitForCompletion<std::optional<CloudError>>(
-        services_.mainActor, [&](CompletionHandler<std::optional<CloudError>> done) {
-            database.saveSubscription(subscription, [done](std::optional<CloudError> error) {
-                done.resume(std::move(error));
-            });
-        });
-    if (!failure) {
-        changeProbe([](SetupProbe& probe) {
-            probe.subscriptionSaved = true;
-            probe.subscriptionError.reset();
-        });
-        routineLog_.write(LogLevel::info, QStringLiteral("subscription"), "subscription saved");
-        co_return;
-    }
-    const QString text = errorText(std::make_exception_ptr(*failure));
-    changeProbe([&](SetupProbe& probe) {
-        probe.subscriptionSaved = false;
-        probe.subscriptionError = text;
-    });
-    changeInfo([&](DiagnosticsInfo& info) { info.lastError = "Subscription: " + text; });
-    routineLog_.write(LogLevel::error, QStringLiteral("subscription"),
-                      "subscription failed: %{public}s", text);
-}
-
-void CodeReceiver::scheduleRecheck(bool needs) {
-    recheckTask_.cancel();
-    recheckTask_ = TaskHandle();
-    if (needs) {
-        recheckTask_ = services_.mainActor.spawn(
-            runChecksLater(QPointer<CodeReceiver>(this), services_.mainActor));
-    }
-}
-
-void CodeReceiver::updateAttention() {
-    const bool needs =
-        needsAttention(setupRows(probe_, services_.mainActor.now(), services_.timeZone));
-    if (lastNeedsAttention_ != needs) {
-        // An equal result leaves the setting alone, so the user's own folding survives.
-        settings_.setSetupCollapsed(!needs);
-    }
-    lastNeedsAttention_ = needs;
-}
-
 void CodeReceiver::setPopoverVisible(bool visible) {
-    popoverVisible_ = visible;
-    pollTask_.cancel();
-    pollTask_ = TaskHandle();
+    schedule_.setPopoverVisible(visible);
     settings_.refreshLaunchAtLogin();
-    changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
+    state_.changeProbe([&](SetupProbe& probe) { probe.launchAtLogin = settings_.launchAtLogin(); });
     if (visible && !isPreview_) {
-        pollTask_ = services_.mainActor.spawn(
-            pollWhileOpen(QPointer<CodeReceiver>(this), services_.mainActor));
-    }
-}
-
-void CodeReceiver::startIdlePolling() {
-    idlePollTask_.cancel();
-    idlePollTask_ = services_.mainActor.spawn(
-        pollInTheBackground(QPointer<CodeReceiver>(this), services_.mainActor, settings_));
-}
-
-void CodeReceiver::installWakeObservers() {
-    using Event = Workspace::Event;
-    const QPointer<CodeReceiver> receiver(this);
-    for (const Event event :
-         {Event::willSleep, Event::screensDidSleep, Event::sessionDidResignActive}) {
-        wakeObservers_.append(services_.workspace.addObserver(event, [receiver] {
-            if (receiver) {
-                receiver->awake_ = false;
-            }
-        }));
-    }
-    for (const Event event :
-         {Event::didWake, Event::screensDidWake, Event::sessionDidBecomeActive}) {
-        wakeObservers_.append(services_.workspace.addObserver(event, [receiver] {
-            if (receiver) {
-                receiver->awake_ = true;
-                receiver->services_.mainActor.spawn(fetchOnce(receiver));
-            }
-        }));
+        schedule_.pollWhileOpen();
     }
 }
 
 void CodeReceiver::handleRemoteNotification(const QVariantMap& userInfo) {
-    changeInfo([&](DiagnosticsInfo& info) { info.lastPushAt = services_.mainActor.now(); });
+    state_.changeInfo([&](DiagnosticsInfo& info) { info.lastPushAt = services_.mainActor.now(); });
     const auto notification = CloudNotification::fromRemoteNotification(userInfo);
     const auto subscription = notification ? notification->subscriptionID : std::nullopt;
     log_.info("push received: subscription %{public}s", orQuestionMark(subscription));
@@ -737,12 +465,12 @@ void CodeReceiver::handleRemoteNotification(const QVariantMap& userInfo) {
 }
 
 void CodeReceiver::setPushRegistration(bool success, std::optional<QString> error) {
-    changeProbe([&](SetupProbe& probe) {
+    state_.changeProbe([&](SetupProbe& probe) {
         probe.pushRegistered = success;
         probe.pushError = success ? std::nullopt : error;
     });
     if (error) {
-        changeInfo([&](DiagnosticsInfo& info) { info.lastError = error; });
+        state_.changeInfo([&](DiagnosticsInfo& info) { info.lastError = error; });
     }
     if (success) {
         log_.info("push registered");
@@ -752,5 +480,5 @@ void CodeReceiver::setPushRegistration(bool success, std::optional<QString> erro
 }
 
 void CodeReceiver::setLayoutNote(const QString& note) {
-    changeInfo([&](DiagnosticsInfo& info) { info.layout = note; });
+    state_.changeInfo([&](DiagnosticsInfo& info) { info.layout = note; });
 }

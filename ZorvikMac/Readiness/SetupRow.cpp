@@ -1,4 +1,4 @@
-#include "SetupRow.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
 
 #include <QDateTime>
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include <QString>
 #include <optional>
 
-#include "Instant.h"
+#include "platform/Instant.h"
 
 // The snapshot behind the diagnostics report.
 struct DiagnosticsInfo {

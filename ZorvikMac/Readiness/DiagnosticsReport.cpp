@@ -1,11 +1,11 @@
-#include "DiagnosticsReport.h"
+#include "ZorvikMac/Readiness/DiagnosticsReport.h"
 
 #include <QStringList>
 #include <cmath>
 
-#include "BundleInfo.h"
-#include "Iso8601.h"
-#include "SetupRow.h"
+#include "ZorvikMac/Readiness/SetupRow.h"
+#include "platform/BundleInfo.h"
+#include "shared/Iso8601.h"
 
 namespace {
 

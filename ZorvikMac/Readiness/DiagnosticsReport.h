@@ -3,9 +3,9 @@
 #include <QString>
 #include <QTimeZone>
 
-#include "DiagnosticsInfo.h"
-#include "Instant.h"
-#include "SetupProbe.h"
+#include "ZorvikMac/Readiness/DiagnosticsInfo.h"
+#include "ZorvikMac/Readiness/SetupProbe.h"
+#include "platform/Instant.h"
 
 // The plain-text report "Copy diagnostics" puts on the clipboard for a support message: the
 // versions, the checklist and the receiver's last events, one fact per line, joined by line

@@ -5,8 +5,8 @@
 #include <QTimeZone>
 #include <optional>
 
-#include "Instant.h"
-#include "SetupProbe.h"
+#include "ZorvikMac/Readiness/SetupProbe.h"
+#include "platform/Instant.h"
 
 // One line of the setup checklist in the popover: what it is about, how it stands, its text and
 // what its button does.

@@ -3,11 +3,11 @@
 #include <QString>
 #include <optional>
 
-#include "CloudAccountState.h"
-#include "CloudBackendInfo.h"
-#include "Instant.h"
-#include "NotificationState.h"
-#include "SyncKeyState.h"
+#include "ZorvikMac/CodeIntake/CloudAccountState.h"
+#include "ZorvikMac/CodeIntake/NotificationState.h"
+#include "ZorvikMac/CodeIntake/SyncKeyState.h"
+#include "platform/CloudBackendInfo.h"
+#include "platform/Instant.h"
 
 // The readiness snapshot behind the setup checklist. Absent optionals are "not yet known".
 struct SetupProbe {

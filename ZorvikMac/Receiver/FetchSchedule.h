@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <functional>
+
+#include "platform/Task.h"
+#include "platform/Workspace.h"
+
+class MacSettings;
+class MainActor;
+
+// When the receiver fetches and re-runs its checks: every 20 seconds while the popover is open
+// (after one run of the checks), every poll interval while the computer is awake and the
+// popover closed, once at every wake, and the checks again 15 seconds after a run that left
+// something needing the user. Its tasks hold it weakly.
+class FetchSchedule : public QObject {
+public:
+    // The receiver's steps the schedule runs.
+    struct Steps {
+        std::function<Task<void>()> fetch;
+        std::function<Task<void>()> runChecks;
+    };
+
+    FetchSchedule(MainActor& mainActor, MacSettings& settings, Workspace& workspace, Steps steps,
+                  QObject* parent = nullptr);
+
+    bool isAwake() const { return awake_; }
+    bool isPopoverVisible() const { return popoverVisible_; }
+    const TaskHandle& idlePollTask() const { return idlePollTask_; }
+    const TaskHandle& pollTask() const { return pollTask_; }
+    const TaskHandle& recheckTask() const { return recheckTask_; }
+    const QList<Workspace::ObserverToken>& wakeObservers() const { return wakeObservers_; }
+
+    // Polls in the background from now on, and follows the computer's sleep and wake.
+    void startIdlePolling();
+    void installWakeObservers();
+    // Notes whether the popover shows; the polling of an open popover stops either way.
+    void setPopoverVisible(bool visible);
+    // Checks, then fetches every 20 seconds, until the popover closes.
+    void pollWhileOpen();
+    // Runs the checks again in 15 seconds when they left something needing the user.
+    void scheduleRecheck(bool needs);
+
+private:
+    friend struct FetchScheduleTasks;
+
+    MainActor& mainActor_;
+    MacSettings& settings_;
+    Workspace& workspace_;
+    Steps steps_;
+    TaskHandle pollTask_;
+    TaskHandle idlePollTask_;
+    TaskHandle recheckTask_;
+    bool popoverVisible_ = false;
+    bool awake_ = true;
+    QList<Workspace::ObserverToken> wakeObservers_;
+};

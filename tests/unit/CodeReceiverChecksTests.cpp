@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "tests/unit/CodeReceiverTestFixture.h"
 
 namespace {
@@ -15,27 +17,27 @@ protected:
         actor.spawn(receiver->runChecks());
         actor.runUntilIdle();
     }
+    QStringList checkLogged() {
+        const auto before = log.lines.size();
+        checkNow();
+        return logSince(before);
+    }
+    int fetchesAfter(double seconds) {
+        actor.advance(seconds);
+        return cloud.fetches;
+    }
+    int accountRequestsAfter(double seconds) {
+        actor.advance(seconds);
+        return cloud.accountRequests;
+    }
 };
 
 TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
     makeEverythingReady();
     identityStore.enabled = false;
     make();
-    const auto before = log.lines.size();
-    checkNow();
-    const SetupProbe& probe = receiver->probe();
-    EXPECT_EQ(probe.cloud.kind, CloudAccountState::Kind::signedIn);
-    EXPECT_EQ(probe.syncKey.kind, SyncKeyState::Kind::received);
-    EXPECT_EQ(probe.pushRegistered, true);
-    EXPECT_EQ(probe.subscriptionSaved, true);
-    EXPECT_EQ(probe.autoFillEnabled, false);
-    EXPECT_EQ(probe.notifications, NotificationState::allowed);
-    EXPECT_EQ(receiver->info().checkedAt, actor.now());
-    ASSERT_EQ(cloud.savedSubscriptions.size(), 1);
-    const QuerySubscription expected{"pending-code-changes", "PendingCode", 3, true};
-    EXPECT_EQ(cloud.savedSubscriptions[0], expected);
     EXPECT_EQ(
-        logSince(before),
+        checkLogged(),
         (QStringList{
             "subscription saved", "check cloud: ok \u2014 iCloud: signed in",
             "check syncKey: ok \u2014 Key received from your iPhone",
@@ -45,13 +47,21 @@ TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
             "check launchAtLogin: info \u2014 Launch at login: off",
             "check firstCode: pending \u2014 Waiting for your first code \u2014 tap any account in "
             "Zorvik on your iPhone"}));
+    const SetupProbe& probe = receiver->probe();
+    EXPECT_EQ(probe.cloud.kind, CloudAccountState::Kind::signedIn);
+    EXPECT_EQ(probe.syncKey.kind, SyncKeyState::Kind::received);
+    EXPECT_EQ(probe.pushRegistered, true);
+    EXPECT_EQ(probe.subscriptionSaved, true);
+    EXPECT_EQ(probe.autoFillEnabled, false);
+    EXPECT_EQ(probe.notifications, NotificationState::allowed);
+    EXPECT_EQ(receiver->info().checkedAt, actor.now());
+    EXPECT_EQ(cloud.savedSubscriptions,
+              (QList<QuerySubscription>{{"pending-code-changes", "PendingCode", 3, true}}));
     EXPECT_FALSE(receiver->isChecking());
     // Only the rows whose text changed are logged by the next run.
     putRecord(code());
     fetchNow();
-    const auto beforeSecond = log.lines.size();
-    checkNow();
-    const QStringList second = logSince(beforeSecond);
+    const QStringList second = checkLogged();
     ASSERT_EQ(second.size(), 1) << second.join(u'\n').toStdString();
     EXPECT_TRUE(second[0].startsWith(u"check firstCode: ok \u2014 Received Work at "));
 }
@@ -68,12 +78,11 @@ TEST_F(CodeReceiverChecks, AnIdleHourWritesAtMostFiveLinesAtInfoOrAbove) {
             putRecord(code("123456", 1800));
         }
         actor.advance(3600);
-        int loud = 0;
-        for (const auto& line : log.lines) {
-            loud += line.level == LogLevel::debug ? 0 : 1;
-        }
-        EXPECT_LE(loud, 5) << "with a code: " << withCode << "\n"
-                           << logSince(0).join(u'\n').toStdString();
+        EXPECT_LE(std::ranges::count_if(
+                      log.lines, [](const auto& line) { return line.level != LogLevel::debug; }),
+                  5)
+            << "with a code: " << withCode << "\n"
+            << logSince(0).join(u'\n').toStdString();
         EXPECT_GT(cloud.fetches, 600) << "the hour was really polled";
         receiver.reset();
         log.lines.clear();
@@ -131,13 +140,10 @@ TEST_F(CodeReceiverChecks, KeychainStatesShowInTheProbe) {
     keyAfter();
     keychain.failWith.reset();
     EXPECT_EQ(keyAfter().kind, SyncKeyState::Kind::waiting);
-    std::vector<std::pair<LogLevel, QString>> keyringLines;
-    for (std::size_t i = before; i < log.lines.size(); ++i) {
-        if (log.lines[i].message.startsWith("keyring")) {
-            keyringLines.emplace_back(log.lines[i].level, log.lines[i].message);
-        }
-    }
-    EXPECT_EQ(keyringLines, (std::vector<std::pair<LogLevel, QString>>{
+    auto keyringLines = leveledSince(before);
+    std::erase_if(keyringLines,
+                  [](const Leveled& line) { return !line.second.startsWith("keyring"); });
+    EXPECT_EQ(keyringLines, (std::vector<Leveled>{
                                 {LogLevel::error, "keyring: the keyring service is not running"},
                                 {LogLevel::info, "keyring: answers again"}}));
 }
@@ -150,8 +156,8 @@ TEST_F(CodeReceiverChecks, AFailedSubscriptionIsReportedAndRetriedWithTheNextRun
     EXPECT_EQ(receiver->probe().subscriptionSaved, false);
     EXPECT_EQ(receiver->probe().subscriptionError, "not signed in to iCloud");
     EXPECT_EQ(receiver->info().lastError, "Subscription: not signed in to iCloud");
-    EXPECT_EQ(log.lines[before].level, LogLevel::error);
-    EXPECT_EQ(log.lines[before].message, "subscription failed: not signed in to iCloud");
+    EXPECT_EQ(leveledSince(before).at(0),
+              Leveled(LogLevel::error, "subscription failed: not signed in to iCloud"));
     cloud.subscriptionError.reset();
     actor.advance(15);
     EXPECT_EQ(cloud.savedSubscriptions.size(), 2);
@@ -172,17 +178,13 @@ TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttention) {
     make();
     checkNow();  // notifications not asked yet: needs attention
     EXPECT_EQ(cloud.accountRequests, 1);
-    actor.advance(14.9);
-    EXPECT_EQ(cloud.accountRequests, 1);
-    actor.advance(0.1);
-    EXPECT_EQ(cloud.accountRequests, 2);
+    EXPECT_EQ(accountRequestsAfter(14.9), 1);
+    EXPECT_EQ(accountRequestsAfter(0.1), 2);
     makeEverythingReady();
-    actor.advance(15);
-    EXPECT_EQ(cloud.accountRequests, 3);
+    EXPECT_EQ(accountRequestsAfter(15), 3);
     EXPECT_EQ(receiver->recheckTask(), TaskHandle())
         << "a run that needs nothing schedules nothing";
-    actor.advance(60);
-    EXPECT_EQ(cloud.accountRequests, 3);
+    EXPECT_EQ(accountRequestsAfter(60), 3);
 }
 
 TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
@@ -210,13 +212,10 @@ TEST_F(CodeReceiverChecks, OpenPopoverChecksThenFetchesEvery20Seconds) {
     actor.runUntilIdle();
     EXPECT_EQ(cloud.accountRequests, 1);
     EXPECT_EQ(cloud.fetches, 1);
-    actor.advance(20);
-    EXPECT_EQ(cloud.fetches, 2);
-    actor.advance(20);
-    EXPECT_EQ(cloud.fetches, 3);
+    EXPECT_EQ(fetchesAfter(20), 2);
+    EXPECT_EQ(fetchesAfter(20), 3);
     receiver->setPopoverVisible(false);
-    actor.advance(100);
-    EXPECT_EQ(cloud.fetches, 3) << "no background polling was started";
+    EXPECT_EQ(fetchesAfter(100), 3) << "no background polling was started";
 }
 
 TEST_F(CodeReceiverChecks, BackgroundPollingFollowsTheIntervalWithAOneSecondFloor) {
@@ -224,17 +223,12 @@ TEST_F(CodeReceiverChecks, BackgroundPollingFollowsTheIntervalWithAOneSecondFloo
     make().start();
     actor.runUntilIdle();
     EXPECT_EQ(cloud.fetches, 1) << "start fetches once after the checks";
-    actor.advance(5);
-    EXPECT_EQ(cloud.fetches, 2);
+    EXPECT_EQ(fetchesAfter(5), 2);
     settings.setPollInterval(0.5);
-    actor.advance(5);  // the wait already under way still lasts 5 s
-    EXPECT_EQ(cloud.fetches, 3);
-    actor.advance(1);
-    EXPECT_EQ(cloud.fetches, 4);
-    actor.advance(0.5);
-    EXPECT_EQ(cloud.fetches, 4);
-    actor.advance(0.5);
-    EXPECT_EQ(cloud.fetches, 5);
+    EXPECT_EQ(fetchesAfter(5), 3) << "the wait already under way still lasts 5 s";
+    EXPECT_EQ(fetchesAfter(1), 4);
+    EXPECT_EQ(fetchesAfter(0.5), 4);
+    EXPECT_EQ(fetchesAfter(0.5), 5);
 }
 
 TEST_F(CodeReceiverChecks, WhileThePopoverIsOpenOnlyItsOwnLoopFetches) {
@@ -244,10 +238,8 @@ TEST_F(CodeReceiverChecks, WhileThePopoverIsOpenOnlyItsOwnLoopFetches) {
     receiver->setPopoverVisible(true);
     actor.runUntilIdle();
     const int atOpen = cloud.fetches;
-    actor.advance(19.9);
-    EXPECT_EQ(cloud.fetches, atOpen);
-    actor.advance(0.1);
-    EXPECT_EQ(cloud.fetches, atOpen + 1);
+    EXPECT_EQ(fetchesAfter(19.9), atOpen);
+    EXPECT_EQ(fetchesAfter(0.1), atOpen + 1);
 }
 
 TEST_F(CodeReceiverChecks, SleepStopsBackgroundFetchesAndWakeFetchesAtOnce) {
@@ -255,24 +247,22 @@ TEST_F(CodeReceiverChecks, SleepStopsBackgroundFetchesAndWakeFetchesAtOnce) {
     make().start();
     actor.runUntilIdle();
     EXPECT_EQ(workspace.observerCount(), 6u);
+    const auto fire = [&](Event event) {
+        workspace.fire(event);
+        actor.runUntilIdle();
+        return cloud.fetches;
+    };
     for (const Event sleep :
          {Event::willSleep, Event::screensDidSleep, Event::sessionDidResignActive}) {
-        workspace.fire(sleep);
-        actor.runUntilIdle();
+        const int asleep = fire(sleep);
         EXPECT_FALSE(receiver->isAwake());
-        const int asleep = cloud.fetches;
-        actor.advance(30);
-        EXPECT_EQ(cloud.fetches, asleep);
-        workspace.fire(Event::didWake);
-        actor.runUntilIdle();
+        EXPECT_EQ(fetchesAfter(30), asleep);
+        EXPECT_EQ(fire(Event::didWake), asleep + 1);
         EXPECT_TRUE(receiver->isAwake());
-        EXPECT_EQ(cloud.fetches, asleep + 1);
     }
     for (const Event wake : {Event::screensDidWake, Event::sessionDidBecomeActive}) {
         const int before = cloud.fetches;
-        workspace.fire(wake);
-        actor.runUntilIdle();
-        EXPECT_EQ(cloud.fetches, before + 1);
+        EXPECT_EQ(fire(wake), before + 1);
     }
 }
 
@@ -281,26 +271,23 @@ TEST_F(CodeReceiverChecks, PushesForOurSubscriptionFetchOthersOnlyCount) {
     const QVariantMap ours{
         {"ck", QVariantMap{{"qry", QVariantMap{{"sid", "pending-code-changes"}, {"fo", 1}}}}}};
     const QVariantMap theirs{{"ck", QVariantMap{{"qry", QVariantMap{{"sid", "something-else"}}}}}};
-    auto before = log.lines.size();
-    receiver->handleRemoteNotification(ours);
-    actor.runUntilIdle();
+    const auto push = [&](const QVariantMap& userInfo) {
+        const auto before = log.lines.size();
+        receiver->handleRemoteNotification(userInfo);
+        actor.runUntilIdle();
+        return logSince(before);
+    };
+    EXPECT_EQ(push(ours).value(0), "push received: subscription pending-code-changes");
     EXPECT_EQ(cloud.fetches, 1);
     EXPECT_EQ(receiver->info().lastPushAt, actor.now());
-    EXPECT_EQ(log.lines[before].message, "push received: subscription pending-code-changes");
 
     actor.advance(1);
-    before = log.lines.size();
-    receiver->handleRemoteNotification(theirs);
-    actor.runUntilIdle();
+    EXPECT_EQ(push(theirs), QStringList{"push received: subscription something-else"});
     EXPECT_EQ(cloud.fetches, 1);
     EXPECT_EQ(receiver->info().lastPushAt, actor.now());
-    EXPECT_EQ(logSince(before), QStringList{"push received: subscription something-else"});
 
-    before = log.lines.size();
-    receiver->handleRemoteNotification({{"aps", QVariantMap{}}});
-    actor.runUntilIdle();
+    EXPECT_EQ(push({{"aps", QVariantMap{}}}).value(0), "push received: subscription ?");
     EXPECT_EQ(cloud.fetches, 2) << "a push that cannot be read fetches too";
-    EXPECT_EQ(log.lines[before].message, "push received: subscription ?");
 }
 
 TEST_F(CodeReceiverChecks, PushRegistrationIsRecordedAndLogged) {
@@ -310,12 +297,12 @@ TEST_F(CodeReceiverChecks, PushRegistrationIsRecordedAndLogged) {
     EXPECT_EQ(receiver->probe().pushRegistered, false);
     EXPECT_EQ(receiver->probe().pushError, "no directory watch: Permission denied");
     EXPECT_EQ(receiver->info().lastError, "no directory watch: Permission denied");
-    EXPECT_EQ(log.lines[before].level, LogLevel::error);
-    EXPECT_EQ(log.lines[before].message,
-              "push registration failed: no directory watch: Permission denied");
+    EXPECT_EQ(leveledSince(before).at(0),
+              Leveled(LogLevel::error,
+                      "push registration failed: no directory watch: Permission denied"));
     before = log.lines.size();
     receiver->setPushRegistration(false, std::nullopt);
-    EXPECT_EQ(log.lines[before].message, "push registration failed: ?");
+    EXPECT_EQ(logSince(before).value(0), "push registration failed: ?");
     EXPECT_FALSE(receiver->probe().pushError);
     receiver->setPushRegistration(true, std::nullopt);
     EXPECT_EQ(receiver->probe().pushRegistered, true);

@@ -7,7 +7,18 @@
 
 namespace {
 
-using CodeReceiverFetch = CodeReceiverTest;
+class CodeReceiverFetch : public CodeReceiverTest {
+protected:
+    // The digits of the code held; absent while none is.
+    std::optional<QString> latestCode() const {
+        return receiver->latest() ? std::optional(receiver->latest()->code) : std::nullopt;
+    }
+    QStringList fetchLogged() {
+        const auto before = log.lines.size();
+        fetchNow();
+        return logSince(before);
+    }
+};
 
 TEST_F(CodeReceiverFetch, ConstructionTakesFirstRunAndTheLastCodeFromTheStore) {
     defaults.setBool(true, "firstRunDone");
@@ -24,15 +35,14 @@ TEST_F(CodeReceiverFetch, ConstructionTakesFirstRunAndTheLastCodeFromTheStore) {
         << "a fresh probe needs attention and unfolds the checklist";
 }
 
-TEST_F(CodeReceiverFetch, ValidCodeIsPublishedEverywhere) {
+TEST_F(CodeReceiverFetch, AValidCodeIsPublishedEverywhereAndTheSameRecordOnlyOnce) {
     make();
     int latestChanges = 0;
     receiver->onLatestChange = [&] { ++latestChanges; };
-    const PendingCode pending = code("123456", 89.9);
-    putRecord(pending);
-    const auto before = log.lines.size();
-    fetchNow();
-
+    putRecord(code("123456", 89.9));
+    EXPECT_EQ(fetchLogged(), (QStringList{"fetch: valid code for Work from iPhone",
+                                          "received Work from iPhone, expires in 89s",
+                                          "fetch: code for Work from iPhone"}));
     ASSERT_TRUE(receiver->latest());
     EXPECT_EQ(receiver->latest()->code, "123456");
     EXPECT_EQ(receiver->latest()->receivedAt, actor.now());
@@ -53,9 +63,13 @@ TEST_F(CodeReceiverFetch, ValidCodeIsPublishedEverywhere) {
     EXPECT_EQ(center.added[0].content.userInfo.value("code"), "123456");
     EXPECT_EQ(identityStore.identities.size(), 1);
     EXPECT_EQ(cloud.lastFetchedName, "pending-code");
-    EXPECT_EQ(logSince(before), (QStringList{"fetch: valid code for Work from iPhone",
-                                             "received Work from iPhone, expires in 89s",
-                                             "fetch: code for Work from iPhone"}));
+
+    const long copies = pasteboard.count;
+    EXPECT_EQ(fetchLogged(), QStringList()) << "a fetch that changes nothing logs nothing";
+    EXPECT_EQ(pasteboard.count, copies);
+    EXPECT_EQ(center.added.size(), 1u);
+    EXPECT_EQ(identityStore.replaceCalls, 1);
+    EXPECT_EQ(receiver->info().lastFetchResult, "code for Work from iPhone");
 }
 
 // Also: without the plain expiry field, the payload's own expiry lets the code through.
@@ -70,33 +84,17 @@ TEST_F(CodeReceiverFetch, SettingsDecideAboutClipboardAndNotification) {
     EXPECT_TRUE(center.added.empty());
 }
 
-TEST_F(CodeReceiverFetch, TheSameRecordTwicePublishesOnce) {
-    make();
-    putRecord(code());
-    fetchNow();
-    const auto before = log.lines.size();
-    const long copies = pasteboard.count;
-    fetchNow();
-    EXPECT_EQ(pasteboard.count, copies);
-    EXPECT_EQ(center.added.size(), 1u);
-    EXPECT_EQ(identityStore.replaceCalls, 1);
-    EXPECT_EQ(receiver->info().lastFetchResult, "code for Work from iPhone");
-    EXPECT_EQ(logSince(before), QStringList()) << "a fetch that changes nothing logs nothing";
-}
-
 TEST_F(CodeReceiverFetch, OutcomesThatPublishNothing) {
     make();
     const auto expect = [&](const char* result, const QStringList& lines) {
-        const auto before = log.lines.size();
-        fetchNow();
+        EXPECT_EQ(fetchLogged(), lines) << result;
         EXPECT_EQ(receiver->info().lastFetchResult, result);
-        EXPECT_EQ(logSince(before), lines) << result;
         EXPECT_FALSE(receiver->latest()) << result;
     };
     expect("nothing pending", {"fetch: nothing pending"});
 
     // A plain expiry equal to the moment the fetch started counts as expired.
-    PendingCode expired = code("123456", 0);
+    const PendingCode expired = code("123456", 0);
     putRecord(expired);
     expect("record present but expired",
            {"fetch: expired record", "fetch: record present but expired"});
@@ -123,22 +121,19 @@ TEST_F(CodeReceiverFetch, FailuresBecomeErrorTextsAndOneErrorLine) {
         fetchNow();
         EXPECT_EQ(receiver->info().lastFetchResult, "error: " + text);
         EXPECT_EQ(receiver->info().lastError, text);
-        ASSERT_EQ(log.lines.size(), before + 2);
-        EXPECT_EQ(log.lines[before].level, LogLevel::error);
-        EXPECT_EQ(log.lines[before].message, "fetch failed: " + text);
-        EXPECT_EQ(log.lines[before + 1].message, "fetch: error: " + text);
-        EXPECT_EQ(log.lines[before + 1].level, LogLevel::debug);
+        EXPECT_EQ(leveledSince(before),
+                  (std::vector<Leveled>{{LogLevel::error, "fetch failed: " + text},
+                                        {LogLevel::debug, "fetch: error: " + text}}));
     };
-    cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
+    const CloudError offline(CloudError::networkFailure, "The network connection was lost.");
+    cloud.fetchError = offline;
     expectError("no network");
     // A failure that lasts (the network stays down) is one line, not one per poll...
-    const auto before = log.lines.size();
-    fetchNow();
-    EXPECT_EQ(log.lines.size(), before);
+    EXPECT_EQ(fetchLogged(), QStringList());
     // ...and the same failure after a good fetch is news again.
     cloud.fetchError.reset();
     fetchNow();
-    cloud.fetchError = CloudError(CloudError::networkFailure, "The network connection was lost.");
+    cloud.fetchError = offline;
     expectError("no network");
     cloud.fetchError.reset();
 
@@ -191,8 +186,7 @@ TEST_F(CodeReceiverFetch, ALockedKeyringWaitsQuietlyAndCodesFlowOnceUnlocked) {
     receiver->unlockKeychain();
     actor.runUntilIdle();
     EXPECT_EQ(keychain.unlocks, 2);
-    ASSERT_TRUE(receiver->latest());
-    EXPECT_EQ(receiver->latest()->code, "123456");
+    EXPECT_EQ(latestCode(), "123456");
     EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
     EXPECT_TRUE(logSince(before).contains("keyring unlocked"));
     for (const auto& line : log.lines) {
@@ -208,7 +202,7 @@ TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChang
     fetchNow();
     putRecord(code("222222"));
     fetchNow();
-    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(latestCode(), "222222");
     EXPECT_EQ(keychain.laterReads, 1);
     EXPECT_EQ(keychain.lookups, 1);
 
@@ -216,21 +210,19 @@ TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChang
     keychain.items.clear();
     keychain.reportChange();
     putRecord(code("333333"));
-    const auto before = log.lines.size();
-    fetchNow();
-    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(fetchLogged(), (QStringList{"fetch: record present but no sync key",
+                                          "fetch: record present, no sync key yet"}));
+    EXPECT_EQ(latestCode(), "222222");
     EXPECT_EQ(receiver->info().lastFetchResult, "record present, no sync key yet");
     EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::waiting);
     EXPECT_FALSE(receiver->info().lastError);
-    EXPECT_EQ(logSince(before), (QStringList{"fetch: record present but no sync key",
-                                             "fetch: record present, no sync key yet"}));
 
     // Replaced by another key: a code sealed with the old one no longer opens.
     keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(32, 'n'));
     keychain.reportChange();
     fetchNow();
     EXPECT_EQ(receiver->info().lastFetchResult.value_or("").left(7), "error: ");
-    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(latestCode(), "222222");
 
     // A change that arrives while a read is on its way: that read's answer is not kept.
     keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(kKey));
@@ -243,7 +235,7 @@ TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChang
     keychain.reportChange();
     keychain.releaseHeld();
     actor.runUntilIdle();
-    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(latestCode(), "222222");
     EXPECT_EQ(receiver->info().lastFetchResult, "record present, no sync key yet");
 }
 
@@ -252,10 +244,8 @@ TEST_F(CodeReceiverFetch, AFetchAskedForWhileOneWaitsIsDroppedSilently) {
     cloud.holdFetches = true;
     fetchNow();
     EXPECT_TRUE(receiver->isFetching());
-    const auto before = log.lines.size();
-    fetchNow();
+    EXPECT_EQ(fetchLogged(), QStringList());
     EXPECT_EQ(cloud.fetches, 1);
-    EXPECT_EQ(log.lines.size(), before);
     cloud.releaseFetches();
     actor.runUntilIdle();
     EXPECT_FALSE(receiver->isFetching());
@@ -294,8 +284,7 @@ TEST_F(CodeReceiverFetch, ANewerCodeIsNeverClearedByTheOlderCodesExpiry) {
     fetchNow();
     EXPECT_TRUE(olderExpiry.isCancelled());
     actor.advance(25);  // past the older code's expiry
-    ASSERT_TRUE(receiver->latest());
-    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_EQ(latestCode(), "222222");
     EXPECT_TRUE(QFile::exists(store->url()));
     actor.advance(35);
     EXPECT_FALSE(receiver->latest());
@@ -320,13 +309,8 @@ TEST_F(CodeReceiverFetch, CopyLatestCopiesWhatIsLeftOfTheCodesLife) {
 
 // A preview (the settings window's) shows the stored code but never fetches or polls.
 TEST_F(CodeReceiverFetch, APreviewRestoresOnlyAStillValidStoredCodeAndNeverFetches) {
-    LatestCode stored{"Bank",
-                      std::nullopt,
-                      "654321",
-                      "Watch",
-                      actor.now(),
-                      actor.now(),
-                      addingSeconds(actor.now(), 40)};
+    const Instant now = actor.now();
+    LatestCode stored{"Bank", std::nullopt, "654321", "Watch", now, now, addingSeconds(now, 40)};
     store->save(stored);
     make(true).start();
     EXPECT_EQ(receiver->latest(), store->load());

@@ -73,9 +73,14 @@ protected:
     }
 
     QStringList logSince(std::size_t first) const {
-        QStringList lines;
+        return log.messages().mid(static_cast<qsizetype>(first));
+    }
+    // The same lines with their levels.
+    using Leveled = std::pair<LogLevel, QString>;
+    std::vector<Leveled> leveledSince(std::size_t first) const {
+        std::vector<Leveled> lines;
         for (std::size_t i = first; i < log.lines.size(); ++i) {
-            lines.append(log.lines[i].message);
+            lines.emplace_back(log.lines[i].level, log.lines[i].message);
         }
         return lines;
     }

@@ -89,42 +89,31 @@ protected:
         actor.runUntilIdle();
     }
 
-    // Push registered, subscription saved, key in the keychain, AutoFill on, notifications
-    // allowed: nothing left but the first code.
-    void makeEverythingReady() {
-        remote.registered = true;
-        center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
-        identityStore.enabled = true;
-    }
-
     template <class T = QWidget>
-    T* child(const QString& name, QWidget* in = nullptr) const {
-        T* found = (in ? in : static_cast<QWidget*>(view))->findChild<T*>(name);
+    T* child(const QString& name, QWidget* parent = nullptr) const {
+        T* found = (parent ? parent : static_cast<QWidget*>(view))->findChild<T*>(name);
         EXPECT_NE(found, nullptr) << "no " << name.toStdString();
         return found;
     }
     QWidget* row(const QString& kind) const { return child("row." + kind); }
+    template <class T = QWidget>
+    T* in(const QString& kind, const QString& name) const {
+        return child<T>(name, row(kind));
+    }
     // Whether `name` in the row of `kind` shows whenever the row shows.
     bool showing(const QString& kind, const QString& name) const {
-        return child(name, row(kind))->isVisibleTo(row(kind));
+        return in(kind, name)->isVisibleTo(row(kind));
     }
     bool rowsShowing() const { return child("rows")->isVisibleTo(view); }
-    QString text(const QString& name, QWidget* in = nullptr) const {
-        return child<QLabel>(name, in)->text();
-    }
-    QString title(const QString& kind) const { return text("title", row(kind)); }
-    QPushButton* button(const QString& kind) const {
-        return child<QPushButton>("button", row(kind));
-    }
-    ToggleSwitch* toggle(const QString& kind) const {
-        return child<ToggleSwitch>("switch", row(kind));
-    }
+    QString title(const QString& kind) const { return in<QLabel>(kind, "title")->text(); }
+    QPushButton* button(const QString& kind) const { return in<QPushButton>(kind, "button"); }
+    ToggleSwitch* toggle(const QString& kind) const { return in<ToggleSwitch>(kind, "switch"); }
     // The round mark of a pending or info row, when it shows.
     StatusDot* mark(const QString& kind) const {
-        auto* dot = child<StatusDot>("mark", row(kind));
+        auto* dot = in<StatusDot>(kind, "mark");
         return dot->isVisibleTo(row(kind)) ? dot : nullptr;
     }
-    Ink symbolInk(const QString& kind) const { return Ink::of(child("symbol", row(kind))); }
+    Ink symbolInk(const QString& kind) const { return Ink::of(in(kind, "symbol")); }
 
     // What a row shows: its symbol, and which of its spinner, detail, button and switch.
     struct Look {
@@ -176,6 +165,7 @@ protected:
     }
 
     QAbstractButton* header() const { return child<QAbstractButton>("header"); }
+    QString headerTitle() const { return child<QLabel>("headerTitle")->text(); }
     QString summary() const {
         auto* label = child<QLabel>("headerSummary");
         return label->isVisibleTo(view) ? label->text() : QStringLiteral("<hidden>");
@@ -202,26 +192,30 @@ TEST_F(SetupChecklistViewTest, FoldedHeaderCountsWhatNeedsTheUserAndTheFirstRunI
     ASSERT_TRUE(receiver->firstRun());
     makeView();
     ASSERT_FALSE(settings.setupCollapsed()) << "a fresh probe needs attention";
-    EXPECT_EQ(text("headerTitle"), kWelcome);
+    EXPECT_EQ(headerTitle(), kWelcome);
     EXPECT_EQ(headerDot(), std::nullopt);
     EXPECT_EQ(summary(), "<hidden>");
     EXPECT_TRUE(rowsShowing());
     EXPECT_EQ(header()->accessibleName(), "Hide setup");
 
     settings.setSetupCollapsed(true);
-    EXPECT_EQ(text("headerTitle"), "Setup");
+    EXPECT_EQ(headerTitle(), "Setup");
     EXPECT_EQ(summary(), "5 items to check");
     EXPECT_EQ(headerDot(), orange());
     EXPECT_FALSE(rowsShowing());
     EXPECT_EQ(header()->accessibleName(), "Show setup");
 
     settings.setSetupCollapsed(false);
-    EXPECT_EQ(text("headerTitle"), kWelcome) << "welcomed only while unfolded";
+    EXPECT_EQ(headerTitle(), kWelcome) << "welcomed only while unfolded";
     receiver->setFirstRun(false);
-    EXPECT_EQ(text("headerTitle"), "Setup");
+    EXPECT_EQ(headerTitle(), "Setup");
 
     // The receiver folds a checklist that needs nothing, and unfolds it, at once.
-    makeEverythingReady();
+    // Push registered, subscription saved, key in the keychain, AutoFill on, notifications
+    // allowed: nothing left but the first code.
+    remote.registered = true;
+    center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
+    identityStore.enabled = true;
     runChecks();
     EXPECT_TRUE(settings.setupCollapsed());
     EXPECT_FALSE(rowsShowing()) << "no animation for the receiver's own folding";
@@ -274,7 +268,8 @@ TEST_F(SetupChecklistViewTest, EachRowShowsItsStatesSymbolAndOnlyTheControlsItHa
         {"launchAtLogin", Look::ring, false, false, false, true},
         {"firstCode", Look::dot, true, false, false, false},
     });
-    EXPECT_EQ(text("detail", row("cloud")), "Sign in with the same Apple Account as your iPhone.");
+    EXPECT_EQ(in<QLabel>("cloud", "detail")->text(),
+              "Sign in with the same Apple Account as your iPhone.");
     EXPECT_EQ(button("cloud")->text(), "Open iCloud settings");
     EXPECT_FALSE(toggle("launchAtLogin")->isChecked());
 
@@ -410,8 +405,8 @@ TEST_F(SetupChecklistViewTest, AnAccountToConfirmIsAChoiceOfTwoButtonsThatNameIt
     makeView();
     EXPECT_EQ(title("cloud"), "iCloud: use me@example.com?");
     EXPECT_FALSE(showing("cloud", "button")) << "the single button stays hidden";
-    auto* use = child<QPushButton>("choiceButton", row("cloud"));
-    auto* notMine = child<QPushButton>("secondaryButton", row("cloud"));
+    auto* use = in<QPushButton>("cloud", "choiceButton");
+    auto* notMine = in<QPushButton>("cloud", "secondaryButton");
     ASSERT_TRUE(use && notMine);
     EXPECT_TRUE(showing("cloud", "choiceButton") && showing("cloud", "secondaryButton"));
     EXPECT_EQ(use->text(), "Use this account");
@@ -425,7 +420,7 @@ TEST_F(SetupChecklistViewTest, AnAccountToConfirmIsAChoiceOfTwoButtonsThatNameIt
 
 TEST_F(SetupChecklistViewTest, FollowsProbeChangesWithoutPollingAndSpinsOnlyWhileShown) {
     makeView();
-    auto* spinner = child<ActivitySpinner>("spinner", row("push"));
+    auto* spinner = in<ActivitySpinner>("push", "spinner");
     ASSERT_TRUE(spinner->isVisible());
     const int phase = spinner->phase();
     actor.advance(ActivitySpinner::step);
@@ -459,7 +454,7 @@ TEST_F(SetupChecklistViewTest, ColoursFollowADarkPalette) {
     const auto textColor = [](QLabel* label) {
         return label->palette().color(label->foregroundRole());
     };
-    EXPECT_EQ(textColor(child<QLabel>("detail", row("cloud"))), InterfaceStyle::secondary(dark));
+    EXPECT_EQ(textColor(in<QLabel>("cloud", "detail")), InterfaceStyle::secondary(dark));
     EXPECT_GT(symbolInk("cloud").pixelsNear(InterfaceStyle::red(dark)), 40);
 
     settings.setSetupCollapsed(true);

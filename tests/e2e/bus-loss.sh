@@ -5,20 +5,12 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session bus-loss.sh "ZORVIKMAC" "$@"
+e2e_begin bus-loss.sh "ZORVIKMAC" "$@"
 app_binary=$1
-work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" bus-loss.XXXXXX)
-log=$work/app.log
-app=""
+config=$(mktemp -d -p "$ZORVIK_SESSION_DIR" bus-loss-config.XXXXXX)
 bus_pid=""
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- app log"
-    cat "$log" 2>/dev/null || true
-    [[ -n $app ]] && kill "$app" 2>/dev/null
-    [[ -n $bus_pid ]] && kill "$bus_pid" 2>/dev/null
-    exit 1
+e2e_on_exit() {
+    if [[ -n $bus_pid ]]; then kill "$bus_pid" 2>/dev/null || true; fi
 }
 
 # A bus of its own, so that taking it away leaves the session's bus to the other tests.
@@ -26,19 +18,19 @@ read -r address bus_pid < <(dbus-daemon --session --fork --nopidfile --print-add
     --print-pid=1 | paste -sd ' ')
 [[ -n $address && -n $bus_pid ]] || fail "no private bus could be started"
 
-DBUS_SESSION_BUS_ADDRESS=$address XDG_CONFIG_HOME=$work/config \
-    "$app_binary" --headless --embedded-cloud >"$log" 2>&1 &
-app=$!
-within 20 grep -q "start: version" "$log" || fail "the app did not start"
+e2e_start app env DBUS_SESSION_BUS_ADDRESS="$address" XDG_CONFIG_HOME="$config" \
+    "$app_binary" --headless --embedded-cloud
+app=${e2e_pids[app]}
+expect 20 "the app did not start" logged app "start: version"
 kill "$bus_pid"
 bus_pid=""
 app_ended() { ! kill -0 "$app" 2>/dev/null; }
-within 15 app_ended || fail "the app kept running without its session bus"
+expect 15 "the app kept running without its session bus" app_ended
 status=0
 wait "$app" || status=$?
-app=""
-grep -q "lost the connection to the session bus" "$log" ||
+unset 'e2e_pids[app]'
+logged app "lost the connection to the session bus" ||
     fail "the log does not say that the session bus went away"
-grep -q "quitting on SIGTERM" "$log" && fail "the loss of the bus reads as a quit by SIGTERM"
+logged app "quitting on SIGTERM" && fail "the loss of the bus reads as a quit by SIGTERM"
 [[ $status == 0 ]] || fail "the app exited with status $status"
-echo "ok: the app ends when its session bus goes away, and says so (exit status $status)"
+ok "the app ends when its session bus goes away, and says so (exit status $status)"

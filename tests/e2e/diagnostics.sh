@@ -11,41 +11,25 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session diagnostics.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+e2e_begin diagnostics.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
 app_binary=$1
 phone=$2
 export QT_QPA_PLATFORM=xcb
 # Settings of its own, so nothing this test does reaches the settings of later tests.
 XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" diagnostics-config.XXXXXX)
 export XDG_CONFIG_HOME
-logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" diagnostics-logs.XXXXXX)
 latest=$e2e_shared_dir/latest-code.json
 code=482913
-app=""
-older=""
+e2e_on_exit() { e2e_reset_session "$phone"; }
+# A copy held stopped (below) would not end on SIGTERM: every copy is continued first.
+trap 'kill -CONT "${e2e_pids[@]}" 2>/dev/null || true; e2e_end' EXIT
 
-fail() {
-    echo "FAIL: $*"
-    e2e_print_logs "$logs"
-    exit 1
-}
-logged() { grep -qF -- "$2" "$logs/$1.log"; }
-# Starts a copy (arguments after the name) with its log in $logs/NAME.log and waits for its
-# first round of checks.
+# Starts a copy as NAME (arguments after the name) and waits for its first round of checks.
 start_app() {
     local name=$1
     shift
-    "$app_binary" "$@" --log-to-stderr >"$logs/$name.log" 2>&1 &
-    app=$!
-    within 15 logged "$name" "check firstCode:" || fail "$name: the app did not finish its checks"
-}
-stop_app() {
-    local pid
-    for pid in $app $older; do kill -CONT "$pid" 2>/dev/null || true; done
-    for pid in $app $older; do kill "$pid" 2>/dev/null || true; done
-    for pid in $app $older; do wait "$pid" 2>/dev/null || true; done
-    app=""
-    older=""
+    e2e_start "$name" "$app_binary" "$@" --log-to-stderr
+    expect 15 "$name: the app did not finish its checks" logged "$name" "check firstCode:"
 }
 # Runs ZorvikMac --diagnostics (with the environment changes given) into $logs/NAME.out and
 # NAME.err; sets $status.
@@ -66,11 +50,10 @@ name_owner_pid() {
         -m org.freedesktop.DBus.GetConnectionUnixProcessID net.brontal.zorvik.Diagnostics \
         2>/dev/null | sed -nE 's/^\(uint32 ([0-9]+),\)$/\1/p'
 }
-owned_by_app() { [[ $(name_owner_pid) == "$app" ]]; }
+owned_by_app() { [[ $(name_owner_pid) == "${e2e_pids[tray]}" ]]; }
 # The distribution as os-release names it, and the kernel's release.
 first_line_pattern='^Zorvik for Linux [^ ]+ \([^)]*\) — [^,]+, Linux [0-9]+\.[0-9]+'
 
-trap 'stop_app; e2e_reset_session "$phone"' EXIT
 e2e_reset_session "$phone"
 "$phone" account available 2>/dev/null
 "$phone" key generate --force 2>/dev/null
@@ -80,7 +63,7 @@ sync_key=$("$phone" key export 2>/dev/null)
 # --- The running copy answers with its report.
 start_app headless --headless
 "$phone" send --account "Work GitHub" --service github --code "$code" --ttl 120 2>/dev/null
-within 5 grep -q "\"code\":\"$code\"" "$latest" || fail "the code was not published"
+expect 5 "the code was not published" grep -q "\"code\":\"$code\"" "$latest"
 diagnostics headless
 [[ $status == 0 ]] || fail "--diagnostics exited $status with a copy running"
 [[ ! -s $logs/headless.err ]] || fail "--diagnostics wrote to stderr with a copy running"
@@ -90,26 +73,25 @@ out_line headless 2 | grep -Eq '^Checked: [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z$
 grep -q '^\[OK\] ' "$logs/headless.out" || fail "the report has no checklist rows"
 grep -q '^Last received: Work GitHub at ' "$logs/headless.out" ||
     fail "the report does not name the code received"
-echo "ok: --diagnostics prints the running copy's report and exits 0"
+ok "--diagnostics prints the running copy's report and exits 0"
 
 # --- A later copy, here the tray app, takes the report over, even from an older copy that has
 # not yet quit: the older one is held stopped until the newer one answers.
-older=$app
+older=${e2e_pids[headless]}
 kill -STOP "$older"
 start_app tray
-within 5 owned_by_app || fail "the bus name is owned by pid '$(name_owner_pid)', not $app"
+within 5 owned_by_app || fail "the bus name is owned by pid '$(name_owner_pid)', not ${e2e_pids[tray]}"
 diagnostics tray
 [[ $status == 0 ]] || fail "--diagnostics exited $status with the tray copy running"
 out_line tray 1 | grep -Eq "$first_line_pattern" || fail "tray: first line: $(out_line tray 1)"
 kill -CONT "$older"
-within 10 bash -c "! kill -0 $older 2>/dev/null" || fail "the older copy is still running"
-wait "$older" 2>/dev/null || true
-older=""
+expect 10 "the older copy is still running" bash -c "! kill -0 $older 2>/dev/null"
+e2e_stop headless
 owned_by_app || fail "the bus name went to pid '$(name_owner_pid)' as the older copy quit"
-echo "ok: the newer copy owns the report's bus name and answers while the older one quits"
+ok "the newer copy owns the report's bus name and answers while the older one quits"
 
 # --- No copy running: one line on stderr, the command's own probes on stdout.
-stop_app
+e2e_stop tray
 diagnostics alone
 [[ $status == 3 ]] || fail "--diagnostics exited $status with no copy running"
 [[ $(cat "$logs/alone.err") == \
@@ -125,14 +107,14 @@ if bus_has org.kde.StatusNotifierWatcher; then tray="on the bus"; else tray="non
 has_line alone "Tray (StatusNotifierWatcher): $tray" || fail "the tray watcher is not reported"
 grep -q '^AutoFill helper for ' "$logs/alone.out" || fail "no AutoFill helper lines"
 has_line alone "latest-code.json: present, mode 600 ($latest)" || fail "latest-code.json is not reported"
-echo "ok: with no copy running it says so, prints its own probes and exits 3"
+ok "with no copy running it says so, prints its own probes and exits 3"
 
 # Neither the bus's address nor the user bus in XDG_RUNTIME_DIR.
 diagnostics no-bus -u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR
 [[ $status == 3 ]] || fail "--diagnostics exited $status without a session bus"
 grep -q '^No session bus is reachable' "$logs/no-bus.err" || fail "no-bus: $(cat "$logs/no-bus.err")"
 has_line no-bus "Session bus: not reachable" || fail "the missing bus is not reported"
-echo "ok: without a session bus it says so and exits 3"
+ok "without a session bus it says so and exits 3"
 
 if grep -Eq -- "${code:0:3} ?${code:3}" "$logs"/*; then
     fail "the code reached the output or a log line"
@@ -140,4 +122,4 @@ fi
 if grep -qF -- "$sync_key" "$logs"/*; then
     fail "the sync key reached the output or a log line"
 fi
-echo "ok: neither output nor any log line holds the code or the sync key"
+ok "neither output nor any log line holds the code or the sync key"

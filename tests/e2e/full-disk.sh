@@ -7,33 +7,39 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_begin full-disk.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
 # shellcheck source=tests/e2e/headless-app.sh
 source "$(dirname "${BASH_SOURCE[0]}")/headless-app.sh"
-e2e_require_session full-disk.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
-e2e_headless_setup full-disk "$1"
-phone=$2
+# Settings of its own, so nothing reaches later tests.
+e2e_on_exit() { e2e_reset_session "$phone"; }
 
-trap 'stop_app || true; e2e_reset_session "$phone"' EXIT
+# Whether latest-code.json offers the code $1.
 send_code() {
     "$phone" send --account "Disk $1" --service github --code "$1" --ttl 120 2>/dev/null
 }
 
 e2e_reset_session "$phone"
-e2e_store_sync_key "$phone"
-# The log goes through a pipe: the limit below holds for every file the app writes itself.
+# The keyring may still be starting with the session.
+within 15 "$phone" key generate --force >/dev/null 2>&1 || fail "no sync key could be stored"
+# The log goes through a pipe: the limit below holds for every file the app writes itself (so
+# no e2e_start; the harness stops the app all the same). Without a display its clipboard is its
+# own, so no other test's is touched.
 env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless > >(cat >"$logs/app.log") 2>&1 &
-app=$!
-within 20 logged app "check firstCode:" || fail "the app did not finish its checks"
+e2e_pids[app]=$!
+app=${e2e_pids[app]}
+expect 20 "the app did not finish its checks" logged app "check firstCode:"
 send_code 511111
-within 15 published 511111 || fail "the first code was not published"
+expect 15 "the first code was not published" published 511111
 
 prlimit --pid "$app" --fsize=16:unlimited
 send_code 522222
-within 15 logged app "could not save the code for AutoFill: " || fail "the failed save was not logged"
+expect 15 "the failed save was not logged" logged app "could not save the code for AutoFill: "
 kill -0 "$app" 2>/dev/null || fail "the app ended on the failed write"
 [[ -e $latest ]] && fail "latest-code.json still offers a code: $(cat "$latest")"
 
 prlimit --pid "$app" --fsize=unlimited:unlimited
-within 15 published 522222 || fail "the held code was not written once writing worked again"
+expect 15 "the held code was not written once writing worked again" published 522222
 logged app "the code is saved for AutoFill again" || fail "the recovery was not logged"
-echo "ok: with writes failing, no older code is offered and the failure is logged; once they work, the held code is written at the next fetch"
+ok "with writes failing, no older code is offered and the failure is logged; once they work, the held code is written at the next fetch"

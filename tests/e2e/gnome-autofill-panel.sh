@@ -14,7 +14,7 @@ here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/session.sh"
 # shellcheck source=tests/e2e/gnome-host.sh
 source "$here/gnome-host.sh"
-e2e_require_session gnome-autofill-panel.sh "ZORVIKMACAUTOFILL" "$@"
+e2e_begin gnome-autofill-panel.sh "ZORVIKMACAUTOFILL" "$@"
 gnome_require
 if ! command -v xmessage >/dev/null; then
     echo "skipped: xmessage is missing (scripts/bootstrap installs it)"
@@ -23,30 +23,17 @@ fi
 autofill=$1
 readonly origin=chrome-extension://pefndcdalefolcllbmhdfnidbfjfjkgc/
 
-logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" gnome-panel.XXXXXX)
 chmod 0755 "$logs"
-browser=
+# The helper's pid. Its output (the answers) goes apart from its log, so e2e_start does not
+# start it.
 helper=
 failures=0
 
-cleanup() {
-    local status=$?
+e2e_on_exit() {
     set +e
     exec 3>&- 2>/dev/null
     e2e_stop_process "$helper"
-    e2e_stop_process "$browser"
     gnome_host_stop
-    exit "$status"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- helper log"
-    cat "$logs/helper.log" 2>/dev/null || true
-    echo "--- gnome-shell log (last lines)"
-    tail -n 20 "$logs/gnome-shell.log" 2>/dev/null || true
-    exit 1
 }
 
 # The title of the window that has the keyboard, as JSON ("null" when none has).
@@ -98,21 +85,19 @@ press_key() {
 }
 
 answered() {
-    grep -aq -- "$1" "$logs/answers"
+    grep -aq -- "$1" "$gnome_dir/answers"
 }
 
 gnome_host_start "$logs"
-echo "ok: gnome-shell runs (mutter's Xwayland on $(grep -m 1 '^DISPLAY=' "$gnome_session_environment_file"))"
+ok "gnome-shell runs (mutter's Xwayland on $(grep -m 1 '^DISPLAY=' "$gnome_session_environment_file"))"
 
 # The browser: an X11 window the user clicks in, so that it is in front and has the keyboard.
-gnome_start_in_session "$logs/browser.log" xmessage -geometry 600x300+100+100 -title Browser \
-    "the browser"
-browser=$gnome_started
-within 10 has_window Browser || fail "the browser's window did not come up"
+gnome_start_in_session browser xmessage -geometry 600x300+100+100 -title Browser "the browser"
+expect 10 "the browser's window did not come up" has_window Browser
 read -r x y width height <<<"$(window_frame Browser)"
 click_at $((x + width / 2)) $((y + height / 3))
 within 5 focused_is Browser || fail "the browser does not have the keyboard: $(focused_title)"
-echo "ok: the browser's window is in front with the keyboard"
+ok "the browser's window is in front with the keyboard"
 
 # show_panel HOW KEY ANSWER REQUEST [VAR=VALUE...]: the helper as the browser starts it,
 # with the session's environment (and the variables given), asked for a panel.
@@ -121,17 +106,17 @@ show_panel() {
     shift 4
     click_at $((x + width / 2)) $((y + height / 3))
     within 5 focused_is Browser || fail "the browser does not have the keyboard: $(focused_title)"
-    rm -f -- "$logs/in" "$logs/answers"
-    mkfifo -m 0644 "$logs/in"
+    rm -f -- "$gnome_dir/in" "$gnome_dir/answers"
+    mkfifo -m 0644 "$gnome_dir/in"
     "${gnome_user_prefix[@]}" env -i "${gnome_session_environment[@]}" "$@" "$autofill" "$origin" \
-        <"$logs/in" >"$logs/answers" 2>>"$logs/helper.log" &
+        <"$gnome_dir/in" >"$gnome_dir/answers" 2>>"$logs/helper.log" &
     helper=$!
-    exec 3>"$logs/in"
+    exec 3>"$gnome_dir/in"
     e2e_native_message "$request" >&3
-    within 10 has_window Zorvik || fail "$how: the panel did not come up"
+    expect 10 "$how: the panel did not come up" has_window Zorvik
     echo "note: $how: user times: the browser's $(user_time Browser), the panel's $(user_time Zorvik)"
     if within 3 focused_is Zorvik; then
-        echo "ok: $how: the panel has the keyboard"
+        ok "$how: the panel has the keyboard"
     else
         echo "FAIL: $how: the panel does not have the keyboard: the focused window is $(focused_title)"
         failures=$((failures + 1))
@@ -146,9 +131,9 @@ show_panel() {
         focused_is Zorvik || break
     done
     if answered "$wanted"; then
-        echo "ok: $how: $key typed then reached the panel"
+        ok "$how: $key typed then reached the panel"
     else
-        echo "FAIL: $how: $key typed then did not reach the panel (answers: $(tr -cd '[:print:]' <"$logs/answers"))"
+        echo "FAIL: $how: $key typed then did not reach the panel (answers: $(tr -cd '[:print:]' <"$gnome_dir/answers"))"
         failures=$((failures + 1))
     fi
     exec 3>&-

@@ -25,7 +25,6 @@ gnome_x_displays=()
 # The environment the shell gives the programs it starts: VAR=VALUE items, and a file of lines.
 gnome_session_environment=()
 gnome_session_environment_file=
-gnome_started=
 
 # Skips (77) when this machine cannot run the session: no gnome-shell, no extension, or, as
 # root, no user to run it as.
@@ -235,14 +234,13 @@ gnome_run_in_session() {
     "${gnome_user_prefix[@]}" env -i "${gnome_session_environment[@]}" "$@"
 }
 
-# Starts a command as gnome_run_in_session does, in the background; $gnome_started is its pid.
-# gnome_start_in_session LOG CMD [ARGS...]
+# Starts a command as gnome_run_in_session does, in the background, through the harness's
+# e2e_start: its log is $logs/NAME.log, its pid ${e2e_pids[NAME]}.
+# gnome_start_in_session NAME CMD [ARGS...]
 gnome_start_in_session() {
-    local log=$1
+    local name=$1
     shift
-    "${gnome_user_prefix[@]}" env -i "${gnome_session_environment[@]}" "$@" </dev/null >"$log" 2>&1 &
-    # shellcheck disable=SC2034  # read by the caller
-    gnome_started=$!
+    e2e_start "$name" "${gnome_user_prefix[@]}" env -i "${gnome_session_environment[@]}" "$@" </dev/null
 }
 
 # True while process $1 runs (a zombie has ended).

@@ -12,7 +12,7 @@ here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/session.sh"
 # shellcheck source=tests/e2e/gnome-host.sh
 source "$here/gnome-host.sh"
-e2e_require_session gnome-journey.sh "ZORVIKMAC ZORVIK_PHONE SCREENSHOT_FILE" "$@"
+e2e_begin gnome-journey.sh "ZORVIKMAC ZORVIK_PHONE SCREENSHOT_FILE" "$@"
 gnome_require
 app_binary=$1
 phone=$2
@@ -29,38 +29,16 @@ label="482 913"
 # Long enough for the checks made while the first code is shown, short enough to wait for.
 ttl=20
 
-logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" gnome-logs.XXXXXX)
-app_log=$logs/app.log
-app=
 failures=0
 
-cleanup() {
-    local status=$?
+e2e_on_exit() {
     set +e
     trap - ERR
-    if [[ -n $app ]]; then
-        kill "$app" 2>/dev/null || true
-        wait "$app" 2>/dev/null || true
-    fi
     gnome_host_stop
-    exit "$status"
 }
-trap cleanup EXIT
 # A command of this script that fails unexpectedly says which.
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND"' ERR
 
-show_logs() {
-    echo "--- app log"
-    cat "$app_log" 2>/dev/null || true
-    echo "--- gnome-shell log (last lines)"
-    tail -n 30 "$logs/gnome-shell.log" 2>/dev/null || true
-}
-# Stops the test at once: nothing after this check can be looked at.
-fail() {
-    echo "FAIL: $*"
-    show_logs
-    exit 1
-}
 # Reports a check that the test goes on after: verdict NAME PASSED MESSAGE.
 verdict() {
     local name=$1 passed=$2 message=$3
@@ -69,7 +47,7 @@ verdict() {
             echo "XPASS: $name: $message (take it off the known failures)"
             failures=$((failures + 1))
         else
-            echo "ok: $message"
+            ok "$message"
         fi
     elif [[ $known_failures == *" $name "* ]]; then
         echo "XFAIL: $name: $message"
@@ -119,7 +97,8 @@ item_label_is() {
     [[ $(app_item label 2>/dev/null) == "$1" ]]
 }
 
-# The clipboard as the shell holds it: its text ("" when none) and its types.
+# The clipboard as the shell holds it: its text ("" when none) and its types. (Not the harness's
+# clipboard_is: that one reads the X display of the private session.)
 clipboard_text() {
     gnome_eval '(() => {
         global._zorvikClipboard = undefined;
@@ -141,10 +120,10 @@ clipboard_types() {
     gnome_eval 'global.display.get_selection()
         .get_mimetypes(imports.gi.Meta.SelectionType.SELECTION_CLIPBOARD)' | jq -r '.[]'
 }
-clipboard_is() {
+shell_clipboard_is() {
     [[ $(clipboard_text 2>/dev/null) == "$1" ]]
 }
-clipboard_is_not() {
+shell_clipboard_is_not() {
     local text
     text=$(clipboard_text 2>/dev/null) || return 1
     [[ $text != "$1" ]]
@@ -210,7 +189,7 @@ wayland_clipboard_is() {
 
 start=$SECONDS
 gnome_host_start "$logs" || fail "the GNOME session did not come up"
-echo "ok: gnome-shell $(gnome-shell --version | awk '{print $3}') is up with the AppIndicator extension hosting the tray ($((SECONDS - start)) s)"
+ok "gnome-shell $(gnome-shell --version | awk '{print $3}') is up with the AppIndicator extension hosting the tray ($((SECONDS - start)) s)"
 
 # A returning user: the key is in the keyring and the first-run popover has been seen.
 gnome_run_in_session "$phone" key generate --force >/dev/null 2>&1
@@ -225,17 +204,17 @@ sanitizers=()
 for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
     if [[ -n ${!name:-} ]]; then sanitizers+=("$name=${!name}"); fi
 done
-gnome_start_in_session "$app_log" env "${sanitizers[@]}" "$app_binary" --log-to-stderr
-app=$gnome_started
+gnome_start_in_session app env "${sanitizers[@]}" "$app_binary" --log-to-stderr
+app=${e2e_pids[app]}
 # Its environment is readable once the wrappers before it have become the app.
 # shellcheck disable=SC2016  # expanded by the inner shell
-within 5 bash -c '[[ $(readlink "/proc/$1/exe") == "$2" ]]' _ "$app" "$(readlink -f "$app_binary")" ||
-    fail "the app did not start"
+expect 5 "the app did not start" \
+    bash -c '[[ $(readlink "/proc/$1/exe") == "$2" ]]' _ "$app" "$(readlink -f "$app_binary")"
 echo "the app's environment: $(tr '\0' '\n' <"/proc/$app/environ" |
     grep -E '^(WAYLAND_DISPLAY|DISPLAY|XDG_SESSION_TYPE|XDG_CURRENT_DESKTOP|QT_QPA_PLATFORM)=' |
     tr '\n' ' ')"
-within 10 grep -q "subscription saved" "$app_log" || fail "the app did not start"
-echo "the app says: $(grep -m 1 -oE "Zorvik: running on .*" "$app_log" || echo "(nothing about its display)")"
+expect 10 "the app did not start" logged app "subscription saved"
+echo "the app says: $(grep -m 1 -oE "Zorvik: running on .*" "$logs/app.log" || echo "(nothing about its display)")"
 
 # The item on the top bar. When the extension drops it, the app has to register it again.
 within 10 app_item_service >/dev/null || fail "the app took no StatusNotifierItem name on the bus"
@@ -244,9 +223,9 @@ app_unique_name=$(gnome_call --json=short call org.freedesktop.DBus /org/freedes
     org.freedesktop.DBus GetNameOwner s "$service" | jq -r '.data[0]')
 if within 10 item_settled; then
     if dropped=$(item_dropped_line); then
-        echo "ok: the app registered its item again after the extension dropped it: $dropped"
+        ok "the app registered its item again after the extension dropped it: $dropped"
     fi
-    echo "ok: the app's item is on the top bar"
+    ok "the app's item is on the top bar"
 elif dropped=$(item_dropped_line); then
     verdict item-dropped 0 "the extension dropped the item as it registered and the app did not register it again in 10 s; the shell's log: $dropped"
     # Registering it on the app's behalf, as the app should, lets the other checks go on.
@@ -275,9 +254,9 @@ verdict notification "$([[ $shown == *"$label"*'"actions":["Copy"]'* ]] && echo 
     "the message tray holds the code's notification with its Copy action: $shown"
 
 # The clipboard, as the shell holds it and as a Wayland client reads it.
-within 5 clipboard_is "$code" || true
+within 5 shell_clipboard_is "$code" || true
 types=$(clipboard_types 2>/dev/null | tr '\n' ' ' || true)
-verdict clipboard "$(clipboard_is "$code" && [[ " $types " == *" org.nspasteboard.ConcealedType "* &&
+verdict clipboard "$(shell_clipboard_is "$code" && [[ " $types " == *" org.nspasteboard.ConcealedType "* &&
     " $types " == *" x-kde-passwordManagerHint "* ]] && echo 1 || echo 0)" \
     "GNOME's clipboard holds '$(clipboard_text 2>/dev/null || true)' with the types: $types"
 wayland_types=$(gnome_run_in_session timeout 5 wl-paste --list-types 2>&1 | tr '\n' ' ' || true)
@@ -295,7 +274,7 @@ gnome_eval "(() => {
     button._indicator.open(Math.round(x + width / 2), Math.round(y + height / 2),
         global.get_current_time());
     return true; })()" >/dev/null || fail "the extension could not activate the item"
-within 5 app_has_window || fail "activating the item showed no window of the app; the app's log ends: $(tail -n 3 "$app_log")"
+within 5 app_has_window || fail "activating the item showed no window of the app; the app's log ends: $(tail -n 3 "$logs/app.log")"
 # Placed once it is shown; its place is read when it has stayed put for a moment.
 previous=
 for ((i = 0; i < 40; i++)); do
@@ -352,10 +331,10 @@ fi
 # At expiry the code leaves the clipboard, for the shell and for Wayland clients.
 remaining=$((ttl - (SECONDS - sent) + 5))
 ((remaining > 0)) || remaining=1
-if clipboard_is "$code"; then
-    within "$remaining" clipboard_is_not "$code" || true
+if shell_clipboard_is "$code"; then
+    within "$remaining" shell_clipboard_is_not "$code" || true
     wayland_text=$(wayland_clipboard)
-    verdict clipboard-expiry "$(clipboard_is_not "$code" && [[ $wayland_text != "$code" &&
+    verdict clipboard-expiry "$(shell_clipboard_is_not "$code" && [[ $wayland_text != "$code" &&
         $wayland_text != "(unreadable"* ]] && echo 1 || echo 0)" \
         "$((SECONDS - sent)) s after sending a code of ${ttl} s, GNOME's clipboard holds '$(clipboard_text 2>/dev/null || true)' and wl-paste reads '$wayland_text'"
 else
@@ -369,10 +348,10 @@ gnome_run_in_session "$phone" send --account "Work GitHub" --service github --co
     --ttl 60 >/dev/null 2>&1
 within 10 notification_with "$label" ||
     fail "no notification for the second code: $(notifications 2>/dev/null)"
-within 5 clipboard_is "$code" || true
+within 5 shell_clipboard_is "$code" || true
 gnome_eval 'imports.gi.St.Clipboard.get_default().set_text(
     imports.gi.St.ClipboardType.CLIPBOARD, "something else"), true' >/dev/null
-within 5 clipboard_is "something else" || fail "the shell could not set its clipboard"
+expect 5 "the shell could not set its clipboard" shell_clipboard_is "something else"
 gnome_eval "(() => {
     for (const source of imports.ui.main.messageTray.getSources()) {
         for (const notification of source.notifications) {
@@ -381,17 +360,12 @@ gnome_eval "(() => {
         }
     }
     return true; })()" >/dev/null || fail "the notification's Copy could not be invoked"
-within 5 clipboard_is "$code" || true
-verdict copy-action "$(clipboard_is "$code" && wayland_clipboard_is "$code" && echo 1 || echo 0)" \
+within 5 shell_clipboard_is "$code" || true
+verdict copy-action "$(shell_clipboard_is "$code" && wayland_clipboard_is "$code" && echo 1 || echo 0)" \
     "after Copy in the notification, GNOME's clipboard holds '$(clipboard_text 2>/dev/null || true)' and wl-paste reads '$(wayland_clipboard)'"
 
 kill -0 "$app" 2>/dev/null || fail "the app ended"
-if grep -Eq "482 ?913|615 ?243" "$app_log"; then
-    fail "a code reached a log line"
-fi
-echo "ok: no log line holds a code"
+e2e_expect_no_code_in_logs 482913 615243
+ok "no log line holds a code"
 echo "done in $((SECONDS - start)) s"
-if ((failures)); then
-    show_logs
-    exit 1
-fi
+((failures == 0)) || fail "$failures check(s) failed"

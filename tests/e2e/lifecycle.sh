@@ -10,7 +10,7 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session lifecycle.sh "ZORVIKMAC ZORVIK_PHONE CLIPBOARD_WATCH" "$@"
+e2e_begin lifecycle.sh "ZORVIKMAC ZORVIK_PHONE CLIPBOARD_WATCH" "$@"
 app_binary=$1
 phone=$2
 clipboard_watch=$3
@@ -20,95 +20,57 @@ XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" lifecycle-config.XXXXXX)
 export XDG_CONFIG_HOME
 shared=$e2e_shared_dir
 latest=$shared/latest-code.json
-logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" lifecycle-logs.XXXXXX)
-app=""
-watcher=""
-own_copy=""
-# Every code this test sends; none of them may reach a log line.
+# Every code this test sends; none of them may reach a log line (the clipboard watcher's, which
+# hold window ids, are not searched).
 codes=()
-
-fail() {
-    echo "FAIL: $*"
-    e2e_print_logs "$logs"
-    exit 1
+e2e_on_exit() {
+    # The default account status too.
+    "$phone" account available 2>/dev/null || true
+    e2e_reset_session "$phone"
 }
-clipboard() { xclip -selection clipboard -o 2>/dev/null; }
-clipboard_is() { [[ $(clipboard) == "$1" ]]; }
+
 clipboard_is_empty() { ! xclip -selection clipboard -o >/dev/null 2>&1; }
-logged() { grep -qF -- "$2" "$logs/$1.log"; }
 # The lines the clipboard watcher printed after it was ready.
 watched() { sed -n '2,$p' "$logs/watch-$1.log"; }
 last_watched_is_a_take() { [[ $(watched "$1" | tail -n 1) == "set-owner some "* ]]; }
 watched_owner_go() { watched "$1" | grep -qE '^(client-close|window-destroy)$'; }
 
-# Starts the app with its log in $logs/NAME.log and waits for its first round of checks.
+# Starts the app as NAME and waits for its first round of checks.
 start_app() {
-    local name=$1
-    "$app_binary" --headless >"$logs/$name.log" 2>&1 &
-    app=$!
-    within 15 logged "$name" "check firstCode:" || fail "$name: the app did not finish its checks"
-}
-stop_app() {
-    [[ -n $app ]] || return 0
-    kill "$app" 2>/dev/null || true
-    wait "$app" 2>/dev/null || true
-    app=""
+    e2e_start "$1" "$app_binary" --headless
+    expect 15 "$1: the app did not finish its checks" logged "$1" "check firstCode:"
 }
 # Sends a code that stays valid for the rest of the test.
 send_code() {
     codes+=("$1")
     "$phone" send --account "Work GitHub" --service github --code "$1" --ttl 120 2>/dev/null
 }
-# Starts the clipboard watcher (its lines in $logs/watch-NAME.log) and waits until it watches.
+# Starts the clipboard watcher as watch-NAME and waits until it watches.
 start_watcher() {
-    "$clipboard_watch" >"$logs/watch-$1.log" 2>&1 &
-    watcher=$!
-    within 5 grep -q '^ready owner' "$logs/watch-$1.log" || fail "$1: the clipboard watcher did not start"
+    e2e_start "watch-$1" "$clipboard_watch"
+    expect 5 "$1: the clipboard watcher did not start" grep -q '^ready owner' "$logs/watch-$1.log"
 }
-stop_watcher() {
-    [[ -n $watcher ]] || return 0
-    kill "$watcher" 2>/dev/null || true
-    wait "$watcher" 2>/dev/null || true
-    watcher=""
-}
-# Copies TEXT the way a user's application would: xclip owns the clipboard until it is killed.
+# Copies TEXT the way a user's application would: xclip owns the clipboard until it is stopped.
 copy_own_text() {
-    printf '%s' "$1" | xclip -selection clipboard -quiet >/dev/null 2>&1 &
-    own_copy=$!
-    within 2 clipboard_is "$1" || fail "xclip could not copy '$1'"
+    e2e_start own-copy xclip -selection clipboard -quiet <(printf '%s' "$1")
+    expect 2 "xclip could not copy '$1'" clipboard_is "$1"
 }
-drop_own_copy() {
-    [[ -n $own_copy ]] || return 0
-    kill "$own_copy" 2>/dev/null || true
-    wait "$own_copy" 2>/dev/null || true
-    own_copy=""
-}
-# Sends SIGNAL to the app and waits for it to exit with status 0.
+# Sends SIGNAL to the app started as NAME and waits for it to exit with status 0.
 signal_app() {
-    local signal=$1 status=0
-    kill "-$signal" "$app"
-    wait "$app" || status=$?
-    app=""
+    local name=$1 signal=$2 status=0
+    kill "-$signal" "${e2e_pids[$name]}"
+    wait "${e2e_pids[$name]}" || status=$?
+    unset "e2e_pids[$name]"
     [[ $status -eq 0 ]] || fail "the app exited with status $status after SIG$signal"
 }
 # Puts a fence in the watcher's output: once a client of ours has taken the clipboard, every
 # change from before has been printed. Sets $changes to those changes.
 changes_before_fence() {
     copy_own_text "fence $1"
-    within 2 last_watched_is_a_take "$1" || fail "$1: the watcher did not see the fence"
+    expect 2 "$1: the watcher did not see the fence" last_watched_is_a_take "$1"
     changes=$(watched "$1" | sed '$d')
-    drop_own_copy
+    e2e_stop own-copy
 }
-
-cleanup() {
-    stop_app
-    stop_watcher
-    drop_own_copy
-    # The default account status too.
-    "$phone" account available 2>/dev/null || true
-    e2e_reset_session "$phone"
-}
-trap cleanup EXIT
 
 "$phone" clear 2>/dev/null || true
 rm -f "$shared"/latest-code.*
@@ -120,23 +82,23 @@ dunstctl close-all 2>/dev/null || true
 send_code 482913
 [[ ! -e $latest ]] || fail "latest-code.json is there before the app started"
 start_app waiting
-within 5 test -f "$latest" || fail "latest-code.json did not appear after the start"
+expect 5 "latest-code.json did not appear after the start" test -f "$latest"
 grep -q '"code":"482913"' "$latest" || fail "latest-code.json lacks the code"
-within 2 logged waiting "fetch: valid code for Work GitHub from " || fail "no fetch of the waiting code"
+expect 2 "no fetch of the waiting code" logged waiting "fetch: valid code for Work GitHub from "
 ! logged waiting "push received" || fail "the waiting code came by push, not by the fetch at the start"
 within 3 clipboard_is 482913 || fail "the clipboard holds '$(clipboard)', not the code"
-echo "ok: a code sent while the app was not running is published when it starts"
+ok "a code sent while the app was not running is published when it starts"
 
 # --- SIGTERM takes the app's code off the clipboard itself, once.
 start_watcher term
 grep -qx 'ready owner some' "$logs/watch-term.log" || fail "nobody owns the clipboard"
-signal_app TERM
+signal_app waiting TERM
 clipboard_is_empty || fail "the clipboard still holds '$(clipboard)' after SIGTERM"
 changes_before_fence term
 [[ $changes == "set-owner none" ]] ||
     fail "SIGTERM: expected one explicit clear, the watcher saw: ${changes//$'\n'/; }"
-stop_watcher
-echo "ok: SIGTERM clears the clipboard explicitly, once"
+e2e_stop watch-term
+ok "SIGTERM clears the clipboard explicitly, once"
 
 # --- SIGINT and SIGHUP do the same.
 for signal in INT HUP; do
@@ -145,13 +107,13 @@ for signal in INT HUP; do
     send_code "$code"
     within 5 clipboard_is "$code" || fail "SIG$signal: the clipboard holds '$(clipboard)', not the code"
     start_watcher "$signal"
-    signal_app "$signal"
+    signal_app "$signal" "$signal"
     clipboard_is_empty || fail "the clipboard still holds '$(clipboard)' after SIG$signal"
     changes_before_fence "$signal"
     [[ $changes == "set-owner none" ]] ||
         fail "SIG$signal: expected one explicit clear, the watcher saw: ${changes//$'\n'/; }"
-    stop_watcher
-    echo "ok: SIG$signal clears the clipboard explicitly, once"
+    e2e_stop "watch-$signal"
+    ok "SIG$signal clears the clipboard explicitly, once"
 done
 
 # --- Text the user copied over the code stays when the app ends.
@@ -160,16 +122,16 @@ send_code 364051
 within 5 clipboard_is 364051 || fail "own text: the clipboard holds '$(clipboard)', not the code"
 copy_own_text "my own text"
 start_watcher own-text
-signal_app TERM
+signal_app own-text TERM
 clipboard_is "my own text" || fail "the user's text is gone after SIGTERM: '$(clipboard)'"
-drop_own_copy
+e2e_stop own-copy
 # The user's copy going away is the fence: the app changed nothing before it.
-within 2 watched_owner_go own-text || fail "own text: the watcher did not see xclip go"
+expect 2 "own text: the watcher did not see xclip go" watched_owner_go own-text
 changes=$(watched own-text)
 [[ $changes == client-close || $changes == window-destroy ]] ||
     fail "the app touched the user's clipboard, the watcher saw: ${changes//$'\n'/; }"
-stop_watcher
-echo "ok: ending the app leaves the user's own text on the clipboard"
+e2e_stop watch-own-text
+ok "ending the app leaves the user's own text on the clipboard"
 
 # --- Checklist without an iCloud account, and again once the account is back. No record is
 # waiting, so the fetches between the checks find nothing.
@@ -182,10 +144,10 @@ logged no-account "check syncKey: ok — Key received from your iPhone" ||
     fail "the sync key row is not ok though the key is there"
 "$phone" account available 2>/dev/null
 # The checks run again 15 s after a round that left something to see to.
-within 20 logged no-account "check cloud: ok — Local cloud: in use" ||
-    fail "the cloud row did not turn ok at the next check"
-stop_app
-echo "ok: the cloud row fails without an account and turns ok when it is back"
+expect 20 "the cloud row did not turn ok at the next check" \
+    logged no-account "check cloud: ok — Local cloud: in use"
+e2e_stop no-account
+ok "the cloud row fails without an account and turns ok when it is back"
 
 # --- Checklist without the sync key, and again once there is one.
 "$phone" key delete 2>/dev/null
@@ -194,14 +156,14 @@ logged no-key "check syncKey: pending — Keyring: waiting for the key" ||
     fail "no waiting sync key row without a key"
 logged no-key "check cloud: ok — Local cloud: in use" || fail "the cloud row is not ok"
 "$phone" key generate 2>/dev/null
-within 20 logged no-key "check syncKey: ok — Key received from your iPhone" ||
-    fail "the sync key row did not turn ok at the next check"
-stop_app
-echo "ok: the sync key row waits without a key and turns ok once there is one"
+expect 20 "the sync key row did not turn ok at the next check" \
+    logged no-key "check syncKey: ok — Key received from your iPhone"
+e2e_stop no-key
+ok "the sync key row waits without a key and turns ok once there is one"
 
 for code in "${codes[@]}"; do
     if grep -Eq --exclude='watch-*' -- "${code:0:3} ?${code:3}" "$logs"/*.log; then
         fail "the code $code reached a log line"
     fi
 done
-echo "ok: no log line holds a code"
+ok "no log line holds a code"

@@ -8,25 +8,16 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session locked-keyring.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+e2e_begin locked-keyring.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
 app_binary=$1
 phone=$2
 export QT_QPA_PLATFORM=xcb
 XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" locked-config.XXXXXX)
 export XDG_CONFIG_HOME
 latest=$e2e_shared_dir/latest-code.json
-work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" locked-keyring.XXXXXX)
-log=$work/app.log
-app=""
+key=$(mktemp -p "$ZORVIK_SESSION_DIR" locked-key.XXXXXX)
 lookup=""
 
-fail() {
-    echo "FAIL: $*"
-    echo "--- app log"
-    cat "$log"
-    e2e_describe_stuck "$app"
-    exit 1
-}
 secrets() {
     gdbus call --session -d org.freedesktop.secrets "$@"
 }
@@ -62,8 +53,7 @@ unlock_through_the_prompt() {
         sleep 0.1
     done
 }
-cleanup() {
-    if [[ -n $app ]]; then kill "$app" 2>/dev/null && wait "$app" 2>/dev/null || true; fi
+e2e_on_exit() {
     if [[ -n $lookup ]]; then kill "$lookup" 2>/dev/null || true; fi
     # The next tests expect the keyring open.
     if collection_locked 2>/dev/null; then
@@ -71,40 +61,37 @@ cleanup() {
     fi
     e2e_reset_session "$phone"
 }
-trap cleanup EXIT
 
 e2e_reset_session "$phone"
 "$phone" key generate --force 2>/dev/null
-"$phone" key export | base64 -d >"$work/key"
+"$phone" key export | base64 -d >"$key"
 secrets -o /org/freedesktop/secrets -m org.freedesktop.Secret.Service.Lock \
     "['$(default_collection)']" >/dev/null
 collection_locked || fail "the keyring did not lock"
 # The phone has the key; only this desktop's copy is behind the lock.
-"$phone" send --key-file "$work/key" --account "Work GitHub" --service github --code 271828 \
+"$phone" send --key-file "$key" --account "Work GitHub" --service github --code 271828 \
     --ttl 120 2>/dev/null
 
-"$app_binary" --headless >"$log" 2>&1 &
-app=$!
-within 15 grep -qF "keyring locked: codes wait until it is unlocked" "$log" ||
-    fail "the app did not say that the keyring is locked"
-within 15 grep -qF "check syncKey: failed — Keyring locked" "$log" ||
-    fail "the sync-key row does not read Keyring locked"
-echo "ok: the locked keyring is told once, in plain words"
+e2e_start app "$app_binary" --headless
+expect 15 "the app did not say that the keyring is locked" \
+    logged app "keyring locked: codes wait until it is unlocked"
+expect 15 "the sync-key row does not read Keyring locked" logged app "check syncKey: failed — Keyring locked"
+ok "the locked keyring is told once, in plain words"
 
 # Two more background polls (every 5 s) while locked: no new line, no error.
 sleep 11
-[[ $(grep -cF "keyring locked: codes wait" "$log") == 1 ]] || fail "the locked keyring was told more than once"
-grep -qE "\[error\]|fetch failed|-25308" "$log" && fail "a locked keyring was logged as an error"
+[[ $(grep -cF "keyring locked: codes wait" "$logs/app.log") == 1 ]] || fail "the locked keyring was told more than once"
+grep -qE "\[error\]|fetch failed|-25308" "$logs/app.log" && fail "a locked keyring was logged as an error"
 [[ -e $latest ]] && fail "a code was published without the key"
-echo "ok: polling stays quiet while the keyring is locked"
+ok "polling stays quiet while the keyring is locked"
 
 unlock_through_the_prompt
 collection_locked && fail "the keyring is still locked"
 # The keyring's signal drops what the app knew; the next poll (every 5 s) reads the key.
-within 15 grep -q '"code":"271828"' "$latest" 2>/dev/null ||
-    fail "the waiting code did not reach latest-code.json after the unlock"
-grep -qF "keyring unlocked" "$log" || fail "the unlock was not logged"
-kill -0 "$app" || fail "the app is gone"
-echo "ok: unlocked in another application, the code flows without a restart"
-grep -qF 271828 "$log" && fail "the code reached a log line"
-echo "ok: the code never reached the log"
+expect 15 "the waiting code did not reach latest-code.json after the unlock" \
+    grep -qs '"code":"271828"' "$latest"
+logged app "keyring unlocked" || fail "the unlock was not logged"
+kill -0 "${e2e_pids[app]}" || fail "the app is gone"
+ok "unlocked in another application, the code flows without a restart"
+logged app 271828 && fail "the code reached a log line"
+ok "the code never reached the log"

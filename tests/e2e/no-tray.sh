@@ -12,7 +12,7 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session no-tray.sh "ZORVIKMAC TRAY_WATCHER WINDOW_MANAGER_TOOL SCREENSHOT_TOOL SCREENSHOT" "$@"
+e2e_begin no-tray.sh "ZORVIKMAC TRAY_WATCHER WINDOW_MANAGER_TOOL SCREENSHOT_TOOL SCREENSHOT" "$@"
 app_binary=$1
 tray_watcher=$2
 wm=$3
@@ -21,19 +21,9 @@ picture=$5
 export QT_QPA_PLATFORM=xcb
 XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" no-tray-config.XXXXXX)
 export XDG_CONFIG_HOME
-logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" no-tray-logs.XXXXXX)
-first=""
-second=""
-hostless_watcher=""
 stopped_watcher=0
 warning=$e2e_no_tray_warning
 
-fail() {
-    echo "FAIL: $*"
-    e2e_print_logs "$logs"
-    e2e_describe_stuck "$first" "$second"
-    exit 1
-}
 watcher_pid() {
     gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
         -m org.freedesktop.DBus.GetConnectionUnixProcessID org.kde.StatusNotifierWatcher 2>/dev/null |
@@ -50,12 +40,9 @@ stop_watcher() {
     pid=$(watcher_pid)
     [[ -n $pid ]] || return 0
     kill "$pid"
-    within 10 no_watcher || fail "the tray watcher did not go away"
+    expect 10 "the tray watcher did not go away" no_watcher
 }
-cleanup() {
-    local pid
-    for pid in $first $second $hostless_watcher; do kill "$pid" 2>/dev/null || true; done
-    for pid in $first $second $hostless_watcher; do wait "$pid" 2>/dev/null || true; done
+e2e_on_exit() {
     within 10 no_watcher || true
     # The session's own watcher, as the session started it.
     if ((stopped_watcher)); then
@@ -63,15 +50,14 @@ cleanup() {
         within 10 host_registered || echo "FAIL: the session's tray watcher did not come back"
     fi
 }
-trap cleanup EXIT
 
 warnings_in() { grep -cF -- "$warning" "$logs/$1.log" || true; }
-# Waits for copy NAME (pid $2) to say there is no tray, once, and to show the popover as an
-# ordinary window titled Zorvik; sets $window.
+# Waits for copy NAME to say there is no tray, once, and to show the popover as an ordinary
+# window titled Zorvik; sets $window.
 expect_window() {
-    local name=$1 pid=$2
-    within 10 grep -qF -- "$warning" "$logs/$name.log" || fail "$name: no tray was not logged"
-    window=$(e2e_visible_window "$pid" 10) || fail "$name: no window opened"
+    local name=$1
+    expect 10 "$name: no tray was not logged" logged "$name" "$warning"
+    window=$(e2e_visible_window "${e2e_pids[$name]}" 10) || fail "$name: no window opened"
     [[ $(xdotool getwindowname "$window") == Zorvik ]] ||
         fail "$name: the window is titled '$(xdotool getwindowname "$window")'"
     [[ $("$wm" override-redirect "$window") == no ]] ||
@@ -87,33 +73,30 @@ if [[ -n $(watcher_pid) ]]; then
 fi
 
 # The first copy: no watcher at all.
-"$app_binary" >"$logs/first.log" 2>&1 &
-first=$!
-expect_window first "$first"
+e2e_start first "$app_binary"
+first=${e2e_pids[first]}
+expect_window first
 grep -F -- "$warning" "$logs/first.log" | grep -qF "gnome-shell-extension-appindicator" ||
     fail "the warning does not say what to install"
 "$screenshot" "$picture" || fail "no screenshot"
-echo "ok: with no tray the app says so once and opens the popover as a window (screenshot: $picture)"
+ok "with no tray the app says so once and opens the popover as a window (screenshot: $picture)"
 
 "$wm" close "$window" || fail "the window could not be asked to close"
-within 5 bash -c "[[ -z \$(xdotool search --onlyvisible --pid $first 2>/dev/null) ]]" ||
-    fail "the window did not close"
+expect 5 "the window did not close" \
+    bash -c "[[ -z \$(xdotool search --onlyvisible --pid $first 2>/dev/null) ]]"
 sleep 1
 kill -0 "$first" 2>/dev/null || fail "closing the window ended the app"
 [[ -z $(xdotool search --onlyvisible --pid "$first" 2>/dev/null) ]] || fail "the window came back"
-echo "ok: closing the window leaves the app running with nothing on screen"
+ok "closing the window leaves the app running with nothing on screen"
 
 # A watcher with no panel behind it is no tray either.
-setsid "$tray_watcher" --no-host </dev/null >"$logs/hostless-watcher.log" 2>&1 &
-hostless_watcher=$!
-within 10 bash -c "[[ -n \$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher | grep true) ]]" ||
-    fail "the watcher without a host did not come up"
+e2e_start hostless-watcher setsid "$tray_watcher" --no-host
+expect 10 "the watcher without a host did not come up" \
+    bash -c "[[ -n \$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher | grep true) ]]"
 host_registered && fail "the watcher without a host says a host is registered"
 
-"$app_binary" >"$logs/second.log" 2>&1 &
-second=$!
-within 10 bash -c "! kill -0 $first 2>/dev/null" || fail "the first copy is still running"
-wait "$first" 2>/dev/null || true
-first=""
-expect_window second "$second"
-echo "ok: starting the app again opens the window again (a watcher without a host is no tray either)"
+e2e_start second "$app_binary"
+expect 10 "the first copy is still running" bash -c "! kill -0 $first 2>/dev/null"
+e2e_stop first
+expect_window second
+ok "starting the app again opens the window again (a watcher without a host is no tray either)"

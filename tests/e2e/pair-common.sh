@@ -2,31 +2,26 @@
 # user runs it, with a keyboard the script types into, and the check that the code it draws
 # is the QR code of the text beneath it.
 # shellcheck shell=bash
-# The sourcing script sets work and app_binary and reads pair_uri and pair_status.
+# The sourcing script begins with e2e_begin, sets work and app_binary and reads pair_uri and
+# pair_status.
 # shellcheck disable=SC2154,SC2034
 
 # The text of a pairing code: two values of base64url without padding.
 pair_uri_pattern='zorvik://pair\?v=1&id=[A-Za-z0-9_-]{22}&pk=[A-Za-z0-9_-]{43}'
 
-# Starts `$app_binary --pair ARGS...` under `script`, so that its stdout and stderr are a
-# terminal, and leaves in $work/NAME.out what the terminal showed. Sets pair_pid (the `script`
-# process, which exits with the app's status), pair_app_pid (the app itself), pair_out and
-# pair_keys (a descriptor whose bytes are typed at the terminal).
+# Starts `$app_binary --pair ARGS...` at a terminal of its own (see e2e_start_at_terminal) and
+# leaves in $logs/NAME.log what the terminal showed. Sets pair_pid (the `script` process, which
+# exits with the app's status), pair_app_pid (the app itself) and pair_out; the bytes written to
+# e2e_terminal_keys are typed at the terminal.
 # Usage: start_pair NAME ARGS...
 start_pair() {
-    local name=$1 command
+    local name=$1
     shift
-    pair_out=$work/$name.out
-    rm -f "$work/$name.keys" "$work/$name.pid"
-    mkfifo "$work/$name.keys"
-    # Read-write, so that opening it does not wait for `script`, and `script` never reads an end.
-    exec {pair_keys}<>"$work/$name.keys"
-    printf -v command '%q ' "$app_binary" --pair "$@"
-    SHELL=/bin/bash script -qfec "echo \$\$ >'$work/$name.pid'; exec $command" /dev/null \
-        <"$work/$name.keys" >"$pair_out" 2>&1 &
-    pair_pid=$!
-    within 10 test -s "$work/$name.pid" || fail "--pair ($name) did not start"
-    pair_app_pid=$(cat "$work/$name.pid")
+    pair_out=$logs/$name.log
+    e2e_start_at_terminal "$work" "$pair_out" "$app_binary" --pair "$@" ||
+        fail "--pair ($name) did not start"
+    pair_pid=$! # `script`, the last process started in the background
+    pair_app_pid=$e2e_terminal_pid
 }
 
 # What the terminal showed, without the carriage returns the terminal adds to each line end.
@@ -49,10 +44,10 @@ wait_pair() {
         fail "--pair still runs after $1 s: $(pair_screen)"
     pair_status=0
     wait "$pair_pid" || pair_status=$?
-    exec {pair_keys}>&-
+    exec {e2e_terminal_keys}>&-
 }
 
-# Ends whatever --pair run is left (for the cleanup trap).
+# Ends whatever --pair run is left (for e2e_on_exit).
 stop_pair() {
     if [[ -n ${pair_pid:-} ]] && kill -0 "$pair_pid" 2>/dev/null; then
         kill -TERM "$pair_app_pid" 2>/dev/null || true

@@ -7,7 +7,7 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session pair-popover.sh "ZORVIKMAC ZORVIK_PHONE SCREENSHOT_TOOL PICTURE" "$@"
+e2e_begin pair-popover.sh "ZORVIKMAC ZORVIK_PHONE SCREENSHOT_TOOL PICTURE" "$@"
 app_binary=$1
 phone=$2
 screenshot=$3
@@ -15,17 +15,10 @@ picture=$4
 export QT_QPA_PLATFORM=xcb
 latest=$e2e_shared_dir/latest-code.json
 work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" pair-popover.XXXXXX)
-log=$work/app.log
 XDG_CONFIG_HOME=$work/config
 export XDG_CONFIG_HOME
-app=""
+e2e_on_exit() { e2e_reset_session "$phone"; }
 
-fail() {
-    echo "FAIL: $*"
-    echo "--- app log"
-    cat "$log"
-    exit 1
-}
 item_of() {
     gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
@@ -35,24 +28,19 @@ label() {
     gdbus call --session -d "$item" -o /StatusNotifierItem \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null
 }
-cleanup() {
-    [[ -n $app ]] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-    e2e_reset_session "$phone"
-}
-trap cleanup EXIT
 
 # The phone's key, which this desktop does not have yet; a code sealed with it waits.
 head -c 32 /dev/urandom >"$work/key"
 "$phone" key delete 2>/dev/null || true
 "$phone" send --key-file "$work/key" --account "Work GitHub" --service github --code 314159 \
     --ttl 60 2>/dev/null
-"$app_binary" --log-to-stderr >"$log" 2>&1 &
-app=$!
-within 10 bash -c "[[ -n \$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -o 'StatusNotifierItem-$app-') ]]" ||
-    fail "the status item did not register"
+e2e_start app "$app_binary" --log-to-stderr
+app=${e2e_pids[app]}
+expect 10 "the status item did not register" \
+    bash -c "[[ -n \$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -o 'StatusNotifierItem-$app-') ]]"
 item=$(item_of "$app")
-within 10 grep -q "fetch: record present but no sync key" "$log" || fail "the code is not waiting for the key"
-echo "ok: a code waits for the key"
+expect 10 "the code is not waiting for the key" logged app "fetch: record present but no sync key"
+ok "a code waits for the key"
 
 # The first run opens the popover by itself; otherwise a click on the item does.
 if ! popover=$(e2e_visible_window "$app" 3); then
@@ -60,29 +48,27 @@ if ! popover=$(e2e_visible_window "$app" 3); then
         -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null
     popover=$(e2e_visible_window "$app" 5) || fail "the popover did not open"
 fi
-within 3 e2e_has_keyboard "$app" ||
-    fail "the popover did not take the keyboard"
+expect 3 "the popover did not take the keyboard" e2e_has_keyboard "$app"
 popover=$(xdotool getwindowfocus)
 xdotool key ctrl+p
-within 5 grep -q "pairing: offer open" "$log" || fail "Ctrl+P did not open a pairing offer"
+expect 5 "Ctrl+P did not open a pairing offer" logged app "pairing: offer open"
 sleep 0.5 # the popover grows to the pairing view and draws it
 eval "$(xdotool getwindowgeometry --shell "$popover")"
 "$screenshot" "$picture" "$X" "$Y" "$WIDTH" "$HEIGHT" || fail "no screenshot"
 uri=$(zbarimg --raw -q "$picture") || fail "zbarimg found no code in $picture"
 [[ $uri == zorvik://pair\?v=1\&id=*\&pk=* ]] || fail "the code reads '$uri'"
-echo "ok: zbarimg read the pairing code from the screenshot: ${uri:0:40}…"
+ok "zbarimg read the pairing code from the screenshot: ${uri:0:40}…"
 
 "$phone" pair "$uri" --key-file "$work/key" 2>/dev/null || fail "zorvik-phone pair failed"
-within 10 grep -q "pairing: key received from the phone and stored" "$log" ||
-    fail "the hand-off was not taken"
+expect 10 "the hand-off was not taken" logged app "pairing: key received from the phone and stored"
 [[ $("$phone" key export) == "$(base64 -w0 <"$work/key")" ]] || fail "the Secret Service holds another key"
-echo "ok: the key from the phone is in the Secret Service"
+ok "the key from the phone is in the Secret Service"
 
-within 10 grep -q '"code":"314159"' "$latest" 2>/dev/null || fail "the waiting code did not reach latest-code.json"
+expect 10 "the waiting code did not reach latest-code.json" grep -qs '"code":"314159"' "$latest"
 within 5 bash -c "[[ \$(gdbus call --session -d $item -o /StatusNotifierItem -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null) == \"(<'314 159'>,)\" ]]" ||
     fail "the label reads $(label)"
-within 5 bash -c '[[ $(xclip -selection clipboard -o 2>/dev/null) == 314159 ]]' || fail "the clipboard lacks the code"
-echo "ok: the waiting code reached latest-code.json, the label and the clipboard"
+expect 5 "the clipboard lacks the code" clipboard_is 314159
+ok "the waiting code reached latest-code.json, the label and the clipboard"
 
-base64 -w0 <"$work/key" | grep -qF -f - "$log" && fail "the key reached a log line"
-echo "ok: the key never reached the log"
+base64 -w0 <"$work/key" | grep -qF -f - "$logs/app.log" && fail "the key reached a log line"
+ok "the key never reached the log"

@@ -14,7 +14,7 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session popover-placement.sh "ZORVIKMAC WINDOW_MANAGER_TOOL SCREENSHOT_TOOL SCREENSHOT" "$@"
+e2e_begin popover-placement.sh "ZORVIKMAC WINDOW_MANAGER_TOOL SCREENSHOT_TOOL SCREENSHOT" "$@"
 app_binary=$1
 wm=$2
 screenshot=$3
@@ -23,21 +23,7 @@ export QT_QPA_PLATFORM=xcb
 # Settings of its own, so this is a first run whatever ran before in the session.
 XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" placement-config.XXXXXX)
 export XDG_CONFIG_HOME
-log=$(mktemp -p "$ZORVIK_SESSION_DIR" placement.XXXXXX)
-app=""
-
-fail() {
-    echo "FAIL: $*"
-    echo "--- the app's log"
-    cat "$log"
-    e2e_describe_stuck "$app"
-    exit 1
-}
-cleanup() {
-    [[ -n $app ]] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-    "$wm" workarea none || true
-}
-trap cleanup EXIT
+e2e_on_exit() { "$wm" workarea none || true; }
 
 # Sets the work area (X Y WIDTH HEIGHT). Qt follows the root window's property as it changes; a
 # popover opened before the app heard of it is opened again by open_placed.
@@ -89,38 +75,38 @@ inside() {
 }
 
 set_workarea 0 0 1280 760
-"$app_binary" >"$log" 2>&1 &
-app=$!
-within 10 bash -c "[[ -n \$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -o 'StatusNotifierItem-$app-') ]]" ||
-    fail "the status item did not register"
+e2e_start app "$app_binary"
+app=${e2e_pids[app]}
+expect 10 "the status item did not register" \
+    bash -c "[[ -n \$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null | grep -o 'StatusNotifierItem-$app-') ]]"
 item_name=$(item)
 
 # Inside the area above a bottom panel, at its bottom-right corner.
 first_run_place() { inside 0 0 1280 760 && ((X + WIDTH == 1280 && Y + HEIGHT == 760)); }
 open_placed "bottom panel, first run" first_run_place
-echo "ok: with a bottom panel the first run opens the popover at its corner, above the panel"
+ok "with a bottom panel the first run opens the popover at its corner, above the panel"
 click_item 1250 780
-within 5 no_window || fail "a click on the item did not close the popover"
+expect 5 "a click on the item did not close the popover" no_window
 
 set_workarea 60 0 1220 800
 # Inside the area, right of the left panel, at the item's height.
 left_panel_place() { inside 60 0 1220 800 && ((X == 60 && Y <= 400 && Y + HEIGHT >= 400)); }
 open_placed "left panel, item in the middle" left_panel_place 30 400
 "$screenshot" "$picture" || fail "no screenshot"
-echo "ok: with a left panel the popover opens beside it at the item's height (screenshot: $picture)"
+ok "with a left panel the popover opens beside it at the item's height (screenshot: $picture)"
 click_item 30 400
-within 5 no_window || fail "a click on the item did not close the popover"
+expect 5 "a click on the item did not close the popover" no_window
 
 set_workarea 0 0 1220 800
 # Inside the area, left of the right panel, down at the item.
 right_panel_place() { inside 0 0 1220 800 && ((X + WIDTH == 1220 && Y + HEIGHT == 800)); }
 open_placed "right panel, item at its bottom end" right_panel_place 1250 795
-echo "ok: with a right panel and the item at its bottom end the popover opens left of it, inside the screen"
+ok "with a right panel and the item at its bottom end the popover opens left of it, inside the screen"
 click_item 1250 795
-within 5 no_window || fail "a click on the item did not close the popover"
+expect 5 "a click on the item did not close the popover" no_window
 
 set_workarea 0 32 1280 768
 # Inside the area, right under the top panel.
 top_panel_place() { inside 0 32 1280 768 && ((Y == 32)); }
 open_placed "top panel" top_panel_place 1200 16
-echo "ok: with a top panel the popover opens under it"
+ok "with a top panel the popover opens under it"

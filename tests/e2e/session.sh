@@ -56,6 +56,7 @@ e2e_journal_listens() { [[ -S /run/systemd/journal/socket ]]; }
 e2e_print_logs() {
     local file
     for file in "$1"/*; do
+        [[ -f $file ]] || continue
         echo "--- $(basename "$file")"
         cat "$file"
     done
@@ -140,3 +141,87 @@ e2e_has_keyboard() {
     focus=$(xdotool getwindowfocus 2>/dev/null) || return 1
     xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -qx -- "$focus"
 }
+
+# --- The harness. A script begins with e2e_begin, starts its processes with e2e_start, checks
+# with expect (or its own tests and fail), says what passed with ok, and leaves the rest (stopping
+# what it started, the logs on failure, the reset of the session) to the harness.
+
+declare -gA e2e_pids=()
+logs=""
+
+# Begins a script: skips outside the session, checks its arguments (see e2e_require_session),
+# makes $logs, a folder of its own for the logs, and on exit stops what e2e_start started, then
+# runs the script's own e2e_on_exit when it has one.
+# Usage: e2e_begin SCRIPT_NAME "ARG NAMES" "$@"
+e2e_begin() {
+    e2e_require_session "$@"
+    logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" "${1%.sh}-logs.XXXXXX")
+    trap e2e_end EXIT
+}
+
+e2e_end() {
+    local name
+    for name in "${!e2e_pids[@]}"; do
+        e2e_stop "$name"
+    done
+    if declare -F e2e_on_exit >/dev/null; then
+        e2e_on_exit
+    fi
+}
+
+# Says what failed, prints every log and where still-running processes are stuck, and ends the
+# script with status 1.
+fail() {
+    echo "FAIL: $*"
+    e2e_print_logs "$logs"
+    # shellcheck disable=SC2046 # one argument per process
+    e2e_describe_stuck $(printf '%s ' "${e2e_pids[@]}")
+    exit 1
+}
+
+ok() { echo "ok: $*"; }
+
+# Waits up to SECONDS for COMMAND to succeed, else fails with MESSAGE.
+# Usage: expect SECONDS MESSAGE COMMAND...
+expect() {
+    local seconds=$1 message=$2
+    shift 2
+    within "$seconds" "$@" || fail "$message"
+}
+
+# Starts COMMAND in the background with its output in $logs/NAME.log; its pid is
+# ${e2e_pids[NAME]}, and the harness stops it at the end unless e2e_stop did.
+# Usage: e2e_start NAME COMMAND...
+e2e_start() {
+    local name=$1
+    shift
+    "$@" >>"$logs/$name.log" 2>&1 &
+    e2e_pids[$name]=$!
+}
+
+# Stops the process started as NAME, if it still runs, and waits for it.
+e2e_stop() {
+    local pid=${e2e_pids[$1]:-}
+    unset "e2e_pids[$1]"
+    e2e_stop_process "$pid"
+}
+
+# Whether the log of NAME holds TEXT (a fixed string).
+logged() { grep -qsF -- "$2" "$logs/$1.log"; }
+
+# Fails when a log holds one of the codes given, with or without a space in its middle.
+e2e_expect_no_code_in_logs() {
+    local code
+    for code in "$@"; do
+        if grep -rqE -- "${code:0:3} ?${code:3}" "$logs"; then
+            fail "the code $code reached a log line"
+        fi
+    done
+}
+
+clipboard() { xclip -selection clipboard -o 2>/dev/null; }
+clipboard_is() { [[ $(clipboard) == "$1" ]]; }
+# What a Wayland client finds on the clipboard ("" when nothing is there).
+wayland_clipboard() { wl-paste --no-newline 2>/dev/null || true; }
+wayland_clipboard_is() { [[ $(wayland_clipboard) == "$1" ]]; }
+wayland_clipboard_is_not() { [[ $(wayland_clipboard) != "$1" ]]; }

@@ -11,16 +11,21 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+e2e_begin shared-files.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+app_binary=$1
+phone=$2
 # shellcheck source=tests/e2e/headless-app.sh
 source "$(dirname "${BASH_SOURCE[0]}")/headless-app.sh"
-e2e_require_session shared-files.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
-e2e_headless_setup shared-files "$1"
-phone=$2
+work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" shared-files.XXXXXX)
+# Settings of its own, so nothing this test does reaches the settings of later tests.
 record=$e2e_cloud_zone/pending-code.json
 victim=$work/victim.txt
 sent=0
+e2e_on_exit() { e2e_reset_session "$phone"; }
 
-trap 'stop_app || true; e2e_reset_session "$phone"' EXIT
+# Starts the app as NAME and waits for its first round of checks. Without a display its
+# clipboard is its own, so no other test's is touched.
+# Stops the copy started as NAME; returns its exit status.
 send_code() {
     sent=$((sent + 1))
     "$phone" send --account "Files $sent" --service github --code "$1" --ttl 120 2>/dev/null
@@ -48,7 +53,8 @@ place() {
 }
 
 e2e_reset_session "$phone"
-e2e_store_sync_key "$phone"
+# The keyring may still be starting with the session.
+expect 15 "no sync key could be stored" store_sync_key
 printf "the user's own notes" >"$victim"
 chmod 644 "$victim"
 
@@ -68,23 +74,23 @@ for file in "${files[@]}"; do
         code=$((code + 1))
         send_code "$code"
         if [[ $file == "$latest" && $kind == folder ]]; then
-            within 15 logged "$name" "could not save the code for AutoFill: " ||
-                fail "$name: the failed save was not logged"
+            expect 15 "$name: the failed save was not logged" \
+                logged "$name" "could not save the code for AutoFill: "
             [[ -d $file/inside ]] || fail "$name: the folder in the way was touched"
         else
-            within 15 published_whole "$code" || fail "$name: the next code was not published whole"
+            expect 15 "$name: the next code was not published whole" published_whole "$code"
         fi
         victim_untouched || fail "$name: the link's target was changed"
         # The files the app itself writes at start or with a code replace a link by a file.
         if [[ $kind == link && -L $file && ($file == "$latest" || $file == *.conf) ]]; then
             fail "$name: the link is still there"
         fi
-        stop_app || fail "$name: the app did not end cleanly"
+        stop_app "$name" || fail "$name: the app did not end cleanly"
         rm -rf "$file"
         rm -f "$latest"
     done
 done
-echo "ok: garbage, truncated, empty, a folder and a link in place of each of its ${#files[@]} files: no crash, no link followed, the next code published"
+ok "garbage, truncated, empty, a folder and a link in place of each of its ${#files[@]} files: no crash, no link followed, the next code published"
 
 # The cloud folder's record: garbage, then 100 MB (sparse), each followed by a real code.
 for kind in garbage huge; do
@@ -95,13 +101,13 @@ for kind in garbage huge; do
         truncate -s 100M "$record.tmp"
     fi
     mv "$record.tmp" "$record"
-    within 15 logged "record-$kind" "fetch failed: " || fail "record-$kind: the bad record was not logged"
+    expect 15 "record-$kind: the bad record was not logged" logged "record-$kind" "fetch failed: "
     code=$((code + 1))
     send_code "$code"
-    within 15 published_whole "$code" || fail "record-$kind: the next code was not published"
-    stop_app || fail "record-$kind: the app did not end cleanly"
+    expect 15 "record-$kind: the next code was not published" published_whole "$code"
+    stop_app "record-$kind" || fail "record-$kind: the app did not end cleanly"
 done
-echo "ok: a garbage and a 100 MB record are logged, and the next code is published"
+ok "a garbage and a 100 MB record are logged, and the next code is published"
 
 # A cloud folder whose records cannot be read (a file in its place: root reads any folder) is
 # named in the cloud row, not "signed in".
@@ -110,27 +116,25 @@ mv "$e2e_cloud_zone" "$work/zone"
 start_app unreadable-cloud
 logged unreadable-cloud "check cloud: failed — Local cloud: the cloud folder $e2e_cloud_zone cannot be read" ||
     fail "unreadable-cloud: the cloud row did not name the folder"
-stop_app || fail "unreadable-cloud: the app did not end cleanly"
+stop_app unreadable-cloud || fail "unreadable-cloud: the app did not end cleanly"
 rm -f "$e2e_cloud_zone"
 mv "$work/zone" "$e2e_cloud_zone"
-echo "ok: a cloud folder that cannot be read is named in the cloud row"
+ok "a cloud folder that cannot be read is named in the cloud row"
 
 # SIGKILL at random moments while codes are saved: the file is whole, or not there.
 for ((round = 1; round <= 20; round++)); do
-    env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless >"$logs/kill-$round.log" 2>&1 &
-    app=$!
+    e2e_start "kill-$round" env -u DISPLAY -u WAYLAND_DISPLAY "$app_binary" --headless
     for ((i = 0; i < 5; i++)); do
         code=$((code + 1))
         send_code "$code"
     done
     sleep "0.$((RANDOM % 10))"
-    kill -9 "$app" 2>/dev/null || true
-    wait "$app" 2>/dev/null || true
-    app=""
+    kill -9 "${e2e_pids[kill-$round]}" 2>/dev/null || true
+    e2e_stop "kill-$round"
     if [[ -e $latest ]]; then
         python3 -c 'import json, sys; json.load(open(sys.argv[1]))["code"]' "$latest" ||
             fail "round $round: latest-code.json is torn: $(head -c 200 "$latest")"
     fi
 done
 rm -f "$logs"/kill-*.log
-echo "ok: SIGKILL at random moments during 100 saves never left a torn latest-code.json"
+ok "SIGKILL at random moments during 100 saves never left a torn latest-code.json"

@@ -10,25 +10,16 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session slow-keyring.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+e2e_begin slow-keyring.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
 app_binary=$1
 phone=$2
 export QT_QPA_PLATFORM=xcb
 XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" slow-config.XXXXXX)
 export XDG_CONFIG_HOME
 latest=$e2e_shared_dir/latest-code.json
-work=$(mktemp -d -p "$ZORVIK_SESSION_DIR" slow-keyring.XXXXXX)
-log=$work/app.log
-app=""
+key=$(mktemp -p "$ZORVIK_SESSION_DIR" slow-key.XXXXXX)
 keyring=""
 
-fail() {
-    echo "FAIL: $*"
-    echo "--- app log"
-    cat "$log"
-    e2e_describe_stuck "$app"
-    exit 1
-}
 label() {
     gdbus call --session -d "$item" -o /StatusNotifierItem \
         -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null
@@ -47,12 +38,9 @@ item_of_app() {
     return 1
 }
 label_is() { [[ $(label) == "(<'$1'>,)" ]]; }
-cleanup() {
-    if [[ -n $keyring ]]; then kill -CONT "$keyring" 2>/dev/null || true; fi
-    if [[ -n $app ]]; then kill "$app" 2>/dev/null && wait "$app" 2>/dev/null || true; fi
-    e2e_reset_session "$phone"
-}
-trap cleanup EXIT
+e2e_on_exit() { e2e_reset_session "$phone"; }
+# The keyring answers again before the harness stops the app, which may be waiting for it.
+trap 'if [[ -n $keyring ]]; then kill -CONT "$keyring" 2>/dev/null || true; fi; e2e_end' EXIT
 
 # The keyring daemon of this session: the owner of the Secret Service's name on its bus.
 keyring=$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
@@ -62,8 +50,8 @@ keyring=$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus 
 
 e2e_reset_session "$phone"
 "$phone" key generate --force 2>/dev/null
-"$app_binary" --log-to-stderr >"$log" 2>&1 &
-app=$!
+e2e_start app "$app_binary" --log-to-stderr
+app=${e2e_pids[app]}
 item_of_app || fail "the status item did not register"
 # The first run opens the popover; it is closed again so that opening it is what is tested.
 # (It may be re-shown once after its first layout, under a new window id: Escape goes to the
@@ -71,67 +59,64 @@ item_of_app || fail "the status item did not register"
 if e2e_visible_window "$app" 3 >/dev/null; then
     sleep 0.5
     xdotool key Escape
-    within 3 bash -c "! xdotool search --onlyvisible --pid $app >/dev/null 2>&1" ||
-        fail "the popover did not close"
+    expect 3 "the popover did not close" bash -c "! xdotool search --onlyvisible --pid $app >/dev/null 2>&1"
 fi
 
 "$phone" send --account "Work GitHub" --service github --code 161803 --ttl 6 2>/dev/null
 within 5 label_is "161 803" || fail "the label reads $(label)"
-echo "ok: the first code is on the label"
+ok "the first code is on the label"
 
 # A new key (the keyring reports it, so the key in memory goes), then the keyring stops
 # answering and a code sealed with the new key arrives: its fetch has to wait.
 "$phone" key generate --force 2>/dev/null
-"$phone" key export | base64 -d >"$work/key"
+"$phone" key export | base64 -d >"$key"
 kill -STOP "$keyring"
 stopped_at=$SECONDS
-"$phone" send --key-file "$work/key" --account "Work GitHub" --service github --code 271828 \
+"$phone" send --key-file "$key" --account "Work GitHub" --service github --code 271828 \
     --ttl 60 2>/dev/null
 
 gdbus call --session -d "$item" -o /StatusNotifierItem \
     -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null || fail "the item did not take the click"
 e2e_visible_window "$app" 2 >/dev/null || fail "the popover did not open while the keyring hangs"
-echo "ok: the popover opens while the keyring does not answer"
-within 8 bash -c "[[ \$(gdbus call --session -d $item -o /StatusNotifierItem -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem XAyatanaLabel 2>/dev/null) == \"(<''>,)\" ]]" ||
-    fail "the label was not cleared at its code's expiry: $(label)"
+ok "the popover opens while the keyring does not answer"
+within 8 label_is "" || fail "the label was not cleared at its code's expiry: $(label)"
 grep -q '"code":"271828"' "$latest" 2>/dev/null && fail "the code was opened without the keyring"
 (( SECONDS - stopped_at < 10 )) || fail "the checks took too long to mean anything"
-echo "ok: the label follows its code while the keyring does not answer"
+ok "the label follows its code while the keyring does not answer"
 
 kill -CONT "$keyring"
-within 10 grep -q '"code":"271828"' "$latest" 2>/dev/null ||
-    fail "the waiting code was not published once the keyring answered"
+expect 10 "the waiting code was not published once the keyring answered" \
+    grep -qs '"code":"271828"' "$latest"
 within 5 label_is "271 828" || fail "the label reads $(label)"
-echo "ok: once the keyring answers, the waiting code is published"
+ok "once the keyring answers, the waiting code is published"
 
 secret-tool clear service net.brontal.zorvik.sync account sync-key
-"$phone" send --key-file "$work/key" --account "Work GitHub" --service github --code 141421 \
+"$phone" send --key-file "$key" --account "Work GitHub" --service github --code 141421 \
     --ttl 60 2>/dev/null
-within 10 grep -q "fetch: record present, no sync key yet" "$log" ||
-    fail "a code opened with a key deleted from the keyring"
+expect 10 "a code opened with a key deleted from the keyring" \
+    logged app "fetch: record present, no sync key yet"
 grep -q '"code":"141421"' "$latest" 2>/dev/null && fail "the deleted key still opened a code"
-echo "ok: a key deleted from the keyring opens no more codes"
+ok "a key deleted from the keyring opens no more codes"
 for code in 161803 271828 141421; do
-    grep -qF "$code" "$log" && fail "a code reached the log"
+    logged app "$code" && fail "a code reached the log"
 done
-echo "ok: no code reached the log"
+ok "no code reached the log"
 
 # Started while the keyring does not answer: neither the stored session nor the key holds up
 # the status item or the popover; the start completes once the keyring answers.
-kill "$app" && wait "$app" 2>/dev/null || true
+e2e_stop app
 "$phone" clear 2>/dev/null
 "$phone" key generate --force 2>/dev/null
 kill -STOP "$keyring"
-log=$work/second-start.log
-"$app_binary" --log-to-stderr >"$log" 2>&1 &
-app=$!
+e2e_start second-start "$app_binary" --log-to-stderr
+app=${e2e_pids[second-start]}
 item_of_app || fail "the status item did not register while the keyring does not answer"
 gdbus call --session -d "$item" -o /StatusNotifierItem \
     -m org.kde.StatusNotifierItem.Activate 0 0 >/dev/null || fail "the item did not take the click"
 e2e_visible_window "$app" 2 >/dev/null || fail "the popover did not open while the keyring hangs"
-grep -q "subscription saved" "$log" && fail "the start completed without the keyring"
-echo "ok: started while the keyring does not answer, the item and the popover are there"
+logged second-start "subscription saved" && fail "the start completed without the keyring"
+ok "started while the keyring does not answer, the item and the popover are there"
 kill -CONT "$keyring"
-within 10 grep -q "subscription saved" "$log" || fail "the start did not complete once the keyring answered"
-within 10 grep -q "fetch: nothing pending" "$log" || fail "no fetch once the keyring answered"
-echo "ok: once the keyring answers, the start completes"
+expect 10 "the start did not complete once the keyring answered" logged second-start "subscription saved"
+expect 10 "no fetch once the keyring answered" logged second-start "fetch: nothing pending"
+ok "once the keyring answers, the start completes"

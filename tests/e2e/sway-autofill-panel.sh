@@ -13,35 +13,25 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/session.sh"
 # shellcheck source=tests/e2e/sway-host.sh
 source "$here/sway-host.sh"
-e2e_require_session sway-autofill-panel.sh "ZORVIKMACAUTOFILL" "$@"
+e2e_begin sway-autofill-panel.sh "ZORVIKMACAUTOFILL" "$@"
 autofill=$1
 readonly origin=chrome-extension://pefndcdalefolcllbmhdfnidbfjfjkgc/
 
 sway_require xmessage xdotool wtype swaymsg jq
 sway_as_unprivileged_user sway-autofill-panel.sh "$autofill"
 
-log=$ZORVIK_SESSION_DIR/logs/helper.log
 answers=$ZORVIK_SESSION_DIR/answers
 input=$ZORVIK_SESSION_DIR/input
-browser=
+# The helper's pid. Its output (the answers) goes apart from its log, so e2e_start does not
+# start it.
 helper=
 failures=0
 
-fail() {
-    echo "FAIL: $*"
-    echo "--- helper log"
-    cat "$log" 2>/dev/null || true
-    echo "--- compositor log (last lines)"
-    tail -n 20 "$compositor_log" 2>/dev/null || true
-    exit 1
-}
-cleanup() {
+e2e_on_exit() {
     exec 3>&- 2>/dev/null || true
     e2e_stop_process "$helper"
-    e2e_stop_process "$browser"
     sway_stop
 }
-trap cleanup EXIT
 
 sway_start no-bar
 mapfile -t session_environment <"$sway_environment"
@@ -69,9 +59,8 @@ answered() {
     grep -aq -- "$1" "$answers"
 }
 
-xmessage -geometry 600x300 -title Browser "the browser" &
-browser=$!
-within 10 has_window Browser || fail "the browser's window did not come up"
+e2e_start browser xmessage -geometry 600x300 -title Browser "the browser"
+expect 10 "the browser's window did not come up" has_window Browser
 
 # show_panel HOW KEY ANSWER REQUEST [VAR=VALUE...]: the helper as the browser starts it,
 # with the session's environment (and the variables given), asked for a panel.
@@ -82,13 +71,14 @@ show_panel() {
     within 5 focused_is Browser || fail "the browser does not have the keyboard: $(focused)"
     rm -f -- "$input" "$answers"
     mkfifo "$input"
-    env -i "${session_environment[@]}" "$@" "$autofill" "$origin" <"$input" >"$answers" 2>>"$log" &
+    env -i "${session_environment[@]}" "$@" "$autofill" "$origin" <"$input" >"$answers" \
+        2>>"$logs/helper.log" &
     helper=$!
     exec 3>"$input"
     e2e_native_message "$request" >&3
-    within 10 has_window Zorvik || fail "$how: the panel did not come up"
+    expect 10 "$how: the panel did not come up" has_window Zorvik
     if within 3 focused_is Zorvik; then
-        echo "ok: $how: the panel has the keyboard: $(focused)"
+        ok "$how: the panel has the keyboard: $(focused)"
     else
         echo "FAIL: $how: the panel does not have the keyboard: the focused window is $(focused)"
         failures=$((failures + 1))
@@ -112,7 +102,7 @@ show_panel() {
         focused_is Zorvik || break
     done
     if answered "$wanted"; then
-        echo "ok: $how: $key typed then reached the panel"
+        ok "$how: $key typed then reached the panel"
     else
         echo "FAIL: $how: $key typed then did not reach the panel (answers: $(tr -cd '[:print:]' <"$answers"))"
         failures=$((failures + 1))

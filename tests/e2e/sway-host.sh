@@ -5,8 +5,6 @@
 # shellcheck shell=bash
 
 sway_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# What the scripts show when they fail.
-compositor_log=${ZORVIK_SESSION_DIR:-}/logs/sway.log
 sway_pid=
 sway_environment=${ZORVIK_SESSION_DIR:-}/sway-environment
 
@@ -55,7 +53,9 @@ sway_as_unprivileged_user() {
 }
 
 # Starts sway, with swaybar as the tray host when $1 is "bar" (else "no-bar"), and takes on its session's
-# WAYLAND_DISPLAY, DISPLAY (its XWayland) and SWAYSOCK. Fails through the script's fail.
+# WAYLAND_DISPLAY, DISPLAY (its XWayland) and SWAYSOCK. Fails through the harness's fail; its log
+# is $logs/sway.log. Not started with e2e_start, so that a script's e2e_on_exit stops it
+# (sway_stop) after the programs that run on it.
 sway_start() {
     local bar="" name line
     if [[ $1 == bar ]]; then
@@ -74,11 +74,12 @@ output * resolution 1280x800
 $bar
 exec sh "$ZORVIK_SESSION_DIR/sway-started.sh" "$sway_environment"
 CONFIG
+    # shellcheck disable=SC2154 # $logs is the harness's
     env -u DISPLAY -u XAUTHORITY -u QT_QPA_PLATFORM WLR_BACKENDS=headless \
         WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman sway -c "$ZORVIK_SESSION_DIR/sway.config" \
-        </dev/null >"$compositor_log" 2>&1 &
+        </dev/null >"$logs/sway.log" 2>&1 &
     sway_pid=$!
-    within 10 test -s "$sway_environment" || fail "sway did not start"
+    expect 10 "sway did not start" test -s "$sway_environment"
     unset DISPLAY XAUTHORITY QT_QPA_PLATFORM
     for name in WAYLAND_DISPLAY DISPLAY SWAYSOCK; do
         line=$(grep -m 1 "^$name=" -- "$sway_environment") || fail "sway's session has no $name"

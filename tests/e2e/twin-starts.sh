@@ -6,18 +6,17 @@ set -euo pipefail
 
 # shellcheck source=tests/e2e/session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
-e2e_require_session twin-starts.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
+e2e_begin twin-starts.sh "ZORVIKMAC ZORVIK_PHONE" "$@"
 app_binary=$1
 phone=$2
 trials=${ZORVIK_TWIN_TRIALS:-20}
 XDG_CONFIG_HOME=$(mktemp -d -p "$ZORVIK_SESSION_DIR" twin-config.XXXXXX)
 export XDG_CONFIG_HOME
-logs=$(mktemp -d -p "$ZORVIK_SESSION_DIR" twin-logs.XXXXXX)
-pids=()
+e2e_on_exit() { e2e_reset_session "$phone"; }
 
 alive() {
     local pid count=0
-    for pid in "${pids[@]}"; do
+    for pid in "${e2e_pids[@]}"; do
         kill -0 "$pid" 2>/dev/null && count=$((count + 1))
     done
     echo "$count"
@@ -25,29 +24,18 @@ alive() {
 at_most_one_alive() { [[ $(alive) -le 1 ]]; }
 survivor() {
     local pid
-    for pid in "${pids[@]}"; do
+    for pid in "${e2e_pids[@]}"; do
         if kill -0 "$pid" 2>/dev/null; then
             echo "$pid"
         fi
     done
 }
 stop_all() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
+    local name
+    for name in "${!e2e_pids[@]}"; do
+        e2e_stop "$name"
     done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null || true
-    done
-    pids=()
 }
-fail() {
-    echo "FAIL: $*"
-    e2e_print_logs "$logs"
-    stop_all
-    exit 1
-}
-trap 'stop_all; e2e_reset_session "$phone"' EXIT
 
 e2e_reset_session "$phone"
 # The keyring may still be starting with the session.
@@ -57,21 +45,20 @@ for copies in 2 3; do
     for ((trial = 1; trial <= trials; trial++)); do
         rm -f "$logs"/*
         for ((i = 1; i <= copies; i++)); do
-            "$app_binary" --headless >"$logs/copy-$i.log" 2>&1 &
-            pids+=($!)
+            e2e_start "copy-$i" "$app_binary" --headless
         done
         within 30 at_most_one_alive || fail "$copies copies, trial $trial: $(alive) copies still run"
         [[ $(alive) == 1 ]] || fail "$copies copies, trial $trial: no copy is left"
         pid=$(survivor)
-        within 20 grep -q "check firstCode:" "$logs"/copy-*.log ||
-            fail "$copies copies, trial $trial: the remaining copy did not finish its checks"
+        expect 20 "$copies copies, trial $trial: the remaining copy did not finish its checks" \
+            grep -q "check firstCode:" "$logs"/copy-*.log
         code=$((code + 1))
         "$phone" send --account "Twin $trial" --service github --code "$code" --ttl 60 2>/dev/null
-        within 15 grep -q "received Twin $trial from" "$logs"/copy-*.log ||
-            fail "$copies copies, trial $trial: the remaining copy (pid $pid) did not receive the code"
+        expect 15 "$copies copies, trial $trial: the remaining copy (pid $pid) did not receive the code" \
+            grep -q "received Twin $trial from" "$logs"/copy-*.log
         [[ $(alive) == 1 ]] || fail "$copies copies, trial $trial: $(alive) copies run after the code"
         stop_all
         "$phone" clear 2>/dev/null || true
     done
-    echo "ok: $trials trials of $copies copies started together left one copy, which received the code"
+    ok "$trials trials of $copies copies started together left one copy, which received the code"
 done

@@ -9,7 +9,8 @@ wayland_host_child=
 
 # Starts the compositor and exports what a Wayland session gives its programs: WAYLAND_DISPLAY,
 # DISPLAY and XAUTHORITY of its XWayland, and XDG_SESSION_TYPE=wayland. Skips (77) when the
-# compositor cannot run here. $1 is the file for the compositor's log.
+# compositor cannot run here; fails (through the harness's fail) when it starts without giving
+# its displays. $1 is the file for the compositor's log.
 wayland_host_start() {
     local log=$1 tool environment i
     for tool in mutter Xwayland wl-paste; do
@@ -37,7 +38,7 @@ wayland_host_start() {
         fi
         sleep 0.05
     done
-    [[ -s $environment ]] || { echo "FAIL: the Wayland compositor did not start in 10 s"; exit 1; }
+    [[ -s $environment ]] || fail "the Wayland compositor did not start in 10 s"
     wayland_host_child=$(<"$environment.pid")
     local name line
     unset XAUTHORITY
@@ -46,8 +47,7 @@ wayland_host_start() {
         export "${line?}"
     done
     if [[ -z ${WAYLAND_DISPLAY:-} || -z ${DISPLAY:-} ]]; then
-        echo "FAIL: the Wayland compositor gave no WAYLAND_DISPLAY or no DISPLAY"
-        exit 1
+        fail "the Wayland compositor gave no WAYLAND_DISPLAY or no DISPLAY"
     fi
     export XDG_SESSION_TYPE=wayland
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "ZorvikMac/Clouds.h"
-#include "ZorvikMac/CommandLine.h"
+#include "ZorvikMac/LaunchOptions.h"
 #include "ZorvikMac/LinuxPlatform.h"
 #include "ZorvikMac/Shell/AppDelegate.h"
 #include "ZorvikMac/Shell/HeadlessApp.h"
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         arguments.append(QString::fromLocal8Bit(argv[index]));
     }
     if (arguments.contains(QStringLiteral("-h")) || arguments.contains(QStringLiteral("--help"))) {
-        std::fputs(CommandLine::usage(), stdout);
+        std::fputs(LaunchOptions::usage(), stdout);
         return 0;
     }
     if (arguments.contains(QStringLiteral("--version"))) {
@@ -49,11 +49,11 @@ int main(int argc, char** argv) {
         }
         return printDiagnostics(argc, argv);
     }
-    const std::variant<CommandLine, int> read = CommandLine::read(arguments);
+    const std::variant<LaunchOptions, int> read = LaunchOptions::read(arguments);
     if (const int* refused = std::get_if<int>(&read)) {
         return *refused;
     }
-    const CommandLine& line = std::get<CommandLine>(read);
+    const LaunchOptions& line = std::get<LaunchOptions>(read);
 
     const bool platformWasSet = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     const QByteArray platformAsked = qgetenv("QT_QPA_PLATFORM");
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     } else {
         qunsetenv("QT_QPA_PLATFORM");
     }
-    if (const std::optional<int> refused = CommandLine::refuseUnknown(argc, argv)) {
+    if (const std::optional<int> refused = LaunchOptions::refuseUnknown(argc, argv)) {
         return *refused;
     }
     if (toolkitPlatform.mayFallBack && !line.headless &&

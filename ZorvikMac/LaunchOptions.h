@@ -9,7 +9,7 @@
 
 // What ZorvikMac is asked to do, read from its arguments before the toolkit starts, so that a
 // refusal works anywhere. --help, --version and --diagnostics are answered before this is read.
-struct CommandLine {
+struct LaunchOptions {
     bool headless = false;
     bool logToStderr = false;
     bool embeddedOnly = false;
@@ -25,7 +25,7 @@ struct CommandLine {
     static const char* usage();
     // Reads the arguments (without the program's name): the command line, or the exit status
     // after saying on stderr why they are refused.
-    static std::variant<CommandLine, int> read(QStringList arguments);
+    static std::variant<LaunchOptions, int> read(QStringList arguments);
     // Checks what the toolkit left of argv once it took its own options (-platform, -display,
     // …): anything but ours is refused with the usage, and 2 is the exit status.
     static std::optional<int> refuseUnknown(int argc, char** argv);

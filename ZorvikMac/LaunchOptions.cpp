@@ -1,4 +1,4 @@
-#include "ZorvikMac/CommandLine.h"
+#include "ZorvikMac/LaunchOptions.h"
 
 #include <cstdio>
 
@@ -66,7 +66,7 @@ const QStringList& valueOptions() {
 
 // Takes the options with a value out of `arguments`; false (after saying why) when one has no
 // value or a bad one.
-bool takeValueOptions(QStringList& arguments, CommandLine& line) {
+bool takeValueOptions(QStringList& arguments, LaunchOptions& line) {
     for (qsizetype index = 0; index < arguments.size();) {
         const QString name = arguments[index];
         if (!valueOptions().contains(name)) {
@@ -103,12 +103,12 @@ bool takeValueOptions(QStringList& arguments, CommandLine& line) {
 
 }  // namespace
 
-const char* CommandLine::usage() {
+const char* LaunchOptions::usage() {
     return kUsage;
 }
 
-std::variant<CommandLine, int> CommandLine::read(QStringList arguments) {
-    CommandLine line;
+std::variant<LaunchOptions, int> LaunchOptions::read(QStringList arguments) {
+    LaunchOptions line;
     if (!takeValueOptions(arguments, line)) {
         return 2;
     }
@@ -130,7 +130,7 @@ std::variant<CommandLine, int> CommandLine::read(QStringList arguments) {
     return line;
 }
 
-std::optional<int> CommandLine::refuseUnknown(int argc, char** argv) {
+std::optional<int> LaunchOptions::refuseUnknown(int argc, char** argv) {
     for (int index = 1; index < argc; ++index) {
         const QString argument = QString::fromLocal8Bit(argv[index]);
         if (valueOptions().contains(argument)) {
@@ -147,7 +147,7 @@ std::optional<int> CommandLine::refuseUnknown(int argc, char** argv) {
     return std::nullopt;
 }
 
-CloudWebConfiguration CommandLine::webConfiguration() const {
+CloudWebConfiguration LaunchOptions::webConfiguration() const {
     CloudWebConfiguration configuration = CloudWebConfiguration::fromBuild();
     if (cloudURL) {
         configuration.baseURL = QUrl(*cloudURL);

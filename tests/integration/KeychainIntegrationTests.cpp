@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
@@ -30,14 +29,11 @@ protected:
 
 // Wrong sizes are no key yet too, as the unit tests show on the fake keychain.
 TEST_F(KeychainIntegration, ThirtyTwoRawBytesAreTheKeyWhoeverStoredThemAndAMissingItemIsNoKeyYet) {
-    QProcess secretTool;
-    secretTool.start("secret-tool", {"store", "--label=from another tool", "service",
-                                     "net.brontal.zorvik.sync", "account", "sync-key"});
-    ASSERT_TRUE(secretTool.waitForStarted());
-    secretTool.write(QByteArray(32, 'z'));
-    secretTool.closeWriteChannel();
-    ASSERT_TRUE(secretTool.waitForFinished());
-    ASSERT_EQ(secretTool.exitCode(), 0) << secretTool.readAllStandardError().toStdString();
+    const ProcessRun store = runProcess("secret-tool",
+                                        {"store", "--label=from another tool", "service",
+                                         "net.brontal.zorvik.sync", "account", "sync-key"},
+                                        5000, QByteArray(32, 'z'));
+    ASSERT_EQ(store.exitCode, 0) << store.errors.toStdString();
     EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), QByteArray(32, 'z'));
     EXPECT_EQ(keychain.remove(CloudSyncCrypto::syncKeyQuery()), Keychain::success);
 
@@ -62,13 +58,13 @@ TEST_F(KeychainIntegration, NoSecretServiceOnTheBusIsNotAvailable) {
     // A bus of its own, listening in a directory of its own, that nobody serves secrets on.
     QTemporaryDir directory;
     const QString config = writePrivateBusConfig(directory.path());
-    QProcess probe;
-    probe.start("dbus-run-session",
-                {"--config-file=" + config, "--", ZORVIK_PHONE_PATH, "key", "export"});
-    ASSERT_TRUE(probe.waitForFinished(20000));
-    EXPECT_EQ(probe.exitCode(), 1);
+    const ProcessRun probe =
+        runProcess("dbus-run-session",
+                   {"--config-file=" + config, "--", ZORVIK_PHONE_PATH, "key", "export"}, 20000);
+    ASSERT_TRUE(probe.finished);
+    EXPECT_EQ(probe.exitCode, 1);
     // The bus daemon writes its own lines there too.
-    const QString errors = QString::fromUtf8(probe.readAllStandardError());
+    const QString errors = QString::fromUtf8(probe.errors);
     EXPECT_TRUE(errors.contains("zorvik-phone: the keyring service is not running\n"))
         << errors.toStdString();
 }

@@ -7,13 +7,13 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QThread>
 #include <memory>
 
 #include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
 #include "platform/linux/keyring/SecretServiceKeychain.h"
 #include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 // The keyring locked and unlocked under the app: gnome-keyring's signals, and its password
 // prompt (gcr-prompter, a window on the session's display) answered as the user would.
@@ -52,13 +52,6 @@ void lockTheDefaultKeyring() {
     ASSERT_EQ(locked.type(), QDBusMessage::ReplyMessage) << locked.errorMessage().toStdString();
 }
 
-int runQuietly(const QStringList& command) {
-    QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(command.first(), command.mid(1));
-    return process.waitForFinished(10000) ? process.exitCode() : -1;
-}
-
 // Asks for the unlock and answers the keyring's own prompt window, as the user would, with the
 // xdotool commands given (again every few seconds while the window stays, in case the keys
 // came before it took the keyboard); returns the keychain's answer, or nothing when none came.
@@ -73,11 +66,11 @@ std::optional<std::int32_t> unlockAnsweringThePrompt(Keychain& keychain,
     while (!*answer && !deadline.hasExpired()) {
         QEventLoop().processEvents(QEventLoop::AllEvents, 50);
         if ((!answerAgain || answerAgain->hasExpired()) &&
-            runQuietly({"xdotool", "search", "--onlyvisible", "--name", "Unlock Login Keyring"}) ==
-                0) {
+            runProcess("xdotool", {"search", "--onlyvisible", "--name", "Unlock Login Keyring"})
+                    .exitCode == 0) {
             QThread::msleep(300);  // the dialog takes the keyboard once it is drawn
             for (const QStringList& keystroke : keystrokes) {
-                runQuietly(QStringList{"xdotool"} + keystroke);
+                runProcess("xdotool", keystroke);
             }
             answerAgain = QDeadlineTimer(3000);
         }
@@ -91,31 +84,23 @@ QString sessionKeyringPassword() {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// Waits, with the event loop running, until `done` holds or five seconds have passed.
-template <class Done>
-bool waitUntil(const Done& done) {
-    const QDeadlineTimer deadline(5000);
-    while (!done() && !deadline.hasExpired()) {
-        QEventLoop().processEvents(QEventLoop::AllEvents, 20);
-    }
-    return done();
-}
-
 // The read and the store that never block answer after the call, from the event loop; every change
 // a cached key must follow (another tool storing or deleting it, the keyring locking) is heard.
-TEST_F(KeyringPrompt, ReadsAndStoresAnswerLaterAndEveryChangeOfTheKeyIsHeard) {
+// Once locked, reading never prompts; unlocking, which the user asks for, shows gnome-keyring's
+// prompt (gcr-prompter on the session's display), and the key is readable once it is answered.
+TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThroughItsPrompt) {
     const QByteArray key(32, 'c');
     std::optional<std::int32_t> stored;
     keychain.storeLater(CloudSyncCrypto::syncKeyQuery(), key,
                         [&](std::int32_t status) { stored = status; });
     EXPECT_FALSE(stored) << "answered inside the call";
-    ASSERT_TRUE(waitUntil([&] { return stored.has_value(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return stored.has_value(); }));
     EXPECT_EQ(stored, Keychain::success);
     std::optional<Keychain::Result> answer;
     keychain.copyMatchingLater(CloudSyncCrypto::syncKeyQuery(),
                                [&](Keychain::Result result) { answer = result; });
     EXPECT_FALSE(answer) << "answered inside the call";
-    ASSERT_TRUE(waitUntil([&] { return answer.has_value(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return answer.has_value(); }));
     EXPECT_EQ(answer->status, Keychain::success);
     EXPECT_EQ(answer->data, key);
 
@@ -123,33 +108,16 @@ TEST_F(KeyringPrompt, ReadsAndStoresAnswerLaterAndEveryChangeOfTheKeyIsHeard) {
     keychain.setChangeObserver([&] { ++changes; });
     const auto heardAfter = [&](const QStringList& secretTool, const QByteArray& input) {
         const int before = changes;
-        QProcess tool;
-        tool.start("secret-tool", secretTool);
-        tool.write(input);
-        tool.closeWriteChannel();
-        EXPECT_TRUE(tool.waitForFinished());
-        return waitUntil([&] { return changes > before; });
+        EXPECT_EQ(runProcess("secret-tool", secretTool, 5000, input).exitCode, 0);
+        return runEventsUntil([&] { return changes > before; });
     };
     const QStringList item{"service", "net.brontal.zorvik.sync", "account", "sync-key"};
-    EXPECT_TRUE(heardAfter(QStringList{"store", "--label=replaced"} + item, QByteArray(32, 'r')));
-    EXPECT_TRUE(heardAfter(QStringList{"clear"} + item, {}));
+    const QByteArray replaced(32, 'r');
+    EXPECT_TRUE(heardAfter(QStringList{"store", "--label=replaced"} + item, replaced));
     const int beforeLock = changes;
     lockTheDefaultKeyring();
-    EXPECT_TRUE(waitUntil([&] { return changes > beforeLock; })) << "locking was not heard";
+    EXPECT_TRUE(runEventsUntil([&] { return changes > beforeLock; })) << "locking was not heard";
     keychain.setChangeObserver(nullptr);
-    EXPECT_EQ(
-        unlockAnsweringThePrompt(keychain, {{"key", "ctrl+a"},
-                                            {"type", "--delay", "10", sessionKeyringPassword()},
-                                            {"key", "Return"}}),
-        Keychain::success);
-}
-
-// Reading never prompts; unlocking, which the user asks for, shows gnome-keyring's prompt
-// (gcr-prompter on the session's display), and the key is readable once it is answered.
-TEST_F(KeyringPrompt, ALockedKeyringIsReportedAndOpensOnlyThroughItsPrompt) {
-    const QByteArray key(32, 'k');
-    ASSERT_EQ(keychain.add(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
-    lockTheDefaultKeyring();
     EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
               Keychain::interactionNotAllowed);
 
@@ -162,12 +130,15 @@ TEST_F(KeyringPrompt, ALockedKeyringIsReportedAndOpensOnlyThroughItsPrompt) {
                                             {"type", "--delay", "10", sessionKeyringPassword()},
                                             {"key", "Return"}}),
         Keychain::success);
-    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), key);
+    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), replaced);
     // Nothing is locked any more: the next unlock answers without a prompt.
     std::optional<std::int32_t> again;
     keychain.unlock(CloudSyncCrypto::syncKeyQuery(), [&](std::int32_t status) { again = status; });
-    waitUntil([&] { return again.has_value(); });
+    runEventsUntil([&] { return again.has_value(); });
     EXPECT_EQ(again, Keychain::success);
+
+    keychain.setChangeObserver([&] { ++changes; });
+    EXPECT_TRUE(heardAfter(QStringList{"clear"} + item, {}));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Reads the latest-code file over and over, as the AutoFill helper would while the application
 // replaces it, and counts what it saw: every read must give one whole record.
-#include <QCoreApplication>
 #include <QFile>
 #include <cstdio>
 

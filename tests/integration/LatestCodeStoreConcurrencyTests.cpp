@@ -29,8 +29,7 @@ TEST(LatestCodeStoreConcurrency, AReaderInAnotherProcessOnlySeesWholeFiles) {
     QProcess reader;
     reader.start(LATEST_CODE_READER_PATH, {store.url(), stopFile});
     ASSERT_TRUE(reader.waitForStarted());
-    constexpr int kSaves = 3000;
-    for (int n = 1; n <= kSaves; ++n) {
+    for (int n = 1; n <= 3000; ++n) {
         store.save(codeNumber(n));
     }
     QFile(stopFile).open(QIODevice::WriteOnly);

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include "tests/support/SessionEnvironment.h"
 #include "tests/support/SessionProcess.h"
 
@@ -38,11 +35,7 @@ TEST_F(PhoneToolIntegration, KeyInTheKeychainSealsAndOpensAcrossProcessesAndTheC
     ASSERT_EQ(sealed.exitCode, 0) << sealed.errors.toStdString();
     const ProcessRun opened = phone({"open", "--base64"}, sealed.output);
     ASSERT_EQ(opened.exitCode, 0) << opened.errors.toStdString();
-    const QJsonObject record = QJsonDocument::fromJson(opened.output).object();
-    EXPECT_EQ(record.value("code").toString(), "7654321");
-    EXPECT_EQ(record.value("serviceID").toString(), "github");
-    EXPECT_EQ(record.value("fromDevice").toString(), "iPhone");
-
+    // What the opened record holds, PhoneToolTest checks; here the code shows it came through.
     const ProcessRun saved = latest({"save"}, opened.output);
     ASSERT_EQ(saved.exitCode, 0) << saved.errors.toStdString();
     const QByteArray shown = latest({"show"}).output;
@@ -55,7 +48,6 @@ TEST_F(PhoneToolIntegration, KeyInTheKeychainSealsAndOpensAcrossProcessesAndTheC
     ASSERT_EQ(latest({"clear"}).exitCode, 0);
     EXPECT_TRUE(latest({"show"}).output.contains("no latest code"));
 
-    // Another key cannot open it.
     ASSERT_EQ(phone({"key", "generate", "--force"}).exitCode, 0);
     const ProcessRun wrongKey = phone({"open", "--base64"}, sealed.output);
     EXPECT_EQ(wrongKey.exitCode, 1);

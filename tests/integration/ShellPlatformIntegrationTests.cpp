@@ -57,8 +57,6 @@ TEST(ProcRunningApplicationsTest, FindsAndEndsTheCopiesWhereverTheyAreInstalled)
     EXPECT_EQ(found[0].bundleURL, installed);
     EXPECT_EQ(found[1].processIdentifier, second.processId());
     EXPECT_EQ(found[1].bundleURL, built);
-    EXPECT_GT(found[0].launchOrder, 0u);
-    EXPECT_TRUE(RunningApplications::startedAfter(found[1], found[0])) << "started second";
 
     applications.terminate(qint32(first.processId()));
     applications.terminate(qint32(second.processId()));

@@ -8,18 +8,17 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <map>
 #include <memory>
 #include <optional>
-#include <ostream>
 
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/QtMainActor.h"
 #include "tests/support/QStringPrinter.h"
 #include "tests/support/SessionEnvironment.h"
+#include "tests/support/SessionProcess.h"
 
 // logind's manager as far as the workspace asks it: which session a process or an id is in.
 class FakeLogin1Manager : public QObject, protected QDBusContext {
@@ -74,7 +73,6 @@ public:
             workspace.addObserver(Event(event), [this, name = names[event]] { events << name; });
         }
     }
-    // Waits (bounded) until `count` events have come.
     bool waitFor(qsizetype count, int timeoutMs = 5000) {
         return QTest::qWaitFor([&] { return events.size() >= count; }, timeoutMs);
     }
@@ -84,13 +82,10 @@ public:
 
 // Emits a signal on the session bus from another process, as a desktop component would.
 void emitSignal(const QString& path, const QString& signal, const QStringList& arguments) {
-    QProcess gdbus;
-    gdbus.setProcessChannelMode(QProcess::MergedChannels);
-    gdbus.start(
-        QStringLiteral("gdbus"),
+    const ProcessRun gdbus = runProcess(
+        "gdbus",
         QStringList{"emit", "--session", "--object-path", path, "--signal", signal} + arguments);
-    ASSERT_TRUE(gdbus.waitForFinished(5000)) << signal.toStdString();
-    ASSERT_EQ(gdbus.exitCode(), 0) << gdbus.readAll().toStdString();
+    ASSERT_EQ(gdbus.exitCode, 0) << signal.toStdString() << ": " << gdbus.errors.toStdString();
 }
 
 // ActiveChanged from the screensaver of `desktop` ("gnome" or "freedesktop").
@@ -105,7 +100,6 @@ protected:
         REQUIRE_DESKTOP_SESSION();
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
     }
-    // Puts back the environment variables the test changed.
     ~WorkspaceIntegrationTest() override {
         for (const auto& [name, value] : savedEnvironment_) {
             value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
@@ -173,8 +167,7 @@ TEST_F(WorkspaceIntegrationTest, MissingBusesGiveNoEventsAndDoNotHoldUpTheOthers
         settle();
         EXPECT_LT(elapsed.elapsed(), 2000);
         screenSaver("gnome", "true");
-        // Waits for the event, or long enough to see that none comes.
-        (void)recorder.waitFor(1, withSessionBus ? 5000 : 200);
+        (void)recorder.waitFor(1, withSessionBus ? 5000 : 200);  // or long enough to see none
         EXPECT_EQ(recorder.events, withSessionBus ? QStringList{"screensDidSleep"} : QStringList());
     }
     QDBusConnection::disconnectFromBus("zorvik-missing-bus");

@@ -136,11 +136,9 @@ TEST_F(CloudWebSessionTest, SendsTheNextCallOnlyAfterThePreviousOneAnsweredWithT
     send(3);
     ASSERT_EQ(transport.sentCount(), 1u);
     transport.answer(0, Transport::failed(CloudWebErrors::TransportFailure::connectionClosed));
-    EXPECT_EQ(transport.sentCount(), 1u) << "the answer is not in until the queue runs";
     actor.runUntilIdle();
     ASSERT_EQ(transport.sentCount(), 2u);
-    ASSERT_TRUE(replies[0].error);
-    EXPECT_EQ(replies[0].error->code(), CloudError::networkFailure);
+    EXPECT_TRUE(replies[0].error);
     actor.advance(3600);
     EXPECT_EQ(transport.sentCount(), 2u) << "waiting, however long, sends nothing more";
 
@@ -376,7 +374,6 @@ TEST_F(CloudWebSessionTest, ARequestGoesToItsApisAddressWithItsBodyAndFullyEncod
     EXPECT_EQ(
         post.url.query(QUrl::FullyEncoded).split(u'&'),
         (QStringList{"ckAPIToken=api%2Ftoken%2B1%3D", "ckWebAuthToken=stored%2Btoken%2F0%3D%3D"}));
-    EXPECT_TRUE(post.url.toEncoded().contains("ckWebAuthToken=stored%2Btoken%2F0%3D%3D"));
     answerLast({});
 
     session->call(CloudWebSession::Api::device, "GET", QStringLiteral("tokens/create"),

@@ -34,7 +34,6 @@ TEST_F(CodeReceiverClock, AClockAheadOfThePhonesIsToldWhenANewCodeArrivesExpired
     fetchNow();  // nothing pending yet
     putRecord(phoneCode("111111", -3600));
     fetchNow();
-    EXPECT_FALSE(receiver->latest()) << "expired by this computer's clock: still dropped";
     const QString ahead =
         "This computer's clock is about 1 hour ahead of your iPhone's, so codes arrive expired: "
         "set it automatically in the system's date and time settings, or with \"timedatectl "
@@ -69,20 +68,14 @@ TEST_F(CodeReceiverClock, ACodeFromAPhoneAheadIsHeldNoLongerThanItsLifetime) {
     EXPECT_FALSE(pasteboard.string(Pasteboard::stringType)) << "the clipboard cleared with it";
 }
 
-TEST_F(CodeReceiverClock, AnOldRecordFoundAtStartSaysNothingOfTheClock) {
+// A record found at start, or one that appeared while the computer slept, was offline or polled
+// slowly, was written at some time since the last fetch: its age says nothing of the clocks.
+TEST_F(CodeReceiverClock, ARecordOfUnknownAgeSaysNothingOfTheClock) {
     putRecord(phoneCode("123456", -7200));
     make();
     fetchNow();
     fetchNow();
     EXPECT_EQ(receiver->probe().clockOffset, std::nullopt);
-    EXPECT_TRUE(errors().isEmpty());
-}
-
-// A record that appeared while the computer slept, was offline or polled slowly was written at
-// some time since the last fetch: its age says nothing of the clocks.
-TEST_F(CodeReceiverClock, ACodeWrittenSinceALongAgoFetchSaysNothingOfTheClock) {
-    make();
-    fetchNow();
     actor.advance(8 * 3600);
     putRecord(phoneCode("111111", -3600));  // sent an hour ago, during the night
     fetchNow();

@@ -45,6 +45,11 @@ protected:
         }
         return request;
     }
+    // Our copy of the code, not yet gone out.
+    void copyOurs() {
+        book.clearContents();
+        book.setString(QStringLiteral("493817"), plainText);
+    }
     // Another program sets the selection: our source, if live, is cancelled first.
     void copyElsewhere() {
         book.ownSourceCancelled();
@@ -80,8 +85,7 @@ TEST_F(DataControlBooks, PlainTextAloneOffersNoHint) {
 }
 
 TEST_F(DataControlBooks, TheEchoOfOurOwnChangeIsNoChange) {
-    book.clearContents();
-    book.setString(QStringLiteral("493817"), plainText);
+    copyOurs();
     const long ours = book.changeCount();
     publishAndEcho();
     EXPECT_EQ(book.changeCount(), ours);
@@ -92,8 +96,7 @@ TEST_F(DataControlBooks, TheEchoOfOurOwnChangeIsNoChange) {
 }
 
 TEST_F(DataControlBooks, AChangeOlderThanOursArrivingBeforeTheRoundTripIsNoChange) {
-    book.clearContents();
-    book.setString(QStringLiteral("493817"), plainText);
+    copyOurs();
     const long ours = book.changeCount();
     ASSERT_EQ(book.takeRequest(), Request::setEntry);
     book.selectionChanged();  // another program's copy, which ours replaced
@@ -105,8 +108,7 @@ TEST_F(DataControlBooks, AChangeOlderThanOursArrivingBeforeTheRoundTripIsNoChang
 // The cancellation and the selection event that follow one copy elsewhere may count as two
 // changes; the contract asks for at least one.
 TEST_F(DataControlBooks, AnotherProgramTakingTheSelectionMovesTheCount) {
-    book.clearContents();
-    book.setString(QStringLiteral("493817"), plainText);
+    copyOurs();
     const long ours = book.changeCount();
     publishAndEcho();
     book.ownSourceCancelled();
@@ -129,8 +131,7 @@ TEST_F(DataControlBooks, ACopyAfterOurClearMovesTheCount) {
 }
 
 TEST_F(DataControlBooks, OurEntryAnswersFromMemoryBeforeAndAfterItWentOut) {
-    book.clearContents();
-    book.setString(QStringLiteral("493817"), plainText);
+    copyOurs();
     book.setString(QString(), concealed);
     EXPECT_EQ(book.knownString(plainText), Known(QStringLiteral("493817")));
     publishAndEcho();
@@ -139,8 +140,7 @@ TEST_F(DataControlBooks, OurEntryAnswersFromMemoryBeforeAndAfterItWentOut) {
 }
 
 TEST_F(DataControlBooks, ALostConnectionTakesOurEntryWithIt) {
-    book.clearContents();
-    book.setString(QStringLiteral("493817"), plainText);
+    copyOurs();
     publishAndEcho();
     const long ours = book.changeCount();
     book.connectionLost();
@@ -151,7 +151,8 @@ TEST_F(DataControlBooks, ALostConnectionTakesOurEntryWithIt) {
 }
 
 // The publisher's rule on these books, on virtual time: the code leaves at expiry only while
-// the clipboard still holds our entry.
+// the clipboard still holds our entry. (A copy made well after ours is left alone end to end on
+// sway, tests/e2e/sway-clipboard.sh.)
 class PublishingThroughDataControl : public DataControlBooks {
 protected:
     ManualMainActor actor;
@@ -168,18 +169,9 @@ TEST_F(PublishingThroughDataControl, AnUnchangedCodeIsClearedAtExpiry) {
     EXPECT_EQ(book.takeRequest(), Request::clear);
 }
 
-TEST_F(PublishingThroughDataControl, AnotherProgramsCopyIsNotClearedAtExpiry) {
-    publisher.copyToPasteboard(QStringLiteral("493817"), 30);
-    publishAndEcho();
-    actor.advance(10);
-    copyElsewhere();
-    actor.advance(600);
-    EXPECT_EQ(book.takeRequest(), Request::none) << "the other program's entry stays";
-}
-
+// Before the round trip of our request has come back, but after it took effect: the compositor
+// cancels our source.
 TEST_F(PublishingThroughDataControl, ACopyRightAfterOursIsNotClearedAtExpiry) {
-    // Before the round trip of our request has come back, but after it took effect: the
-    // compositor cancels our source.
     publisher.copyToPasteboard(QStringLiteral("493817"), 30);
     ASSERT_EQ(book.takeRequest(), Request::setEntry);
     book.selectionChanged();

@@ -68,8 +68,7 @@ TEST(FdDataWriter, AReaderThatDoesNotReadNeverBlocksTheWriter) {
     }
     received += pipe.drain();
     EXPECT_EQ(progress, FdDataWriter::Progress::done);
-    EXPECT_EQ(received.size(), data.size());
-    EXPECT_TRUE(received == data);
+    EXPECT_TRUE(received == data);  // not EXPECT_EQ: a failure would print 4 MB
 }
 
 TEST(FdDataWriter, AReaderThatWentAwayEndsTheWriteWithoutASignal) {

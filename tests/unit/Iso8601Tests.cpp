@@ -18,31 +18,21 @@ TEST(Iso8601, ParsesUtcAndNumericOffsets) {
     EXPECT_EQ(Iso8601::parse(u"1969-12-31T23:59:59Z"), utc(1969, 12, 31, 23, 59, 59));
 }
 
+// A fraction of a second, no zone, a blank or lower case for T and Z, offsets without a colon
+// or of a day, days, hours and minutes out of range, no leap seconds, blanks around, a sign,
+// digits that are not ASCII, and years outside 0000-9999 once in UTC.
 TEST(Iso8601, RejectsEveryOtherForm) {
-    for (const char16_t* text : {
-             u"2026-01-02T03:04:05.123Z",  // fraction of a second
-             u"2026-01-02T03:04:05.Z",
-             u"2026-01-02T03:04:05",   // no zone
-             u"2026-01-02 03:04:05Z",  // blank instead of T
-             u"2026-01-02t03:04:05z",
-             u"2026-01-02T03:04:05+0100",  // offset without colon
-             u"2026-01-02T03:04:05+01",
-             u"2026-1-02T03:04:05Z",
-             u"2026-02-30T03:04:05Z",  // no such day
-             u"2025-02-29T03:04:05Z",
-             u"2026-13-02T03:04:05Z",
-             u"2026-01-02T24:00:00Z",
-             u"2026-01-02T03:60:05Z",
-             u"2026-01-02T03:04:60Z",  // no leap seconds
-             u"2026-01-02T03:04:05+24:00",
-             u"2026-01-02T03:04:05Z ",
-             u" 2026-01-02T03:04:05Z",
-             u"+2026-01-02T03:04:05Z",
-             u"２０２６-01-02T03:04:05Z",   // digits that are not ASCII
-             u"0000-01-01T00:00:00+01:00",  // year -1 in UTC
-             u"9999-12-31T23:00:00-01:00",  // year 10000 in UTC
-             u"",
-         }) {
+    for (const char16_t* text : {u"2026-01-02T03:04:05.123Z",  u"2026-01-02T03:04:05.Z",
+                                 u"2026-01-02T03:04:05",       u"2026-01-02 03:04:05Z",
+                                 u"2026-01-02t03:04:05z",      u"2026-01-02T03:04:05+0100",
+                                 u"2026-01-02T03:04:05+01",    u"2026-1-02T03:04:05Z",
+                                 u"2026-02-30T03:04:05Z",      u"2025-02-29T03:04:05Z",
+                                 u"2026-13-02T03:04:05Z",      u"2026-01-02T24:00:00Z",
+                                 u"2026-01-02T03:60:05Z",      u"2026-01-02T03:04:60Z",
+                                 u"2026-01-02T03:04:05+24:00", u"2026-01-02T03:04:05Z ",
+                                 u" 2026-01-02T03:04:05Z",     u"+2026-01-02T03:04:05Z",
+                                 u"２０２６-01-02T03:04:05Z",  u"0000-01-01T00:00:00+01:00",
+                                 u"9999-12-31T23:00:00-01:00", u""}) {
         EXPECT_FALSE(Iso8601::parse(text)) << QString::fromUtf16(text).toStdString();
     }
 }

@@ -121,9 +121,8 @@ TEST(FilledMarker, IsTheShortestDecimalThatReadsBackAndParsingTakesOneNumberAlon
          {whole, whole + std::chrono::microseconds(1), Instant{} - std::chrono::seconds(5)}) {
         EXPECT_EQ(parseFilledMarker(formatFilledMarker(instant)), instant);
     }
-    EXPECT_EQ(parseFilledMarker("1772366400.25"),
-              *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(250));
-    EXPECT_EQ(parseFilledMarker("1772366400"), *Iso8601::parse(u"2026-03-01T12:00:00Z"));
+    EXPECT_EQ(parseFilledMarker("1772366400.25"), whole + std::chrono::milliseconds(250));
+    EXPECT_EQ(parseFilledMarker("1772366400"), whole);
     EXPECT_EQ(parseFilledMarker("+1.5e1"), Instant{} + std::chrono::seconds(15));
     EXPECT_EQ(parseFilledMarker("-2"), Instant{} - std::chrono::seconds(2));
     for (const char* bad :

@@ -28,12 +28,11 @@ TEST(Logger, WritesLevelSubsystemAndCategory) {
     const Logger logger(log, "net.brontal.zorvik", "mac");
     logger.info("push received: subscription %{public}s", "pending-code-changes");
     logger.error("fetch failed: %{public}s", QString("no network"));
-    ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0],
-              (RecordingSystemLog::Line{LogLevel::info, "net.brontal.zorvik", "mac",
-                                        "push received: subscription pending-code-changes"}));
-    EXPECT_EQ(log.lines[1].level, LogLevel::error);
-    EXPECT_EQ(log.lines[1].message, "fetch failed: no network");
+    using Line = RecordingSystemLog::Line;
+    EXPECT_EQ(log.lines, (std::vector<Line>{{LogLevel::info, "net.brontal.zorvik", "mac",
+                                             "push received: subscription pending-code-changes"},
+                                            {LogLevel::error, "net.brontal.zorvik", "mac",
+                                             "fetch failed: no network"}}));
 }
 
 }  // namespace

@@ -26,21 +26,6 @@ TEST(MainActor, SpawnRunsTasksInFifoOrderNeverInline) {
     EXPECT_FALSE(last.isCancelled()) << "cancelling a finished task has no effect";
 }
 
-TEST(MainActor, SleepResumesAtTheDeadlineOnVirtualTime) {
-    ManualMainActor actor;
-    std::optional<double> wokeAt;
-    const Instant start = actor.now();
-    auto sleeper = [&]() -> Task<void> {
-        co_await actor.sleep(90);
-        wokeAt = secondsBetween(start, actor.now());
-    };
-    actor.spawn(sleeper());
-    actor.advance(89.999);
-    EXPECT_FALSE(wokeAt);
-    actor.advance(0.001);
-    EXPECT_EQ(wokeAt, 90.0);
-}
-
 // A cancelled task's current sleep ends through the queue, and any later sleep does not wait.
 TEST(MainActor, CancellingASleepingTaskResumesItAtOnce) {
     ManualMainActor actor;

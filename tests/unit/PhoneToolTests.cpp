@@ -83,7 +83,7 @@ TEST_F(PhoneToolTest, KeyCommandsManageTheSyncKeyAndReplaceItOnlyWithForce) {
     EXPECT_EQ(out, kKey.toBase64() + "\n");
 }
 
-TEST_F(PhoneToolTest, SealAppliesTheDefaultsAndOpensTheWayTheDesktopDoes) {
+TEST_F(PhoneToolTest, SealAppliesTheDefaultsOrEveryOptionAndOpensTheWayTheDesktopDoes) {
     storeKey();
     ASSERT_EQ(run("seal --account Work --code 123456 --service github"), 0) << err.toStdString();
     const QByteArray blob = out;
@@ -95,9 +95,8 @@ TEST_F(PhoneToolTest, SealAppliesTheDefaultsAndOpensTheWayTheDesktopDoes) {
 
     ASSERT_EQ(run("open", blob), 0);
     EXPECT_EQ(PendingCode::decode(out), opened);
-}
 
-TEST_F(PhoneToolTest, SealWithEveryOptionAndBase64) {
+    keychain.items.clear();
     ASSERT_EQ(run("seal --account=Bank --code 98765432 --device Watch --account-id "
                   "E621E1F8-C36C-495A-93FC-0C247A3E6E5F --issued 2026-03-01T10:00:00Z --expires "
                   "2026-03-01T11:00:00+01:00 --base64 --key-file " +

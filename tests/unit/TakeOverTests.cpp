@@ -96,21 +96,7 @@ TEST(TakeOverNoticeTest, ReadsSignedDecimal32BitNumbersFromTextOnly) {
 
 // Copies started at the same moment see each other running; all of them must agree on the one
 // that stays, by its start and then its process identifier.
-class TakeOverRace : public testing::Test {
-protected:
-    TakeOver make() {
-        return TakeOver(notices, applications, {"1.0", "1", "6.1.0", "net.brontal.zorvik"}, log,
-                        [this] { ++terminations; });
-    }
-
-    ManualMainActor actor;
-    FakeDistributedNotificationCenter notices{actor};
-    FakeRunningApplications applications;
-    RecordingSystemLog log;
-    int terminations = 0;
-};
-
-TEST_F(TakeOverRace, OnlyTheCopyThatStartedLastStays) {
+TEST_F(TakeOverTest, OnlyTheCopyThatStartedLastStays) {
     struct Case {
         const char* name;
         QList<RunningApplications::RunningApplication> copies;
@@ -142,7 +128,7 @@ TEST_F(TakeOverRace, OnlyTheCopyThatStartedLastStays) {
         "Zorvik: a newer copy (pid 4700) is starting as well; this copy quits"));
 }
 
-TEST_F(TakeOverRace, ANoticeFromAnOlderCopyIsIgnored) {
+TEST_F(TakeOverTest, ANoticeFromAnOlderCopyIsIgnored) {
     applications.copies = {{4700, "/a", 100}, {4711, "/a", 200}, {4800, "/a", 300}};
     TakeOver takeOver = make();
     takeOver.handleTakeOver(QVariant(QStringLiteral("4700")), 4711);

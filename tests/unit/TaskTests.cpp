@@ -27,19 +27,15 @@ struct DestructionFlag {
 
 // Awaits that complete without suspending must not grow the stack: a long chain of them in a
 // loop has to finish under the sanitizers too.
-TEST(Task, IsLazyAndChainsResultsWithoutGrowingTheStack) {
+TEST(Task, ChainsResultsWithoutGrowingTheStack) {
     ManualMainActor actor;
-    long total = -1;
+    long total = 0;
     auto loop = [&]() -> Task<void> {
-        total = 0;
         for (int i = 0; i < 100000; ++i) {
             total += co_await answer(1);
         }
     };
-    Task<void> task = loop();
-    EXPECT_EQ(total, -1);
-    const TaskHandle handle = actor.spawn(std::move(task));
-    EXPECT_EQ(total, -1) << "spawn must not start the task inline";
+    const TaskHandle handle = actor.spawn(loop());
     actor.runUntilIdle();
     EXPECT_TRUE(handle.isFinished());
     EXPECT_EQ(total, 100000);

@@ -2,8 +2,8 @@
 //
 //   node autofill-firefox.test.mjs HELPER ZORVIK_LATEST [SCREENSHOT.png]
 //
-// The same scenarios as autofill.test.mjs (scenarios.mjs), driven through puppeteer-core over
-// WebDriver BiDi. Exits 77 outside scripts/desktop-session or without firefox-esr.
+// The same scenarios as autofill.test.mjs (scenarios.mjs), driven over WebDriver BiDi by our own
+// client (bidi.mjs). Exits 77 outside scripts/desktop-session or without firefox-esr.
 //
 // The extension is installed as a temporary add-on from its source folder; the helper is
 // registered the way a user does it, by `ZorvikMacAutoFill --install`, which writes Firefox's
@@ -25,7 +25,7 @@ const EXTENSION_ID = JSON.parse(fs.readFileSync(path.join(extensionDir, "manifes
 const EXTENSION_UUID = randomUUID();
 const OPTIONS_URL = `moz-extension://${EXTENSION_UUID}/options.html`;
 const HOSTS = ["badexample.com", "ads.badexample.com", "quickconnect.to", "other-nas.quickconnect.to"];
-let puppeteer;
+let launchFirefox;
 
 function hostManifest(dirs) {
     return path.join(dirs.home, ".mozilla", "native-messaging-hosts", `${HOST_NAME}.json`);
@@ -40,45 +40,13 @@ function registerHost({ helper, dirs, env }) {
     }
 }
 
-// The calls of a playwright page that the scenarios make, on a puppeteer page or frame.
-function wrapFrame(frame) {
-    return {
-        url: () => frame.url(),
-        $: (selector) => frame.$(selector),
-        focus: (selector) => frame.focus(selector),
-        inputValue: (selector) => frame.$eval(selector, (input) => input.value),
-        textContent: (selector) => frame.$eval(selector, (element) => element.textContent),
-        click: (selector) => frame.click(selector),
-        evaluate: (fn, arg) => frame.evaluate(fn, arg),
-        waitForSelector: (selector) => frame.waitForSelector(selector),
-        waitForFunction: (fn, arg, { timeout } = {}) => frame.waitForFunction(fn, { timeout, polling: 50 }, arg),
-    };
-}
-
-function wrapPage(page) {
-    return {
-        ...wrapFrame(page),
-        raw: page,
-        goto: (url) => page.goto(url),
-        screenshot: (options) => page.screenshot(options),
-        mouse: page.mouse,
-        keyboard: page.keyboard,
-        frames: () => page.frames().map(wrapFrame),
-        close: () => page.close(),
-    };
-}
-
 async function launch({ env, dirs, consoleLines }) {
-    const profile = path.join(dirs.profile, `firefox-${Date.now()}`);
-    const browser = await puppeteer.launch({
-        browser: "firefox",
-        protocol: "webDriverBiDi",
-        executablePath: driver.executable,
-        headless: true,
+    const firefox = await launchFirefox({
+        executable: driver.executable,
         env,
-        userDataDir: profile,
+        profile: path.join(dirs.profile, `firefox-${Date.now()}`),
         args: ["--remote-allow-system-access"],
-        extraPrefsFirefox: {
+        prefs: {
             "network.dns.localDomains": HOSTS.join(","),
             "network.proxy.type": 0,
             "dom.security.https_first": false,
@@ -87,31 +55,32 @@ async function launch({ env, dirs, consoleLines }) {
             "devtools.console.stdout.content": true,
             "devtools.console.stdout.chrome": true,
         },
-    });
-    // Both pipes are drained, or a full one would stall the browser.
-    browser.process()?.stderr?.resume();
-    let buffered = "";
-    browser.process()?.stdout?.on("data", (chunk) => {
-        buffered += chunk;
-        const lines = buffered.split("\n");
-        buffered = lines.pop();
-        lines.filter((line) => /^console\./.test(line)).forEach((line) => consoleLines.push(`[firefox] ${line}`));
+        onOutput(line) {
+            if (/^console\./.test(line)) {
+                consoleLines.push(`[firefox] ${line}`);
+            }
+        },
     });
     try {
-        const id = await browser.installExtension(extensionDir);
+        const id = await firefox.installExtension(extensionDir);
         if (id !== EXTENSION_ID) {
             throw new Error(`the extension installed with the ID ${id}, not ${EXTENSION_ID}`);
         }
-        const page = (await browser.pages())[0] ?? (await browser.newPage());
+        const page = (await firefox.pages())[0] ?? (await firefox.newPage());
         await page.setViewport({ width: 800, height: 600 });
-        page.on("console", (message) => consoleLines.push(`[page] ${message.type()}: ${message.text()}`));
+        // What the page and its frames write to their console.
+        firefox.on("log.entryAdded", (entry) => {
+            if (entry.type === "console") {
+                consoleLines.push(`[page] ${entry.method}: ${entry.text}`);
+            }
+        });
+        await firefox.subscribe(["log.entryAdded"], [page.id]);
 
         // Runs `expression` in the browser window, which can open the extension's pages.
         async function inWindow(expression) {
-            const tree = await browser.connection.send("browsingContext.getTree", { "moz:scope": "chrome" });
-            const windows = tree.result.contexts;
+            const windows = (await firefox.send("browsingContext.getTree", { "moz:scope": "chrome" })).contexts;
             const window = windows.find((candidate) => candidate.url.startsWith("chrome://browser/")) ?? windows[0];
-            await browser.connection.send("script.evaluate", {
+            await firefox.send("script.evaluate", {
                 expression,
                 target: { context: window.context },
                 awaitPromise: false,
@@ -124,13 +93,13 @@ async function launch({ env, dirs, consoleLines }) {
         await focusSelectedTab();
         let extensionPage = null;
         async function openExtensionPage() {
-            const known = new Set(await browser.pages());
+            const known = new Set((await firefox.pages()).map((tab) => tab.id));
             await inWindow(`gBrowser.selectedTab = gBrowser.addTab(${JSON.stringify(OPTIONS_URL)},
                 { triggeringPrincipal: Services.scriptSecurityManager.getSystemPrincipal() })`);
             for (let i = 0; i < 100; i++) {
-                const opened = (await browser.pages()).find((candidate) => !known.has(candidate));
+                const opened = (await firefox.pages()).find((candidate) => !known.has(candidate.id));
                 if (opened) {
-                    await opened.waitForFunction(() => document.getElementById("configure") !== null, { timeout: 5000 });
+                    await opened.waitForFunction(() => document.getElementById("configure") !== null, null, { timeout: 5000 });
                     return opened;
                 }
                 await new Promise((resolve) => setTimeout(resolve, 50));
@@ -139,11 +108,11 @@ async function launch({ env, dirs, consoleLines }) {
         }
 
         return {
-            page: wrapPage(page),
+            page,
             // What a click on the toolbar button runs, with the tab as the click shows it.
             async clickToolbarButton(shown, address) {
                 extensionPage ??= await openExtensionPage();
-                await shown.raw.bringToFront();
+                await shown.bringToFront();
                 await focusSelectedTab();
                 await extensionPage.evaluate(async (address) => {
                     const background = await browser.runtime.getBackgroundPage();
@@ -155,12 +124,12 @@ async function launch({ env, dirs, consoleLines }) {
             async openOptionsPage() {
                 const opened = await openExtensionPage();
                 await focusSelectedTab();
-                return wrapPage(opened);
+                return opened;
             },
-            close: () => browser.close(),
+            close: () => firefox.close(),
         };
     } catch (error) {
-        await browser.close();
+        await firefox.close();
         throw error;
     }
 }
@@ -168,15 +137,14 @@ async function launch({ env, dirs, consoleLines }) {
 // The text inside the suggestion's closed shadow root: WebDriver BiDi serializes closed roots
 // too. The stylesheet is left out.
 async function suggestionText(page, tag) {
-    const connection = page.raw.browser().connection;
-    const answer = await connection.send("script.callFunction", {
+    const answer = await page.browser.send("script.callFunction", {
         functionDeclaration: "(tag) => document.querySelector(tag)",
         arguments: [{ type: "string", value: tag }],
-        target: { context: page.raw.mainFrame().browsingContext.id },
+        target: { context: page.id },
         awaitPromise: false,
         serializationOptions: { maxDomDepth: null, includeShadowTree: "all" },
     });
-    const host = answer.result.result;
+    const host = answer.result;
     if (host.type !== "node") {
         return null;
     }
@@ -196,10 +164,14 @@ const driver = {
     skipWithoutBrowser: true,
     async load() {
         try {
-            ({ default: puppeteer } = await import("puppeteer-core"));
+            ({ launchFirefox } = await import("./bidi.mjs"));
             return true;
-        } catch {
-            return false;
+        } catch (error) {
+            // bidi.mjs needs the ws package; any other error is a bug to show.
+            if (error.code === "ERR_MODULE_NOT_FOUND") {
+                return false;
+            }
+            throw error;
         }
     },
     registerHost,

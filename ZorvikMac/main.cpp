@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ZorvikMac: reads the command line, builds the Linux platform and hands it to the application.
 #include <QApplication>
 #include <csignal>

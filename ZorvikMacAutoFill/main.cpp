@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ZorvikMacAutoFill: the browser's native-messaging host for one-time codes, and its installer.
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared file's costs: the application saves each code through the atomic write (temporary
 // file, permissions, rename), and the AutoFill helper loads it whenever a form asks.
 

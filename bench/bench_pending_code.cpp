@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one code costs on its way in: the phone seals it, the desktop opens it.
 
 #include <benchmark/benchmark.h>

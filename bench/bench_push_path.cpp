@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end latency of a code's way to the desktop: from the phone's save of the cloud record
 // (the same atomic write zorvik-phone send makes) to latest-code.json holding the new code,
 // through the real directory watch, fetch, AES-GCM open and atomic rename, on the Qt main

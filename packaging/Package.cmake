@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `cpack -G DEB` in a build configured with CMAKE_INSTALL_PREFIX=/usr
 # (scripts/package does it all). Its contents are the project's own install rules plus the
 # copyright and changelog that Debian expects of every package; its Depends line is computed

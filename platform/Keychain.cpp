@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Keychain.h"
 
 QString Keychain::describe(std::int32_t status) {

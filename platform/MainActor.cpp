@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/MainActor.h"
 
 // The coroutine that owns a spawned task: it starts from the queue, awaits the task, keeps what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/OnChangeLogger.h"
 
 void OnChangeLogger::writeIfChanged(LogLevel level, const QString& topic, const QString& line) {

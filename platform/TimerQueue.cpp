@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/TimerQueue.h"
 
 TimerQueue::TimerId TimerQueue::add(Deadline deadline, std::function<void()> fire) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMac/Popover/ExpiryBar.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-render-icon: renders the application's scalable icon into the fixed-size PNG files of
 // the icon theme, at build time, with Qt's own SVG renderer.
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill: the extension's background. It is the only part that talks to the helper
 // (ZorvikMacAutoFill, a native-messaging host started once per message), relays the content
 // scripts' requests to it, and handles the toolbar button and the options page.

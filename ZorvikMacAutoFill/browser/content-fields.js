@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill, content scripts: finding the fields of a frame that take a one-time code.
 // content.js tells how the content scripts fit together.
 (() => {

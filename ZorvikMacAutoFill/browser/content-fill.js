@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill, content scripts: filling a code into a target's fields. content.js tells
 // how the content scripts fit together.
 (() => {

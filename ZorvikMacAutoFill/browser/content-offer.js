@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill, content scripts: when to offer the code. Follows the focus, the keys and the
 // user's typing, rescans when the page changes, and fills in the code the user picks or the
 // toolbar button hands over. content.js tells how the content scripts fit together.

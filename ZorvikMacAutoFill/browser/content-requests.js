@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill, content scripts: asking the background which identities Zorvik holds for
 // this site, and for the code. content.js tells how the content scripts fit together.
 (() => {

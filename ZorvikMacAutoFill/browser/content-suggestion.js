@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill, content scripts: the suggestion card that offers the code below a field, and
 // where it is placed. content.js tells how the content scripts fit together.
 (() => {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill: the content scripts, started by this one. They run in every frame of http and
 // https pages, find the one-time-code field, offer the code from Zorvik beside it when Zorvik
 // holds an identity for this site, and fill the code in when the user picks the offer (or clicks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik AutoFill: the options page. Its button asks the helper to run its configuration.
 "use strict";
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole tray application, timed and measured from outside as a user's desktop meets it: the
 // real ZorvikMac binary in tray mode (no arguments) on the X display of the private desktop
 // session, with its tray watcher, notification server and keyring. Measures

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zorvik beside what Linux users keep running instead for their one-time codes, measured in one
 // run, in the same private desktop session and the same way: ZorvikMac in tray mode, kdeconnectd
 // (codes arrive as the phone's notifications) and keepassxc minimised to its tray with a database

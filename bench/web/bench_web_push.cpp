@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The code's road through the cloud's web service, timed from outside: the local double of the
 // service (tests/support/cloudkit-double), the real ZorvikMac --headless signed in to it, and
 // records written through the service as the phone writes them. Measures

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end: the desktop session's bus going away while ZorvikMac --headless runs. The app
 # ends, and its log names the cause rather than reading like an ordinary quit by signal.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end: ZorvikMac --headless receiving codes from a phone whose clock is an hour off this
 # computer's (the phone tool dates its codes an hour back or ahead):
 #  - this computer an hour ahead, every code arrives expired: it stays unpublished, and the log

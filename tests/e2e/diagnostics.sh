@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session, around ZorvikMac --diagnostics:
 #  - with ZorvikMac --headless running, it prints that copy's report, the text the popover's
 #    "Copy diagnostics" copies, and exits 0;

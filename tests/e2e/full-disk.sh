@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end: ZorvikMac --headless unable to write latest-code.json for a while (a file size
 # limit set on the running process fails its writes as a full disk does). The file then offers
 # no code at all rather than the previous one, the failure is logged with its cause, and once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end on GNOME Shell (headless, Wayland, with Xwayland): the user has just clicked in the
 # browser (an X11 window, as browsers mostly run there) and the browser starts the AutoFill helper
 # with the session's own environment and asks for the panel. The panel must come up in front,

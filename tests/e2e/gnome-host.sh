@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the end-to-end scripts that look at the app on a real GNOME Shell: a headless
 # gnome-shell (Wayland, with its Xwayland) and the AppIndicator extension Debian ships, in a
 # session of its own (system bus, session bus, keyring, runtime directory), as a login gives one.

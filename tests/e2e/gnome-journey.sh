@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end on GNOME Shell, as most users run it: a headless gnome-shell on Wayland with
 # Debian's AppIndicator extension starts the tray app with the session's own environment, the
 # phone tool sends a code, and the shell itself is asked what a user sees: the item and its drawn

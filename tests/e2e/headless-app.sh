@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced after session.sh by the scripts that start ZorvikMac --headless ($app_binary) one copy
 # at a time, each under a name, with the phone tool $phone. Settings of their own, so nothing
 # they do reaches the settings of later tests.

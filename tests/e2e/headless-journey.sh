@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session: the phone tool sends a code through the
 # embedded cloud, ZorvikMac --headless receives it by push and publishes it; the test reads
 # the shared file, the X11 clipboard and the notification server, clicks Copy, and watches

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session, around the life of ZorvikMac --headless:
 #  - a code the phone sent while the app was not running is picked up when it starts;
 #  - the checklist logs a failing iCloud row without an account and a waiting sync-key row

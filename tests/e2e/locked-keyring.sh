@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session, with the keyring locked as an automatic login
 # leaves it: ZorvikMac --headless says so once in plain words (the checklist's sync-key row reads
 # "Keyring locked"), with no error line per poll; once the user unlocks the keyring in another

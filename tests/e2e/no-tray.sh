@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session with no tray: the session's tray watcher is
 # stopped (and there is no X11 tray), later replaced by a watcher that no panel registered with.
 #  - A copy started then says once, as a warning, that no tray is running and what to install,

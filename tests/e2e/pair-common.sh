@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the pairing scripts after session.sh: ZorvikMac --pair at a pseudo-terminal, as a
 # user runs it, with a keyboard the script types into, and the check that the code it draws
 # is the QR code of the text beneath it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end in tray mode: with no sync key on this desktop a code waits in the cloud; Ctrl+P in
 # the popover shows the pairing view, whose QR code is read back from a screenshot with zbarimg;
 # zorvik-phone pair answers it, the key lands in the Secret Service, and the waiting code reaches

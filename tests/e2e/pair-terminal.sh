@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session, through the embedded cloud: ZorvikMac --pair at
 # a terminal draws the pairing code and its text; zorvik-phone pair answers it as the phone does;
 # the key lands in the keychain and --pair exits 0, while a headless copy that was running all

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end with the cloud's web service, played by the local test double: once the app has
 # signed in, ZorvikMac --pair looks for the hand-off through the web service with the stored
 # session, zorvik-phone pair writes it there, and the key lands in the keychain. The session

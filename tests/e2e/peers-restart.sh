@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end: the session's peers killed under a running ZorvikMac --headless and started again.
 #  - The notification server gone: the next code is still published, the failed notification
 #    is logged; once a server runs again, the next code's notification shows.

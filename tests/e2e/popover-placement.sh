@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session, in tray mode, with panels on each edge of the
 # screen: the session has no window manager, so the test sets the work area one would leave for
 # its panels (_NET_WORKAREA on the root window, which Qt reads as the screen's available

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the end-to-end scripts: the checks every one of them starts with, the wait they
 # all use, and the reset that leaves the private session as the next script expects it.
 # shellcheck shell=bash

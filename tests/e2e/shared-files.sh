@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session, around what ZorvikMac --headless finds in place
 # of its files:
 #  - garbage, a truncated file, an empty file, a folder or a symbolic link in place of each file

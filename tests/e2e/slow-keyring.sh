@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end in tray mode with a Secret Service that stops answering for a while (the keyring
 # daemon paused with SIGSTOP): the key is read without blocking, so while a fetch waits for the
 # keyring the popover still opens and the item's label still follows its code (cleared at its

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end on sway (headless, with XWayland): the browser (an X11 window, as browsers mostly
 # run there) has the keyboard and starts the AutoFill helper with the session's own environment,
 # asking for the panel. The panel must come up in front with the keyboard, so that Return presses

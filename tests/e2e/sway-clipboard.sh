@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end on sway (wlroots), headless, with XWayland, as a sway session starts the tray app:
 # the app sets the clipboard through the compositor's data control, so a Wayland client (wl-paste)
 # reads the code with both hints that keep it out of clipboard histories, and so does an X11

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced after session.sh by the end-to-end scripts that look at the app on a real sway: headless,
 # with XWayland, as a sway session starts programs. sway refuses to run as root, so run as root
 # a script runs itself again as the user nobody (every Debian system has it) inside a private

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session, in tray mode: ZorvikMac registers its status
 # item with the session's tray watcher, opens the popover by itself on a first run, shows a code
 # sent by the phone tool as the item's label, and a second copy started later takes over.

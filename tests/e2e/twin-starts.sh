@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end inside the private desktop session: copies of ZorvikMac --headless started at the
 # same moment, as autostart and a click on the menu entry can, leave exactly one copy running,
 # whatever the timing, and that copy receives the next code. 20 trials of 2 and of 3 copies.

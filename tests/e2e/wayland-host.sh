@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the end-to-end scripts that need a Wayland session with XWayland: mutter as a
 # nested compositor on the private session's X display, with its own XWayland, as GNOME runs.
 # Nested rather than headless: a headless mutter has no keyboard, and a Wayland client such as

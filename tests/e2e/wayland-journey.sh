@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end in a Wayland session that also offers XWayland, as GNOME starts the app: the tray
 # app runs on XWayland, so a code sent by the phone tool reaches the Wayland clipboard (read with
 # wl-paste), marked concealed, and leaves it at expiry. Then, with Wayland alone and no X display,

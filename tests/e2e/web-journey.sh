@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end with the cloud's web service, played by the local test double: ZorvikMac --headless
 # --sign-in at a terminal opens the sign-in page (this script is the browser), takes the session
 # back on its loopback listener while stray and forged requests leave it waiting, asks at the

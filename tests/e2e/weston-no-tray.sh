@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end on weston, headless and without XWayland: a Wayland desktop with no tray host at
 # all (no StatusNotifierItem host, no X11 tray, no notification server). The tray app, started as
 # such a session starts it (WAYLAND_DISPLAY alone, a session bus with no tray watcher on it):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decodes fuzzer input as a file of the embedded cloud: a record in the web wire format, and a
 // query subscription. zorvik-phone (or anyone with the user's rights) writes these files, so
 // every CloudError is a rejection the application reports; anything else is a finding, and so

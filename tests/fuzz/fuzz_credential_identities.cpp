@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decodes fuzzer input as credential-identities.json, which the AutoFill helper reads after the
 // application wrote it. Anything must decode to a list or be refused with a reason, and a list
 // must survive being written and read again unchanged.

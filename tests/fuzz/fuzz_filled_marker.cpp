@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parses fuzzer input as the latest-code.filled marker, which the helper writes and the
 // application reads; a marker that parses must survive being written again.
 

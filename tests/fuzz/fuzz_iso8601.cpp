@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parses fuzzer input as an internet date-time, and writes an instant taken from the same bytes.
 // Dates arrive from the phone and from the shared file, so neither side may trust the other.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads fuzzer input as a record in the cloud's web wire format and opens it as the answer to
 // one fixed pairing offer, as the desktop does with the record "key-handoff" that anyone with
 // the user's cloud account may write. Rejections are expected; a crash, a sanitizer report or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loads fuzzer input as latest-code.json. The AutoFill helper reads that file after another
 // process wrote it, possibly half-way or with something else entirely, so load must turn any
 // content into a code or nothing.

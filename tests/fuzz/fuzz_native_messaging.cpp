@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds fuzzer input to the AutoFill helper's reading side as the browser's byte stream: the
 // first byte picks how the stream is cut into reads, the rest is the stream. Every message that
 // comes out is parsed as a request. Nothing may crash, a refused message must say why, and an

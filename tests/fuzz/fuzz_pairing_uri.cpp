@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parses fuzzer input as the text of a pairing QR code. The phone reads this text from a camera,
 // so any bytes may arrive. A text that parses names a 16-byte ID and a 32-byte key, and writing
 // it again gives a text that parses to the same offer; a text that does not parse is refused

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decodes fuzzer input as the JSON inside a sealed pending code. The phone writes it, so the
 // bytes are only as trustworthy as the phone: every Error is a rejection the application
 // handles; anything else is a finding.

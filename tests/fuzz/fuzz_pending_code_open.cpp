@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens fuzzer input as a sealed pending code, the way the application treats a blob the cloud
 // record hands it. Every Error is a rejection the application handles; anything else is a
 // finding.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads fuzzer input as the JSON of a push's user-info dictionary, the way a web push channel
 // hands it over (JSON → QVariantMap), and parses it as a cloud notification. A push comes from
 // outside, so any dictionary must give a notification or nothing, never a crash; what the parser

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads fuzzer input as the head of a request to the sign-in listener on 127.0.0.1. Any local
 // program or web page can send one, so the parser must never crash, never make a token out of
 // a request that carries none, and read back exactly the token a browser sends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads fuzzer input as an answer of the cloud's web service: the first byte picks the HTTP
 // status (or no answer at all), the rest is the body. The answer goes through the session's
 // reading and then through every reader of a call's answer, and through the courier's frame

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one fuzz target briefly over a scratch copy of its seeds, so a test run never adds to
 # the committed corpus. Any finding fails the run; the input that caused it is kept in the
 # current directory (or $FUZZ_ARTIFACT_DIR) and printed in hex.

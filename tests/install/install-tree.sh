@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix whose path holds a space, and checks the tree as a
 # user gets it: the four programs, the menu entry, the icon at every size, and the installed
 # programs finding each other (the AutoFill helper registers its own installed path).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the latest-code file over and over, as the AutoFill helper would while the application
 // replaces it, and counts what it saw: every read must give one whole record.
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The popover's Linux window on the session's X display (Xvfb, 1280 × 800): where it opens for
 // an anchor at the top and at the bottom of the screen, that it stays on the screen, that a
 // click elsewhere closes it, how the screens read in the platform's coordinates, and the popover

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that the private desktop session from scripts/desktop-session provides what the tests
 # rely on: the three bus peers, a private runtime directory, a working keyring, X clipboard,
 # notification server (including the Copy action through `dunstctl context`) and tray watcher.

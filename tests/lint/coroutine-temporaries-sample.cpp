@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What tests/lint/coroutine-temporaries.sh must find and must leave: the line after each marked
 // comment holds a temporary that g++ 12 destroys twice; no other line does. Never built: the
 // check only reads it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # g++ 12 destroys a temporary a second time, when the coroutine frame is freed, if the temporary
 # sits in a co_await expression, has a destructor and is built member by member: a lambda with
 # captures that need destroying, or a braced aggregate. A captured QString freed twice corrupted

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks that every quoted include is written from the project's root and that no product file
 includes a folder above its own layer. Run from anywhere: include-layers.py SOURCE_DIR."""
 import pathlib

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package as a user meets it: apt installs it with the dependencies it declares, the
 # installed programs run from /usr/bin (the version, the AutoFill helper's registration with the
 # browsers, a code's whole journey), and apt removes it without leaving any of its files behind.

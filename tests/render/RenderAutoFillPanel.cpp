@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-render-autofill-panel: the AutoFill panel in each of its states, in the 320 × 230
 // window the helper shows it in, as PNG files.
 #include <QTemporaryDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-render-popover: the popover's content in its main states, at the size it asks for,
 // as PNG files. The receiver behind it runs on fakes and virtual time.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-render-setup-checklist: the popover's setup checklist in its typical states, padded as
 // the popover pads it in its 340-wide window, as PNG files.
 #include <QPointer>

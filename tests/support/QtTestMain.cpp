@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main of every test executable: an application object for Qt, then GoogleTest.
 #include <gmock/gmock.h>
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Prints the test vectors of the key hand-off that docs/pairing.md lists.
 
 An implementation apart from the application's: Python's cryptography package does X25519,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AutoFill panel on virtual time: what each state shows, the once-a-second re-reading of the
 // shared file, the countdown, and the buttons and keys that end the request.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GIO first: its headers name fields "signals", which Qt's keywords would turn into a macro.
 #include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the Linux popover's window goes, in Qt's global coordinates (y downward): beside the
 // panel that holds the tray item and inside the available area, for panels on every edge, items
 // near either end of their panel, windows larger than the area, and screens away from the origin.

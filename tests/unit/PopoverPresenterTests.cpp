@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Showing, closing and measuring the popover on virtual time: the size reports, the overflow
 // check with its one re-show and its guard, the layout note, the first run's end, and what the
 // receiver is told.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The popover view on virtual time: the header's readiness mark, the code card and its
 // once-a-second countdown, the scroll area's cap, the size reports, the settings bound both ways
 // and the footer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The setup checklist in the popover, over a receiver wired to fakes on virtual time: the folded
 // header and its summary, the rows with their symbols, spinners, details and controls, the
 // header's animated fold, the row buttons, the switch bound to the login item, and Re-check.

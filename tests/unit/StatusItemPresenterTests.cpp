@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMac/Shell/StatusItemPresenter.h"
 #include "shared/symbols/InterfaceStyle.h"
 #include "tests/support/FakeStatusItem.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-latest: looks at and writes the shared latest-code file the way the desktop does.
 #include <sys/stat.h>
 

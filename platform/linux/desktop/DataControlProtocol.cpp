@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data-control protocol's interface tables, as wayland-scanner writes them at build time. The
 // code is C: the client header declares every table extern "C" first, so that the definitions
 // keep that linkage (and stay visible to libwayland's callers) when compiled as C++ here.

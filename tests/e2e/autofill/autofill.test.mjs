@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End to end: the Zorvik AutoFill extension in Debian's Chromium, talking to the real helper.
 //
 //   node autofill.test.mjs HELPER ZORVIK_LATEST [SCREENSHOT.png]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small WebDriver BiDi client for the Firefox end-to-end test: it starts Firefox with a fresh
 // profile, speaks BiDi over the WebSocket that --remote-debugging-port opens, and gives pages and
 // frames the calls of a playwright page that the scenarios make (see scenarios.mjs).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AutoFill journey, the same in every browser: the scenarios, the temporary world they run
 // in (HOME, the XDG directories, the shared container the helper reads the code from), the test
 // pages' server and the helper's panel. A driver per browser (autofill.test.mjs for Chromium,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loaded only into the headless GNOME Shell of the end-to-end tests. Eval and Screenshot answer
 // only callers the shell trusts unless it runs in unsafe mode, a headless start leaves the
 // overview open over the panel that the tests look at, and a headless seat has no keyboard,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-test-clipboard-watch: prints one line for every change of the CLIPBOARD selection on
 // the X display, with the XFixes subtype, so a test can tell an owner that gave the clipboard up
 // (set-owner none) from one whose window or connection went away.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A local stand-in for CloudKit Web Services, for tests.
 
 It speaks the REST wire format the desktop client uses (database and device endpoints, web auth

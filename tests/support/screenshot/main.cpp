@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-test-screenshot: saves what the X display shows (the whole screen, or a rectangle of
 // it) as a PNG, so tests and demos can show what a user would have seen.
 #include <QGuiApplication>

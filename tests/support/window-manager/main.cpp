@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorvik-test-wm: the parts of a window manager the end-to-end tests need on the session's X
 // display, which has none: the work area that panels leave (Qt reads _NET_WORKAREA on the root
 // window as every screen's available geometry, also while it runs), and the close button.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMac/CodeIntake/PendingCode.h"
 #include "platform/Error.h"
 #include "tools/zorvik-phone/CommandLine.h"

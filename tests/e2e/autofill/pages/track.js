@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps a model of the inputs the way a framework does: it updates only from input events and
 // only when the value moved past what the framework itself last wrote through the element's
 // own `value` property (so a value set that way alone goes unseen, as in React).

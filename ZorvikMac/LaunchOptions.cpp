@@ -5,10 +5,11 @@
 
 namespace {
 
-const char* const kUsage = R"(Usage: ZorvikMac [--headless] [--log-to-stderr] [--embedded-cloud]
-                 [--sign-in | --sign-out]
-       ZorvikMac --pair [--log-to-stderr] [--embedded-cloud]
-       ZorvikMac --diagnostics
+// The forms after the first start with "or:", which is how help2man tells them apart.
+const char* const kUsage =
+    R"(Usage: ZorvikMac [--headless] [--log-to-stderr] [--embedded-cloud] [--sign-in | --sign-out]
+  or:  ZorvikMac --pair [--log-to-stderr] [--embedded-cloud]
+  or:  ZorvikMac --diagnostics
 
 Receives one-time codes from your phone through your cloud database and publishes each one:
 the tray item's title and popover, latest-code.json for the AutoFill helper, the clipboard

@@ -21,12 +21,15 @@
 
 namespace {
 
+// The forms after the first start with "or:", which is how help2man tells them apart.
 const char* const kUsage = R"(Usage: ZorvikMacAutoFill --install | --uninstall
-       ZorvikMacAutoFill chrome-extension://<id>/            (started by a Chromium-family browser)
-       ZorvikMacAutoFill <manifest path> <add-on id>         (started by Firefox)
+  or:  ZorvikMacAutoFill chrome-extension://ID/
+  or:  ZorvikMacAutoFill MANIFEST-PATH ADD-ON-ID
 
 Fills one-time codes from your phone into web pages, through the Zorvik AutoFill browser
-extension. The browser starts this program for the extension; people run it only to register it.
+extension. The browser starts this program for the extension (a Chromium-family browser names
+the extension's origin, Firefox the path of the host's manifest and the add-on's id); people run
+it only to register it.
 
   --install     register with every installed browser (Chromium, Google Chrome, Brave, Microsoft
                 Edge, Vivaldi, Firefox) and print where the extension to load is

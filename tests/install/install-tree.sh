@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix whose path holds a space, and checks the tree as a
-# user gets it: the four programs, the menu entry, the icon at every size, and the installed
-# programs finding each other (the AutoFill helper registers its own installed path).
+# user gets it: the four programs with their manual pages, the menu entry and the software
+# centres' metainfo, the icon at every size, and the installed programs finding each other (the
+# AutoFill helper registers its own installed path).
 set -euo pipefail
 
 if [[ $# -ne 2 ]]; then
@@ -98,9 +99,39 @@ else
     cat "$work/version.err"
     fail "the installed ZorvikMac --version printed '${version:-}'"
 fi
-for program in zorvik-phone zorvik-latest; do
-    "$prefix/bin/$program" --help >/dev/null 2>&1 || fail "the installed $program --help failed"
+for program in ZorvikMacAutoFill zorvik-phone zorvik-latest; do
+    printed=$("$prefix/bin/$program" --version 2>&1) || true
+    [[ $printed =~ ^$program\ [0-9]+\.[0-9]+\.[0-9]+$ ]] ||
+        fail "the installed $program --version printed '$printed'"
 done
+
+# A manual page for each program, which lists every option its --help lists.
+for program in ZorvikMac ZorvikMacAutoFill zorvik-phone zorvik-latest; do
+    page="$prefix/share/man/man1/$program.1.gz"
+    if ! roff=$(gzip -dc -- "$page" 2>/dev/null); then
+        fail "share/man/man1/$program.1.gz is missing or not gzip"
+        continue
+    fi
+    grep -q "^\.TH \"*${program^^}" <<<"$roff" || fail "$program.1 has no .TH header for $program"
+    unlisted=()
+    while read -r option; do
+        grep -qF -- "${option//-/\\-}" <<<"$roff" || unlisted+=("$option")
+    done < <("$prefix/bin/$program" --help 2>/dev/null | grep -oE '^ +--[a-z-]+' | tr -d ' ')
+    if ((${#unlisted[@]})); then
+        fail "$program.1 lacks ${unlisted[*]}"
+    else
+        ok "$program.1 lists every option of $program --help"
+    fi
+done
+
+metainfo="$prefix/share/metainfo/net.brontal.zorvik.metainfo.xml"
+if ! command -v appstreamcli >/dev/null; then
+    fail "appstreamcli is missing (scripts/bootstrap installs appstream)"
+elif ! appstreamcli validate --no-net --pedantic "$metainfo"; then
+    fail "appstreamcli rejects share/metainfo/net.brontal.zorvik.metainfo.xml"
+else
+    ok "the metainfo passes appstreamcli validate --no-net --pedantic"
+fi
 
 host="$prefix/bin/ZorvikMacAutoFill"
 if ! "$host" --install >"$work/autofill.out" 2>&1; then

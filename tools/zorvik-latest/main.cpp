@@ -24,6 +24,10 @@ Commands:
   show    print where the file is, its permissions, its content and whether the code is valid
   clear   delete the latest code and its fill marker
 
+Options:
+  --version   print the version
+  -h, --help  show this text
+
 Exit status: 0 done, 1 the operation failed, 2 bad input.
 )";
 
@@ -95,6 +99,10 @@ int main(int argc, char** argv) {
     if (arguments.isEmpty() || arguments.contains("--help") || arguments.contains("-h")) {
         std::fputs(kUsage, arguments.isEmpty() ? stderr : stdout);
         return arguments.isEmpty() ? 2 : 0;
+    }
+    if (arguments.contains("--version")) {
+        std::fputs("zorvik-latest " ZORVIK_VERSION "\n", stdout);
+        return 0;
     }
     const auto store = LatestCodeStore::make(XdgAppGroupContainers());
     if (!store) {

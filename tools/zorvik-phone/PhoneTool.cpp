@@ -14,6 +14,10 @@ Commands:
 )";
 
 const char* const kUsageTail = R"(
+Options:
+  --version                print the version
+  -h, --help               show this text
+
 Run 'zorvik-phone COMMAND --help' for the options of a command. The cloud is the embedded
 one, a directory (default: $XDG_DATA_HOME/net.brontal.zorvik/cloud/iCloud.net.brontal.zorvik).
 Exit status: 0 done, 1 the operation failed, 2 bad input.
@@ -46,6 +50,10 @@ int PhoneTool::run(const QStringList& arguments) {
     const QString command = arguments.first();
     if (command == u"--help" || command == u"-h" || command == u"help") {
         io_.writeStdout(usage());
+        return ok;
+    }
+    if (command == u"--version") {
+        io_.writeStdout("zorvik-phone " ZORVIK_VERSION "\n");
         return ok;
     }
     PhoneCommandContext context(keychain_, now_, io_);

@@ -278,6 +278,10 @@ TEST(CloudWebAnswersAccount, TheAnswerOfUsersCallerIsAnAccountStatus) {
          {},
          "private db access disabled for this account"},
         {"access denied without a reason", reply(403, R"({"serverErrorCode":"ACCESS_DENIED"})"), 2},
+        {"sign-in needed", reply(421, kAuthenticationRequired), 3},
+        {"no session", reply(401, ""), 3},
+        {"throttled", reply(429, kThrottled), 4},
+        {"internal error", reply(500, kHtml), 4},
         {"bad gateway", reply(502, kHtml), 4},
     };
     for (const auto& row : rows) {

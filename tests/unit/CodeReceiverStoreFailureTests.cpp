@@ -36,4 +36,19 @@ TEST_F(CodeReceiverStoreFailure, AFailedSaveIsSaidOnceAndTriedAgainWhileValid) {
     EXPECT_EQ(pasteboard.count, pastes) << "a held code is not published again";
 }
 
+// AutoFill must not go on offering the code that the one it failed to save replaces.
+TEST_F(CodeReceiverStoreFailure, AFailedSaveTakesTheCodeItReplacesAwayFromAutoFill) {
+    make();
+    putRecord(code("111111"));
+    fetchNow();
+    ASSERT_TRUE(store->load());
+    putRecord(code("222222"));
+    {
+        const FileSizeLimit full(16);
+        fetchNow();
+    }
+    EXPECT_EQ(receiver->latest()->code, "222222");
+    EXPECT_FALSE(store->load()) << "the file still offers " << store->load()->code.toStdString();
+}
+
 }  // namespace

@@ -81,6 +81,8 @@ TEST(PendingCodeOpening, RejectsWhatIsNotAPendingCodeOrOfAnotherVersionBeforeAny
               PendingCodeError::unsupportedVersion(2));
     EXPECT_EQ(thrown<PendingCodeError>([] { openWithTestKey(QByteArray("ZRVK\xff", 5) + "x"); }),
               PendingCodeError::unsupportedVersion(255));
+    EXPECT_EQ(thrown<PendingCodeError>([] { openWithTestKey(QByteArray("ZRVK\x00", 5) + "x"); }),
+              PendingCodeError::unsupportedVersion(0));
 }
 
 TEST(PendingCodeOpening, CryptoFailuresComeFromTheAesLayerAndOtherPayloadsAreDecodingErrors) {

@@ -140,6 +140,15 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThro
 
     keychain.setChangeObserver([&] { ++changes; });
     EXPECT_TRUE(heardAfter(QStringList{"clear"} + item, {}));
+    keychain.setChangeObserver(nullptr);
+
+    // With no key stored yet, unlocking opens the keyring the key would be stored in.
+    lockTheDefaultKeyring();
+    EXPECT_EQ(
+        unlockAnsweringThePrompt(keychain, {{"key", "ctrl+a"},
+                                            {"type", "--delay", "10", sessionKeyringPassword()},
+                                            {"key", "Return"}}),
+        Keychain::success);
 }
 
 }  // namespace

@@ -364,6 +364,19 @@ TEST(CloudWebAnswersSubscription, ASavedOrExistingSubscriptionIsNoErrorAndAnyOth
     }
 }
 
+// A call that failed as a whole (no answer, an HTTP error) is that error to every reader.
+TEST(CloudWebAnswersWholeCall, AFailedCallIsTheErrorOfTheLookupAndOfTheSubscription) {
+    for (const CloudWebReply& failed :
+         {CloudWebSession::readReply(noAnswer(TransportFailure::hostNotFound, "no such host")),
+          reply(503, kHtml)}) {
+        ASSERT_TRUE(failed.error);
+        const auto record = CloudWebAnswers::lookedUpRecord(failed, "pending-code");
+        ASSERT_TRUE(std::holds_alternative<CloudError>(record));
+        EXPECT_EQ(std::get<CloudError>(record), *failed.error);
+        EXPECT_EQ(CloudWebAnswers::savedSubscription(failed, "pending-code-changes"), failed.error);
+    }
+}
+
 QByteArray tokenAnswer(const QJsonValue& apnsToken, const QJsonValue& webcourierURL) {
     QJsonObject body{{"apnsEnvironment", "production"}};
     if (!apnsToken.isUndefined()) {

@@ -426,6 +426,7 @@ TEST(CloudRecordCoding, RejectsWhatIsNoRecord) {
         "\"pending-code\"",
         R"({"recordName":"pending-code"})",
         R"({"recordName":7,"recordType":"T"})",
+        R"({"recordName":"../x","recordType":"T"})",
         R"({"recordName":"r","recordType":""})",
         R"({"recordName":"r","recordType":"T","fields":[]})",
         R"({"recordName":"r","recordType":"T","fields":{"":{"type":"STRING","value":""}}})"};

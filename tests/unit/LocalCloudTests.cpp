@@ -244,10 +244,15 @@ TEST_F(LocalCloudTest, RecordsWrittenTheWayZorvikPhoneWritesThemPushOncePerWrite
     file.write(plain.mid(10));
     file.close();
     writeMarkerAndWaitForItsPush();
+    // Written over in place, a record already pushed pushes once more, as an update.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(recordFileContent("plain", "PendingCode", "q"));
+    file.close();
+    writeMarkerAndWaitForItsPush();
 
     EXPECT_EQ(pushSummaries(),
               (Strings{"pending-code-changes 1 pending-code", "pending-code-changes 2 pending-code",
-                       "pending-code-changes 1 plain"}));
+                       "pending-code-changes 1 plain", "pending-code-changes 2 plain"}));
     EXPECT_EQ(LocalCloudDatabase::readRecord(database, "pending-code"), record);
     EXPECT_EQ(modeOf(recordFile("pending-code")), 0600);
 }

@@ -80,9 +80,12 @@ std::optional<std::int32_t> unlockAnsweringThePrompt(Keychain& keychain,
     return *answer;
 }
 
-QString sessionKeyringPassword() {
+// The keys a user presses to answer the prompt with the session keyring's password.
+QList<QStringList> typingThePassword() {
     QFile file(qEnvironmentVariable("ZORVIK_SESSION_DIR") + "/keyring-password");
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    const QString password =
+        file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return {{"key", "ctrl+a"}, {"type", "--delay", "10", password}, {"key", "Return"}};
 }
 
 // The read and the store that never block answer after the call, from the event loop; every change
@@ -126,11 +129,7 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThro
     EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
               Keychain::interactionNotAllowed);
 
-    EXPECT_EQ(
-        unlockAnsweringThePrompt(keychain, {{"key", "ctrl+a"},
-                                            {"type", "--delay", "10", sessionKeyringPassword()},
-                                            {"key", "Return"}}),
-        Keychain::success);
+    EXPECT_EQ(unlockAnsweringThePrompt(keychain, typingThePassword()), Keychain::success);
     EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), replaced);
     // Nothing is locked any more: the next unlock answers without a prompt.
     std::optional<std::int32_t> again;
@@ -144,11 +143,7 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThro
 
     // With no key stored yet, unlocking opens the keyring the key would be stored in.
     lockTheDefaultKeyring();
-    EXPECT_EQ(
-        unlockAnsweringThePrompt(keychain, {{"key", "ctrl+a"},
-                                            {"type", "--delay", "10", sessionKeyringPassword()},
-                                            {"key", "Return"}}),
-        Keychain::success);
+    EXPECT_EQ(unlockAnsweringThePrompt(keychain, typingThePassword()), Keychain::success);
 }
 
 }  // namespace

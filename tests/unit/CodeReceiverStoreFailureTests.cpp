@@ -10,9 +10,13 @@ namespace {
 using CodeReceiverStoreFailure = CodeReceiverTest;
 
 // A full disk (here: a file size limit, which holds for root too): the code is published
-// everywhere else, and its save is tried again at every fetch while it is valid.
-TEST_F(CodeReceiverStoreFailure, AFailedSaveIsSaidOnceAndTriedAgainWhileValid) {
+// everywhere else, AutoFill no longer offers the code it replaces, and its save is tried again
+// at every fetch while it is valid.
+TEST_F(CodeReceiverStoreFailure, AFailedSaveLeavesNoOtherCodeAndIsTriedAgainWhileValid) {
     make();
+    putRecord(code("111111"));
+    fetchNow();
+    ASSERT_TRUE(store->load());
     putRecord(code("222222"));
     {
         const FileSizeLimit full(16);
@@ -20,6 +24,7 @@ TEST_F(CodeReceiverStoreFailure, AFailedSaveIsSaidOnceAndTriedAgainWhileValid) {
         fetchNow();
     }
     EXPECT_EQ(receiver->latest()->code, "222222") << "published everywhere else all the same";
+    EXPECT_FALSE(store->load()) << "the file still offers " << store->load()->code.toStdString();
     EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "222222");
     const auto failures = std::count_if(log.lines.begin(), log.lines.end(), [](const auto& line) {
         return line.level == LogLevel::error &&
@@ -34,21 +39,6 @@ TEST_F(CodeReceiverStoreFailure, AFailedSaveIsSaidOnceAndTriedAgainWhileValid) {
     fetchNow();
     EXPECT_EQ(receiver->info().lastError, std::nullopt);
     EXPECT_EQ(pasteboard.count, pastes) << "a held code is not published again";
-}
-
-// AutoFill must not go on offering the code that the one it failed to save replaces.
-TEST_F(CodeReceiverStoreFailure, AFailedSaveTakesTheCodeItReplacesAwayFromAutoFill) {
-    make();
-    putRecord(code("111111"));
-    fetchNow();
-    ASSERT_TRUE(store->load());
-    putRecord(code("222222"));
-    {
-        const FileSizeLimit full(16);
-        fetchNow();
-    }
-    EXPECT_EQ(receiver->latest()->code, "222222");
-    EXPECT_FALSE(store->load()) << "the file still offers " << store->load()->code.toStdString();
 }
 
 }  // namespace

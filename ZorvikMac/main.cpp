@@ -28,6 +28,7 @@
 #include "platform/linux/desktop/QtScreens.h"
 #include "platform/linux/desktop/ToolkitPlatform.h"
 #include "platform/linux/keyring/SecretServiceKeychain.h"
+#include "shared/AppTranslations.h"
 
 int main(int argc, char** argv) {
     // The arguments are read before the toolkit starts, so --help and a refusal work anywhere.
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    installTranslations(application);
     // Programs we start (the browser, the AutoFill helper) choose their own platform.
     if (platformWasSet) {
         qputenv("QT_QPA_PLATFORM", platformAsked);

@@ -25,8 +25,10 @@ constexpr int headerToBody = 12;
 constexpr int bodySpacing = 8;
 using InterfaceStyle::captionSize;
 
-const QString waitingText = QStringLiteral("It will appear here within a few seconds.");
-const QString expiredText = QStringLiteral("The last code expired. Tap it again.");
+const char* const waitingText =
+    QT_TRANSLATE_NOOP("AutoFillPanel", "It will appear here within a few seconds.");
+const char* const expiredText =
+    QT_TRANSLATE_NOOP("AutoFillPanel", "The last code expired. Tap it again.");
 
 using InterfaceStyle::systemFont;
 using WidgetKit::makeButton;
@@ -82,7 +84,7 @@ void AutoFillPanel::buildHeader(QBoxLayout* layout) {
     lockSymbol_ = new SymbolView(QStringLiteral("lockSymbol"), QStringLiteral("lock.fill"), 13,
                                  Symbols::Weight::regular, this);
     title_ = makeLabel(QStringLiteral("title"), systemFont(13, QFont::DemiBold), this);
-    title_->setText(QStringLiteral("From Zorvik"));
+    title_->setText(tr("From Zorvik"));
     header->addWidget(lockSymbol_);
     header->addWidget(title_);
     header->addStretch(1);
@@ -95,18 +97,18 @@ QWidget* AutoFillPanel::buildConfigurationBody() {
     auto* column = makeColumn(bodySpacing, body);
 
     auto* ready = makeLabel(QStringLiteral("configurationTitle"), systemFont(13), body);
-    ready->setText(QStringLiteral("Zorvik is ready to fill codes in your browser."));
+    ready->setText(tr("Zorvik is ready to fill codes in your browser."));
     ready->setWordWrap(true);
 
     configurationDetail_ =
         makeLabel(QStringLiteral("configurationDetail"), systemFont(captionSize), body);
-    configurationDetail_->setText(QStringLiteral(
+    configurationDetail_->setText(tr(
         "Tap a code on your iPhone or Apple Watch; within seconds your browser offers it below the "
         "code field as From Zorvik. Nothing is stored on this computer beyond the last code, and "
         "it dies after 90 seconds."));
     configurationDetail_->setWordWrap(true);
 
-    doneButton_ = makeButton(QStringLiteral("doneButton"), QStringLiteral("Done"), body);
+    doneButton_ = makeButton(QStringLiteral("doneButton"), tr("Done"), body);
     doneButton_->setDefault(true);
     connect(doneButton_, &QPushButton::clicked, this, &AutoFillPanel::done);
 
@@ -153,7 +155,7 @@ QWidget* AutoFillPanel::buildCodeBody() {
                                           captionSize, Symbols::Weight::regular, differentSite_);
     differentSiteText_ =
         makeLabel(QStringLiteral("differentSiteText"), captionFont, differentSite_);
-    differentSiteText_->setText(QStringLiteral("different site"));
+    differentSiteText_->setText(tr("different site"));
     differentSiteRow->addWidget(differentSiteSymbol_);
     differentSiteRow->addWidget(differentSiteText_);
     auto* expiryRow = makeRow(bodySpacing);
@@ -161,9 +163,8 @@ QWidget* AutoFillPanel::buildCodeBody() {
     expiryRow->addWidget(differentSite_);
     expiryRow->addStretch(1);
 
-    codeCancelButton_ =
-        makeButton(QStringLiteral("codeCancelButton"), QStringLiteral("Cancel"), body);
-    fillButton_ = makeButton(QStringLiteral("fillButton"), QStringLiteral("Fill"), body);
+    codeCancelButton_ = makeButton(QStringLiteral("codeCancelButton"), tr("Cancel"), body);
+    fillButton_ = makeButton(QStringLiteral("fillButton"), tr("Fill"), body);
     fillButton_->setDefault(true);
     connect(codeCancelButton_, &QPushButton::clicked, this, &AutoFillPanel::cancel);
     connect(fillButton_, &QPushButton::clicked, this, &AutoFillPanel::fill);
@@ -190,7 +191,7 @@ QWidget* AutoFillPanel::buildWaitingBody() {
     auto* texts = makeColumn(2);
     auto* waitingTitle =
         makeLabel(QStringLiteral("waitingTitle"), systemFont(13, QFont::DemiBold), body);
-    waitingTitle->setText(QStringLiteral("Tap a code on your iPhone or Watch"));
+    waitingTitle->setText(tr("Tap a code on your iPhone or Watch"));
     // Too long for one line beside the symbol in wide system fonts; it wraps, never clips.
     waitingTitle->setWordWrap(true);
     waitingDetail_ = makeLabel(QStringLiteral("waitingDetail"), systemFont(captionSize), body);
@@ -201,9 +202,8 @@ QWidget* AutoFillPanel::buildWaitingBody() {
     message->addWidget(phoneSymbol_);
     message->addLayout(texts, 1);
 
-    waitingCancelButton_ =
-        makeButton(QStringLiteral("waitingCancelButton"), QStringLiteral("Cancel"), body);
-    refreshButton_ = makeButton(QStringLiteral("refreshButton"), QStringLiteral("Refresh"), body);
+    waitingCancelButton_ = makeButton(QStringLiteral("waitingCancelButton"), tr("Cancel"), body);
+    refreshButton_ = makeButton(QStringLiteral("refreshButton"), tr("Refresh"), body);
     connect(waitingCancelButton_, &QPushButton::clicked, this, &AutoFillPanel::cancel);
     connect(refreshButton_, &QPushButton::clicked, this, &AutoFillPanel::refresh);
     auto* buttons = makeRow(bodySpacing);
@@ -270,10 +270,10 @@ void AutoFillPanel::showModel() {
     codeBody_->setVisible(!configuration && latest.has_value());
     waitingBody_->setVisible(!configuration && !latest.has_value());
 
-    waitingDetail_->setText(model_.hasExpired() ? expiredText : waitingText);
+    waitingDetail_->setText(tr(model_.hasExpired() ? expiredText : waitingText));
     if (latest) {
         accountName_->setText(latest->accountName);
-        fromDevice_->setText(QStringLiteral("from ") + latest->fromDevice);
+        fromDevice_->setText(tr("from %1").arg(latest->fromDevice));
         code_->setText(latest->displayCode());
         differentSite_->setVisible(model_.siteMatch() == AutoFillModel::SiteMatch::no);
     }
@@ -291,7 +291,7 @@ void AutoFillPanel::showCountdown() {
     const auto left = (latest->expiresAt - shownAt_.value_or(mainActor_.now())).count();
     constexpr long long perSecond = 1'000'000;
     const long long seconds = left > 0 ? (left + perSecond - 1) / perSecond : 0;
-    countdown_->setText(QStringLiteral("expires in %1 s").arg(seconds));
+    countdown_->setText(tr("expires in %1 s").arg(seconds));
 }
 
 void AutoFillPanel::applyColors() {

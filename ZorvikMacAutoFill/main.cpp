@@ -16,6 +16,7 @@
 #include "platform/linux/browser/NativeMessagingHostInstaller.h"
 #include "platform/linux/browser/NativeMessagingHosts.h"
 #include "platform/linux/browser/StdioChannel.h"
+#include "shared/AppTranslations.h"
 #include "shared/CredentialIdentitiesFile.h"
 #include "shared/LatestCodeStore.h"
 
@@ -144,6 +145,7 @@ int main(int argc, char** argv) {
                 return nullptr;
             }
             application = std::make_unique<QApplication>(argc, argv);
+            installTranslations(*application);
             QApplication::setQuitOnLastWindowClosed(false);
             mainActor = std::make_unique<QtMainActor>();
         }

@@ -51,5 +51,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://brontal.net/zorvik)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Our texts are built into the programs; Qt's own (a text field's menu) come with this.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 
 include(CPack)

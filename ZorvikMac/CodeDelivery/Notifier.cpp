@@ -26,7 +26,7 @@ void Notifier::setUp() {
     isDelegate_ = true;
 
     const UserNotificationCenter::Action copy{QString::fromLatin1(copyActionIdentifier),
-                                              QString::fromLatin1(copyActionTitle)};
+                                              tr(copyActionTitle)};
     center_.setNotificationCategories(
         {UserNotificationCenter::Category{QString::fromLatin1(categoryIdentifier), {copy}}});
 

@@ -25,7 +25,7 @@ class Notifier final : public QObject, public UserNotificationCenter::Delegate {
 public:
     static constexpr auto categoryIdentifier = "net.brontal.zorvik.mac.code";
     static constexpr auto copyActionIdentifier = "copy";
-    static constexpr auto copyActionTitle = "Copy";
+    static constexpr auto copyActionTitle = QT_TRANSLATE_NOOP("Notifier", "Copy");
     // Every code uses the same identifier, so a new code's notification replaces the last one.
     static constexpr auto requestIdentifier = "latest-code";
     static constexpr auto codeKey = "code";

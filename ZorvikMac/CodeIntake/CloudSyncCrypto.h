@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoreApplication>
 #include <cstdint>
 
 #include "ZorvikMac/CodeIntake/SymmetricKey.h"
@@ -26,7 +27,9 @@ public:
 
     QString localizedDescription() const override {
         return kind_ == Kind::noKeyYet
-                   ? QStringLiteral("the sync key is not in the keyring yet: pair with your phone")
+                   ? QCoreApplication::translate(
+                         "CloudSyncCrypto",
+                         "the sync key is not in the keyring yet: pair with your phone")
                    : Keychain::describe(status_);
     }
     bool operator==(const Error& other) const {

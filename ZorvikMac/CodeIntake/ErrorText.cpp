@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMac/CodeIntake/ErrorText.h"
 
+#include <QCoreApplication>
+
 #include "platform/CloudError.h"
 
 QString errorText(std::exception_ptr error) {
@@ -10,18 +12,19 @@ QString errorText(std::exception_ptr error) {
         switch (cloud.code()) {
             case CloudError::networkUnavailable:
             case CloudError::networkFailure:
-                return QStringLiteral("no network");
+                return QCoreApplication::translate("ErrorText", "no network");
             case CloudError::serviceUnavailable:
             case CloudError::requestRateLimited:
-                return QStringLiteral("iCloud is busy; will retry");
+                return QCoreApplication::translate("ErrorText", "iCloud is busy; will retry");
             case CloudError::notAuthenticated:
-                return QStringLiteral("not signed in to iCloud");
+                return QCoreApplication::translate("ErrorText", "not signed in to iCloud");
             case CloudError::permissionFailure:
-                return QStringLiteral("iCloud refused (permission)");
+                return QCoreApplication::translate("ErrorText", "iCloud refused (permission)");
             case CloudError::invalidArguments:
-                return QStringLiteral("iCloud schema: ") + cloud.localizedDescription();
+                return QCoreApplication::translate("ErrorText", "iCloud schema: ") +
+                       cloud.localizedDescription();
             case CloudError::quotaExceeded:
-                return QStringLiteral("iCloud storage is full");
+                return QCoreApplication::translate("ErrorText", "iCloud storage is full");
             default:
                 return cloud.localizedDescription();
         }

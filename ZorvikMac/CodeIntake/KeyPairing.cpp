@@ -190,12 +190,12 @@ std::optional<QString> checkAgainstWaiting(const RecordAnswer& answer, const Sym
         if (error->code() == CloudError::unknownItem) {
             return std::nullopt;
         }
-        return QStringLiteral(
+        return KeyPairing::tr(
                    "This key cannot be checked now: the cloud did not answer (%1). Try again.")
             .arg(error->localizedDescription());
     }
     const auto blob = std::get<CloudRecord>(answer).field<QByteArray>(QStringLiteral("blob"));
-    const QString unreadable = QStringLiteral(
+    const QString unreadable = KeyPairing::tr(
         "This key cannot be checked: the code waiting in your cloud is in a form this version of "
         "Zorvik cannot read. Update Zorvik, or pair with the code instead.");
     if (!blob) {
@@ -204,7 +204,7 @@ std::optional<QString> checkAgainstWaiting(const RecordAnswer& answer, const Sym
     try {
         (void)PendingCode::open(*blob, key);
     } catch (const AesGcmError&) {
-        return QStringLiteral("This key does not open the code waiting in your cloud");
+        return KeyPairing::tr("This key does not open the code waiting in your cloud");
     } catch (const PendingCodeError&) {
         // A newer format, or no code at all: the key was never tried on it.
         return unreadable;
@@ -241,7 +241,7 @@ Task<std::optional<QString>> KeyPairing::enterKey(QString text) {
         co_return std::nullopt;
     }
     if (!kept) {
-        co_return QStringLiteral("The keychain did not take the key.");
+        co_return KeyPairing::tr("The keychain did not take the key.");
     }
     log_.info("pairing: key entered by hand and stored");
     if (state_ == State::offering) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMac/CodeIntake/SyncKeyText.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 namespace SyncKeyText {
@@ -8,8 +9,8 @@ namespace SyncKeyText {
 std::variant<SymmetricKey, QString> parse(const QString& text) {
     QString compact = text;
     compact.remove(QRegularExpression(QStringLiteral("\\s")));
-    const QString wrongForm =
-        QStringLiteral("A sync key is 32 bytes, written as base64 or as 64 hexadecimal digits.");
+    const QString wrongForm = QCoreApplication::translate(
+        "SyncKeyText", "A sync key is 32 bytes, written as base64 or as 64 hexadecimal digits.");
     if (compact.isEmpty()) {
         return wrongForm;
     }
@@ -21,7 +22,8 @@ std::variant<SymmetricKey, QString> parse(const QString& text) {
     // length at which such text can still be 32 bytes of base64.
     static const QRegularExpression hexDigits(QStringLiteral("^[0-9A-Fa-f]+$"));
     if (compact.size() != 43 && hexDigits.match(compact).hasMatch()) {
-        return QStringLiteral(
+        return QCoreApplication::translate(
+                   "SyncKeyText",
                    "This is %1 hexadecimal digits; a sync key is 64 of them, or 32 bytes of "
                    "base64.")
             .arg(compact.size());
@@ -45,7 +47,8 @@ std::variant<SymmetricKey, QString> parse(const QString& text) {
     if (const auto key = SymmetricKey::fromBytes(decoded.decoded)) {
         return *key;
     }
-    return QStringLiteral("This is %1 bytes of base64; a sync key is 32 bytes.")
+    return QCoreApplication::translate("SyncKeyText",
+                                       "This is %1 bytes of base64; a sync key is 32 bytes.")
         .arg(decoded.decoded.size());
 }
 

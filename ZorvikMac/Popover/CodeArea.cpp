@@ -144,13 +144,13 @@ QWidget* CodeArea::buildInvitation() {
                                   Symbols::Weight::light, invitation);
     auto* texts = makeColumn(2);
     auto* title = makeLabel(QStringLiteral("invitationTitle"), systemFont(13, QFont::DemiBold),
-                            invitation, QStringLiteral("Tap a code on your iPhone or Watch"));
+                            invitation, tr("Tap a code on your iPhone or Watch"));
     // Wide system fonts would clip it beside the symbol; it wraps instead.
     title->setWordWrap(true);
     invitationDetail_ = makeLabel(
         QStringLiteral("invitationDetail"), systemFont(captionSize), invitation,
-        QStringLiteral("It shows up here for 90 seconds, goes on the clipboard, and your browser "
-                       "offers it as From Zorvik."));
+        tr("It shows up here for 90 seconds, goes on the clipboard, and your browser offers it "
+           "as From Zorvik."));
     invitationDetail_->setWordWrap(true);
     texts->addWidget(title);
     texts->addWidget(invitationDetail_);
@@ -188,7 +188,7 @@ void CodeArea::showLatest() {
         return;
     }
     accountName_->setText(latest->accountName);
-    fromDevice_->setText(QStringLiteral("from ") + latest->fromDevice);
+    fromDevice_->setText(tr("from %1").arg(latest->fromDevice));
     deviceSymbol_->setName(isWatch(latest->fromDevice) ? QStringLiteral("applewatch")
                                                        : QStringLiteral("iphone"));
     code_->setText(latest->displayCode());
@@ -206,8 +206,7 @@ void CodeArea::draw(Instant now) {
     drawnAt_ = now;
     remaining_ = remainingSeconds(now, latest->expiresAt);
     bar_->setFraction(fraction(now, latest->expiresAt));
-    countdown_->setText(remaining_ > 0 ? QString::asprintf("expires in %lld s", remaining_)
-                                       : QStringLiteral("expired"));
+    countdown_->setText(remaining_ > 0 ? tr("expires in %1 s").arg(remaining_) : tr("expired"));
     copyButton_->setEnabled(remaining_ > 0);
     copyShortcut_->setEnabled(remaining_ > 0);
 
@@ -215,7 +214,7 @@ void CodeArea::draw(Instant now) {
     const bool copied = copiedAt && secondsBetween(*copiedAt, now) < copiedFor;
     if (showsCopied_ != copied) {
         showsCopied_ = copied;
-        copyButton_->setText(copied ? QStringLiteral("Copied") : QStringLiteral("Copy"));
+        copyButton_->setText(copied ? tr("Copied") : tr("Copy"));
     }
     applyColors();
 }

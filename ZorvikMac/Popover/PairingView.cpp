@@ -36,11 +36,11 @@ PairingView::PairingView(KeyPairing& pairing, MainActor& mainActor, QWidget* par
     column->setContentsMargins(16, 12, 16, 12);
 
     title_ = WidgetKit::makeLabel(QStringLiteral("pairingTitle"), systemFont(13, QFont::DemiBold),
-                                  this, QStringLiteral("Pair with iPhone"));
+                                  this, tr("Pair with iPhone"));
     instructions_ = WidgetKit::makeLabel(
         QStringLiteral("pairingInstructions"), systemFont(12), this,
-        QStringLiteral("On your iPhone, open Zorvik, choose Pair with a computer and point the "
-                       "camera at this code. The key comes through iCloud."));
+        tr("On your iPhone, open Zorvik, choose Pair with a computer and point the camera at "
+           "this code. The key comes through iCloud."));
     instructions_->setWordWrap(true);
     code_ = new QLabel(this);
     code_->setObjectName(QStringLiteral("pairingCode"));
@@ -49,10 +49,9 @@ PairingView::PairingView(KeyPairing& pairing, MainActor& mainActor, QWidget* par
     timeLeft_->setAlignment(Qt::AlignCenter);
 
     auto* buttons = WidgetKit::makeRow(8);
-    cancel_ = PopoverLook::makeSmallButton(QStringLiteral("pairingCancel"),
-                                           QStringLiteral("Cancel"), this);
+    cancel_ = PopoverLook::makeSmallButton(QStringLiteral("pairingCancel"), tr("Cancel"), this);
     enterKey_ = PopoverLook::makeSmallButton(QStringLiteral("pairingEnterKey"),
-                                             QStringLiteral("Enter the key instead"), this);
+                                             tr("Enter the key instead"), this);
     buttons->addWidget(cancel_);
     buttons->addStretch(1);
     buttons->addWidget(enterKey_);
@@ -63,11 +62,11 @@ PairingView::PairingView(KeyPairing& pairing, MainActor& mainActor, QWidget* par
     auto* entryRow = WidgetKit::makeRow(6);
     keyField_ = new QLineEdit(keyEntry_);
     keyField_->setObjectName(QStringLiteral("pairingKeyField"));
-    keyField_->setPlaceholderText(QStringLiteral("The key, as base64 or 64 hex digits"));
+    keyField_->setPlaceholderText(tr("The key, as base64 or 64 hex digits"));
     // The key is a secret: not shown while typed, not offered to an input method's history.
     keyField_->setEchoMode(QLineEdit::Password);
-    saveKey_ = PopoverLook::makeSmallButton(QStringLiteral("pairingSaveKey"),
-                                            QStringLiteral("Save Key"), keyEntry_);
+    saveKey_ =
+        PopoverLook::makeSmallButton(QStringLiteral("pairingSaveKey"), tr("Save Key"), keyEntry_);
     entryRow->addWidget(keyField_, 1);
     entryRow->addWidget(saveKey_);
     keyProblem_ =
@@ -79,7 +78,7 @@ PairingView::PairingView(KeyPairing& pairing, MainActor& mainActor, QWidget* par
     keyEntry_->hide();
 
     done_ = WidgetKit::makeLabel(QStringLiteral("pairingDone"), systemFont(12), this,
-                                 QStringLiteral("The key from your iPhone is stored."));
+                                 tr("The key from your iPhone is stored."));
     done_->hide();
 
     column->addWidget(title_);
@@ -162,8 +161,7 @@ void PairingView::showTimeLeft() {
     if (pairing_.state() != KeyPairing::State::offering) {
         return;
     }
-    timeLeft_->setText(
-        QStringLiteral("Open for %1").arg(minutesAndSeconds(pairing_.secondsLeft())));
+    timeLeft_->setText(tr("Open for %1").arg(minutesAndSeconds(pairing_.secondsLeft())));
     ticking_ = true;
     ticker_ = mainActor_.startTimer(1, [self = QPointer<PairingView>(this)] {
         if (self) {

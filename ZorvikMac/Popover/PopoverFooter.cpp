@@ -46,8 +46,8 @@ PopoverFooter::PopoverFooter(CodeReceiver& receiver, MainActor& mainActor, QTime
     row->setContentsMargins(12, 8, 12, 8);
     row->setSpacing(8);
 
-    checkNowButton_ = PopoverLook::makeSmallButton(QStringLiteral("checkNowButton"),
-                                                   QStringLiteral("Check now"), this);
+    checkNowButton_ =
+        PopoverLook::makeSmallButton(QStringLiteral("checkNowButton"), tr("Check now"), this);
     checkNowButton_->setIconSize(QSize(PopoverLook::smallSymbolSide, PopoverLook::smallSymbolSide));
     connect(checkNowButton_, &QPushButton::clicked, this, &PopoverFooter::checkNow);
 
@@ -55,8 +55,7 @@ PopoverFooter::PopoverFooter(CodeReceiver& receiver, MainActor& mainActor, QTime
     lastCheck_ = WidgetKit::makeLabel(QStringLiteral("lastCheck"), caption2, this);
     build_ = WidgetKit::makeLabel(QStringLiteral("build"), caption2, this);
 
-    quitButton_ =
-        PopoverLook::makeTextButton(QStringLiteral("quitButton"), QStringLiteral("Quit"), this);
+    quitButton_ = PopoverLook::makeTextButton(QStringLiteral("quitButton"), tr("Quit"), this);
     connect(quitButton_, &QPushButton::clicked, this, [this] {
         if (quit_) {
             quit_();

@@ -53,21 +53,21 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
     column->setSpacing(8);
 
     column->addWidget(makeCheckBox(QStringLiteral("copyToClipboard"),
-                                   QStringLiteral("Copy codes to the clipboard for 90 s"),
+                                   tr("Copy codes to the clipboard for 90 s"),
                                    &MacSettings::copyToClipboard, &MacSettings::setCopyToClipboard,
                                    &MacSettings::copyToClipboardChanged));
     column->addWidget(
-        makeCheckBox(QStringLiteral("showCodeInMenuBar"),
-                     QStringLiteral("Show the code in the panel"), &MacSettings::showCodeInMenuBar,
-                     &MacSettings::setShowCodeInMenuBar, &MacSettings::showCodeInMenuBarChanged));
-    column->addWidget(makeCheckBox(
-        QStringLiteral("notify"), QStringLiteral("Show a notification with a Copy button"),
-        &MacSettings::notify, &MacSettings::setNotify, &MacSettings::notifyChanged));
+        makeCheckBox(QStringLiteral("showCodeInMenuBar"), tr("Show the code in the panel"),
+                     &MacSettings::showCodeInMenuBar, &MacSettings::setShowCodeInMenuBar,
+                     &MacSettings::showCodeInMenuBarChanged));
+    column->addWidget(
+        makeCheckBox(QStringLiteral("notify"), tr("Show a notification with a Copy button"),
+                     &MacSettings::notify, &MacSettings::setNotify, &MacSettings::notifyChanged));
     // While the checklist is unfolded, its own login-item row carries the switch.
-    column->addWidget(launchAtLogin_ = makeCheckBox(
-                          QStringLiteral("launchAtLogin"), QStringLiteral("Launch at login"),
-                          &MacSettings::launchAtLogin, &MacSettings::setLaunchAtLogin,
-                          &MacSettings::launchAtLoginChanged));
+    column->addWidget(launchAtLogin_ =
+                          makeCheckBox(QStringLiteral("launchAtLogin"), tr("Launch at login"),
+                                       &MacSettings::launchAtLogin, &MacSettings::setLaunchAtLogin,
+                                       &MacSettings::launchAtLoginChanged));
 
     launchAtLoginError_ = WidgetKit::makeLabel(QStringLiteral("launchAtLoginError"),
                                                systemFont(InterfaceStyle::captionSize), this);
@@ -77,7 +77,7 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
     auto* intervalRow = makeRow(6);
     auto* intervalLabel =
         WidgetKit::makeLabel(QStringLiteral("pollIntervalLabel"), systemFont(settingsTextSize),
-                             this, QStringLiteral("Check iCloud every"));
+                             this, tr("Check iCloud every"));
     pollInterval_ = new QComboBox(this);
     pollInterval_->setObjectName(QStringLiteral("pollInterval"));
     pollInterval_->setFont(systemFont(PopoverLook::smallControlTextSize));
@@ -85,8 +85,7 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
     // The label beside it names it; the picker's own label stays hidden.
     pollInterval_->setAccessibleName(intervalLabel->text());
     for (const double seconds : MacSettings::pollIntervalChoices()) {
-        pollInterval_->addItem(QString::asprintf("%lld s", static_cast<long long>(seconds)),
-                               seconds);
+        pollInterval_->addItem(tr("%1 s").arg(static_cast<long long>(seconds)), seconds);
     }
     connect(pollInterval_, &QComboBox::currentIndexChanged, this,
             &PopoverSettingsSection::pickPollInterval);
@@ -102,8 +101,8 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
         QSize(PopoverLook::smallSymbolSide, PopoverLook::smallSymbolSide));
     connect(diagnosticsButton_, &QPushButton::clicked, this,
             &PopoverSettingsSection::copyDiagnostics);
-    autoFillSettingsButton_ = PopoverLook::makeTextButton(
-        QStringLiteral("autoFillSettingsButton"), QStringLiteral("AutoFill Settings\u2026"), this);
+    autoFillSettingsButton_ = PopoverLook::makeTextButton(QStringLiteral("autoFillSettingsButton"),
+                                                          tr("AutoFill Settings\u2026"), this);
     connect(autoFillSettingsButton_, &QPushButton::clicked, this,
             [this] { autoFillSettings_.openCredentialProviderAppSettings(); });
     actionsRow->addWidget(diagnosticsButton_);
@@ -209,8 +208,7 @@ void PopoverSettingsSection::drawDiagnosticsButton() {
         return;
     }
     showsDiagnosticsCopied_ = copied;
-    diagnosticsButton_->setText(copied ? QStringLiteral("Diagnostics copied")
-                                       : QStringLiteral("Copy diagnostics"));
+    diagnosticsButton_->setText(copied ? tr("Diagnostics copied") : tr("Copy diagnostics"));
     applyColors();
 }
 

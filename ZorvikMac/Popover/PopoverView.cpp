@@ -120,7 +120,7 @@ QWidget* PopoverView::buildHeader(CodeReceiver& receiver) {
         WidgetKit::makeLabel(QStringLiteral("productName"), systemFont(13, QFont::DemiBold), header,
                              QStringLiteral("Zorvik"));
     platformName_ = WidgetKit::makeLabel(QStringLiteral("platformName"), systemFont(13), header,
-                                         QStringLiteral("for Linux"));
+                                         tr("for Linux"));
     readinessMark_ =
         new ReadinessMark(receiver, environment_.mainActor, environment_.timeZone, header);
     row->addWidget(lockSymbol_, 0, Qt::AlignVCenter);

@@ -69,7 +69,7 @@ void ReadinessMark::changeEvent(QEvent* event) {
 
 void ReadinessMark::showProbe() {
     needsAttention_ = ::needsAttention(setupRows(receiver_.probe(), mainActor_.now(), timeZone_));
-    caption_->setText(needsAttention_ ? QStringLiteral("Needs setup") : QStringLiteral("Ready"));
+    caption_->setText(needsAttention_ ? tr("Needs setup") : tr("Ready"));
     applyColors();
 }
 

@@ -49,8 +49,9 @@ constexpr int titleSize = 12;
 constexpr int smallControlSize = 11;
 constexpr int recheckDrop = 2;
 
-const QString welcomeTitle = QStringLiteral("Welcome \u2014 let's check this computer");
-const QString plainTitle = QStringLiteral("Setup");
+const char* const welcomeTitle =
+    QT_TRANSLATE_NOOP("SetupChecklistView", "Welcome \u2014 let's check this computer");
+const char* const plainTitle = QT_TRANSLATE_NOOP("SetupChecklistView", "Setup");
 
 // A label whose text starts at its top left corner.
 QLabel* makeLabel(const QString& objectName, const QFont& font, QWidget* parent) {
@@ -302,7 +303,7 @@ public:
         toggle->setVisible(isSwitch);
         if (isSwitch) {
             toggle->setChecked(launchAtLogin);
-            toggle->setAccessibleName(QStringLiteral("Launch at login"));
+            toggle->setAccessibleName(SetupChecklistView::tr("Launch at login"));
         }
         const bool hasButton = !isSwitch && row.action.has_value() && row.buttonTitle.has_value();
         const bool isChoice = hasButton && row.secondaryAction.has_value();
@@ -411,7 +412,7 @@ QWidget* SetupChecklistView::buildRows() {
     }
 
     recheckButton_ = makeSmallButton(QStringLiteral("recheckButton"), content);
-    recheckButton_->setText(QStringLiteral("Re-check"));
+    recheckButton_->setText(tr("Re-check"));
     recheckButton_->setIconSize(QSize(smallControlSize, smallControlSize));
     connect(recheckButton_, &QPushButton::clicked, this, &SetupChecklistView::recheck);
     auto* recheckRow = makeRow(0);
@@ -453,9 +454,8 @@ void SetupChecklistView::refresh() {
 
 void SetupChecklistView::showHeader(const QList<SetupRow>& rows) {
     const bool collapsed = settings_.setupCollapsed();
-    header_->setAccessibleName(collapsed ? QStringLiteral("Show setup")
-                                         : QStringLiteral("Hide setup"));
-    title_->setText(receiver_.firstRun() && !collapsed ? welcomeTitle : plainTitle);
+    header_->setAccessibleName(collapsed ? tr("Show setup") : tr("Hide setup"));
+    title_->setText(tr(receiver_.firstRun() && !collapsed ? welcomeTitle : plainTitle));
     dot_->setVisible(collapsed);
     summary_->setVisible(collapsed);
     const QPalette& colors = palette();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QTimeZone>
@@ -12,6 +13,10 @@
 // One line of the setup checklist in the popover: what it is about, how it stands, its text and
 // what its button does.
 struct SetupRow {
+    // Its texts, and the checklist's, are translated in this context.
+    Q_DECLARE_TR_FUNCTIONS(SetupRow)
+
+public:
     // The order is the order of the checklist.
     enum class Kind { cloud, syncKey, push, autoFill, notifications, launchAtLogin, firstCode };
     enum class State { ok, pending, failed, info };

@@ -48,7 +48,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
             (*self)->togglePopover(anchor);
         }
     });
-    item.setToolTip(QString::fromUtf8(toolTip));
+    item.setToolTip(QCoreApplication::translate("AppDelegate", toolTip));
     statusItemPresenter_ = std::make_unique<StatusItemPresenter>(item, receiver, app_->settings(),
                                                                  platform_.mainActor);
     receiver.onLatestChange = [weakSelf] {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoreApplication>
 #include <QPoint>
 #include <functional>
 #include <memory>
@@ -42,7 +43,8 @@ public:
         std::function<void()> terminate;
     };
 
-    static constexpr auto toolTip = "Zorvik \u2014 codes from your iPhone";
+    static constexpr auto toolTip =
+        QT_TRANSLATE_NOOP("AppDelegate", "Zorvik \u2014 codes from your iPhone");
     // How long after launch the tray is asked for, and the first run opens the popover: a panel
     // that starts with the session has come up by then.
     static constexpr double firstRunShowDelay = 1.0;

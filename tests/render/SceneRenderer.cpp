@@ -4,11 +4,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QLocale>
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QVBoxLayout>
 #include <cstdio>
+
+#include "shared/AppTranslations.h"
 
 namespace {
 
@@ -113,9 +116,17 @@ int runRenderTool(int argc, char** argv, const QString& toolName, const QString&
         QStringLiteral("scale"),
         QStringLiteral("Device pixels per point, e.g. 2 for a HiDPI screen (default 1)."),
         QStringLiteral("N"));
+    const QCommandLineOption languageOption(
+        QStringLiteral("language"),
+        QStringLiteral("Draw the texts in this language, e.g. de (default: as written)."),
+        QStringLiteral("LANG"));
     parser.addOption(outOption);
     parser.addOption(scaleOption);
+    parser.addOption(languageOption);
     parser.process(application);
+    if (parser.isSet(languageOption)) {
+        installTranslations(application, QLocale(parser.value(languageOption)));
+    }
 
     if (!parser.isSet(outOption) || !parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "%s: --out DIR is required (see --help)\n", qPrintable(toolName));

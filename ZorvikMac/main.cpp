@@ -23,6 +23,7 @@
 #include "platform/linux/SessionBusLoss.h"
 #include "platform/linux/TerminalQuestion.h"
 #include "platform/linux/UnixSignalNotifier.h"
+#include "platform/linux/desktop/AccessibleApplication.h"
 #include "platform/linux/desktop/LinuxStatusItem.h"
 #include "platform/linux/desktop/QtPopover.h"
 #include "platform/linux/desktop/QtScreens.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     installTranslations(application);
+    AccessibleApplication::install();
     // Programs we start (the browser, the AutoFill helper) choose their own platform.
     if (platformWasSet) {
         qputenv("QT_QPA_PLATFORM", platformAsked);

@@ -45,4 +45,7 @@ public:
     // Tells `answer` whether the desktop has a tray that can show the item right now; the
     // answer may come on a later turn of the event loop. An item that cannot tell says yes.
     virtual void askWhetherShown(std::function<void(bool shown)> answer) { answer(true); }
+    // Whether the desktop draws the title beside the image; where it does not, the title is
+    // only in the item's tooltip.
+    virtual bool drawsTitle() const { return true; }
 };

@@ -100,6 +100,14 @@
         <source>Copy</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1: %2, from %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>New code for %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ErrorText</name>
@@ -238,6 +246,10 @@
         <source>Copy diagnostics</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Show the code in the tray icon&apos;s tooltip</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>PopoverView</name>
@@ -281,6 +293,22 @@
     </message>
     <message>
         <source>Hide setup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>needs attention</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>optional</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -100,6 +100,14 @@
         <source>Copy</source>
         <translation>Kopieren</translation>
     </message>
+    <message>
+        <source>%1: %2, from %3</source>
+        <translation>%1: %2, von %3</translation>
+    </message>
+    <message>
+        <source>New code for %1: %2</source>
+        <translation>Neuer Code für %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>ErrorText</name>
@@ -238,6 +246,10 @@
         <source>Copy diagnostics</source>
         <translation>Diagnose kopieren</translation>
     </message>
+    <message>
+        <source>Show the code in the tray icon&apos;s tooltip</source>
+        <translation>Code im Tooltip des Tray-Symbols zeigen</translation>
+    </message>
 </context>
 <context>
     <name>PopoverView</name>
@@ -282,6 +294,22 @@
     <message>
         <source>Hide setup</source>
         <translation>Einrichtung ausblenden</translation>
+    </message>
+    <message>
+        <source>done</source>
+        <translation>erledigt</translation>
+    </message>
+    <message>
+        <source>needs attention</source>
+        <translation>braucht Aufmerksamkeit</translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation>wartet</translation>
+    </message>
+    <message>
+        <source>optional</source>
+        <translation>optional</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <algorithm>
 
+#include "ZorvikMac/Popover/CodeAnnouncer.h"
 #include "ZorvikMac/Popover/ExpiryBar.h"
 #include "ZorvikMac/Receiver/CodeReceiver.h"
 #include "platform/MainActor.h"
@@ -127,6 +128,8 @@ QWidget* CodeArea::buildCard() {
     copyShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_C), card);
     connect(copyShortcut_, &QShortcut::activated, copyButton_, &QPushButton::click);
 
+    announcer_ = new CodeAnnouncer(card);
+
     column->addLayout(accountRow);
     column->addWidget(code_);
     column->addLayout(expiry);
@@ -161,9 +164,24 @@ QWidget* CodeArea::buildInvitation() {
 
 void CodeArea::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (receiver_.latest()) {
+    if (const std::optional<LatestCode>& latest = receiver_.latest()) {
+        announcedReceivedAt_ = latest->receivedAt;
         startTicks();
     }
+}
+
+QWidget* CodeArea::firstForKeyboard() const {
+    return receiver_.latest() && copyButton_->isEnabled() ? copyButton_ : nullptr;
+}
+
+QString CodeArea::spokenCode(const QString& code) {
+    QStringList characters;
+    for (const QChar character : code) {
+        if (!character.isSpace()) {
+            characters.append(QString(character));
+        }
+    }
+    return characters.join(QLatin1Char(' '));
 }
 
 void CodeArea::hideEvent(QHideEvent* event) {
@@ -192,7 +210,15 @@ void CodeArea::showLatest() {
     deviceSymbol_->setName(isWatch(latest->fromDevice) ? QStringLiteral("applewatch")
                                                        : QStringLiteral("iphone"));
     code_->setText(latest->displayCode());
+    const QString spoken = spokenCode(latest->code);
+    code_->setAccessibleName(spoken);
+    copyButton_->setAccessibleDescription(
+        tr("%1: %2, from %3").arg(latest->accountName, spoken, latest->fromDevice));
     if (isVisible()) {
+        if (announcedReceivedAt_ != latest->receivedAt) {
+            announcedReceivedAt_ = latest->receivedAt;
+            announcer_->announce(tr("New code for %1: %2").arg(latest->accountName, spoken));
+        }
         startTicks();
     }
     draw(mainActor_.now());

@@ -14,6 +14,7 @@
 class CodeReceiver;
 class ExpiryBar;
 class MainActor;
+class CodeAnnouncer;
 class QLabel;
 class QPushButton;
 class QShortcut;
@@ -45,6 +46,11 @@ public:
     // The instant the card was last drawn for, while it shows a code.
     std::optional<Instant> drawnAt() const { return drawnAt_; }
     bool isTicking() const { return ticks_ != TaskHandle() && !ticks_.isFinished(); }
+    // Where the keyboard starts when the popover opens: the Copy button while a code can be
+    // copied, else nothing.
+    QWidget* firstForKeyboard() const;
+    // The code as a screen reader should say it, one digit at a time ("4 8 2 9 1 3").
+    static QString spokenCode(const QString& code);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -84,6 +90,11 @@ private:
     QLabel* countdown_ = nullptr;
     QPushButton* copyButton_ = nullptr;
     QShortcut* copyShortcut_ = nullptr;
+
+    // Tells a screen reader of a code that arrives while the popover is open, once; a code
+    // already there when it opens is read with the Copy button that takes the keyboard.
+    CodeAnnouncer* announcer_ = nullptr;
+    std::optional<Instant> announcedReceivedAt_;
 
     QWidget* invitation_ = nullptr;
     SymbolView* phoneSymbol_ = nullptr;

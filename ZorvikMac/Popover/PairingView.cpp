@@ -63,6 +63,7 @@ PairingView::PairingView(KeyPairing& pairing, MainActor& mainActor, QWidget* par
     keyField_ = new QLineEdit(keyEntry_);
     keyField_->setObjectName(QStringLiteral("pairingKeyField"));
     keyField_->setPlaceholderText(tr("The key, as base64 or 64 hex digits"));
+    keyField_->setAccessibleName(keyField_->placeholderText());
     // The key is a secret: not shown while typed, not offered to an input method's history.
     keyField_->setEchoMode(QLineEdit::Password);
     saveKey_ =

@@ -23,4 +23,7 @@ struct PopoverEnvironment {
     CloudAccountSignIn* cloudSignIn = nullptr;
     // Receiving the sync key from the phone; absent where the keychain brings it.
     KeyPairing* keyPairing = nullptr;
+    // Whether the panel draws the code beside the tray item; where it does not (Plasma, Xfce), the
+    // code is in the item's tooltip and the setting says so.
+    bool panelDrawsCode = true;
 };

@@ -41,7 +41,8 @@ Task<void> redrawAfter(MainActor& mainActor, double seconds, QPointer<QObject> o
 
 PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettings& settings,
                                                MainActor& mainActor,
-                                               AutoFillSettings& autoFillSettings, QWidget* parent)
+                                               AutoFillSettings& autoFillSettings,
+                                               bool panelDrawsCode, QWidget* parent)
     : QWidget(parent),
       receiver_(receiver),
       settings_(settings),
@@ -56,10 +57,12 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
                                    tr("Copy codes to the clipboard for 90 s"),
                                    &MacSettings::copyToClipboard, &MacSettings::setCopyToClipboard,
                                    &MacSettings::copyToClipboardChanged));
-    column->addWidget(
-        makeCheckBox(QStringLiteral("showCodeInMenuBar"), tr("Show the code in the panel"),
-                     &MacSettings::showCodeInMenuBar, &MacSettings::setShowCodeInMenuBar,
-                     &MacSettings::showCodeInMenuBarChanged));
+    column->addWidget(makeCheckBox(QStringLiteral("showCodeInMenuBar"),
+                                   panelDrawsCode ? tr("Show the code in the panel")
+                                                  : tr("Show the code in the tray icon's tooltip"),
+                                   &MacSettings::showCodeInMenuBar,
+                                   &MacSettings::setShowCodeInMenuBar,
+                                   &MacSettings::showCodeInMenuBarChanged));
     column->addWidget(
         makeCheckBox(QStringLiteral("notify"), tr("Show a notification with a Copy button"),
                      &MacSettings::notify, &MacSettings::setNotify, &MacSettings::notifyChanged));
@@ -84,6 +87,8 @@ PopoverSettingsSection::PopoverSettingsSection(CodeReceiver& receiver, MacSettin
     pollInterval_->setFixedWidth(70);
     // The label beside it names it; the picker's own label stays hidden.
     pollInterval_->setAccessibleName(intervalLabel->text());
+    // The label speaks for the picker, as screen readers find through the relation.
+    intervalLabel->setBuddy(pollInterval_);
     for (const double seconds : MacSettings::pollIntervalChoices()) {
         pollInterval_->addItem(tr("%1 s").arg(static_cast<long long>(seconds)), seconds);
     }

@@ -26,7 +26,8 @@ public:
     static constexpr double diagnosticsCopiedFor = 3;
 
     PopoverSettingsSection(CodeReceiver& receiver, MacSettings& settings, MainActor& mainActor,
-                           AutoFillSettings& autoFillSettings, QWidget* parent = nullptr);
+                           AutoFillSettings& autoFillSettings, bool panelDrawsCode = true,
+                           QWidget* parent = nullptr);
     ~PopoverSettingsSection() override;
 
     // When "Copy diagnostics" was last clicked; absent until then.

@@ -65,6 +65,8 @@ PopoverView::PopoverView(CodeReceiver& receiver, MacSettings& settings, PopoverS
                          PopoverEnvironment environment, QWidget* parent)
     : QWidget(parent), screen_(screen), onSize_(std::move(onSize)), environment_(environment) {
     setObjectName(QStringLiteral("popoverView"));
+    // The window is called after it; the product's name is not translated.
+    setAccessibleName(QStringLiteral("Zorvik"));
     setFixedWidth(PopoverLook::width);
     setFont(systemFont(13));
     setBackgroundRole(QPalette::Window);
@@ -77,6 +79,9 @@ PopoverView::PopoverView(CodeReceiver& receiver, MacSettings& settings, PopoverS
     scrollArea_ = new QScrollArea(this);
     scrollArea_->setObjectName(QStringLiteral("scrollArea"));
     scrollArea_->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the controls inside, which the area scrolls into view; the area itself has
+    // nothing to say.
+    scrollArea_->setFocusPolicy(Qt::NoFocus);
     scrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Until the first measurement the content counts as fitting (see measure).
     scrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -140,7 +145,8 @@ QWidget* PopoverView::buildScrollContent(CodeReceiver& receiver, MacSettings& se
     checklistPadding->setObjectName(QStringLiteral("checklistPadding"));
     auto* padded = WidgetKit::makeColumn(0, checklistPadding);
     padded->setContentsMargins(16, 12, 16, 12);
-    padded->addWidget(new SetupChecklistView(receiver, settings, environment_, checklistPadding));
+    padded->addWidget(
+        checklist_ = new SetupChecklistView(receiver, settings, environment_, checklistPadding));
 
     if (environment_.keyPairing != nullptr) {
         column->addWidget(
@@ -160,7 +166,8 @@ QWidget* PopoverView::buildBottom(CodeReceiver& receiver, MacSettings& settings,
         QStringLiteral("bottom"), [this] { measure(); }, this);
     auto* column = WidgetKit::makeColumn(0, bottom);
     settingsSection_ = new PopoverSettingsSection(receiver, settings, environment_.mainActor,
-                                                  environment_.autoFillSettings, bottom);
+                                                  environment_.autoFillSettings,
+                                                  environment_.panelDrawsCode, bottom);
     column->addWidget(settingsSection_);
     column->addWidget(new PopoverDivider(bottom));
     column->addWidget(new PopoverFooter(receiver, environment_.mainActor, environment_.timeZone,
@@ -203,6 +210,26 @@ void PopoverView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     laidOut_ = true;
     measure();
+    focusFirst();
+}
+
+void PopoverView::focusFirst() {
+    QWidget* first = codeArea_->firstForKeyboard();
+    if (first == nullptr) {
+        first = checklist_->firstNeedingUser();
+    }
+    // Else the first control Tab reaches.
+    for (QWidget* next = nextInFocusChain(); first == nullptr && next != this;
+         next = next->nextInFocusChain()) {
+        if (isAncestorOf(next) && next->isVisibleTo(this) && next->isEnabled() &&
+            (next->focusPolicy() & Qt::TabFocus) == Qt::TabFocus) {
+            first = next;
+        }
+    }
+    if (first != nullptr) {
+        first->setFocus(Qt::PopupFocusReason);
+        scrollArea_->ensureWidgetVisible(first);
+    }
 }
 
 void PopoverView::changeEvent(QEvent* event) {

@@ -15,6 +15,7 @@ class PopoverSettingsSection;
 class QLabel;
 class QScrollArea;
 class ReadinessMark;
+class SetupChecklistView;
 class SymbolView;
 
 // The popover's content: the header with its readiness mark, the checklist and the code card in
@@ -52,6 +53,10 @@ public:
 
     // 340 wide, as tall as the parts want with the scroll area capped.
     QSize sizeHint() const override;
+
+    // Puts the keyboard where the user most likely wants it: on the code's Copy button, else on
+    // the first checklist row that needs the user, else on the first control.
+    void focusFirst();
 
 protected:
     bool event(QEvent* event) override;
@@ -95,6 +100,7 @@ private:
     QScrollArea* scrollArea_ = nullptr;
     QWidget* scrollContent_ = nullptr;
     CodeArea* codeArea_ = nullptr;
+    SetupChecklistView* checklist_ = nullptr;
     QWidget* bottom_ = nullptr;
     PopoverSettingsSection* settingsSection_ = nullptr;
 };

@@ -128,6 +128,8 @@ public:
         update();
     }
 
+    SetupRow::State state() const { return state_; }
+
 protected:
     void paintEvent(QPaintEvent*) override {
         QString name;
@@ -291,6 +293,8 @@ public:
         secondaryAction = row.secondaryAction;
         account = row.account;
         symbol->setState(row.state, colors);
+        // The tick, cross or dot says as much as the title: a screen reader reads it first.
+        symbol->setAccessibleName(SetupChecklistView::spokenState(row.state));
         title->setText(row.title);
         spinner->setVisible(row.spinner);
         // An item in order keeps its explanation to itself, except AutoFill, whose detail says
@@ -480,6 +484,38 @@ void SetupChecklistView::showRows(const QList<SetupRow>& rows) {
             view->setVisible(false);
         }
     }
+}
+
+QWidget* SetupChecklistView::firstNeedingUser() const {
+    if (settings_.setupCollapsed()) {
+        return nullptr;
+    }
+    for (const auto& [kind, row] : rowViews_) {
+        if (row->isHidden() || (row->symbol->state() != SetupRow::State::failed &&
+                                row->symbol->state() != SetupRow::State::pending)) {
+            continue;
+        }
+        for (QPushButton* button : {row->button, row->choiceButton}) {
+            if (!button->isHidden() && button->isEnabled()) {
+                return button;
+            }
+        }
+    }
+    return nullptr;
+}
+
+QString SetupChecklistView::spokenState(SetupRow::State state) {
+    switch (state) {
+        case SetupRow::State::ok:
+            return tr("done");
+        case SetupRow::State::failed:
+            return tr("needs attention");
+        case SetupRow::State::pending:
+            return tr("waiting");
+        case SetupRow::State::info:
+            return tr("optional");
+    }
+    Q_UNREACHABLE();
 }
 
 void SetupChecklistView::showLaunchAtLogin() {

@@ -39,6 +39,12 @@ public:
                        PopoverEnvironment environment, QWidget* parent = nullptr);
     ~SetupChecklistView() override;
 
+    // The button of the first row that needs the user, while the rows are unfolded; else
+    // nothing.
+    QWidget* firstNeedingUser() const;
+    // What a screen reader says of a row's state ("done", "needs attention", "waiting").
+    static QString spokenState(SetupRow::State state);
+
 protected:
     void changeEvent(QEvent* event) override;
 

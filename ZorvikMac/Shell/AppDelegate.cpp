@@ -104,7 +104,7 @@ PopoverView* AppDelegate::makePopoverView() {
         shell_.terminate,
         PopoverEnvironment{platform_.mainActor, platform_.workspace, platform_.autoFillSettings,
                            platform_.systemLog, QTimeZone::systemTimeZone(), platform_.cloudSignIn,
-                           &app_->keyPairing()});
+                           &app_->keyPairing(), shell_.statusItem.drawsTitle()});
     return popoverView_.get();
 }
 

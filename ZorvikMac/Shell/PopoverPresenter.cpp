@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "ZorvikMac/Popover/PopoverScreen.h"
 #include "ZorvikMac/Receiver/CodeReceiver.h"
@@ -131,7 +132,12 @@ QSizeF PopoverPresenter::fittingContentSize() const {
 
 void PopoverPresenter::togglePopover(QPoint anchor) {
     if (popover_.isShown()) {
+        ++closesAsked_;
         popover_.performClose();
+        return;
+    }
+    const std::optional<Instant> closedAt = std::exchange(closedByItselfAt_, std::nullopt);
+    if (closedAt && secondsBetween(*closedAt, mainActor_.now()) < clickCloseSeconds) {
         return;
     }
     // Some tray hosts report every click at (0, 0); the last known place serves better.
@@ -214,7 +220,15 @@ void PopoverPresenter::popoverDidShow() {
 }
 
 void PopoverPresenter::popoverDidClose() {
-    if (reshowing_ || receiver_ == nullptr) {
+    if (reshowing_) {
+        return;
+    }
+    if (closesAsked_ > 0) {
+        --closesAsked_;
+    } else if (!detached_) {
+        closedByItselfAt_ = mainActor_.now();
+    }
+    if (receiver_ == nullptr) {
         return;
     }
     receiver_->setPopoverVisible(false);

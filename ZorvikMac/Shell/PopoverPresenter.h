@@ -38,6 +38,10 @@ public:
     static constexpr double unknownScreenHeight = 900;
     // How long after a re-show its guard holds.
     static constexpr double reshowGuardSeconds = 0.3;
+    // A click on the tray item closes the open popover as it goes down (a click outside it),
+    // and some panels (Xfce's) report the click once it is let go: a click reported this soon
+    // after such a close is the same click, and must not open the popover again.
+    static constexpr double clickCloseSeconds = 0.4;
     // The status item reports a point; the popover hangs from a square this wide around it.
     static constexpr double anchorSide = 2;
 
@@ -114,6 +118,11 @@ private:
     // The last anchor given, in Qt's global coordinates.
     std::optional<QPoint> anchor_;
     std::optional<MainActor::TimerId> reshowGuard_;
+    // When the popover hanging from the item last closed by itself (a click outside it), not
+    // at the item's click.
+    std::optional<Instant> closedByItselfAt_;
+    // Closes asked for whose end has not been reported yet.
+    int closesAsked_ = 0;
     // Shared with scheduled work, which must not outlive the presenter.
     std::shared_ptr<PopoverPresenter*> self_;
 };

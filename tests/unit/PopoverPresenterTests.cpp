@@ -137,6 +137,31 @@ TEST_F(PopoverPresenterTest, ClosingTellsTheReceiverAndOnlyTheFirstCloseOfTheFir
     EXPECT_FALSE(defaults.boolForKey("firstRunDone"));
 }
 
+TEST_F(PopoverPresenterTest, TheClickThatClosedThePopoverDoesNotOpenItAgainWhenReportedOnRelease) {
+    showAndSettle();
+    popover.clickElsewhere();  // the press on the tray item, outside the popover
+    actor.advance(0.2);
+    presenter->togglePopover(anchor);  // the panel reports the click as it is let go
+    EXPECT_FALSE(popover.isShown());
+
+    // The next click is the user's own.
+    actor.advance(0.1);
+    presenter->togglePopover(anchor);
+    EXPECT_TRUE(popover.isShown());
+
+    // A click outside long enough ago counts for nothing.
+    popover.clickElsewhere();
+    actor.advance(0.5);
+    presenter->togglePopover(anchor);
+    EXPECT_TRUE(popover.isShown());
+
+    // Nor does closing at the item's own click: the next click opens it at once.
+    presenter->togglePopover(anchor);
+    ASSERT_FALSE(popover.isShown());
+    presenter->togglePopover(anchor);
+    EXPECT_TRUE(popover.isShown());
+}
+
 TEST_F(PopoverPresenterTest, WithNoScreenItStillOpensAtNineHundredAndMeasuresNothing) {
     screens.attached.clear();
     popover.screen.reset();

@@ -41,11 +41,13 @@ protected:
         actor.runUntilIdle();
     }
 
-    void makeView() {
+    void makeView(bool panelDrawsCode = true) {
+        PopoverEnvironment environment{actor, workspace, autoFillSettings, log, QTimeZone::utc()};
+        environment.panelDrawsCode = panelDrawsCode;
         view = std::make_unique<PopoverView>(
             *receiver, settings, screen,
             [this](double width, double height) { sizes.emplace_back(width, height); }, [] {},
-            PopoverEnvironment{actor, workspace, autoFillSettings, log, QTimeZone::utc()});
+            environment);
     }
 
     // Made and shown; the ticks' first turn runs from the main queue, the layout from Qt's.
@@ -376,6 +378,45 @@ TEST_F(PopoverViewTest, CheckBoxesAreBoundBothWaysToTheSettings) {
         (settings.*each.set)(false);
         EXPECT_FALSE(box->isChecked());
     }
+}
+
+TEST_F(PopoverViewTest, WhereThePanelDrawsNoCodeTheSettingNamesTheTooltip) {
+    makeView(false);
+    show();
+    EXPECT_EQ(child<QCheckBox>("showCodeInMenuBar")->text(),
+              "Show the code in the tray icon's tooltip");
+}
+
+// Where the keyboard lands as the popover opens, as a screen reader then reads it out.
+TEST_F(PopoverViewTest, OpeningPutsTheKeyboardOnCopyElseOnTheFirstRowThatNeedsTheUser) {
+    hold(42);
+    show();
+    EXPECT_EQ(view->focusWidget(), button("copyButton"));
+    EXPECT_EQ(button("copyButton")->accessibleDescription(),
+              "Work GitHub: 1 2 3 4 5 6, from iPhone 15");
+    EXPECT_EQ(child<QLabel>("code")->accessibleName(), "1 2 3 4 5 6");
+    view->hide();
+
+    // Expired, the code can no longer be copied: the first row to see to takes the keyboard.
+    advance(43);
+    runChecks(false);  // AutoFill off is a row to see to
+    settings.setSetupCollapsed(false);
+    view->show();
+    settle();
+    QWidget* focused = view->focusWidget();
+    ASSERT_NE(focused, nullptr);
+    EXPECT_EQ(focused->objectName(), "button");
+    ASSERT_NE(focused->parentWidget(), nullptr);
+    EXPECT_EQ(focused->parentWidget()->objectName(), "row.autoFill");
+    EXPECT_TRUE(focused->isVisibleTo(view.get()));
+    view->hide();
+
+    // With the rows folded away, the first control in the order of Tab.
+    settings.setSetupCollapsed(true);
+    view->show();
+    settle();
+    ASSERT_NE(view->focusWidget(), nullptr);
+    EXPECT_EQ(view->focusWidget()->accessibleName(), "Show setup");
 }
 
 TEST_F(PopoverViewTest, LaunchAtLoginIsASettingWhileTheChecklistIsFoldedAndShowsARefusal) {

@@ -93,6 +93,13 @@ void LinuxStatusItem::setLength(double length) {
     }
 }
 
+bool LinuxStatusItem::drawsTitle() const {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+    return !desktops.contains(QStringLiteral("KDE"), Qt::CaseInsensitive) &&
+           !desktops.contains(QStringLiteral("XFCE"), Qt::CaseInsensitive);
+}
+
 void LinuxStatusItem::setToolTip(const QString& toolTip) {
     item_.setToolTip(toolTip);
     if (standIn_) {

@@ -33,6 +33,8 @@ public:
     void setImage(const QImage& image, const QString& accessibilityDescription) override;
     void setAttributedTitle(const AttributedTitle& title) override;
     void setImagePosition(ImagePosition position) override;
+    // Plasma's and Xfce's trays draw no label beside an item, only its tooltip.
+    bool drawsTitle() const override;
     void setImageHugsTitle(bool hugs) override;
     void setLength(double length) override;
     void setToolTip(const QString& toolTip) override;

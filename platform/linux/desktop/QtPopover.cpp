@@ -73,6 +73,8 @@ void QtPopover::setContentView(QWidget* view) {
     content_ = view;
     if (view != nullptr) {
         window_->layout()->addWidget(view);
+        // Screen readers name the window after what it holds.
+        window_->setAccessibleName(view->accessibleName());
     }
 }
 

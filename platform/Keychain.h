@@ -79,4 +79,14 @@ public:
         (void)query;
         done(success);
     }
+    // Asks the keyring holding the items of `query` to open what it can open without asking the
+    // user anything, such as a wallet already opened at login that the keyring still reports
+    // locked. Answers success once they can be read, and interactionNotAllowed where only a
+    // password prompt would open them; it never shows one. A keychain that cannot tell answers
+    // interactionNotAllowed.
+    virtual void unlockWithoutPrompt(const Query& query,
+                                     std::function<void(std::int32_t status)> done) {
+        (void)query;
+        done(interactionNotAllowed);
+    }
 };

@@ -46,6 +46,22 @@ Task<SymmetricKey> SyncKeyCache::load() {
         if (!fresh && attempt < 2) {
             continue;
         }
+        if (result.status == Keychain::interactionNotAllowed && quietUnlockAskedIn_ != generation) {
+            quietUnlockAskedIn_ = generation;
+            const std::int32_t opened = co_await waitForCompletion<std::int32_t>(
+                mainActor_, [&keychain](CompletionHandler<std::int32_t> done) {
+                    keychain.unlockWithoutPrompt(
+                        CloudSyncCrypto::syncKeyQuery(),
+                        [done](std::int32_t answer) mutable { done.resume(answer); });
+                });
+            if (opened == Keychain::success) {
+                // Read again, once: a keyring that still answers locked is not asked again for
+                // the change its own opening reported.
+                quietUnlockAskedIn_ = generation_;
+                attempt = -1;
+                continue;
+            }
+        }
         const SymmetricKey key = CloudSyncCrypto::keyFrom(result);
         if (fresh) {
             key_ = key;

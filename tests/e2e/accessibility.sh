@@ -41,9 +41,11 @@ e2e_visible_window "$app" 10 >/dev/null || fail "the first-run popover did not o
 
 # A code while the popover is open is announced once, not at every tick of its countdown.
 coproc listener { "$python" "$checker" listen ZorvikMac 6; }
+# shellcheck disable=SC2154 # bash sets it for the coprocess, and unsets it once that ends
 listener_pid=$listener_PID
-read -r -t 10 line <&"${listener[0]}" && [[ $line == listening ]] ||
+if ! read -r -t 10 line <&"${listener[0]}" || [[ $line != listening ]]; then
     fail "the AT-SPI listener did not start"
+fi
 "$phone" send --account "Work GitHub" --service github --code 482913 --ttl 60 2>/dev/null
 announcements=$(cat <&"${listener[0]}")
 wait "$listener_pid" || fail "the AT-SPI listener failed"

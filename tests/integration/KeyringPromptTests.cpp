@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QThread>
 #include <memory>
 
@@ -80,6 +81,69 @@ std::optional<std::int32_t> unlockAnsweringThePrompt(Keychain& keychain,
     return *answer;
 }
 
+// Every call the session's gnome-keyring makes to its password prompter (gcr-prompter, which the
+// bus starts on the first call), as dbus-monitor sees them go by.
+class PrompterCalls {
+public:
+    PrompterCalls() {
+        monitor_.start("dbus-monitor",
+                       {"--session", "destination='org.gnome.keyring.SystemPrompter'",
+                        QStringLiteral("type='signal',member='%1'").arg(kMark)});
+        EXPECT_TRUE(caughtUp()) << "dbus-monitor never listened";
+    }
+    ~PrompterCalls() {
+        monitor_.kill();
+        monitor_.waitForFinished(1000);
+    }
+
+    // The calls so far: everything the bus carried before now is counted.
+    int count() {
+        EXPECT_TRUE(caughtUp()) << "dbus-monitor stopped listening";
+        return static_cast<int>(output_.count("destination=org.gnome.keyring.SystemPrompter"));
+    }
+
+private:
+    static constexpr auto kMark = "PrompterCallsMark";
+
+    // Sends a signal of its own and waits until the monitor has shown it: the bus hands a
+    // monitor its messages in order, so every earlier call to the prompter has been shown too.
+    // Sent again while unseen, as the first ones may come before the monitor listens.
+    bool caughtUp() {
+        const qsizetype seen = output_.count(kMark);
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+                "/net/brontal/zorvik/test", "net.brontal.zorvik.Test", kMark));
+            if (runEventsUntil(
+                    [&] {
+                        output_ += monitor_.readAllStandardOutput();
+                        return output_.count(kMark) > seen;
+                    },
+                    200)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    QProcess monitor_;
+    QByteArray output_;
+};
+
+std::int32_t answerToUnlockWithoutPrompt(Keychain& keychain) {
+    // Shared, so an answer after the wait gave up lands nowhere harmful.
+    const auto answer = std::make_shared<std::optional<std::int32_t>>();
+    keychain.unlockWithoutPrompt(CloudSyncCrypto::syncKeyQuery(),
+                                 [answer](std::int32_t status) { *answer = status; });
+    EXPECT_FALSE(*answer) << "answered inside the call";
+    EXPECT_TRUE(runEventsUntil([&] { return answer->has_value(); }, 10000)) << "no answer";
+    return answer->value_or(Keychain::otherFailure);
+}
+
+bool keyringPromptShown() {
+    return runProcess("xdotool", {"search", "--onlyvisible", "--name", "Unlock Login Keyring"})
+               .exitCode == 0;
+}
+
 // The keys a user presses to answer the prompt with the session keyring's password.
 QList<QStringList> typingThePassword() {
     QFile file(qEnvironmentVariable("ZORVIK_SESSION_DIR") + "/keyring-password");
@@ -143,6 +207,38 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThro
 
     // With no key stored yet, unlocking opens the keyring the key would be stored in.
     lockTheDefaultKeyring();
+    EXPECT_EQ(unlockAnsweringThePrompt(keychain, typingThePassword()), Keychain::success);
+}
+
+// Opening the keyring without a prompt, as a check may do on its own, opens only what needs no
+// password: gnome-keyring's locked login keyring would, so its prompter is never called and the
+// keyring stays locked. The prompter watch does see the prompt of the unlock the user asks for.
+TEST_F(KeyringPrompt, UnlockingWithoutAPromptNeverCallsThePrompterOfALockedKeyring) {
+    const QByteArray key(32, 'w');
+    ASSERT_EQ(keychain.store(CloudSyncCrypto::syncKeyQuery(), key), Keychain::success);
+    EXPECT_EQ(answerToUnlockWithoutPrompt(keychain), Keychain::success);
+
+    PrompterCalls prompterCalls;
+    lockTheDefaultKeyring();
+    EXPECT_EQ(answerToUnlockWithoutPrompt(keychain), Keychain::interactionNotAllowed);
+    EXPECT_EQ(prompterCalls.count(), 0);
+    EXPECT_FALSE(keyringPromptShown());
+    EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
+              Keychain::interactionNotAllowed);
+
+    EXPECT_EQ(unlockAnsweringThePrompt(keychain, typingThePassword()), Keychain::success);
+    const int afterPrompt = prompterCalls.count();
+    EXPECT_GT(afterPrompt, 0) << "the watch missed the prompt the user answered";
+    EXPECT_EQ(answerToUnlockWithoutPrompt(keychain), Keychain::success);
+    EXPECT_EQ(CloudSyncCrypto::loadSyncKey(keychain).bytes(), key);
+
+    // With no key stored, it is the keyring the key would go to that is asked.
+    ASSERT_EQ(keychain.remove(CloudSyncCrypto::syncKeyQuery()), Keychain::success);
+    lockTheDefaultKeyring();
+    EXPECT_EQ(answerToUnlockWithoutPrompt(keychain), Keychain::interactionNotAllowed);
+    EXPECT_EQ(prompterCalls.count(), afterPrompt);
+    EXPECT_FALSE(keyringPromptShown());
+    // Left unlocked, as the session started.
     EXPECT_EQ(unlockAnsweringThePrompt(keychain, typingThePassword()), Keychain::success);
 }
 

@@ -95,6 +95,18 @@ public:
         done(unlockAnswer);
     }
 
+    // Opens a locked `failWith` only when `quietUnlockAnswer` is success, as a wallet opened at
+    // login does; a keyring that needs its password answers interactionNotAllowed.
+    void unlockWithoutPrompt(const Query& query, std::function<void(std::int32_t)> done) override {
+        ++quietUnlocks;
+        lastQuery = query;
+        if (quietUnlockAnswer == success && failWith == interactionNotAllowed) {
+            failWith.reset();
+            reportChange();
+        }
+        done(quietUnlockAnswer);
+    }
+
     static QPair<QString, QString> keyOf(const Query& query) {
         return {query.service, query.account};
     }
@@ -103,6 +115,8 @@ public:
     std::optional<std::int32_t> failWith;
     std::optional<Query> lastQuery;
     std::int32_t unlockAnswer = success;
+    std::int32_t quietUnlockAnswer = interactionNotAllowed;
+    int quietUnlocks = 0;
     std::function<void()> observer;
     bool holdReads = false;
     QList<std::function<void()>> held;

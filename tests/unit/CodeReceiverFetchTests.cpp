@@ -176,6 +176,43 @@ TEST_F(CodeReceiverFetch, ALockedKeyringWaitsQuietlyAndCodesFlowOnceUnlocked) {
     }
 }
 
+// A wallet opened at login still reports its collection locked until asked: the app asks, without
+// a prompt, at its first read and again after the keyring reports a change (a restart); a keyring
+// that needs its password is asked once and left locked, with nothing shown.
+TEST_F(CodeReceiverFetch, AKeyringThatOpensWithoutAPromptIsOpenedAtStartAndAfterARestart) {
+    make();
+    keychain.failWith = Keychain::interactionNotAllowed;
+    keychain.quietUnlockAnswer = Keychain::success;
+    putRecord(code());
+    fetchNow();
+    EXPECT_EQ(keychain.quietUnlocks, 1);
+    EXPECT_EQ(keychain.unlocks, 0);
+    EXPECT_EQ(latestCode(), "123456");
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
+
+    // The keyring restarts and reports its collection locked again.
+    keychain.failWith = Keychain::interactionNotAllowed;
+    keychain.reportChange();
+    putRecord(code("654321"));
+    fetchNow();
+    EXPECT_EQ(keychain.quietUnlocks, 2);
+    EXPECT_EQ(latestCode(), "654321");
+
+    // Locked for real: asked once, never prompted, and the row offers Unlock as before.
+    keychain.failWith = Keychain::interactionNotAllowed;
+    keychain.quietUnlockAnswer = Keychain::interactionNotAllowed;
+    keychain.reportChange();
+    putRecord(code("777777"));
+    for (int i = 0; i < 3; ++i) {
+        fetchNow();
+    }
+    EXPECT_EQ(keychain.quietUnlocks, 3);
+    EXPECT_EQ(keychain.unlocks, 0);
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::locked);
+    EXPECT_EQ(setupRows(receiver->probe(), actor.now(), QTimeZone::utc())[1].action,
+              SetupRow::Action::unlockKeyring);
+}
+
 // The key costs one keychain read, not one per fetch; the keychain's change reports make the
 // next fetch behave exactly as a fresh read would. A missing key is a wait, not an error.
 TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChange) {

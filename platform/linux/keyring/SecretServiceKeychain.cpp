@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 
+#include <functional>
 #include <memory>
 
 #include "platform/linux/keyring/SecretServiceChanges.h"
@@ -76,6 +77,55 @@ std::int32_t statusFor(const GError* error) {
         return Keychain::notAvailable;
     }
     return Keychain::otherFailure;
+}
+
+// KWallet refuses a few sessions in a thousand ("Client public key size is invalid") and hands
+// out a few more whose secrets do not decrypt, as its key agreement and libsecret's disagree on
+// some keys; a session it has lost answers "Can't find session". Each depends on one session
+// only, so a call that failed that way, or found an item but no secret in it, is tried once more
+// on a new session. libsecret keeps one session for the whole process and would go on using the
+// bad one: dropping its service makes the next call open another.
+bool freshSessionMayHelp(std::int32_t status) {
+    return status == Keychain::otherFailure;
+}
+
+bool freshSessionMayHelp(const Keychain::Result& result, const Keychain::Query& query) {
+    const bool secretMissing = result.status == Keychain::success && query.returnData &&
+                               (!result.data || result.data->isEmpty());
+    return freshSessionMayHelp(result.status) || secretMissing;
+}
+
+void dropSession() {
+    secret_service_disconnect();
+}
+
+// Runs `attempt` and, when its answer may be the session's fault, once more on a new session.
+template <typename Attempt, typename MayHelp>
+auto withFreshSessionOnce(Attempt attempt, MayHelp mayHelp) {
+    auto answer = attempt();
+    if (mayHelp(answer)) {
+        dropSession();
+        answer = attempt();
+    }
+    return answer;
+}
+
+std::int32_t withFreshSessionOnce(const std::function<std::int32_t()>& attempt) {
+    return withFreshSessionOnce(attempt,
+                                [](std::int32_t status) { return freshSessionMayHelp(status); });
+}
+
+// Starts an asynchronous call again from the service on a new session, unless it was started
+// that way already: then answers false and leaves `pending` to be answered.
+template <typename Pending>
+bool retriedOnFreshSession(std::unique_ptr<Pending>& pending, GAsyncReadyCallback serviceReady) {
+    if (pending->retried) {
+        return false;
+    }
+    pending->retried = true;
+    dropSession();
+    secret_service_get(SECRET_SERVICE_OPEN_SESSION, nullptr, serviceReady, pending.release());
+    return true;
 }
 
 struct Connection {
@@ -165,7 +215,17 @@ Keychain::Result answerFor(const Search& found, const Keychain::Query& query) {
 struct PendingRead {
     Keychain::Query query;
     std::function<void(Keychain::Result)> done;
+    bool retried = false;
 };
+
+void serviceReady(GObject*, GAsyncResult* outcome, gpointer data);
+
+void answer(std::unique_ptr<PendingRead> read, const Keychain::Result& result) {
+    if (freshSessionMayHelp(result, read->query) && retriedOnFreshSession(read, &serviceReady)) {
+        return;
+    }
+    read->done(result);
+}
 
 void searched(GObject* source, GAsyncResult* outcome, gpointer data) {
     std::unique_ptr<PendingRead> read(static_cast<PendingRead*>(data));
@@ -178,7 +238,8 @@ void searched(GObject* source, GAsyncResult* outcome, gpointer data) {
     } else if (found.items == nullptr) {
         found.status = Keychain::itemNotFound;
     }
-    read->done(answerFor(found, read->query));
+    const Keychain::Result result = answerFor(found, read->query);
+    answer(std::move(read), result);
 }
 
 void serviceReady(GObject*, GAsyncResult* outcome, gpointer data) {
@@ -187,7 +248,7 @@ void serviceReady(GObject*, GAsyncResult* outcome, gpointer data) {
     ServicePtr service(secret_service_get_finish(outcome, &rawError));
     ErrorPtr error(rawError);
     if (!service) {
-        read->done({statusFor(error.get()), std::nullopt});
+        answer(std::move(read), {statusFor(error.get()), std::nullopt});
         return;
     }
     const auto attributes = attributesFor(read->query);
@@ -201,14 +262,24 @@ struct PendingStore {
     Keychain::Query query;
     QByteArray data;
     std::function<void(std::int32_t)> done;
+    bool retried = false;
 };
+
+void serviceReadyToStore(GObject*, GAsyncResult* outcome, gpointer data);
+
+void answer(std::unique_ptr<PendingStore> store, std::int32_t status) {
+    if (freshSessionMayHelp(status) && retriedOnFreshSession(store, &serviceReadyToStore)) {
+        return;
+    }
+    store->done(status);
+}
 
 void stored(GObject* source, GAsyncResult* outcome, gpointer data) {
     std::unique_ptr<PendingStore> store(static_cast<PendingStore*>(data));
     GError* rawError = nullptr;
     const gboolean done = secret_service_store_finish(SECRET_SERVICE(source), outcome, &rawError);
     ErrorPtr error(rawError);
-    store->done(done ? Keychain::success : statusFor(error.get()));
+    answer(std::move(store), done ? Keychain::success : statusFor(error.get()));
 }
 
 void serviceReadyToStore(GObject*, GAsyncResult* outcome, gpointer data) {
@@ -217,7 +288,7 @@ void serviceReadyToStore(GObject*, GAsyncResult* outcome, gpointer data) {
     ServicePtr service(secret_service_get_finish(outcome, &rawError));
     ErrorPtr error(rawError);
     if (!service) {
-        store->done(statusFor(error.get()));
+        answer(std::move(store), statusFor(error.get()));
         return;
     }
     const auto attributes = attributesFor(store->query);
@@ -234,7 +305,17 @@ void serviceReadyToStore(GObject*, GAsyncResult* outcome, gpointer data) {
 struct PendingRemoval {
     Keychain::Query query;
     std::function<void(std::int32_t)> done;
+    bool retried = false;
 };
+
+void serviceReadyToRemove(GObject*, GAsyncResult* outcome, gpointer data);
+
+void answer(std::unique_ptr<PendingRemoval> removal, std::int32_t status) {
+    if (freshSessionMayHelp(status) && retriedOnFreshSession(removal, &serviceReadyToRemove)) {
+        return;
+    }
+    removal->done(status);
+}
 
 void cleared(GObject* source, GAsyncResult* outcome, gpointer data) {
     std::unique_ptr<PendingRemoval> removal(static_cast<PendingRemoval*>(data));
@@ -242,11 +323,9 @@ void cleared(GObject* source, GAsyncResult* outcome, gpointer data) {
     const gboolean removed =
         secret_service_clear_finish(SECRET_SERVICE(source), outcome, &rawError);
     ErrorPtr error(rawError);
-    if (error) {
-        removal->done(statusFor(error.get()));
-        return;
-    }
-    removal->done(removed ? Keychain::success : Keychain::itemNotFound);
+    answer(std::move(removal), error     ? statusFor(error.get())
+                               : removed ? Keychain::success
+                                         : Keychain::itemNotFound);
 }
 
 void serviceReadyToRemove(GObject*, GAsyncResult* outcome, gpointer data) {
@@ -255,7 +334,7 @@ void serviceReadyToRemove(GObject*, GAsyncResult* outcome, gpointer data) {
     ServicePtr service(secret_service_get_finish(outcome, &rawError));
     ErrorPtr error(rawError);
     if (!service) {
-        removal->done(statusFor(error.get()));
+        answer(std::move(removal), statusFor(error.get()));
         return;
     }
     const auto attributes = attributesFor(removal->query);
@@ -266,13 +345,17 @@ void serviceReadyToRemove(GObject*, GAsyncResult* outcome, gpointer data) {
 }  // namespace
 
 Keychain::Result SecretServiceKeychain::copyMatching(const Query& query) {
-    const Connection connection = connect();
-    if (connection.status != success) {
-        return {connection.status, std::nullopt};
-    }
-    Search found;
-    search(connection.service.get(), query, SECRET_SEARCH_LOAD_SECRETS, found);
-    return answerFor(found, query);
+    const auto read = [&query]() -> Result {
+        const Connection connection = connect();
+        if (connection.status != success) {
+            return {connection.status, std::nullopt};
+        }
+        Search found;
+        search(connection.service.get(), query, SECRET_SEARCH_LOAD_SECRETS, found);
+        return answerFor(found, query);
+    };
+    return withFreshSessionOnce(
+        read, [&query](const Result& result) { return freshSessionMayHelp(result, query); });
 }
 
 void SecretServiceKeychain::copyMatchingLater(const Query& query,
@@ -294,27 +377,31 @@ SecretServiceKeychain::SecretServiceKeychain() = default;
 SecretServiceKeychain::~SecretServiceKeychain() = default;
 
 std::int32_t SecretServiceKeychain::add(const Query& query, const QByteArray& data) {
-    const Connection connection = connect();
-    if (connection.status != success) {
-        return connection.status;
-    }
-    Search existing;
-    search(connection.service.get(), query, SECRET_SEARCH_NONE, existing);
-    if (existing.status == success) {
-        return duplicateItem;
-    }
-    if (existing.status != itemNotFound) {
-        return existing.status;
-    }
-    return storeItem(connection.service.get(), query, data);
+    return withFreshSessionOnce([&] {
+        const Connection connection = connect();
+        if (connection.status != success) {
+            return connection.status;
+        }
+        Search existing;
+        search(connection.service.get(), query, SECRET_SEARCH_NONE, existing);
+        if (existing.status == success) {
+            return std::int32_t{duplicateItem};
+        }
+        if (existing.status != itemNotFound) {
+            return existing.status;
+        }
+        return storeItem(connection.service.get(), query, data);
+    });
 }
 
 std::int32_t SecretServiceKeychain::store(const Query& query, const QByteArray& data) {
-    const Connection connection = connect();
-    if (connection.status != success) {
-        return connection.status;
-    }
-    return storeItem(connection.service.get(), query, data);
+    return withFreshSessionOnce([&] {
+        const Connection connection = connect();
+        if (connection.status != success) {
+            return connection.status;
+        }
+        return storeItem(connection.service.get(), query, data);
+    });
 }
 
 void SecretServiceKeychain::storeLater(const Query& query, const QByteArray& data,
@@ -324,19 +411,21 @@ void SecretServiceKeychain::storeLater(const Query& query, const QByteArray& dat
 }
 
 std::int32_t SecretServiceKeychain::remove(const Query& query) {
-    const Connection connection = connect();
-    if (connection.status != success) {
-        return connection.status;
-    }
-    const auto attributes = attributesFor(query);
-    GError* rawError = nullptr;
-    const gboolean removed = secret_service_clear_sync(connection.service.get(), itemSchema(),
-                                                       attributes.get(), nullptr, &rawError);
-    ErrorPtr error(rawError);
-    if (error) {
-        return statusFor(error.get());
-    }
-    return removed ? success : itemNotFound;
+    return withFreshSessionOnce([&query] {
+        const Connection connection = connect();
+        if (connection.status != success) {
+            return connection.status;
+        }
+        const auto attributes = attributesFor(query);
+        GError* rawError = nullptr;
+        const gboolean removed = secret_service_clear_sync(connection.service.get(), itemSchema(),
+                                                           attributes.get(), nullptr, &rawError);
+        ErrorPtr error(rawError);
+        if (error) {
+            return statusFor(error.get());
+        }
+        return removed ? std::int32_t{success} : std::int32_t{itemNotFound};
+    });
 }
 
 void SecretServiceKeychain::removeLater(const Query& query,
@@ -347,4 +436,10 @@ void SecretServiceKeychain::removeLater(const Query& query,
 
 void SecretServiceKeychain::unlock(const Query& query, std::function<void(std::int32_t)> done) {
     SecretServiceUnlock::start(QDBusConnection::sessionBus(), query, std::move(done));
+}
+
+void SecretServiceKeychain::unlockWithoutPrompt(const Query& query,
+                                                std::function<void(std::int32_t)> done) {
+    SecretServiceUnlock::start(QDBusConnection::sessionBus(), query, std::move(done),
+                               SecretServiceUnlock::Prompting::never);
 }

@@ -13,7 +13,8 @@ class SecretServiceChanges;
 // drives, and so do storeLater and removeLater; the synchronous calls are for tools without an
 // event loop. Unlocking, which only the user asks for, is asynchronous and may prompt. The change
 // observer hears the service's own signals. An item is found by the attributes `service` and
-// `account`; its secret is the raw data.
+// `account`; its secret is the raw data. A call that fails in a way one bad session explains is
+// made once more on a new session.
 class SecretServiceKeychain final : public Keychain {
 public:
     SecretServiceKeychain();
@@ -29,6 +30,8 @@ public:
     std::int32_t remove(const Query& query) override;
     void removeLater(const Query& query, std::function<void(std::int32_t status)> done) override;
     void unlock(const Query& query, std::function<void(std::int32_t status)> done) override;
+    void unlockWithoutPrompt(const Query& query,
+                             std::function<void(std::int32_t status)> done) override;
 
 private:
     std::unique_ptr<SecretServiceChanges> changes_;

@@ -8,6 +8,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QMap>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -18,6 +19,31 @@ constexpr auto kServiceInterface = "org.freedesktop.Secret.Service";
 constexpr auto kPromptInterface = "org.freedesktop.Secret.Prompt";
 // The path the service answers with when nothing needs a prompt, or no such object exists.
 constexpr auto kNoObject = "/";
+
+// KWallet's daemons, newest first: each serves the Secret Service from its own process and says
+// there whether a wallet is open.
+struct WalletDaemon {
+    const char* name;
+    const char* path;
+};
+constexpr WalletDaemon kWalletDaemons[] = {
+    {"org.kde.kwalletd6", "/modules/kwalletd6"},
+    {"org.kde.kwalletd5", "/modules/kwalletd5"},
+};
+
+QDBusMessage busCall(const char* method, const QString& name) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QString::fromLatin1(method));
+    call << name;
+    return call;
+}
+
+// The collection an unlocked path belongs to: the path itself for a collection, the parent for
+// an item (/org/freedesktop/secrets/collection/<collection>/<item>).
+QString collectionOf(const QString& path) {
+    return path.section(QLatin1Char('/'), 0, 5);
+}
 
 QDBusMessage serviceCall(const char* method) {
     return QDBusMessage::createMethodCall(
@@ -50,13 +76,14 @@ std::int32_t statusFor(const QDBusError& error) {
 
 }  // namespace
 
-SecretServiceUnlock::SecretServiceUnlock(QDBusConnection bus, Done done)
-    : bus_(std::move(bus)), done_(std::move(done)) {}
+SecretServiceUnlock::SecretServiceUnlock(QDBusConnection bus, Done done, Prompting prompting)
+    : bus_(std::move(bus)), done_(std::move(done)), prompting_(prompting) {}
 
-void SecretServiceUnlock::start(QDBusConnection bus, const Keychain::Query& query, Done done) {
+void SecretServiceUnlock::start(QDBusConnection bus, const Keychain::Query& query, Done done,
+                                Prompting prompting) {
     // SearchItems takes the attributes as a{ss}.
     qDBusRegisterMetaType<QMap<QString, QString>>();
-    auto* unlock = new SecretServiceUnlock(std::move(bus), std::move(done));
+    auto* unlock = new SecretServiceUnlock(std::move(bus), std::move(done), prompting);
     unlock->searchItems(query);
 }
 
@@ -100,6 +127,7 @@ void SecretServiceUnlock::unlockObjects(const QStringList& paths) {
     for (const QString& path : paths) {
         objects.append(QDBusObjectPath(path));
     }
+    unlocking_ = paths;
     QDBusMessage call = serviceCall("Unlock");
     call << QVariant::fromValue(objects);
     send(call, [this](const QDBusMessage& reply) {
@@ -107,10 +135,102 @@ void SecretServiceUnlock::unlockObjects(const QStringList& paths) {
         if (prompt.isEmpty() || prompt == QLatin1String(kNoObject)) {
             const bool any = !pathsOf(reply.arguments().value(0)).isEmpty();
             finish(any ? Keychain::success : Keychain::interactionNotAllowed);
-            return;
+        } else if (prompting_ == Prompting::never) {
+            promptIfWalletsOpen(prompt);
+        } else {
+            showPrompt(prompt);
         }
-        showPrompt(prompt);
     });
+}
+
+void SecretServiceUnlock::promptIfWalletsOpen(const QString& promptPath) {
+    send(
+        busCall("GetNameOwner", QString::fromLatin1(kService)),
+        [this, promptPath](const QDBusMessage& reply) {
+            findWalletDaemon(promptPath, reply.arguments().value(0).toString(), 0);
+        },
+        [this, promptPath] { dismissPrompt(promptPath); });
+}
+
+// A wallet daemon running beside another Secret Service says nothing about that service's
+// prompts: only the daemon that owns the service's name counts.
+void SecretServiceUnlock::findWalletDaemon(const QString& promptPath, const QString& serviceOwner,
+                                           int daemon) {
+    if (daemon == static_cast<int>(std::size(kWalletDaemons))) {
+        dismissPrompt(promptPath);
+        return;
+    }
+    const auto next = [this, promptPath, serviceOwner, daemon] {
+        findWalletDaemon(promptPath, serviceOwner, daemon + 1);
+    };
+    send(
+        busCall("GetNameOwner", QString::fromLatin1(kWalletDaemons[daemon].name)),
+        [this, promptPath, serviceOwner, daemon, next](const QDBusMessage& reply) {
+            if (reply.arguments().value(0).toString() != serviceOwner) {
+                next();
+                return;
+            }
+            QStringList collections;
+            for (const QString& path : unlocking_) {
+                if (!collections.contains(collectionOf(path))) {
+                    collections.append(collectionOf(path));
+                }
+            }
+            promptIfOpen(promptPath, daemon, collections);
+        },
+        next);
+}
+
+void SecretServiceUnlock::promptIfOpen(const QString& promptPath, int daemon,
+                                       QStringList collections) {
+    if (collections.isEmpty()) {
+        showPrompt(promptPath);
+        return;
+    }
+    const QString collection = collections.takeFirst();
+    askWalletOpen(daemon, collection, [this, promptPath, daemon, collections](bool open) {
+        if (open) {
+            promptIfOpen(promptPath, daemon, collections);
+        } else {
+            dismissPrompt(promptPath);
+        }
+    });
+}
+
+// KWallet names each collection after its wallet, in the collection's label.
+void SecretServiceUnlock::askWalletOpen(int daemon, const QString& collection,
+                                        std::function<void(bool open)> answer) {
+    QDBusMessage label = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kService), collection,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    label << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Label");
+    const auto closed = [answer] { answer(false); };
+    send(
+        label,
+        [this, daemon, answer, closed](const QDBusMessage& reply) {
+            QDBusMessage isOpen = QDBusMessage::createMethodCall(
+                QString::fromLatin1(kWalletDaemons[daemon].name),
+                QString::fromLatin1(kWalletDaemons[daemon].path), QStringLiteral("org.kde.KWallet"),
+                QStringLiteral("isOpen"));
+            isOpen << qdbus_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
+            send(
+                isOpen,
+                [answer](const QDBusMessage& reply) {
+                    answer(reply.arguments().value(0).toBool());
+                },
+                closed);
+        },
+        closed);
+}
+
+// The prompt is never run, so no dialog shows; dismissing it lets the service drop it.
+void SecretServiceUnlock::dismissPrompt(const QString& promptPath) {
+    const auto refused = [this] { finish(Keychain::interactionNotAllowed); };
+    send(
+        QDBusMessage::createMethodCall(QString::fromLatin1(kService), promptPath,
+                                       QString::fromLatin1(kPromptInterface),
+                                       QStringLiteral("Dismiss")),
+        [refused](const QDBusMessage&) { refused(); }, refused);
 }
 
 void SecretServiceUnlock::showPrompt(const QString& promptPath) {
@@ -131,18 +251,29 @@ void SecretServiceUnlock::promptCompleted(bool dismissed, const QDBusVariant& re
     bus_.disconnect(QString::fromLatin1(kService), promptPath_,
                     QString::fromLatin1(kPromptInterface), QStringLiteral("Completed"), this,
                     SLOT(promptCompleted(bool, QDBusVariant)));
-    finish(dismissed ? Keychain::userCanceled : Keychain::success);
+    if (!dismissed) {
+        finish(Keychain::success);
+    } else {
+        // Without prompting, no user was there to cancel anything.
+        finish(prompting_ == Prompting::never ? Keychain::interactionNotAllowed
+                                              : Keychain::userCanceled);
+    }
 }
 
 void SecretServiceUnlock::send(const QDBusMessage& call,
-                               std::function<void(const QDBusMessage&)> next) {
+                               std::function<void(const QDBusMessage&)> next,
+                               std::function<void()> failed) {
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, next = std::move(next)] {
+            [this, watcher, next = std::move(next), failed = std::move(failed)] {
                 watcher->deleteLater();
                 const QDBusMessage reply = watcher->reply();
                 if (reply.type() == QDBusMessage::ErrorMessage) {
-                    finish(statusFor(QDBusError(reply)));
+                    if (failed) {
+                        failed();
+                    } else {
+                        finish(statusFor(QDBusError(reply)));
+                    }
                     return;
                 }
                 next(reply);

@@ -48,6 +48,10 @@ public:
     virtual std::optional<QRectF> windowFrame() const = 0;
     virtual std::optional<Screens::Screen> windowScreen() const = 0;
 
+    // Whether it last closed because of a click outside it (with the mouse going down on the
+    // status item, say), rather than a key or a request.
+    virtual bool closedByClickOutside() const { return false; }
+
     // Gives the content's window the keyboard, and brings the application forward.
     virtual void makeKeyWindow() = 0;
     virtual void activate() = 0;

@@ -225,7 +225,7 @@ void PopoverPresenter::popoverDidClose() {
     }
     if (closesAsked_ > 0) {
         --closesAsked_;
-    } else if (!detached_) {
+    } else if (!detached_ && popover_.closedByClickOutside()) {
         closedByItselfAt_ = mainActor_.now();
     }
     if (receiver_ == nullptr) {

@@ -118,8 +118,8 @@ private:
     // The last anchor given, in Qt's global coordinates.
     std::optional<QPoint> anchor_;
     std::optional<MainActor::TimerId> reshowGuard_;
-    // When the popover hanging from the item last closed by itself (a click outside it), not
-    // at the item's click.
+    // When the popover hanging from the item last closed at a click outside it, not at the
+    // item's click.
     std::optional<Instant> closedByItselfAt_;
     // Closes asked for whose end has not been reported yet.
     int closesAsked_ = 0;

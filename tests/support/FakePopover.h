@@ -43,6 +43,7 @@ public:
                      .arg(edge == Edge::minY ? "minY" : "?");
         ++shows;
         shown = true;
+        closedOutside = false;
         hasWindow = true;
         tell(didShow);
     }
@@ -50,6 +51,7 @@ public:
         calls << QStringLiteral("showDetached(\"%1\")").arg(title);
         ++shows;
         shown = true;
+        closedOutside = false;
         hasWindow = true;
         detached = true;
         tell(didShow);
@@ -90,9 +92,16 @@ public:
     void activate() override { calls << QStringLiteral("activate()"); }
 
     // A click elsewhere, which closes a transient popover.
-    void clickElsewhere() { closeNow(); }
+    void clickElsewhere() {
+        closedOutside = shown;
+        closeNow();
+    }
+    bool closedByClickOutside() const override { return closedOutside; }
+    // A key that closes it, as Escape does.
+    void pressEscape() { closeNow(); }
 
     bool shown = false;
+    bool closedOutside = false;
     bool hasWindow = false;
     bool detached = false;
     bool animating = false;

@@ -160,6 +160,12 @@ TEST_F(PopoverPresenterTest, TheClickThatClosedThePopoverDoesNotOpenItAgainWhenR
     ASSERT_FALSE(popover.isShown());
     presenter->togglePopover(anchor);
     EXPECT_TRUE(popover.isShown());
+
+    // Nor a close by a key (Escape): only a click has a release to come.
+    popover.pressEscape();
+    actor.runUntilIdle();
+    presenter->togglePopover(anchor);
+    EXPECT_TRUE(popover.isShown());
 }
 
 TEST_F(PopoverPresenterTest, WithNoScreenItStillOpensAtNineHundredAndMeasuresNothing) {

@@ -3,6 +3,7 @@
 
 #include <QGuiApplication>
 #include <QHideEvent>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -28,6 +29,14 @@ public:
     }
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        // A popup hears every press while it is open; one outside it closes it.
+        if (windowType() == Qt::Popup && !rect().contains(event->position().toPoint())) {
+            owner_.closedByClickOutside_ = true;
+        }
+        QWidget::mousePressEvent(event);
+    }
+
     void hideEvent(QHideEvent* event) override {
         QWidget::hideEvent(event);
         owner_.windowHidden();
@@ -137,6 +146,7 @@ void QtPopover::showDetached(const QString& title) {
 }
 
 void QtPopover::show() {
+    closedByClickOutside_ = false;
     if (content_ != nullptr) {
         content_->show();
     }

@@ -40,6 +40,7 @@ public:
     std::optional<Screens::Screen> windowScreen() const override;
     void makeKeyWindow() override;
     void activate() override;
+    bool closedByClickOutside() const override { return closedByClickOutside_; }
 
     // The popup window itself, for tests and screenshots.
     QWidget* window() const;
@@ -62,4 +63,5 @@ private:
     bool shown_ = false;
     bool detached_ = false;
     bool animates_ = true;
+    bool closedByClickOutside_ = false;
 };

@@ -9,7 +9,6 @@
 # sway-host.sh does), and starts this session beside it.
 # shellcheck shell=bash
 
-plasma_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 readonly plasma_wallet_password=zorvik-plasma
 # The Qt 5 plugins the stack loads by name: KWallet's Diffie-Hellman sessions (libqca-ossl) and the
 # Wayland platform of kwalletd5 and plasmashell.
@@ -48,36 +47,10 @@ plasma_require() {
     fi
 }
 
-# As root: runs the script $1 (a file beside this one) again as the user nobody with copies of the
-# binaries given after it, passes on its exit status and exits. Otherwise returns at once. With
-# ZORVIK_PLASMA_SCREENSHOT set, the screenshot the script takes there is copied back.
+# As root: runs the script $1 again as the user nobody in a session of that user's own (see
+# e2e_as_unprivileged_user), bringing back the screenshot asked for by ZORVIK_PLASMA_SCREENSHOT.
 plasma_as_unprivileged_user() {
-    [[ $(id -u) -eq 0 ]] || return 0
-    local script=$1 user=nobody binary status=0
-    shift
-    local stage copies=()
-    stage=$(mktemp -d "${TMPDIR:-/tmp}/zorvik-plasma.XXXXXX")
-    # shellcheck disable=SC2064 # the stage is known now
-    trap "rm -rf -- '$stage'" EXIT
-    for binary in "$@"; do
-        cp -- "$binary" "$stage/$(basename -- "$binary")"
-        copies+=("$stage/$(basename -- "$binary")")
-    done
-    cp -- "$plasma_here/$script" "$plasma_here/session.sh" "$plasma_here/plasma-host.sh" \
-        "$plasma_here/../../scripts/desktop-session" "$plasma_here/../support/lsan.supp" "$stage/"
-    chmod -R a+rX -- "$stage"
-    mkdir -- "$stage/out"
-    chown -- "$user" "$stage/out"
-    env -u DISPLAY -u XAUTHORITY -u DBUS_SESSION_BUS_ADDRESS -u ZORVIK_TRAY_WATCHER \
-        -u ZORVIK_SESSION_DIR -u ZORVIK_DESKTOP_SESSION -u TMPDIR \
-        ${ZORVIK_PLASMA_SCREENSHOT:+ZORVIK_PLASMA_SCREENSHOT=$stage/out/screen.png} \
-        LSAN_OPTIONS="suppressions=$stage/lsan.supp:print_suppressions=0" \
-        setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
-        "$stage/desktop-session" "$stage/$script" "${copies[@]}" || status=$?
-    if [[ -n ${ZORVIK_PLASMA_SCREENSHOT:-} && -s $stage/out/screen.png ]]; then
-        cp -- "$stage/out/screen.png" "$ZORVIK_PLASMA_SCREENSHOT"
-    fi
-    exit "$status"
+    e2e_as_unprivileged_user plasma-host.sh ZORVIK_PLASMA_SCREENSHOT "$@"
 }
 
 plasma_call() {

@@ -226,3 +226,41 @@ clipboard_is() { [[ $(clipboard) == "$1" ]]; }
 wayland_clipboard() { wl-paste --no-newline 2>/dev/null || true; }
 wayland_clipboard_is() { [[ $(wayland_clipboard) == "$1" ]]; }
 wayland_clipboard_is_not() { [[ $(wayland_clipboard) != "$1" ]]; }
+
+e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# For the compositors that refuse to run as root (sway, KWin): as root, runs the script $3 (a
+# file beside this one, sourcing this file and the host file $1) again as the user nobody, which
+# every Debian system has, inside a private desktop session of that user's own, with copies of
+# the binaries given after it that the user can read. Passes on its exit status and exits; as
+# any other user it returns at once. When the variable named $2 is set, the screenshot the
+# script takes at that variable's path there is copied back to it.
+e2e_as_unprivileged_user() {
+    [[ $(id -u) -eq 0 ]] || return 0
+    local host=$1 screenshot_variable=$2 script=$3 user=nobody binary status=0
+    shift 3
+    local screenshot=${!screenshot_variable:-} stage copies=()
+    stage=$(mktemp -d "${TMPDIR:-/tmp}/zorvik-${host%-host.sh}.XXXXXX")
+    # shellcheck disable=SC2064 # the stage is known now
+    trap "rm -rf -- '$stage'" EXIT
+    for binary in "$@"; do
+        cp -- "$binary" "$stage/$(basename -- "$binary")"
+        copies+=("$stage/$(basename -- "$binary")")
+    done
+    cp -- "$e2e_here/$script" "$e2e_here/session.sh" "$e2e_here/$host" \
+        "$e2e_here/../../scripts/desktop-session" "$e2e_here/../support/lsan.supp" "$stage/"
+    chmod -R a+rX -- "$stage"
+    mkdir -- "$stage/out"
+    chown -- "$user" "$stage/out"
+    # The user's own session: nothing of root's (display, bus, keyring, directories) goes along.
+    env -u DISPLAY -u XAUTHORITY -u DBUS_SESSION_BUS_ADDRESS -u ZORVIK_TRAY_WATCHER \
+        -u ZORVIK_SESSION_DIR -u ZORVIK_DESKTOP_SESSION -u TMPDIR \
+        ${screenshot:+"$screenshot_variable=$stage/out/screen.png"} \
+        LSAN_OPTIONS="suppressions=$stage/lsan.supp:print_suppressions=0" \
+        setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
+        "$stage/desktop-session" "$stage/$script" "${copies[@]}" || status=$?
+    if [[ -n $screenshot && -s $stage/out/screen.png ]]; then
+        cp -- "$stage/out/screen.png" "$screenshot"
+    fi
+    exit "$status"
+}

@@ -5,7 +5,6 @@
 # desktop session of that user's own, with copies of the binaries and scripts that user can read.
 # shellcheck shell=bash
 
-sway_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 sway_pid=
 sway_environment=${ZORVIK_SESSION_DIR:-}/sway-environment
 
@@ -20,37 +19,10 @@ sway_require() {
     done
 }
 
-# As root: runs the script $1 (a file beside this one) again as the user nobody with copies of the
-# binaries given after it, passes on its exit status and exits. Otherwise returns at once. With
-# ZORVIK_SWAY_SCREENSHOT set, the screenshot the script takes there is copied back.
+# As root: runs the script $1 again as the user nobody in a session of that user's own (see
+# e2e_as_unprivileged_user), bringing back the screenshot asked for by ZORVIK_SWAY_SCREENSHOT.
 sway_as_unprivileged_user() {
-    [[ $(id -u) -eq 0 ]] || return 0
-    local script=$1 user=nobody binary status=0
-    shift
-    local stage copies=()
-    stage=$(mktemp -d "${TMPDIR:-/tmp}/zorvik-sway.XXXXXX")
-    # shellcheck disable=SC2064 # the stage is known now
-    trap "rm -rf -- '$stage'" EXIT
-    for binary in "$@"; do
-        cp -- "$binary" "$stage/$(basename -- "$binary")"
-        copies+=("$stage/$(basename -- "$binary")")
-    done
-    cp -- "$sway_here/$script" "$sway_here/session.sh" "$sway_here/sway-host.sh" \
-        "$sway_here/../../scripts/desktop-session" "$sway_here/../support/lsan.supp" "$stage/"
-    chmod -R a+rX -- "$stage"
-    mkdir -- "$stage/out"
-    chown -- "$user" "$stage/out"
-    # The user's own session: nothing of root's (display, bus, keyring, directories) goes along.
-    env -u DISPLAY -u XAUTHORITY -u DBUS_SESSION_BUS_ADDRESS -u ZORVIK_TRAY_WATCHER \
-        -u ZORVIK_SESSION_DIR -u ZORVIK_DESKTOP_SESSION -u TMPDIR \
-        ${ZORVIK_SWAY_SCREENSHOT:+ZORVIK_SWAY_SCREENSHOT=$stage/out/screen.png} \
-        LSAN_OPTIONS="suppressions=$stage/lsan.supp:print_suppressions=0" \
-        setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
-        "$stage/desktop-session" "$stage/$script" "${copies[@]}" || status=$?
-    if [[ -n ${ZORVIK_SWAY_SCREENSHOT:-} && -s $stage/out/screen.png ]]; then
-        cp -- "$stage/out/screen.png" "$ZORVIK_SWAY_SCREENSHOT"
-    fi
-    exit "$status"
+    e2e_as_unprivileged_user sway-host.sh ZORVIK_SWAY_SCREENSHOT "$@"
 }
 
 # Starts sway, with swaybar as the tray host when $1 is "bar" (else "no-bar"), and takes on its session's

@@ -152,10 +152,24 @@ void CodeReceiver::setJustCopiedAt(std::optional<Instant> at) {
 // MARK: Fetching and publishing
 
 Task<void> CodeReceiver::fetch() {
-    if (database_ == nullptr || fetching_) {
+    if (database_ == nullptr) {
+        co_return;
+    }
+    // What is asked for while a fetch runs may be for a record written after that fetch read
+    // it (a push), so one more fetch follows, however many were asked for meanwhile.
+    if (fetching_) {
+        fetchAgain_ = true;
         co_return;
     }
     fetching_ = true;
+    do {
+        fetchAgain_ = false;
+        co_await fetchRecordAndDeliver();
+    } while (fetchAgain_);
+    fetching_ = false;
+}
+
+Task<void> CodeReceiver::fetchRecordAndDeliver() {
     MainActor& mainActor = services_.mainActor;
     const Instant now = mainActor.now();
     std::exception_ptr failure;
@@ -242,7 +256,6 @@ Task<void> CodeReceiver::fetch() {
     } else {
         routineLog_.forget(QStringLiteral("fetch failure"));
     }
-    fetching_ = false;
     state_.changeInfo([&](DiagnosticsInfo& info) { info.lastFetchAt = mainActor.now(); });
     routineLog_.write(LogLevel::debug, QStringLiteral("fetch result"), "fetch: %{public}s",
                       orQuestionMark(state_.info().lastFetchResult));
@@ -411,8 +424,8 @@ Task<void> CodeReceiver::runChecks() {
         co_return;
     }
     checking_ = true;
-    const bool needs = co_await checks_.run();
-    schedule_.scheduleRecheck(needs);
+    const ChecksOutcome outcome = co_await checks_.run();
+    schedule_.scheduleRecheck(outcome);
     checking_ = false;
 }
 

@@ -104,7 +104,7 @@ public:
     // Restores a still-valid stored code, then (unless a preview) runs the checks and one
     // fetch, starts background polling and follows sleep and wake.
     void start();
-    // Fetches the record once; a fetch asked for while one runs is dropped.
+    // Fetches the record; fetches asked for while one runs become one more after it.
     Task<void> fetch();
     // Runs the readiness checks; a run asked for while one runs is dropped.
     Task<void> runChecks();
@@ -134,6 +134,8 @@ Q_SIGNALS:
     void firstRunChanged(bool firstRun);
 
 private:
+    // One fetch: the record read, opened and its code delivered, the outcome noted.
+    Task<void> fetchRecordAndDeliver();
     void deliver(const PendingCode& code, Instant now);
     // Writes the code to the file AutoFill reads; when that fails, no file is left offering
     // another code, and the failure shows in the log and the diagnostics until a save works.
@@ -168,6 +170,7 @@ private:
 
     TaskHandle expiryTask_;
     bool fetching_ = false;
+    bool fetchAgain_ = false;
     bool storeFailed_ = false;
     // What the last fetch that reached the cloud found (an empty blob: no record), and when.
     struct SeenRecord {

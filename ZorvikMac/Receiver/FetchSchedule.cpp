@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "ZorvikMac/Readiness/MacSettings.h"
+#include "ZorvikMac/Receiver/ReadinessChecks.h"
 #include "platform/MainActor.h"
 
 // The schedule's tasks; every await stands on its own: g++ 12 at -O2 miscompiles one inside a
@@ -106,10 +107,10 @@ void FetchSchedule::pollWhileOpen() {
         FetchScheduleTasks::pollWhileOpen(QPointer<FetchSchedule>(this), mainActor_));
 }
 
-void FetchSchedule::scheduleRecheck(bool needs) {
+void FetchSchedule::scheduleRecheck(const ChecksOutcome& outcome) {
     recheckTask_.cancel();
     recheckTask_ = TaskHandle();
-    if (needs) {
+    if (outcome.needsAttention && (popoverVisible_ || outcome.mayMendItself)) {
         recheckTask_ = mainActor_.spawn(
             FetchScheduleTasks::runChecksLater(QPointer<FetchSchedule>(this), mainActor_));
     }

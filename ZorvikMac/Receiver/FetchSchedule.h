@@ -8,13 +8,17 @@
 #include "platform/Task.h"
 #include "platform/Workspace.h"
 
+struct ChecksOutcome;
 class MacSettings;
 class MainActor;
 
 // When the receiver fetches and re-runs its checks: every 20 seconds while the popover is open
 // (after one run of the checks), every poll interval while the computer is awake and the
 // popover closed, once at every wake, and the checks again 15 seconds after a run that left
-// something needing the user. Its tasks hold it weakly.
+// something needing the user: while the popover shows, or while what needs attention may mend
+// without the user (the cloud, the push). A row only the user can mend (AutoFill, notifications,
+// the key) is checked again when the popover opens; checking it every 15 seconds behind a closed
+// popover would wake the computer for nothing. Its tasks hold it weakly.
 class FetchSchedule : public QObject {
 public:
     // The receiver's steps the schedule runs.
@@ -40,8 +44,9 @@ public:
     void setPopoverVisible(bool visible);
     // Checks, then fetches every 20 seconds, until the popover closes.
     void pollWhileOpen();
-    // Runs the checks again in 15 seconds when they left something needing the user.
-    void scheduleRecheck(bool needs);
+    // Runs the checks again in 15 seconds when they left something needing the user that is
+    // worth checking again now (see above).
+    void scheduleRecheck(const ChecksOutcome& outcome);
 
 private:
     friend struct FetchScheduleTasks;

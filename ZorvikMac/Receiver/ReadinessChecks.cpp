@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMac/Receiver/ReadinessChecks.h"
 
+#include <algorithm>
+
 #include "ZorvikMac/CodeDelivery/CredentialIdentities.h"
 #include "ZorvikMac/CodeDelivery/Notifier.h"
 #include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
@@ -20,7 +22,7 @@ ReadinessChecks::ReadinessChecks(Services services, MacSettings& settings, Readi
                                  OnChangeLogger& routineLog)
     : services_(std::move(services)), settings_(settings), state_(state), routineLog_(routineLog) {}
 
-Task<bool> ReadinessChecks::run() {
+Task<ChecksOutcome> ReadinessChecks::run() {
     co_await checkAccount();
     co_await checkKeychain();
     if (services_.remoteNotifications.isRegisteredForRemoteNotifications()) {
@@ -45,7 +47,11 @@ Task<bool> ReadinessChecks::run() {
                           "check %{public}s: %{public}s \u2014 %{public}s", rawValue(row.kind),
                           caseName(row.state), row.title);
     }
-    co_return needsAttention(rows);
+    const bool mayMendItself = std::any_of(rows.cbegin(), rows.cend(), [](const SetupRow& row) {
+        return (row.kind == SetupRow::Kind::cloud || row.kind == SetupRow::Kind::push) &&
+               (row.state == SetupRow::State::pending || row.state == SetupRow::State::failed);
+    });
+    co_return ChecksOutcome{needsAttention(rows), mayMendItself};
 }
 
 Task<void> ReadinessChecks::checkAccount() {

@@ -16,6 +16,15 @@ class ReadinessState;
 class RemoteNotifications;
 class SyncKeyCache;
 
+// What one run of the checks found.
+struct ChecksOutcome {
+    // A row other than the login item and the first code is pending or failed.
+    bool needsAttention = false;
+    // Among those, the cloud's or the push's row, which may mend without the user: the cloud
+    // answering again, the subscription saved at the next try.
+    bool mayMendItself = false;
+};
+
 // One run of the readiness checks: the cloud account, the sync key in the keyring, the push
 // registration and the record's subscription, AutoFill, notifications and the login item, each
 // noted in the readiness state, and every row's outcome in the routine log.
@@ -36,8 +45,8 @@ public:
     ReadinessChecks(Services services, MacSettings& settings, ReadinessState& state,
                     OnChangeLogger& routineLog);
 
-    // Runs every check once; true when a row then needs the user.
-    Task<bool> run();
+    // Runs every check once.
+    Task<ChecksOutcome> run();
 
 private:
     Task<void> checkAccount();

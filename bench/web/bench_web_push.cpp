@@ -6,6 +6,7 @@
 //     latest-code.json, by the web push courier, over many codes: median and p99;
 //   - the application's CPU use while idle with the courier's long poll open.
 // scripts/bench --web runs it in scripts/desktop-session; see --help.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <QCommandLineParser>
@@ -61,9 +62,7 @@ public:
     explicit Bench(Options options) : options_(std::move(options)) {}
 
     ~Bench() {
-        if (app_) {
-            stop(*app_);
-        }
+        stopApp();
         if (double_) {
             stop(*double_);
         }
@@ -101,7 +100,7 @@ public:
                           {QStringLiteral("clear"), QStringLiteral("service"),
                            QStringLiteral("net.brontal.zorvik.cloudkit"), QStringLiteral("account"),
                            QStringLiteral("web-auth-token")});
-        return startDouble() && startApp() && signIn();
+        return startDouble() && startApp({QStringLiteral("--sign-in")}) && signIn();
     }
 
     int push() {
@@ -163,12 +162,12 @@ public:
         return 0;
     }
 
-    int idle() {
-        say("\n== idle for %d s with the courier's long poll open (the double answers an idle "
-            "poll after %d s; load %s)\n",
-            options_.idleSeconds, options_.courierHold, qPrintable(loadAverage()));
+    int idle(const char* holding) {
+        say("\n== idle for %d s with the courier's long poll open, %s (the double answers an "
+            "idle poll after %d s; load %s)\n",
+            options_.idleSeconds, holding, options_.courierHold, qPrintable(loadAverage()));
         spin(3000);
-        const pid_t pid = static_cast<pid_t>(app_->processId());
+        const pid_t pid = appPid_;
         const ProcessFigures::CpuTime before = ProcessFigures::cpuTime(pid);
         const Clock::time_point start = Clock::now();
         spin(options_.idleSeconds * 1000);
@@ -212,22 +211,53 @@ private:
         return true;
     }
 
-    bool startApp() {
+    // The app runs at a terminal, as a person starts --headless: it asks there which account to
+    // use, and the bench answers as the person would.
+    bool startApp(const QStringList& flags) {
         app_ = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_->path());
         app_->setProcessEnvironment(environment);
         app_->setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(app_.get(), &QProcess::readyRead, [this] { log_ += app_->readAll(); });
-        app_->start(options_.app, {QStringLiteral("--headless"), QStringLiteral("--cloud-url"),
-                                   url_.toString(), QStringLiteral("--cloud-api-token"), kApiToken,
-                                   QStringLiteral("--sign-in-port"), QString::number(signInPort_),
-                                   QStringLiteral("--sign-in")});
-        if (!app_->waitForStarted(10000)) {
-            say("bench_web_push: cannot start %s\n", qPrintable(options_.app));
+        const QString pidFile = runtime_->path() + QStringLiteral("/app.pid");
+        QFile::remove(pidFile);
+        QStringList command{options_.app,
+                            QStringLiteral("--headless"),
+                            QStringLiteral("--cloud-url"),
+                            url_.toString(),
+                            QStringLiteral("--cloud-api-token"),
+                            kApiToken,
+                            QStringLiteral("--sign-in-port"),
+                            QString::number(signInPort_)};
+        command += flags;
+        QString line = QStringLiteral("echo $$ >'%1'; exec").arg(pidFile);
+        for (const QString& word : command) {
+            line += QStringLiteral(" '") + word + QLatin1Char('\'');
+        }
+        app_->start(QStringLiteral("script"),
+                    {QStringLiteral("-qfec"), line, QStringLiteral("/dev/null")});
+        if (!app_->waitForStarted(10000) ||
+            !waitUntil([&] { return QFile(pidFile).size() > 0; }, 10000)) {
+            say("bench_web_push: cannot start %s at a terminal (script)\n",
+                qPrintable(options_.app));
             return false;
         }
-        return true;
+        QFile file(pidFile);
+        (void)file.open(QIODevice::ReadOnly);
+        appPid_ = static_cast<pid_t>(file.readAll().trimmed().toInt());
+        return appPid_ > 0;
+    }
+
+    void stopApp() {
+        if (app_ && app_->state() != QProcess::NotRunning) {
+            ::kill(appPid_, SIGTERM);
+            if (!app_->waitForFinished(5000)) {
+                ::kill(appPid_, SIGKILL);
+                app_->waitForFinished(5000);
+            }
+        }
+        app_.reset();
     }
 
     // Plays the browser: follows the sign-in page the app names back to its listener.
@@ -254,6 +284,11 @@ private:
             say("bench_web_push: the browser could not follow the sign-in page\n");
             return false;
         }
+        if (!waitUntil([&] { return log_.contains("with the account"); }, 10000)) {
+            say("bench_web_push: the app did not ask which account to use\n%s", log_.constData());
+            return false;
+        }
+        app_->write("yes\n");
         if (!waitUntil([&] { return courierPolling(); }, 10000)) {
             say("bench_web_push: the app is not polling the courier\n%s", log_.constData());
             return false;
@@ -296,6 +331,7 @@ private:
     std::optional<SymmetricKey> key_;
     std::unique_ptr<QProcess> double_;
     std::unique_ptr<QProcess> app_;
+    pid_t appPid_ = 0;
     QByteArray log_;
     QUrl url_;
     quint16 signInPort_ = 0;
@@ -340,7 +376,8 @@ int main(int argc, char** argv) {
     if (!bench.prepare()) {
         return 1;
     }
-    int status = bench.push();
-    status |= bench.idle();
+    int status = bench.idle("no code held");
+    status |= bench.push();
+    status |= bench.idle("the last code held");
     return status;
 }

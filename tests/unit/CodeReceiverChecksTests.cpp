@@ -162,17 +162,35 @@ TEST_F(CodeReceiverChecks, ASecondRunWhileOneRunsIsDroppedSilently) {
     EXPECT_EQ(cloud.savedSubscriptions.size(), 1);
 }
 
-TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttention) {
+// Behind a closed popover only what may mend without the user is checked again: checking a row
+// only the user can mend every 15 s would wake the computer for nothing.
+TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttentionThatCanChange) {
+    remote.registered = true;
     make();
-    checkNow();  // notifications not asked yet: needs attention
-    EXPECT_EQ(cloud.accountRequests, 1);
-    EXPECT_EQ(accountRequestsAfter(14.9), 1);
-    EXPECT_EQ(accountRequestsAfter(0.1), 2);
+    checkNow();  // notifications not asked yet: needs the user, who cannot see the checklist
+    EXPECT_TRUE(receiver->probe().notifications == NotificationState::notAsked);
+    EXPECT_EQ(receiver->recheckTask(), TaskHandle()) << "closed popover, only the user can mend";
+    EXPECT_EQ(accountRequestsAfter(60), 1);
+
+    receiver->setPopoverVisible(true);  // the user looks: every 15 s while it shows
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.accountRequests, 2);
+    EXPECT_EQ(accountRequestsAfter(14.9), 2);
+    EXPECT_EQ(accountRequestsAfter(0.1), 3);
+    receiver->setPopoverVisible(false);
+    EXPECT_EQ(accountRequestsAfter(15), 4) << "the run already scheduled still comes";
+    EXPECT_EQ(accountRequestsAfter(60), 4);
+
+    cloud.account = 4;  // temporarily unavailable: may mend by itself, popover closed or not
+    checkNow();
+    EXPECT_EQ(accountRequestsAfter(15), 6);
+    EXPECT_EQ(accountRequestsAfter(15), 7);
+    cloud.account = 1;
     makeEverythingReady();
-    EXPECT_EQ(accountRequestsAfter(15), 3);
+    EXPECT_EQ(accountRequestsAfter(15), 8);
     EXPECT_EQ(receiver->recheckTask(), TaskHandle())
         << "a run that needs nothing schedules nothing";
-    EXPECT_EQ(accountRequestsAfter(60), 3);
+    EXPECT_EQ(accountRequestsAfter(60), 8);
 }
 
 TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {

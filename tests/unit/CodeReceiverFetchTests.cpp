@@ -256,16 +256,24 @@ TEST_F(CodeReceiverFetch, TheKeyIsReadOnceAndDroppedWhenTheKeychainReportsAChang
     EXPECT_EQ(receiver->info().lastFetchResult, "record present, no sync key yet");
 }
 
-TEST_F(CodeReceiverFetch, AFetchAskedForWhileOneWaitsIsDroppedSilently) {
+// A push that comes while a fetch waits may be for a record written after that fetch read it: it
+// is not dropped, and however many come, one more fetch follows.
+TEST_F(CodeReceiverFetch, FetchesAskedForWhileOneWaitsBecomeOneMoreAfterIt) {
     make();
     cloud.holdFetches = true;
     fetchNow();
     EXPECT_TRUE(receiver->isFetching());
     EXPECT_EQ(fetchLogged(), QStringList());
+    fetchNow();
     EXPECT_EQ(cloud.fetches, 1);
     cloud.releaseFetches();
     actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, 2);
+    EXPECT_TRUE(receiver->isFetching()) << "the second waits as the first did";
+    cloud.releaseFetches();
+    actor.runUntilIdle();
     EXPECT_FALSE(receiver->isFetching());
+    EXPECT_EQ(cloud.fetches, 2);
     EXPECT_EQ(receiver->info().lastFetchResult, "nothing pending");
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -179,6 +180,19 @@ TEST_F(LocalCloudTest, SavedSubscriptionIsItsWireFormAndASecondSaveReplacesIt) {
                   "notificationInfo":{"shouldSendContentAvailable":true}})"));
     EXPECT_EQ(modeOf(path), 0600);
     EXPECT_EQ(modeOf(QFileInfo(path).path()), 0700);
+
+    // Saved again unchanged: the file is left alone, unless others may read it.
+    const auto inode = [&] {
+        struct stat status {};
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+    };
+    const auto first = inode();
+    ASSERT_FALSE(save({"pending-code-changes", "PendingCode"}));
+    EXPECT_EQ(inode(), first);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    ASSERT_FALSE(save({"pending-code-changes", "PendingCode"}));
+    EXPECT_NE(inode(), first);
+    EXPECT_EQ(modeOf(path), 0600);
 
     const QuerySubscription changed{
         "pending-code-changes", "OtherCode",

@@ -189,10 +189,22 @@ void LocalCloudDatabase::writeSubscription(const QString& databaseDirectory,
                                            const QuerySubscription& subscription) {
     const QByteArray content = CloudRecordCoding::encodeSubscriptionFile(subscription);
     const QString directory = subscriptionsDirectory(databaseDirectory);
+    const QString path = QDir(directory).filePath(subscription.subscriptionID + kJsonSuffix);
+    // The same subscription is saved again at every run of the checks: a file of the user's
+    // own that already says it is left alone rather than synced to disk again.
+    struct stat status {};
+    try {
+        if (readSmallFile(path) == content &&
+            ::stat(QFile::encodeName(path).constData(), &status) == 0 &&
+            (status.st_mode & 07777) == 0600) {
+            return;
+        }
+    } catch (const CloudError&) {
+        // Unreadable: written anew below.
+    }
     try {
         AtomicFile::makeDirectories(directory);
-        AtomicFile::write(QDir(directory).filePath(subscription.subscriptionID + kJsonSuffix),
-                          content);
+        AtomicFile::write(path, content);
     } catch (const FileOperationError& error) {
         throw CloudError(CloudError::internalError, error.localizedDescription());
     }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMacAutoFill/CredentialProviderViewController.h"
 
-#include "ZorvikMacAutoFill/AutoFillPanel.h"
 #include "ZorvikMacAutoFill/ExtensionContext.h"
 #include "shared/ServiceDomains.h"
 
@@ -30,12 +29,8 @@ CredentialProviderViewController::~CredentialProviderViewController() {
     view_.reset();
 }
 
-void CredentialProviderViewController::loadView(MainActor& mainActor) {
-    view_ = std::make_unique<QWidget>();
-    view_->setGeometry(0, 0, viewSize.width(), viewSize.height());
-    auto* panel = new AutoFillPanel(*model_, gold(), mainActor, view_.get());
-    panel->move(0, 0);
-    panel->resize(viewSize);
+void CredentialProviderViewController::loadView(AutoFillInterface& interface) {
+    view_ = interface.makePanelWindow(*model_, viewSize);
     preferredContentSize_ = view_->size();
 }
 

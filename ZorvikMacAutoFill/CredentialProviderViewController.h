@@ -1,31 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QColor>
 #include <QList>
-#include <QPointer>
 #include <QSize>
-#include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "ZorvikMacAutoFill/AutoFillInterface.h"
 #include "ZorvikMacAutoFill/AutoFillModel.h"
 #include "ZorvikMacAutoFill/CredentialRequest.h"
 #include "platform/Instant.h"
 #include "shared/LatestCodeStore.h"
-#include "shared/symbols/InterfaceStyle.h"
 
 class ExtensionContext;
-class MainActor;
 
 // Answers the browser's one-time-code requests from the shared latest-code file alone: fills a
 // valid code at once, and otherwise leaves the panel up to wait for one. The only trace it leaves
-// for the application is the fill marker. Every decision reads the file afresh.
+// for the application is the fill marker. Every decision reads the file afresh. Only the panel
+// is graphical, and it comes from the interface given to loadView.
 class CredentialProviderViewController {
 public:
-    // The app's accent colour.
-    static QColor gold() { return InterfaceStyle::gold(); }
     static constexpr QSize viewSize{320, 230};
 
     // `store` is where the application publishes codes (nothing without a group container);
@@ -39,11 +34,11 @@ public:
 
     AutoFillModel& model() { return *model_; }
 
-    // Builds the panel, ticking on `mainActor`, in a view of viewSize.
-    void loadView(MainActor& mainActor);
+    // Builds the panel through `interface`, in a view of viewSize.
+    void loadView(AutoFillInterface& interface);
     void viewDidLoad();
     // The view loadView built, or null before it.
-    QWidget* view() const { return view_.get(); }
+    AutoFillPanelWindow* view() const { return view_.get(); }
     QSize preferredContentSize() const { return preferredContentSize_; }
 
     void prepareInterfaceForExtensionConfiguration();
@@ -59,7 +54,7 @@ private:
     ExtensionContext& context_;
     std::function<Instant()> now_;
     std::unique_ptr<AutoFillModel> model_;
-    std::unique_ptr<QWidget> view_;
+    std::unique_ptr<AutoFillPanelWindow> view_;
     QSize preferredContentSize_;
     // The callbacks hold this weakly: once the controller is gone they do nothing.
     std::shared_ptr<CredentialProviderViewController*> self_;

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ZorvikMacAutoFill: the browser's native-messaging host for one-time codes, and its installer.
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -10,13 +9,12 @@
 
 #include "ZorvikMacAutoFill/Host/AutoFillHost.h"
 #include "ZorvikMacAutoFill/Host/HeldCodeIdentities.h"
-#include "platform/linux/QtMainActor.h"
+#include "ZorvikMacAutoFill/Host/PanelModuleLoader.h"
 #include "platform/linux/XdgAppGroupContainers.h"
 #include "platform/linux/browser/ConnectedBrowsers.h"
 #include "platform/linux/browser/NativeMessagingHostInstaller.h"
 #include "platform/linux/browser/NativeMessagingHosts.h"
 #include "platform/linux/browser/StdioChannel.h"
-#include "shared/AppTranslations.h"
 #include "shared/CredentialIdentitiesFile.h"
 #include "shared/LatestCodeStore.h"
 
@@ -126,36 +124,46 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const XdgAppGroupContainers containers;
-    const std::optional<QString> container =
-        containers.containerDirectory(QString::fromLatin1(LatestCodeStore::groupIdentifier));
+    // The group container, checked once: the store is in it, and the identities beside it.
+    const std::optional<LatestCodeStore> store = LatestCodeStore::make(XdgAppGroupContainers());
+    std::optional<QString> container;
     std::optional<QString> identitiesPath;
-    if (container) {
+    if (store) {
+        container = QFileInfo(store->url()).path();
         identitiesPath =
             QDir(*container).filePath(QString::fromLatin1(CredentialIdentitiesFile::fileName));
     }
 
-    // The panel needs the graphical interface; answering without it must not start it.
-    std::unique_ptr<QApplication> application;
-    std::unique_ptr<QtMainActor> mainActor;
-    auto startInterface = [&]() -> MainActor* {
-        if (!mainActor) {
+    // The panel needs the graphical interface, from a module of its own; answering without it
+    // must not load it. Without the module the panel cannot be shown, as without a display,
+    // which standard error (the browser's log) hears once.
+    std::unique_ptr<AutoFillInterface> interface;
+    bool interfaceUnavailable = false;
+    auto startInterface = [&]() -> AutoFillInterface* {
+        if (!interface && !interfaceUnavailable) {
             if (qEnvironmentVariableIsEmpty("DISPLAY") &&
                 qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
                 return nullptr;
             }
-            application = std::make_unique<QApplication>(argc, argv);
-            installTranslations(*application);
-            QApplication::setQuitOnLastWindowClosed(false);
-            mainActor = std::make_unique<QtMainActor>();
+            const PanelModuleLoader::Result module = PanelModuleLoader::load(
+                PanelModuleLoader::candidates(PanelModuleLoader::runningExecutable(),
+                                              QStringLiteral(ZORVIK_PANEL_MODULE_DIRECTORY)));
+            if (module.entry) {
+                interface.reset(module.entry(argc, argv));
+            }
+            if (!interface) {
+                interfaceUnavailable = true;
+                std::fprintf(
+                    stderr, "ZorvikMacAutoFill: the panel cannot be shown: %s\n",
+                    module.entry ? "its interface did not start" : qPrintable(module.problem));
+            }
         }
-        return mainActor.get();
+        return interface.get();
     };
 
     // The extension counts as connected once it has sent a real request, not when merely
     // started. This runs before the request is answered, so a browser's very first request
     // already finds the identities of a code that arrived before it.
-    const std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
     const auto connected = [&] {
         const QString records = ConnectedBrowsers::standardDirectory();
         if (container) {
@@ -169,6 +177,6 @@ int main(int argc, char** argv) {
     StdioChannel channel;
     AutoFillHost host({channel, store, identitiesPath, wallClock, startInterface, connected});
     const int status = host.run();
-    mainActor.reset();
+    interface.reset();
     return status;
 }

@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ZorvikMacAutoFill/Host/AutoFillHost.h"
 
-#include <QEvent>
 #include <QEventLoop>
-#include <QFile>
-#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QScreen>
-#include <QWidget>
 
 #include "ZorvikMacAutoFill/CredentialProviderViewController.h"
 #include "platform/ByteChannel.h"
@@ -16,24 +11,6 @@
 #include "shared/CredentialIdentitiesFile.h"
 
 namespace {
-
-// Closing the panel's window is the user's cancel.
-class CloseWatcher : public QObject {
-public:
-    CloseWatcher(QObject* parent, std::function<void()> closed)
-        : QObject(parent), closed_(std::move(closed)) {}
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Close) {
-            closed_();
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void()> closed_;
-};
 
 QJsonObject identityObject(const CredentialIdentitiesFile::Identity& identity) {
     return {
@@ -117,7 +94,7 @@ void AutoFillHost::handle(const HostRequest& request) {
     controller_.reset();
 }
 
-void AutoFillHost::provideWithInterface(const HostRequest& request, MainActor* interface) {
+void AutoFillHost::provideWithInterface(const HostRequest& request, AutoFillInterface* interface) {
     if (interface) {
         controller_->loadView(*interface);
         controller_->viewDidLoad();
@@ -141,29 +118,12 @@ void AutoFillHost::provideWithInterface(const HostRequest& request, MainActor* i
         cancelRequest(ErrorCode::userInteractionRequired);
         return;
     }
-    QWidget* window = controller_->view();
-    window->setWindowTitle(QStringLiteral("Zorvik"));
-    window->setFixedSize(controller_->preferredContentSize());
-    window->setWindowFlag(Qt::WindowStaysOnTopHint);
-    // The browser gives no position; the middle of the screen is where the user looks.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), window->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
-    window->installEventFilter(new CloseWatcher(window, [this] {
+    // Closing the panel's window is the user's cancel.
+    controller_->view()->present(controller_->preferredContentSize(), [this] {
         if (pendingId_) {
             cancelRequest(ErrorCode::userCanceled);
         }
-    }));
-    // The helper is started afresh for each request and has seen no input yet, so the panel
-    // carries no user time of its own: mutter then lets it take the keyboard from the browser,
-    // and sway gives it to every new window anyway. Shown "without activating" and not
-    // activated, it would leave the keyboard with the browser on GNOME under X11 (the
-    // *-autofill-panel.sh end-to-end tests check this).
-    window->show();
-    window->raise();
-    window->activateWindow();
+    });
     waitForUser();
 }
 

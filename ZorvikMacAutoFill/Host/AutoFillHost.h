@@ -3,7 +3,6 @@
 
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,9 +13,9 @@
 #include "platform/Instant.h"
 #include "shared/LatestCodeStore.h"
 
+class AutoFillInterface;
 class ByteChannel;
 class CredentialProviderViewController;
-class MainActor;
 class QEventLoop;
 
 // The native-messaging host around the credential provider: reads the extension's requests,
@@ -32,9 +31,9 @@ public:
         // credential-identities.json; nothing without a group container.
         std::optional<QString> identitiesPath;
         std::function<Instant()> now;
-        // Starts the graphical interface on first use and gives its main actor, or null when
-        // there is no display to show the panel on.
-        std::function<MainActor*()> startInterface;
+        // Starts the graphical interface on first use and gives it, or null when the panel
+        // cannot be shown (no display, or the interface would not start).
+        std::function<AutoFillInterface*()> startInterface;
         // Called once, at the first well-formed request: the extension has truly connected.
         std::function<void()> connected;
     };
@@ -53,7 +52,7 @@ private:
     void handle(const FrameReader::Item& item);
     void handle(const HostRequest& request);
     void answerIdentities(const HostRequest& request);
-    void provideWithInterface(const HostRequest& request, MainActor* interface);
+    void provideWithInterface(const HostRequest& request, AutoFillInterface* interface);
     void waitForUser();
     void endRequest(QJsonObject answer);
     void send(const QJsonValue& id, QJsonObject answer);

@@ -1,29 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/XdgAppGroupContainers.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include "shared/AtomicFile.h"
 
 namespace {
 
 // Whether `directory` may hold our files: missing (it is made owner-only when needed), or a
-// real folder of this user's, made owner-only here if it was not.
+// real folder of this user's, made owner-only here if it was not. One lstat answers all of it:
+// the AutoFill helper asks on every request the browser makes.
 bool isOursOrMissing(const QString& directory) {
-    const QFileInfo info(directory);
-    if (!info.isSymLink() && !info.exists()) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(directory).constData(), &status) != 0) {
+        // Missing; or out of reach, which the first write there reports.
         return true;
     }
     QString problem;
-    if (info.isSymLink()) {
+    if (S_ISLNK(status.st_mode)) {
         problem = QStringLiteral("is a symbolic link");
-    } else if (!info.isDir()) {
+    } else if (!S_ISDIR(status.st_mode)) {
         problem = QStringLiteral("is not a folder");
-    } else if (info.ownerId() != ::getuid()) {
+    } else if (status.st_uid != ::getuid()) {
         problem = QStringLiteral("belongs to another user");
     }
     if (!problem.isEmpty()) {
@@ -32,10 +34,7 @@ bool isOursOrMissing(const QString& directory) {
                                                "there; remove it, and the app makes its own"));
         return false;
     }
-    constexpr auto othersMay = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                               QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                               QFileDevice::WriteOther | QFileDevice::ExeOther;
-    if ((info.permissions() & othersMay) &&
+    if ((status.st_mode & (S_IRWXG | S_IRWXO)) &&
         QFile::setPermissions(directory, AtomicFile::ownerOnlyFolder)) {
         AtomicFile::noticeFault(directory +
                                 QStringLiteral(" could be entered by other users: it is now "

@@ -246,6 +246,11 @@ e2e_as_unprivileged_user() {
     for binary in "$@"; do
         cp -- "$binary" "$stage/$(basename -- "$binary")"
         copies+=("$stage/$(basename -- "$binary")")
+        # The AutoFill helper finds its panel's module beside itself.
+        if [[ $(basename -- "$binary") == ZorvikMacAutoFill &&
+            -f $(dirname -- "$binary")/zorvik-autofill-panel.so ]]; then
+            cp -- "$(dirname -- "$binary")/zorvik-autofill-panel.so" "$stage/"
+        fi
     done
     cp -- "$e2e_here/$script" "$e2e_here/session.sh" "$e2e_here/$host" \
         "$e2e_here/../../scripts/desktop-session" "$e2e_here/../support/lsan.supp" "$stage/"

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -82,15 +83,17 @@ protected:
 
     // The host's command line through env(1), in a home of its own and, unless a test gives
     // one, without a display, where the panel cannot be shown.
-    QStringList command(const QStringList& arguments, const QString& display) const {
+    QStringList command(const QStringList& arguments, const QString& display,
+                        const QString& platform = "xcb",
+                        const QString& program = ZORVIK_AUTOFILL_PATH) const {
         QStringList command{"--unset=WAYLAND_DISPLAY", "--unset=DISPLAY"};
         command << "HOME=" + home.path() << "XDG_CONFIG_HOME=" + home.filePath(".config")
                 << "XDG_DATA_HOME=" + home.filePath(".local/share")
                 << "XDG_RUNTIME_DIR=" + runtime();
         if (!display.isEmpty()) {
-            command << "DISPLAY=" + display << "QT_QPA_PLATFORM=xcb";
+            command << "DISPLAY=" + display << "QT_QPA_PLATFORM=" + platform;
         }
-        return command << ZORVIK_AUTOFILL_PATH << arguments;
+        return command << program << arguments;
     }
 
     HostRun runHost(const QByteArray& input, const QStringList& arguments = {kOrigin},
@@ -239,6 +242,41 @@ TEST_F(AutoFillHostTest, InstallRegistersWithTheBrowsersTheUserHas) {
 
     EXPECT_EQ(run("--uninstall").exitCode, 0);
     EXPECT_FALSE(QFile::exists(manifest));
+}
+
+// The panel's toolkit is in a module of the helper's own, which it finds beside itself in the
+// build tree. Offscreen, the panel shows without a display and waits for the user, until the
+// browser goes away.
+TEST_F(AutoFillHostTest, ThePanelComesFromTheModuleBesideTheHelper) {
+    const HostRun run(runProcess("env", command({kOrigin}, ":4242", "offscreen"), 10000,
+                                 request({{"id", 1}, {"type", "prepareConfiguration"}})));
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_TRUE(run.answers.isEmpty()) << run.texts().join('\n').toStdString();
+    EXPECT_FALSE(run.errors.contains("the panel cannot be shown")) << run.errors.toStdString();
+}
+
+// Without the module the helper still answers the code; what needs the panel is declined as
+// without a display, and standard error hears why once.
+TEST_F(AutoFillHostTest, WithoutItsPanelModuleTheHelperAnswersTheCodeAndSaysWhyOnce) {
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    const QString copy = elsewhere.filePath("ZorvikMacAutoFill");
+    ASSERT_TRUE(QFile::copy(ZORVIK_AUTOFILL_PATH, copy));
+    saveCode(60);
+    // A display that does not exist: had the helper started the toolkit, it would have ended.
+    const HostRun run(runProcess("env", command({kOrigin}, ":4242", "xcb", copy), 10000,
+                                 provide(1, "provideWithoutUserInteraction") +
+                                     provide(2, "prepareInterfaceToProvide", 3, "evil.example") +
+                                     request({{"id", 3}, {"type", "prepareConfiguration"}})));
+    const QString declined =
+        R"({"error":{"code":100,"domain":"ASExtensionErrorDomain"},"id":%1,"result":"cancelled"})";
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.texts(), (QStringList{R"({"code":"271828","id":1,"result":"code"})",
+                                        declined.arg(2), declined.arg(3)}));
+    EXPECT_EQ(run.errors.count("the panel cannot be shown"), 1) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains("zorvik-autofill-panel.so is missing: not at " +
+                                    QFileInfo(elsewhere.path()).canonicalFilePath().toUtf8()))
+        << run.errors.toStdString();
 }
 
 // The panel waits for the user; meanwhile later requests wait, and a browser that goes away

@@ -8,8 +8,8 @@ import subprocess
 import sys
 
 # Each folder with the folders it may include, itself always allowed. Read top to bottom: a
-# folder reaches only the folders listed after it. Entry points (a program's main.cpp, tools/)
-# assemble everything and are not listed.
+# folder reaches only the folders listed after it. Entry points (a program's main.cpp, the
+# AutoFill helper's panel module, tools/) assemble everything and are not listed.
 BASE = ["shared", "platform"]
 MAY_INCLUDE = {
     "ZorvikMac/Shell": ["ZorvikMac/Popover", "ZorvikMac/Receiver", "ZorvikMac/Readiness",
@@ -27,7 +27,8 @@ MAY_INCLUDE = {
     "shared": ["platform"],
     "platform": [],
 }
-ENTRY_POINTS = ("ZorvikMac/main.cpp", "ZorvikMacAutoFill/main.cpp", "tools/")
+ENTRY_POINTS = ("ZorvikMac/main.cpp", "ZorvikMacAutoFill/main.cpp",
+                "ZorvikMacAutoFill/PanelModule.cpp", "tools/")
 # Files the build writes, included by their own name beside the build's folders.
 GENERATED = re.compile(r"(\.moc|^protocols/.*)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ZorvikMacAutoFill/Host/PanelModuleLoader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+
+namespace PanelModuleLoader {
+
+QStringList candidates(const QString& executable, const QString& installedDirectory) {
+    const QDir folder = QFileInfo(executable).dir();
+    const QString name = QString::fromLatin1(fileName);
+    return {QDir::cleanPath(folder.filePath(name)),
+            QDir::cleanPath(folder.filePath(QDir(installedDirectory).filePath(name)))};
+}
+
+Result load(const QStringList& candidates) {
+    for (const QString& path : candidates) {
+        if (!QFileInfo(path).isFile()) {
+            continue;
+        }
+        QLibrary library(path);
+        // A symbol the module lacks shows now, as a reason, instead of ending the process later;
+        // and the interface's code stays until the process ends.
+        library.setLoadHints(QLibrary::ResolveAllSymbolsHint | QLibrary::PreventUnloadHint);
+        if (!library.load()) {
+            return {nullptr, library.errorString()};
+        }
+        const auto entry =
+            reinterpret_cast<AutoFillInterfaceEntry>(library.resolve(autoFillInterfaceEntryName));
+        if (!entry) {
+            return {nullptr, QStringLiteral("%1 is not the panel module of this version of the "
+                                            "helper (it has no %2)")
+                                 .arg(path, QString::fromLatin1(autoFillInterfaceEntryName))};
+        }
+        return {entry, {}};
+    }
+    return {nullptr,
+            QStringLiteral("%1 is missing: not at %2")
+                .arg(QString::fromLatin1(fileName), candidates.join(QStringLiteral(" nor at ")))};
+}
+
+QString runningExecutable() {
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+}
+
+}  // namespace PanelModuleLoader

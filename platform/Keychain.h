@@ -50,10 +50,14 @@ public:
     virtual void copyMatchingLater(const Query& query, std::function<void(Result)> done) {
         done(copyMatching(query));
     }
-    // Called on the main thread whenever what a read answers may have changed: an item created,
-    // changed or deleted, a keyring locked or unlocked, the keychain service gone or replaced. A
+    // Called on the main thread whenever what a read of `watched` answers may have changed: its
+    // item created, changed or deleted, a keyring locked or unlocked, the keychain service gone
+    // or replaced. Changes of other items are left out where the keychain can tell them apart. A
     // copy kept in memory must be dropped then. One observer; a new one replaces it.
-    virtual void setChangeObserver(std::function<void()> changed) { (void)changed; }
+    virtual void setChangeObserver(const Query& watched, std::function<void()> changed) {
+        (void)watched;
+        (void)changed;
+    }
     // Adds an item; duplicateItem when one matching the query exists already.
     virtual std::int32_t add(const Query& query, const QByteArray& data) = 0;
     // Adds the item, or replaces the data of the one there, in one step: a reader sees the old

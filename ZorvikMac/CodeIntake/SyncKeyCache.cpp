@@ -7,11 +7,16 @@
 
 SyncKeyCache::SyncKeyCache(Keychain& keychain, MainActor& mainActor)
     : keychain_(keychain), mainActor_(mainActor) {
-    keychain_.setChangeObserver([this] { drop(); });
+    keychain_.setChangeObserver(CloudSyncCrypto::syncKeyQuery(), [this] {
+        drop();
+        if (listener_) {
+            listener_();
+        }
+    });
 }
 
 SyncKeyCache::~SyncKeyCache() {
-    keychain_.setChangeObserver(nullptr);
+    keychain_.setChangeObserver(CloudSyncCrypto::syncKeyQuery(), nullptr);
     drop();
 }
 

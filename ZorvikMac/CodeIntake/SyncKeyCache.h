@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "ZorvikMac/CodeIntake/SymmetricKey.h"
@@ -27,12 +28,15 @@ public:
     // loadSyncKey does; a failed read keeps nothing.
     Task<SymmetricKey> load();
     void drop();
+    // Called after each change report of the keychain has dropped the key.
+    void setChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
     bool holdsKey() const { return key_.has_value(); }
 
 private:
     Keychain& keychain_;
     MainActor& mainActor_;
     std::optional<SymmetricKey> key_;
+    std::function<void()> listener_;
     // Counts the drops: a read that a change overtook is read again rather than kept.
     std::uint64_t generation_ = 0;
     // The generation in which the keyring was last asked to open without a prompt.

@@ -239,6 +239,8 @@ Task<void> CodeReceiver::fetchRecordAndDeliver() {
                 info.lastFetchResult = "record present, keyring locked";
             });
         } else {
+            // The keyring failed: its row says so without waiting for the next checks.
+            state_.noteSyncKey(state);
             failure = std::current_exception();
         }
     } catch (...) {
@@ -415,6 +417,18 @@ void CodeReceiver::start() {
     log_.info("start: version %{public}s (%{public}s) on %{public}s firstRun=%{bool}d",
               state_.info().appVersion, state_.info().build, state_.info().macOSVersion, firstRun_);
     services_.mainActor.spawn(checkThenFetch(QPointer<CodeReceiver>(this)));
+    // A key that was missing, locked away or unreadable and may now be there shows in its row
+    // at once, and a code that waited for it is opened: the checks behind a closed popover do
+    // not repeat for the key. A key already received is read again by the next fetch of a code,
+    // which notes what it finds.
+    syncKeys_.setChangeListener([this, &mainActor = services_.mainActor] {
+        if (state_.probe().syncKey.kind == SyncKeyState::Kind::received) {
+            return;
+        }
+        mainActor.post([receiver = QPointer<CodeReceiver>(this), &mainActor] {
+            mainActor.spawn(checkThenFetch(receiver));
+        });
+    });
     schedule_.startIdlePolling();
     schedule_.installWakeObservers();
 }

@@ -16,9 +16,10 @@ class MainActor;
 // (after one run of the checks), every poll interval while the computer is awake and the
 // popover closed, once at every wake, and the checks again 15 seconds after a run that left
 // something needing the user: while the popover shows, or while what needs attention may mend
-// without the user (the cloud, the push). A row only the user can mend (AutoFill, notifications,
-// the key) is checked again when the popover opens; checking it every 15 seconds behind a closed
-// popover would wake the computer for nothing. Its tasks hold it weakly.
+// without the user (the cloud, the push). A row only the user can mend (AutoFill, notifications)
+// is checked again when the popover opens, and the key's when the keyring reports a change;
+// checking them every 15 seconds behind a closed popover would wake the computer for nothing.
+// Its tasks hold it weakly.
 class FetchSchedule : public QObject {
 public:
     // The receiver's steps the schedule runs.

@@ -173,7 +173,7 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThro
     EXPECT_EQ(answer->data, key);
 
     int changes = 0;
-    keychain.setChangeObserver([&] { ++changes; });
+    keychain.setChangeObserver(CloudSyncCrypto::syncKeyQuery(), [&] { ++changes; });
     const auto heardAfter = [&](const QStringList& secretTool, const QByteArray& input) {
         const int before = changes;
         EXPECT_EQ(runProcess("secret-tool", secretTool, 5000, input).exitCode, 0);
@@ -181,11 +181,21 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThro
     };
     const QStringList item{"service", "net.brontal.zorvik.sync", "account", "sync-key"};
     const QByteArray replaced(32, 'r');
+    // Another item stored over and over, as the cloud's session is at every answer, is not a
+    // change of the key; the key's own store right after it is, once.
+    const QStringList other{"store",   "--label=session", "service", "net.brontal.zorvik.cloudkit",
+                            "account", "web-auth-token"};
+    const int beforeOthers = changes;
+    for (int store = 0; store < 3; ++store) {
+        EXPECT_EQ(runProcess("secret-tool", other, 5000, "token").exitCode, 0);
+    }
     EXPECT_TRUE(heardAfter(QStringList{"store", "--label=replaced"} + item, replaced));
+    runEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(changes, beforeOthers + 1) << "another item's stores were reported";
     const int beforeLock = changes;
     lockTheDefaultKeyring();
     EXPECT_TRUE(runEventsUntil([&] { return changes > beforeLock; })) << "locking was not heard";
-    keychain.setChangeObserver(nullptr);
+    keychain.setChangeObserver(CloudSyncCrypto::syncKeyQuery(), nullptr);
     EXPECT_EQ(keychain.copyMatching(CloudSyncCrypto::syncKeyQuery()).status,
               Keychain::interactionNotAllowed);
 
@@ -201,9 +211,9 @@ TEST_F(KeyringPrompt, AnswersLaterHearsEveryChangeAndALockedKeyringOpensOnlyThro
     runEventsUntil([&] { return again.has_value(); });
     EXPECT_EQ(again, Keychain::success);
 
-    keychain.setChangeObserver([&] { ++changes; });
+    keychain.setChangeObserver(CloudSyncCrypto::syncKeyQuery(), [&] { ++changes; });
     EXPECT_TRUE(heardAfter(QStringList{"clear"} + item, {}));
-    keychain.setChangeObserver(nullptr);
+    keychain.setChangeObserver(CloudSyncCrypto::syncKeyQuery(), nullptr);
 
     // With no key stored yet, unlocking opens the keyring the key would be stored in.
     lockTheDefaultKeyring();

@@ -13,8 +13,8 @@
 // An in-memory keychain. `failWith` makes every call answer that status, as a locked or
 // unreachable keychain would. `unlock` answers `unlockAnswer` and, when that is success, ends a
 // locked `failWith`, as the keyring's prompt would. Like the Secret Service, it reports its own
-// changes to the observer; a test that changes `items` or `failWith` directly calls
-// `reportChange` as the service's signal would. `holdReads` keeps the answers of
+// changes of the observed item to the observer; a test that changes `items` or `failWith` directly
+// calls `reportChange` as the service's signal would. `holdReads` keeps the answers of
 // copyMatchingLater, and `holdStores` those of storeLater and removeLater, until `releaseHeld`, as
 // a slow service would. `blockingCalls` counts the calls that would block on a real service.
 class FakeKeychain final : public Keychain {
@@ -32,7 +32,7 @@ public:
             return duplicateItem;
         }
         items.insert(keyOf(query), data);
-        reportChange();
+        reportChangeOf(query);
         return success;
     }
     std::int32_t store(const Query& query, const QByteArray& data) override {
@@ -76,12 +76,19 @@ public:
             answer();
         }
     }
-    void setChangeObserver(std::function<void()> changed) override {
+    void setChangeObserver(const Query& watched, std::function<void()> changed) override {
+        observed = watched;
         observer = std::move(changed);
     }
     void reportChange() {
         if (observer) {
             observer();
+        }
+    }
+    // As the Secret Service's reports are filtered: only the observed item's own changes.
+    void reportChangeOf(const Query& query) {
+        if (keyOf(query) == keyOf(observed)) {
+            reportChange();
         }
     }
 
@@ -118,6 +125,7 @@ public:
     std::int32_t quietUnlockAnswer = interactionNotAllowed;
     int quietUnlocks = 0;
     std::function<void()> observer;
+    Query observed;
     bool holdReads = false;
     QList<std::function<void()>> held;
     bool holdStores = false;
@@ -147,7 +155,7 @@ private:
             return *failWith;
         }
         items.insert(keyOf(query), data);
-        reportChange();
+        reportChangeOf(query);
         return success;
     }
     std::int32_t erase(const Query& query) {
@@ -157,7 +165,7 @@ private:
         if (!items.remove(keyOf(query))) {
             return itemNotFound;
         }
-        reportChange();
+        reportChangeOf(query);
         return success;
     }
 };

@@ -193,6 +193,26 @@ TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttentionTha
     EXPECT_EQ(accountRequestsAfter(60), 8);
 }
 
+TEST_F(CodeReceiverChecks, AKeyThatArrivesShowsAtOnceAndOpensTheCodeThatWaited) {
+    remote.registered = true;
+    keychain.items.clear();
+    putRecord(code("654321"));
+    make();
+    receiver->start();
+    actor.runUntilIdle();
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::waiting);
+    EXPECT_EQ(receiver->recheckTask(), TaskHandle());
+    const int accountRequests = cloud.accountRequests;
+
+    keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(kKey));
+    keychain.reportChange();
+    actor.runUntilIdle();
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
+    EXPECT_EQ(cloud.accountRequests, accountRequests + 1) << "one run of the checks";
+    ASSERT_TRUE(receiver->latest());
+    EXPECT_EQ(receiver->latest()->code, "654321");
+}
+
 TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
     make();
     EXPECT_FALSE(settings.setupCollapsed());

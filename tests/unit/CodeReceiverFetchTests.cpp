@@ -101,14 +101,15 @@ TEST_F(CodeReceiverFetch, OutcomesThatPublishNothing) {
 
 TEST_F(CodeReceiverFetch, FailuresBecomeErrorTextsAndOneErrorLine) {
     make();
-    const auto expectError = [&](const QString& text) {
+    // The keyring's own row says what it saw first, and its return.
+    const auto expectError = [&](const QString& text, std::vector<Leveled> keyringLines = {}) {
         const auto before = log.lines.size();
         fetchNow();
         EXPECT_EQ(receiver->info().lastFetchResult, "error: " + text);
         EXPECT_EQ(receiver->info().lastError, text);
-        EXPECT_EQ(leveledSince(before),
-                  (std::vector<Leveled>{{LogLevel::error, "fetch failed: " + text},
-                                        {LogLevel::debug, "fetch: error: " + text}}));
+        keyringLines.push_back({LogLevel::error, "fetch failed: " + text});
+        keyringLines.push_back({LogLevel::debug, "fetch: error: " + text});
+        EXPECT_EQ(leveledSince(before), keyringLines);
     };
     const CloudError offline(CloudError::networkFailure, "The network connection was lost.");
     cloud.fetchError = offline;
@@ -124,14 +125,17 @@ TEST_F(CodeReceiverFetch, FailuresBecomeErrorTextsAndOneErrorLine) {
 
     keychain.failWith = Keychain::authorizationFailed;
     putRecord(code());
-    expectError("the keyring refused access");
+    expectError("the keyring refused access",
+                {{LogLevel::error, "keyring: the keyring refused access"}});
+    EXPECT_EQ(receiver->probe().syncKey, SyncKeyState::error("the keyring refused access"));
     keychain.failWith.reset();
 
     QByteArray blob = code().seal(*SymmetricKey::fromBytes(QByteArray(kKey)));
     blob[4] = 9;
     cloud.record->fields.insert("blob", blob);
     expectError(
-        QString::fromUtf8("The operation couldn\u2019t be completed. (PendingCodeError error 0.)"));
+        QString::fromUtf8("The operation couldn\u2019t be completed. (PendingCodeError error 0.)"),
+        {{LogLevel::info, "keyring: answers again"}});
     EXPECT_FALSE(receiver->latest());
 }
 

@@ -365,11 +365,11 @@ void SecretServiceKeychain::copyMatchingLater(const Query& query,
                        new PendingRead{query, std::move(done)});
 }
 
-void SecretServiceKeychain::setChangeObserver(std::function<void()> changed) {
+void SecretServiceKeychain::setChangeObserver(const Query& watched, std::function<void()> changed) {
     changes_.reset();
     if (changed) {
-        changes_ = std::make_unique<SecretServiceChanges>(QDBusConnection::sessionBus(),
-                                                          std::move(changed));
+        changes_ = std::make_unique<SecretServiceChanges>(
+            QDBusConnection::sessionBus(), watched.service, watched.account, std::move(changed));
     }
 }
 

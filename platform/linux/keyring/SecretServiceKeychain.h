@@ -22,7 +22,7 @@ public:
 
     Result copyMatching(const Query& query) override;
     void copyMatchingLater(const Query& query, std::function<void(Result)> done) override;
-    void setChangeObserver(std::function<void()> changed) override;
+    void setChangeObserver(const Query& watched, std::function<void()> changed) override;
     std::int32_t add(const Query& query, const QByteArray& data) override;
     std::int32_t store(const Query& query, const QByteArray& data) override;
     void storeLater(const Query& query, const QByteArray& data,

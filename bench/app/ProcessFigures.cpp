@@ -151,7 +151,8 @@ CpuTime cpuTime(pid_t pid) {
     for (const auto& [thread, figures] : threadTimes(pid)) {
         ++time.threads;
         time.scheduledNs += figures.scheduledNs;
-        time.contextSwitches += figures.contextSwitches;
+        time.wakeUps += figures.wakeUps;
+        time.preemptions += figures.preemptions;
     }
     return time;
 }
@@ -165,10 +166,11 @@ std::map<pid_t, ThreadTime> threadTimes(pid_t pid) {
         if (schedstat.isEmpty() || status.isEmpty()) {
             continue;  // ended meanwhile
         }
-        threads[static_cast<pid_t>(task.toInt())] = {
-            schedstat.split(' ').value(0).toLongLong(),
-            fieldOf(status, "voluntary_ctxt_switches") +
-                fieldOf(status, "nonvoluntary_ctxt_switches")};
+        const QByteArray comm = readAll(tasks.filePath(task + QStringLiteral("/comm"))).trimmed();
+        threads[static_cast<pid_t>(task.toInt())] = {QString::fromUtf8(comm),
+                                                     schedstat.split(' ').value(0).toLongLong(),
+                                                     fieldOf(status, "voluntary_ctxt_switches"),
+                                                     fieldOf(status, "nonvoluntary_ctxt_switches")};
     }
     return threads;
 }

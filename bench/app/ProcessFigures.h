@@ -18,8 +18,10 @@ struct CpuTime {
     // Time on a CPU by the scheduler's own count, summed over the threads alive now; exact to
     // the nanosecond.
     std::int64_t scheduledNs = 0;
-    // Voluntary and involuntary context switches of the threads alive now: how often it woke.
-    std::int64_t contextSwitches = 0;
+    // Voluntary context switches of the threads alive now: how often one slept and was woken.
+    std::int64_t wakeUps = 0;
+    // Involuntary ones: how often one was put off a CPU while it ran.
+    std::int64_t preemptions = 0;
     int threads = 0;
 };
 
@@ -41,8 +43,10 @@ struct MemoryPart {
 
 // What the scheduler counted for one thread so far.
 struct ThreadTime {
+    QString name;  // its comm, such as "QDBusConnection"
     std::int64_t scheduledNs = 0;
-    std::int64_t contextSwitches = 0;
+    std::int64_t wakeUps = 0;
+    std::int64_t preemptions = 0;
 };
 
 // Nothing (all zero) when the process is gone.

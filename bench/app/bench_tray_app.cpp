@@ -239,8 +239,7 @@ public:
         const double scheduledNs =
             static_cast<double>(cpuAfter.scheduledNs - cpuBefore.scheduledNs);
         const double cpuPercent = 100.0 * cpuNs / wallNs;
-        const double switches =
-            static_cast<double>(cpuAfter.contextSwitches - cpuBefore.contextSwitches);
+        const double switches = static_cast<double>(cpuAfter.wakeUps - cpuBefore.wakeUps);
         say("RSS %.1f MiB at the end (min %.1f, max %.1f over the window; peak since start %.1f; "
             "Pss %.1f; anonymous %.1f, of files %.1f)",
             mib(memory.rssKb), mib(rssMin), mib(rssMax), mib(memory.peakKb), mib(memory.pssKb),

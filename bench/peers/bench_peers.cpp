@@ -19,11 +19,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "bench/app/BenchSupport.h"
+#include "bench/app/IdleWindow.h"
 #include "bench/app/SessionTray.h"
-#include "bench/peers/IdleWindow.h"
 #include "bench/peers/NativeMessagingProbe.h"
 #include "bench/peers/PeerLaunch.h"
 #include "bench/peers/RunningProcess.h"
@@ -155,9 +156,11 @@ public:
         const auto figures = IdleWindow::measure(pids, options_.idleSeconds);
         const IdleWindow::Figures& ours = figures.front();
 
-        say("%-12s %8s %8s %10s %10s   %s\n", "process", "RSS MiB", "Pss MiB", "CPU %", "on CPU",
-            "ours / theirs: RSS, Pss, CPU");
+        say("%-12s %8s %8s %10s %10s %10s   %s\n", "process", "RSS MiB", "Pss MiB", "CPU %",
+            "on CPU", "wake-ups/s", "ours / theirs: RSS, Pss, CPU, wake-ups");
         int status = 0;
+        std::optional<double> lowestCpu;
+        std::optional<double> lowestWakeUps;
         for (Row& row : rows_) {
             const auto at = std::find(measured.begin(), measured.end(), &row);
             if (at == measured.end()) {
@@ -170,25 +173,43 @@ public:
                 status = 1;
                 continue;
             }
-            say("%-12s %8.1f %8.1f %10.3f %8.1f ms   %s\n", qPrintable(row.name),
+            say("%-12s %8.1f %8.1f %10.3f %7.1f ms %10.2f   %s\n", qPrintable(row.name),
                 mib(f.memory.rssKb), mib(f.memory.pssKb), f.cpuPercent, f.scheduledMs,
+                f.wakeUpsPerSecond,
                 &row == &rows_.front()
                     ? "-"
-                    : qPrintable(QStringLiteral("%1, %2, %3")
+                    : qPrintable(QStringLiteral("%1, %2, %3, %4")
                                      .arg(ratio(mib(ours.memory.rssKb), mib(f.memory.rssKb)),
                                           ratio(mib(ours.memory.pssKb), mib(f.memory.pssKb)),
-                                          ratio(ours.scheduledMs, f.scheduledMs))));
+                                          ratio(ours.scheduledMs, f.scheduledMs),
+                                          ratio(ours.wakeUpsPerSecond, f.wakeUpsPerSecond))));
+            if (&row != &rows_.front()) {
+                lowestCpu = std::min(lowestCpu.value_or(f.cpuPercent), f.cpuPercent);
+                lowestWakeUps =
+                    std::min(lowestWakeUps.value_or(f.wakeUpsPerSecond), f.wakeUpsPerSecond);
+            }
+        }
+        if (lowestCpu && lowestWakeUps) {
+            say("ZorvikMac against the lowest peer: CPU %.3f %% vs %.3f %% [%s], wake-ups %.2f/s "
+                "vs "
+                "%.2f/s [%s]\n",
+                ours.cpuPercent, *lowestCpu, verdict(ours.cpuPercent <= *lowestCpu),
+                ours.wakeUpsPerSecond, *lowestWakeUps,
+                verdict(ours.wakeUpsPerSecond <= *lowestWakeUps));
         }
         say("RSS and Pss at the end of the window. On CPU: the scheduler's count (ns) for every "
-            "thread seen in the window, over its length for CPU %%. Pss shares each library page "
-            "among the processes mapping it, these three included.\n");
+            "thread seen in the window, over its length for CPU %%. Wake-ups: the voluntary "
+            "context switches of those threads (each time one slept and was woken); being put "
+            "off a CPU is counted apart as preemptions. Pss shares each library page among the "
+            "processes mapping it, these three included.\n");
         for (std::size_t i = 0; i < measured.size(); ++i) {
             const IdleWindow::Figures& f = figures[i];
             say("  %s: RSS min %.1f, max %.1f MiB over the window; anonymous %.1f, of files %.1f "
-                "MiB; %d threads, %.2f wake-ups/s; utime+stime %.0f ms (clock ticks)\n",
+                "MiB; %d threads, %.2f wake-ups/s (%s), %.2f preemptions/s; utime+stime %.0f ms "
+                "(clock ticks)\n",
                 qPrintable(measured[i]->name), mib(f.rssMinKb), mib(f.rssMaxKb),
                 mib(f.memory.anonymousKb), mib(f.memory.fileKb), f.threads, f.wakeUpsPerSecond,
-                f.ticksMs);
+                qPrintable(IdleWindow::wakeUpsByThreadText(f)), f.preemptionsPerSecond, f.ticksMs);
         }
         for (const QString& line : hows_) {
             say("  %s\n", qPrintable(line));

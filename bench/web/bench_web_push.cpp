@@ -21,10 +21,12 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <map>
 #include <optional>
 
 #include "ZorvikMac/CodeIntake/CloudSyncCrypto.h"
 #include "bench/app/BenchSupport.h"
+#include "bench/app/IdleWindow.h"
 #include "bench/app/ProcessFigures.h"
 #include "bench/app/RecordWatch.h"
 #include "platform/CloudRecord.h"
@@ -35,6 +37,7 @@ namespace {
 
 constexpr double kPushTargetMs = 15;
 constexpr double kIdleCpuTargetPercent = 0.1;
+constexpr double kBesidePollsTarget = 0.25;
 // Longer than the background poll (5 s): a push that comes while a poll's fetch runs is dropped,
 // and the next poll brings the code.
 constexpr int kArrivalTimeoutMs = 12000;
@@ -100,7 +103,8 @@ public:
                           {QStringLiteral("clear"), QStringLiteral("service"),
                            QStringLiteral("net.brontal.zorvik.cloudkit"), QStringLiteral("account"),
                            QStringLiteral("web-auth-token")});
-        return startDouble() && startApp({QStringLiteral("--sign-in")}) && signIn();
+        return writeSettings() && startDouble() && startApp({QStringLiteral("--sign-in")}) &&
+               signIn();
     }
 
     int push() {
@@ -162,30 +166,68 @@ public:
         return 0;
     }
 
-    int idle(const char* holding) {
-        say("\n== idle for %d s with the courier's long poll open, %s (the double answers an "
-            "idle poll after %d s; load %s)\n",
-            options_.idleSeconds, holding, options_.courierHold, qPrintable(loadAverage()));
-        spin(3000);
-        const pid_t pid = appPid_;
-        const ProcessFigures::CpuTime before = ProcessFigures::cpuTime(pid);
-        const Clock::time_point start = Clock::now();
-        spin(options_.idleSeconds * 1000);
-        const ProcessFigures::CpuTime after = ProcessFigures::cpuTime(pid);
-        const double wallNs =
-            std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-        if (app_->state() != QProcess::Running) {
+    struct IdleRun {
+        IdleWindow::Figures figures;
+        int polls = 0;  // fetches of the record the double saw in the window
+    };
+
+    std::optional<IdleRun> idle(const char* holding) {
+        say("\n== idle for %d s with the courier's long poll open, %s, polling every %d s (the "
+            "double answers an idle long poll after %d s; load %s)\n",
+            options_.idleSeconds, holding, pollInterval_, options_.courierHold,
+            qPrintable(loadAverage()));
+        // Past the start's own work: a check that found push still registering runs again
+        // 15 s later.
+        spin(20000);
+        const qint64 logBefore = doubleLog().size();
+        const auto figures = IdleWindow::measure({appPid_}, options_.idleSeconds);
+        const IdleWindow::Figures& f = figures.front();
+        if (f.ended || app_->state() != QProcess::Running) {
             say("bench_web_push: ZorvikMac ended during the window\n");
+            return std::nullopt;
+        }
+        const QByteArray calls = doubleLog().mid(logBefore);
+        const int polls = int(calls.count("records/lookup"));
+        say("CPU %.3f %% (%.1f ms on a CPU), %.2f wake-ups/s (%s), %.2f preemptions/s; %d "
+            "fetches of the record  [target <= %.1f %%: %s]\n",
+            f.cpuPercent, f.scheduledMs, f.wakeUpsPerSecond,
+            qPrintable(IdleWindow::wakeUpsByThreadText(f)), f.preemptionsPerSecond, polls,
+            kIdleCpuTargetPercent, verdict(f.cpuPercent <= kIdleCpuTargetPercent));
+        say("  calls the service saw in the window: %s\n", qPrintable(callsText(calls)));
+        return IdleRun{f, polls};
+    }
+
+    // The app again, signed in from the keyring, polling every `seconds`.
+    bool restartPollingEvery(int seconds) {
+        stopApp();
+        log_.clear();
+        pollInterval_ = seconds;
+        if (!writeSettings() || !startApp({})) {
+            return false;
+        }
+        if (!waitUntil([&] { return log_.contains("push registered") && courierPolling(); },
+                       15000)) {
+            say("bench_web_push: the app did not come back to the courier\n%s", log_.constData());
+            return false;
+        }
+        return true;
+    }
+
+    // Two windows apart only in how often the app polls tell what one poll costs, and so what
+    // the app does beside its polls: W = rate * T + polls * perPoll for each.
+    static int besidePolls(const IdleRun& often, const IdleRun& rarely, double seconds) {
+        const auto wakeUps = [&](const IdleRun& run) {
+            return run.figures.wakeUpsPerSecond * seconds;
+        };
+        if (often.polls <= rarely.polls) {
+            say("bench_web_push: the windows polled alike; nothing to tell them apart\n");
             return 1;
         }
-        const double percent =
-            100.0 * static_cast<double>(after.userAndSystemNs - before.userAndSystemNs) / wallNs;
-        const double scheduledPercent =
-            100.0 * static_cast<double>(after.scheduledNs - before.scheduledNs) / wallNs;
-        say("CPU %.3f %% (scheduler's count %.3f %%), %lld wake-ups  [target <= %.1f %%: %s]\n",
-            percent, scheduledPercent,
-            static_cast<long long>(after.contextSwitches - before.contextSwitches),
-            kIdleCpuTargetPercent, verdict(percent <= kIdleCpuTargetPercent));
+        const double perPoll = (wakeUps(often) - wakeUps(rarely)) / (often.polls - rarely.polls);
+        const double beside = std::max(0.0, (wakeUps(rarely) - rarely.polls * perPoll) / seconds);
+        say("\n== what the app wakes for\none fetch of the record (poll): %.1f wake-ups; beside "
+            "the polls: %.2f wake-ups/s  [target <= %.2f/s: %s]\n",
+            perPoll, beside, kBesidePollsTarget, verdict(beside <= kBesidePollsTarget));
         return 0;
     }
 
@@ -217,6 +259,7 @@ private:
         app_ = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_->path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
         app_->setProcessEnvironment(environment);
         app_->setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(app_.get(), &QProcess::readyRead, [this] { log_ += app_->readAll(); });
@@ -325,6 +368,38 @@ private:
 
     int countInLog(const char* line) const { return int(log_.count(line)); }
 
+    QString configHome() const { return runtime_->path() + QStringLiteral("/config"); }
+    bool writeSettings() const {
+        const QString directory = configHome() + QStringLiteral("/net.brontal.zorvik");
+        QDir().mkpath(directory);
+        QFile settings(directory + QStringLiteral("/ZorvikMac.conf"));
+        return settings.open(QIODevice::WriteOnly) &&
+               settings.write(QStringLiteral("[General]\nfirstRunDone=true\npollInterval=%1\n")
+                                  .arg(pollInterval_)
+                                  .toUtf8()) > 0;
+    }
+    // The double's request log: "TIME METHOD PATH STATUS" a line.
+    QByteArray doubleLog() const {
+        QFile file(runtime_->path() + QStringLiteral("/cloud.log"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // "GET /aps 2, POST .../records/lookup 8": the calls in `log` by method and path.
+    static QString callsText(const QByteArray& log) {
+        std::map<QString, int> counts;
+        for (const QByteArray& line : log.split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() >= 4) {
+                const QByteArray path = fields[fields.size() - 2].split('?').front();
+                counts[QString::fromUtf8(fields[fields.size() - 3] + ' ' + path)] += 1;
+            }
+        }
+        QStringList parts;
+        for (const auto& [call, count] : counts) {
+            parts.append(QStringLiteral("%1 %2").arg(call).arg(count));
+        }
+        return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
+    }
+
     Options options_;
     std::unique_ptr<QTemporaryDir> runtime_;
     QString shared_;
@@ -332,6 +407,7 @@ private:
     std::unique_ptr<QProcess> double_;
     std::unique_ptr<QProcess> app_;
     pid_t appPid_ = 0;
+    int pollInterval_ = 5;  // the default
     QByteArray log_;
     QUrl url_;
     quint16 signInPort_ = 0;
@@ -376,8 +452,15 @@ int main(int argc, char** argv) {
     if (!bench.prepare()) {
         return 1;
     }
-    int status = bench.idle("no code held");
+    int status = 0;
+    const auto often = bench.idle("no code held");
+    const bool rarelyStarted = often && bench.restartPollingEvery(60);
+    const auto rarely = rarelyStarted ? bench.idle("no code held") : std::nullopt;
+    if (!often || !rarely || !bench.restartPollingEvery(5)) {
+        return 1;
+    }
+    status |= Bench::besidePolls(*often, *rarely, options.idleSeconds);
     status |= bench.push();
-    status |= bench.idle("the last code held");
+    status |= bench.idle("the last code held") ? 0 : 1;
     return status;
 }

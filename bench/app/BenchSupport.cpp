@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bench/app/BenchSupport.h"
 
+#include <signal.h>
 #include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 #include "ZorvikMac/CodeIntake/PendingCode.h"
@@ -122,4 +126,27 @@ CloudRecord sealedCodeRecord(const SymmetricKey& key, const QString& code) {
     record.fields[QStringLiteral("blob")] = pending.seal(key);
     record.fields[QStringLiteral("expiresAt")] = pending.expiresAt;
     return record;
+}
+
+CpuLoad::CpuLoad(int processes) {
+    for (int n = 0; n < processes; ++n) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Nothing of the parent's is touched here: the loop, then the signal that ends it.
+            for (volatile std::uint64_t spins = 0;; spins = spins + 1) {
+            }
+        }
+        if (child > 0) {
+            children_.push_back(child);
+        }
+    }
+}
+
+CpuLoad::~CpuLoad() {
+    for (const pid_t child : children_) {
+        ::kill(child, SIGKILL);
+    }
+    for (const pid_t child : children_) {
+        ::waitpid(child, nullptr, 0);
+    }
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <sys/types.h>
+
 #include <QProcess>
 #include <QString>
 #include <chrono>
@@ -40,6 +42,20 @@ const char* verdict(bool met);
 // The machine's one-minute load average: other work on it shows in every figure.
 QString loadAverage();
 bool isTmpfs(const QString& directory);
+
+// A fixed CPU load beside a measurement, so that a figure "at a load of 2" can be taken again:
+// `processes` children that spin on a CPU at nice 0, as a build beside the app would, until
+// this is destroyed. Their spinning adds one to the load average each, within a minute.
+class CpuLoad {
+public:
+    explicit CpuLoad(int processes);
+    ~CpuLoad();
+    CpuLoad(const CpuLoad&) = delete;
+    CpuLoad& operator=(const CpuLoad&) = delete;
+
+private:
+    std::vector<pid_t> children_;
+};
 
 // A six-digit code unlike `previous`.
 QString newCode(const QString& previous);

@@ -76,6 +76,9 @@ struct Options {
     int idleSeconds = 60;
     int settleSeconds = 3;
     int sends = 20;
+    // Processes spinning beside the push path, and how long they run before it.
+    int load = 0;
+    int loadWarmUpSeconds = 30;
     bool sessionRuntimeDirectory = false;
     QStringList parts;
 };
@@ -271,8 +274,17 @@ public:
     }
 
     int push() {
-        say("\n== push path: a new code to the status item's label, heard on the bus (load %s)\n",
-            qPrintable(loadAverage()));
+        // The load's spinners count in the load average only after a while: they start first.
+        const std::optional<CpuLoad> load =
+            options_.load > 0 ? std::optional<CpuLoad>(std::in_place, options_.load) : std::nullopt;
+        if (load) {
+            spin(options_.loadWarmUpSeconds * 1000);
+        }
+        say("\n== push path: a new code to the status item's label, heard on the bus (load %s%s)\n",
+            qPrintable(loadAverage()),
+            load ? qPrintable(QStringLiteral(", of which %1 processes spinning beside it")
+                                  .arg(options_.load))
+                 : "");
         if (!forgetCodes()) {
             return 1;
         }
@@ -547,8 +559,13 @@ int main(int argc, char** argv) {
         "session-runtime-dir",
         "give the app the session's XDG_RUNTIME_DIR even when it is not on tmpfs (by default it "
         "gets one in /dev/shm, as a desktop's /run/user/UID is a tmpfs)");
+    const QCommandLineOption load(
+        "load",
+        "processes that spin on a CPU beside the push path, started 30 s before it "
+        "(default 0)",
+        "N", "0");
     parser.addOptions(
-        {only, launches, firstLaunches, idleSeconds, settleSeconds, sends, sessionRuntime});
+        {only, launches, firstLaunches, idleSeconds, settleSeconds, sends, load, sessionRuntime});
     parser.process(application);
     if (parser.positionalArguments().size() != 2) {
         parser.showHelp(2);
@@ -569,6 +586,7 @@ int main(int argc, char** argv) {
     options.idleSeconds = std::max(1, parser.value(idleSeconds).toInt());
     options.settleSeconds = std::max(0, parser.value(settleSeconds).toInt());
     options.sends = std::max(1, parser.value(sends).toInt());
+    options.load = std::max(0, parser.value(load).toInt());
     options.sessionRuntimeDirectory = parser.isSet(sessionRuntime);
     options.parts = parser.isSet(only) ? parser.value(only).split(',', Qt::SkipEmptyParts)
                                        : QStringList{"startup", "idle", "push"};

@@ -35,7 +35,10 @@
 
 namespace {
 
-constexpr double kPushTargetMs = 15;
+constexpr double kPushMedianTargetMs = 10;
+constexpr double kPushP99TargetMs = 25;
+// No code later than this while the courier is up.
+constexpr double kPushLatestMs = 1000;
 constexpr double kIdleCpuTargetPercent = 0.1;
 constexpr double kBesidePollsTarget = 0.25;
 // Longer than the background poll (5 s): a push that comes while a poll's fetch runs is dropped,
@@ -50,6 +53,9 @@ struct Options {
     QString double_;
     int codes = 100;
     int idleSeconds = 60;
+    // Processes spinning beside the push path, and how long they run before it.
+    int load = 0;
+    int loadWarmUpSeconds = 30;
     // How long the double holds an idle long poll before answering it empty.
     int courierHold = 25;
 };
@@ -108,9 +114,18 @@ public:
     }
 
     int push() {
+        // The load's spinners count in the load average only after a while: they start first.
+        const std::optional<CpuLoad> load =
+            options_.load > 0 ? std::optional<CpuLoad>(std::in_place, options_.load) : std::nullopt;
+        if (load) {
+            spin(options_.loadWarmUpSeconds * 1000);
+        }
         say("\n== record written through the web service to the code in latest-code.json, by the "
-            "courier (%d codes, load %s)\n",
-            options_.codes, qPrintable(loadAverage()));
+            "courier (%d codes, load %s%s)\n",
+            options_.codes, qPrintable(loadAverage()),
+            load ? qPrintable(QStringLiteral(", of which %1 processes spinning beside it")
+                                  .arg(options_.load))
+                 : "");
         WebCloudWriter writer(url_, kApiToken);
         if (const auto problem = writer.signIn()) {
             say("bench_web_push: %s\n", qPrintable(*problem));
@@ -155,10 +170,13 @@ public:
             countInLog("push received: subscription pending-code-changes") - pushesBefore;
         const Spread s = spreadOf(arrived);
         const Spread w = spreadOf(answered);
+        const double p99 = percentile(arrived, 0.99);
         say("record written to latest-code.json: median %.2f ms, p90 %.2f ms, p99 %.2f ms, min "
-            "%.2f ms, max %.2f ms  [target median <= %.0f ms: %s]\n",
-            s.median, s.p90, percentile(arrived, 0.99), s.min, s.max, kPushTargetMs,
-            verdict(s.median <= kPushTargetMs));
+            "%.2f ms, max %.2f ms  [targets median <= %.0f ms: %s, p99 <= %.0f ms: %s, none "
+            "later than %.0f ms: %s]\n",
+            s.median, s.p90, p99, s.min, s.max, kPushMedianTargetMs,
+            verdict(s.median <= kPushMedianTargetMs), kPushP99TargetMs,
+            verdict(p99 <= kPushP99TargetMs), kPushLatestMs, verdict(s.max <= kPushLatestMs));
         say("  of which the write call until the service answered: median %.2f ms\n", w.median);
         say("  %d of %d codes announced by a courier push (the others were fetched first by the "
             "background poll)\n",
@@ -431,7 +449,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption codes("codes", "codes to send (default 100)", "N", "100");
     const QCommandLineOption idleSeconds("idle-seconds", "length of the idle window (default 60)",
                                          "S", "60");
-    parser.addOptions({codes, idleSeconds});
+    const QCommandLineOption load(
+        "load",
+        "processes that spin on a CPU beside the push path, started 30 s before it "
+        "(default 0)",
+        "N", "0");
+    parser.addOptions({codes, idleSeconds, load});
     parser.process(application);
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 3) {
@@ -447,6 +470,7 @@ int main(int argc, char** argv) {
     options.double_ = positional[2];
     options.codes = std::max(1, parser.value(codes).toInt());
     options.idleSeconds = std::max(1, parser.value(idleSeconds).toInt());
+    options.load = std::max(0, parser.value(load).toInt());
 
     Bench bench(options);
     if (!bench.prepare()) {

@@ -420,14 +420,19 @@ void CodeReceiver::start() {
     // A key that was missing, locked away or unreadable and may now be there shows in its row
     // at once, and a code that waited for it is opened: the checks behind a closed popover do
     // not repeat for the key. A key already received is read again by the next fetch of a code,
-    // which notes what it finds.
-    syncKeys_.setChangeListener([this, &mainActor = services_.mainActor] {
-        if (state_.probe().syncKey.kind == SyncKeyState::Kind::received) {
+    // which notes what it finds. The checks themselves may make the keyring report (a quiet
+    // unlock, the cloud's session stored), so they follow its reports at most every 15 s.
+    syncKeys_.setChangeListener([this] {
+        if (state_.probe().syncKey.kind == SyncKeyState::Kind::received || keyCheckPending_) {
             return;
         }
-        mainActor.post([receiver = QPointer<CodeReceiver>(this), &mainActor] {
-            mainActor.spawn(checkThenFetch(receiver));
-        });
+        MainActor& mainActor = services_.mainActor;
+        const double wait =
+            keyCheckedAt_
+                ? std::max(0.0, keyCheckSpacing - secondsBetween(*keyCheckedAt_, mainActor.now()))
+                : 0.0;
+        keyCheckPending_ = true;
+        mainActor.spawn(checkAfterKeyChange(QPointer<CodeReceiver>(this), mainActor, wait));
     });
     schedule_.startIdlePolling();
     schedule_.installWakeObservers();
@@ -441,6 +446,18 @@ Task<void> CodeReceiver::runChecks() {
     const ChecksOutcome outcome = co_await checks_.run();
     schedule_.scheduleRecheck(outcome);
     checking_ = false;
+}
+
+Task<void> CodeReceiver::checkAfterKeyChange(QPointer<CodeReceiver> receiver, MainActor& mainActor,
+                                             double wait) {
+    // Through the queue even without a wait: the report may come inside a keychain call.
+    co_await mainActor.sleep(wait);
+    if (!receiver) {
+        co_return;
+    }
+    receiver->keyCheckPending_ = false;
+    receiver->keyCheckedAt_ = mainActor.now();
+    co_await checkThenFetch(receiver);
 }
 
 void CodeReceiver::unlockKeychain() {

@@ -146,6 +146,8 @@ private:
     // The same for a record's code; a record that cannot be opened tells nothing.
     Task<void> judgeClockBy(QByteArray blob, Instant writtenAfter, Instant now);
     static Task<void> unlockThenFetch(QPointer<CodeReceiver> receiver);
+    static Task<void> checkAfterKeyChange(QPointer<CodeReceiver> receiver, MainActor& mainActor,
+                                          double wait);
 
     void setLatestValue(std::optional<LatestCode> code);
     void setJustCopiedAt(std::optional<Instant> at);
@@ -171,6 +173,10 @@ private:
     TaskHandle expiryTask_;
     bool fetching_ = false;
     bool fetchAgain_ = false;
+    // The checks a change of the keyring asked for: one at a time, at most every 15 s.
+    static constexpr double keyCheckSpacing = 15;
+    bool keyCheckPending_ = false;
+    std::optional<Instant> keyCheckedAt_;
     bool storeFailed_ = false;
     // What the last fetch that reached the cloud found (an empty blob: no record), and when.
     struct SeenRecord {

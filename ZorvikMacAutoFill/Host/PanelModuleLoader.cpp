@@ -8,6 +8,11 @@
 namespace PanelModuleLoader {
 
 QStringList candidates(const QString& executable, const QString& installedDirectory) {
+    // Without the helper's own place (a binary replaced while it ran, no /proc) a relative path
+    // would be taken from the working folder, which the browser chooses: nothing is looked for.
+    if (!QFileInfo(executable).isAbsolute()) {
+        return {};
+    }
     const QDir folder = QFileInfo(executable).dir();
     const QString name = QString::fromLatin1(fileName);
     return {QDir::cleanPath(folder.filePath(name)),
@@ -15,6 +20,11 @@ QStringList candidates(const QString& executable, const QString& installedDirect
 }
 
 Result load(const QStringList& candidates) {
+    if (candidates.isEmpty()) {
+        return {nullptr, QStringLiteral("the helper's own folder is unknown, so %1 is not looked "
+                                        "for")
+                             .arg(QString::fromLatin1(fileName))};
+    }
     for (const QString& path : candidates) {
         if (!QFileInfo(path).isFile()) {
             continue;

@@ -312,13 +312,20 @@ private:
 
     void stopApp() {
         if (app_ && app_->state() != QProcess::NotRunning) {
-            ::kill(appPid_, SIGTERM);
+            // Never kill(0): that is this process's whole group.
+            if (appPid_ > 0) {
+                ::kill(appPid_, SIGTERM);
+            }
             if (!app_->waitForFinished(5000)) {
-                ::kill(appPid_, SIGKILL);
+                if (appPid_ > 0) {
+                    ::kill(appPid_, SIGKILL);
+                }
+                app_->kill();
                 app_->waitForFinished(5000);
             }
         }
         app_.reset();
+        appPid_ = 0;
     }
 
     // Plays the browser: follows the sign-in page the app names back to its listener.

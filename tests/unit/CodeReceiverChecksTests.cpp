@@ -213,6 +213,27 @@ TEST_F(CodeReceiverChecks, AKeyThatArrivesShowsAtOnceAndOpensTheCodeThatWaited) 
     EXPECT_EQ(receiver->latest()->code, "654321");
 }
 
+// The checks may make the keyring report in turn (a quiet unlock, the cloud's session stored):
+// its reports bring them at most every 15 s, never in a loop.
+TEST_F(CodeReceiverChecks, KeyringReportsBringTheChecksAtMostEvery15Seconds) {
+    remote.registered = true;
+    keychain.items.clear();
+    make();
+    receiver->start();
+    actor.runUntilIdle();
+    const int before = cloud.accountRequests;
+    keychain.reportChange();
+    keychain.reportChange();
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.accountRequests, before + 1);
+    keychain.reportChange();
+    actor.runUntilIdle();
+    EXPECT_EQ(cloud.accountRequests, before + 1) << "a report right after a run waits its turn";
+    EXPECT_EQ(accountRequestsAfter(14.9), before + 1);
+    EXPECT_EQ(accountRequestsAfter(0.1), before + 2);
+    EXPECT_EQ(accountRequestsAfter(60), before + 2) << "no report, no run";
+}
+
 TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
     make();
     EXPECT_FALSE(settings.setupCollapsed());

@@ -20,6 +20,14 @@ TEST(PanelModuleLoader, LooksBesideTheHelperThenInTheInstalledFolderRelativeToIt
     EXPECT_EQ(PanelModuleLoader::candidates("/opt/my apps/bin/ZorvikMacAutoFill", "../lib/zorvik"),
               (QStringList{"/opt/my apps/bin/zorvik-autofill-panel.so",
                            "/opt/my apps/lib/zorvik/zorvik-autofill-panel.so"}));
+    // Never from the working folder: an unknown or relative place of the helper finds nothing.
+    for (const QString& unknown :
+         {QString(), QString("ZorvikMacAutoFill"), QString("bin/ZorvikMacAutoFill")}) {
+        EXPECT_EQ(PanelModuleLoader::candidates(unknown, "../lib/zorvik"), QStringList())
+            << unknown.toStdString();
+    }
+    EXPECT_EQ(PanelModuleLoader::load({}).problem,
+              "the helper's own folder is unknown, so zorvik-autofill-panel.so is not looked for");
 }
 
 TEST(PanelModuleLoader, TheRunningProgramIsFoundWhereverTheWorkingFolderIs) {

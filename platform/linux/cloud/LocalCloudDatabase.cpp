@@ -194,9 +194,9 @@ void LocalCloudDatabase::writeSubscription(const QString& databaseDirectory,
     // own that already says it is left alone rather than synced to disk again.
     struct stat status {};
     try {
-        if (readSmallFile(path) == content &&
-            ::stat(QFile::encodeName(path).constData(), &status) == 0 &&
-            (status.st_mode & 07777) == 0600) {
+        if (::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode) &&
+            status.st_uid == ::getuid() && (status.st_mode & 07777) == 0600 &&
+            readSmallFile(path) == content) {
             return;
         }
     } catch (const CloudError&) {

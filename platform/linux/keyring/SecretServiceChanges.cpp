@@ -93,17 +93,27 @@ void SecretServiceChanges::reported(const QDBusMessage& message) {
     }
     const QString item = itemPathOf(message);
     if (item.isEmpty()) {
+        // A collection made or deleted anew may give its items paths that others had.
+        if (message.member() == QLatin1String("CollectionCreated") ||
+            message.member() == QLatin1String("CollectionDeleted")) {
+            others_.clear();
+        }
         report();
         return;
     }
+    const bool deleted = message.member() == QLatin1String("ItemDeleted");
     if (others_.contains(item)) {
-        // A deleted item's path may come back for a new item, which is asked about afresh.
-        if (message.member() == QLatin1String("ItemDeleted")) {
+        // A deleted item's path may come back for a new item, which is asked about afresh; a
+        // changed one may have new attributes. A store that replaced it reports it created.
+        if (deleted) {
             others_.remove(item);
+        } else if (message.member() == QLatin1String("ItemChanged")) {
+            others_.remove(item);
+            askAbout(item);
         }
         return;
     }
-    if (message.member() == QLatin1String("ItemDeleted")) {
+    if (deleted) {
         report();  // gone: its attributes can no longer be asked for
         return;
     }

@@ -17,8 +17,9 @@
 // changed, which comes beside the item's own report: the app stores its cloud session in the same
 // keyring at every answer of the cloud, and each such store must not make the watched item be read
 // again. An item the reports name is asked for its attributes once; one found to be another
-// item is not asked again until it is deleted (its path may then be reused) or the service
-// changes hands. An item that cannot be asked counts as the watched one.
+// item is not asked again until it is changed or deleted (its path may then be reused), a
+// collection is made or deleted, or the service changes hands. An item that cannot be asked
+// counts as the watched one.
 class SecretServiceChanges final : public QObject {
     Q_OBJECT
 

@@ -134,11 +134,16 @@ void CodeReceiver::setFirstRun(bool firstRun) {
 }
 
 void CodeReceiver::setLatestValue(std::optional<LatestCode> code) {
-    if (latest_ == code) {
-        return;
-    }
+    const bool changed = latest_ != code;
     latest_ = std::move(code);
-    Q_EMIT latestChanged();
+    // The tray item first: its label is what the user watches for, while the views that hear
+    // latestChanged may well be hidden.
+    if (onLatestChange) {
+        onLatestChange();
+    }
+    if (changed) {
+        Q_EMIT latestChanged();
+    }
 }
 
 void CodeReceiver::setJustCopiedAt(std::optional<Instant> at) {
@@ -358,9 +363,6 @@ void CodeReceiver::saveForAutoFill(const LatestCode& latest) {
 
 void CodeReceiver::setLatest(std::optional<LatestCode> code) {
     setLatestValue(code);
-    if (onLatestChange) {
-        onLatestChange();
-    }
     expiryTask_.cancel();
     if (code) {
         expiryTask_ = services_.mainActor.spawn(
@@ -373,9 +375,6 @@ void CodeReceiver::expireLatest() {
     setJustCopiedAt(std::nullopt);
     if (store_) {
         store_->clear();
-    }
-    if (onLatestChange) {
-        onLatestChange();
     }
     log_.info("code expired");
     if (!isPreview_ && services_.credentialIdentities != nullptr) {

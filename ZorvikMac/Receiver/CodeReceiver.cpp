@@ -63,7 +63,9 @@ Task<void> removeIdentities(CredentialIdentities& identities) {
     co_await identities.removeAll();
 }
 
-Task<CloudRecord> fetchRecord(MainActor& mainActor, CloudDatabase& database, const QString& name) {
+// Nothing when the cloud has no such record, which is what most polls find: no exception.
+Task<std::optional<CloudRecord>> fetchRecord(MainActor& mainActor, CloudDatabase& database,
+                                             const QString& name) {
     auto answer = co_await waitForCompletion<std::variant<CloudRecord, CloudError>>(
         mainActor, [&](CompletionHandler<std::variant<CloudRecord, CloudError>> done) {
             database.fetchRecord(name, [done](std::variant<CloudRecord, CloudError> result) {
@@ -71,6 +73,9 @@ Task<CloudRecord> fetchRecord(MainActor& mainActor, CloudDatabase& database, con
             });
         });
     if (auto* error = std::get_if<CloudError>(&answer)) {
+        if (error->code() == CloudError::unknownItem) {
+            co_return std::nullopt;
+        }
         throw *error;
     }
     co_return std::get<CloudRecord>(std::move(answer));
@@ -179,10 +184,11 @@ Task<void> CodeReceiver::fetchRecordAndDeliver() {
     const Instant now = mainActor.now();
     std::exception_ptr failure;
     try {
-        const CloudRecord record =
+        const std::optional<CloudRecord> record =
             co_await fetchRecord(mainActor, *database_, QString::fromLatin1(recordName));
-        const auto expiresAt = record.field<Instant>(QStringLiteral("expiresAt"));
-        const auto blob = record.field<QByteArray>(QStringLiteral("blob"));
+        const auto expiresAt =
+            record ? record->field<Instant>(QStringLiteral("expiresAt")) : std::nullopt;
+        const auto blob = record ? record->field<QByteArray>(QStringLiteral("blob")) : std::nullopt;
         // A record that changed since the last fetch was written after it, so its code's issue
         // time tells how far the phone's clock and ours are apart. An expired one is opened too:
         // a clock far ahead of the phone's makes every new code look expired.
@@ -190,7 +196,10 @@ Task<void> CodeReceiver::fetchRecordAndDeliver() {
                                                         ? std::optional(lastFetch_->at)
                                                         : std::nullopt;
         lastFetch_ = SeenRecord{blob.value_or(QByteArray()), now};
-        if (expiresAt && *expiresAt <= now) {
+        if (!record) {
+            state_.changeInfo(
+                [](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
+        } else if (expiresAt && *expiresAt <= now) {
             if (writtenAfter) {
                 co_await judgeClockBy(*blob, *writtenAfter, now);
             }
@@ -219,14 +228,6 @@ Task<void> CodeReceiver::fetchRecordAndDeliver() {
                 state_.changeInfo(
                     [](DiagnosticsInfo& info) { info.lastFetchResult = "code expired"; });
             }
-        }
-    } catch (const CloudError& error) {
-        if (error.code() == CloudError::unknownItem) {
-            lastFetch_ = SeenRecord{QByteArray(), now};
-            state_.changeInfo(
-                [](DiagnosticsInfo& info) { info.lastFetchResult = "nothing pending"; });
-        } else {
-            failure = std::current_exception();
         }
     } catch (const CloudSyncCrypto::Error& error) {
         const SyncKeyState state = syncKeyStateFor(error);

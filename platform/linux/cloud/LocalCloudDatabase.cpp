@@ -25,6 +25,10 @@ QString systemMessage(int error) {
 
 const QString kJsonSuffix = QStringLiteral(".json");
 
+CloudError recordNotFound() {
+    return CloudError(CloudError::unknownItem, QStringLiteral("Record not found"));
+}
+
 }  // namespace
 
 LocalCloudDatabase::LocalCloudDatabase(MainActor& mainActor, QString databaseDirectory)
@@ -97,6 +101,16 @@ std::optional<QByteArray> LocalCloudDatabase::readSmallFile(const QString& path,
 
 CloudRecord LocalCloudDatabase::readRecord(const QString& databaseDirectory,
                                            const QString& recordName, FileVersion* version) {
+    std::optional<CloudRecord> record = findRecord(databaseDirectory, recordName, version);
+    if (!record) {
+        throw recordNotFound();
+    }
+    return std::move(*record);
+}
+
+std::optional<CloudRecord> LocalCloudDatabase::findRecord(const QString& databaseDirectory,
+                                                          const QString& recordName,
+                                                          FileVersion* version) {
     if (!CloudRecordCoding::isValidRecordName(recordName)) {
         throw CloudError(CloudError::invalidArguments,
                          QStringLiteral("\"%1\" is not a valid record name").arg(recordName));
@@ -104,7 +118,7 @@ CloudRecord LocalCloudDatabase::readRecord(const QString& databaseDirectory,
     const QString path = recordPath(databaseDirectory, recordName);
     const auto content = readSmallFile(path, version);
     if (!content) {
-        throw CloudError(CloudError::unknownItem, QStringLiteral("Record not found"));
+        return std::nullopt;
     }
     CloudRecord record;
     try {
@@ -217,7 +231,9 @@ void LocalCloudDatabase::fetchRecord(
     mainActor_.post([directory = directory_, recordName, answer = std::move(answer)] {
         std::variant<CloudRecord, CloudError> result = CloudError(CloudError::internalError, {});
         try {
-            result = readRecord(directory, recordName);
+            std::optional<CloudRecord> record = findRecord(directory, recordName);
+            result = record ? std::variant<CloudRecord, CloudError>(std::move(*record))
+                            : recordNotFound();
         } catch (const CloudError& error) {
             result = error;
         }

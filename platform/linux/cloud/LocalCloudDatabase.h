@@ -52,6 +52,11 @@ public:
     // receives the version of the file that was read, also when its content is rejected.
     static CloudRecord readRecord(const QString& databaseDirectory, const QString& recordName,
                                   FileVersion* version = nullptr);
+    // The same, with nothing when there is no such file: a poll that finds no record, the
+    // usual answer, throws nothing.
+    static std::optional<CloudRecord> findRecord(const QString& databaseDirectory,
+                                                 const QString& recordName,
+                                                 FileVersion* version = nullptr);
     // Creates or replaces the record's file. Throws CloudError.
     static void writeRecord(const QString& databaseDirectory, const CloudRecord& record);
     // False when there was no such record. Throws CloudError.

@@ -37,6 +37,10 @@ QByteArray provide(int id, const char* type, int requestType = 3, const char* pa
          {"request", QJsonObject{{"type", requestType}, {"credentialIdentity", identity}}}});
 }
 
+// The answer of no code: the request was cancelled.
+const QString declined =
+    R"({"error":{"code":100,"domain":"ASExtensionErrorDomain"},"id":%1,"result":"cancelled"})";
+
 QByteArray identities(const QJsonValue& id, const char* host) {
     return request({{"id", id}, {"type", "identities"}, {"host", host}});
 }
@@ -105,8 +109,6 @@ protected:
 };
 
 TEST_F(AutoFillHostTest, FillsAValidCodeForItsSiteAndDeclinesEverythingElseWith100) {
-    const QString declined =
-        R"({"error":{"code":100,"domain":"ASExtensionErrorDomain"},"id":%1,"result":"cancelled"})";
     const QString filled = R"({"code":"271828","id":%1,"result":"code"})";
     saveCode(0);
     EXPECT_EQ(
@@ -268,8 +270,6 @@ TEST_F(AutoFillHostTest, WithoutItsPanelModuleTheHelperAnswersTheCodeAndSaysWhyO
                                  provide(1, "provideWithoutUserInteraction") +
                                      provide(2, "prepareInterfaceToProvide", 3, "evil.example") +
                                      request({{"id", 3}, {"type", "prepareConfiguration"}})));
-    const QString declined =
-        R"({"error":{"code":100,"domain":"ASExtensionErrorDomain"},"id":%1,"result":"cancelled"})";
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.texts(), (QStringList{R"({"code":"271828","id":1,"result":"code"})",
                                         declined.arg(2), declined.arg(3)}));

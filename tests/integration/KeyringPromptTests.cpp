@@ -54,6 +54,11 @@ void lockTheDefaultKeyring() {
     ASSERT_EQ(locked.type(), QDBusMessage::ReplyMessage) << locked.errorMessage().toStdString();
 }
 
+bool keyringPromptShown() {
+    return runProcess("xdotool", {"search", "--onlyvisible", "--name", "Unlock Login Keyring"})
+               .exitCode == 0;
+}
+
 // Asks for the unlock and answers the keyring's own prompt window, as the user would, with the
 // xdotool commands given (again every few seconds while the window stays, in case the keys
 // came before it took the keyboard); returns the keychain's answer, or nothing when none came.
@@ -67,9 +72,7 @@ std::optional<std::int32_t> unlockAnsweringThePrompt(Keychain& keychain,
     std::optional<QDeadlineTimer> answerAgain;
     while (!*answer && !deadline.hasExpired()) {
         QEventLoop().processEvents(QEventLoop::AllEvents, 50);
-        if ((!answerAgain || answerAgain->hasExpired()) &&
-            runProcess("xdotool", {"search", "--onlyvisible", "--name", "Unlock Login Keyring"})
-                    .exitCode == 0) {
+        if ((!answerAgain || answerAgain->hasExpired()) && keyringPromptShown()) {
             QThread::msleep(300);  // the dialog takes the keyboard once it is drawn
             for (const QStringList& keystroke : keystrokes) {
                 runProcess("xdotool", keystroke);
@@ -137,11 +140,6 @@ std::int32_t answerToUnlockWithoutPrompt(Keychain& keychain) {
     EXPECT_FALSE(*answer) << "answered inside the call";
     EXPECT_TRUE(runEventsUntil([&] { return answer->has_value(); }, 10000)) << "no answer";
     return answer->value_or(Keychain::otherFailure);
-}
-
-bool keyringPromptShown() {
-    return runProcess("xdotool", {"search", "--onlyvisible", "--name", "Unlock Login Keyring"})
-               .exitCode == 0;
 }
 
 // The keys a user presses to answer the prompt with the session keyring's password.

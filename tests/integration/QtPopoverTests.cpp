@@ -123,7 +123,10 @@ public:
     int presses = 0;
 };
 
-TEST_F(QtPopoverTest, AClickOnAnotherWindowClosesItAndTellsTheDelegate) {
+// A click on another window closes the popup and tells the delegate. Shown detached, the same
+// window is an ordinary one: framed, centred in the usable area, left open by a click elsewhere,
+// closed by the user; shown under an anchor next, a popup again.
+TEST_F(QtPopoverTest, AClickElsewhereClosesThePopupButNotTheWindowShownDetached) {
     REQUIRE_X_DISPLAY();
     QWidget elsewhere;
     PressCounter counter;
@@ -135,7 +138,6 @@ TEST_F(QtPopoverTest, AClickOnAnotherWindowClosesItAndTellsTheDelegate) {
     EXPECT_FALSE(popover.closedByClickOutside());
 
     ASSERT_NO_FATAL_FAILURE(clickAt(elsewhere.mapToGlobal(QPoint(100, 100))));
-
     ASSERT_TRUE(QTest::qWaitFor([&] { return !popover.window()->isVisible(); }, 5000));
     EXPECT_FALSE(popover.isShown());
     EXPECT_EQ(closes, 1);
@@ -145,32 +147,21 @@ TEST_F(QtPopoverTest, AClickOnAnotherWindowClosesItAndTellsTheDelegate) {
     // The click that closed it is not passed on (a click on the tray icon would reopen it).
     QTest::qWait(100);
     EXPECT_EQ(counter.presses, 0);
-}
 
-// Shown detached, the same window is an ordinary one: framed, centred in the usable area, left
-// open by a click elsewhere, closed by the user; shown under an anchor next, a popup again.
-TEST_F(QtPopoverTest, ShownDetachedItIsAnOrdinaryWindowUntilItIsShownUnderAnAnchorAgain) {
-    REQUIRE_X_DISPLAY();
     popover.showDetached(QStringLiteral("Zorvik"));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(popover.window()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shows == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shows == 2; }, 5000));
     EXPECT_TRUE(popover.isShown());
     EXPECT_EQ(popover.window()->windowType(), Qt::Window);
     EXPECT_FALSE(popover.window()->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_EQ(popover.window()->geometry(), QRect(470, 250, 340, 300));
-
-    QWidget elsewhere;
-    elsewhere.setGeometry(20, 20, 100, 100);
-    elsewhere.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&elsewhere));
-    ASSERT_NO_FATAL_FAILURE(clickAt(elsewhere.mapToGlobal(QPoint(50, 50))));
+    ASSERT_NO_FATAL_FAILURE(clickAt(elsewhere.mapToGlobal(QPoint(100, 100))));
     QTest::qWait(200);
     EXPECT_TRUE(popover.isShown()) << "a click elsewhere leaves the window open";
-
     // The user's close, as a window manager's close button asks for it.
     ASSERT_TRUE(popover.window()->close());
     EXPECT_FALSE(popover.isShown());
-    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(closes, 2);
 
     showAt(QPoint(640, 10));
     EXPECT_FALSE(popover.isDetached());
@@ -206,20 +197,6 @@ protected:
         actor.runUntilIdle();
     }
 
-    void present() {
-        presenter = std::make_unique<PopoverPresenter>(popover, screens, popoverScreen, actor, log,
-                                                       receiver.get());
-        view = std::make_unique<PopoverView>(
-            *receiver, settings, popoverScreen,
-            [this](double width, double height) {
-                if (presenter) {
-                    presenter->popoverContentSizeChanged(width, height);
-                }
-            },
-            [] {}, PopoverEnvironment{actor, workspace, autoFillSettings, log, QTimeZone::utc()});
-        presenter->setContentView(view.get());
-    }
-
     // Lets queued main-actor work and Qt's events run until both are done.
     void settle() {
         for (int round = 0; round < 10; ++round) {
@@ -239,7 +216,17 @@ protected:
 
 TEST_F(PresentedPopoverTest, ShowsTheViewUnderTheTrayIconAndLeavesAScreenshot) {
     REQUIRE_X_DISPLAY();
-    present();
+    presenter = std::make_unique<PopoverPresenter>(popover, screens, popoverScreen, actor, log,
+                                                   receiver.get());
+    view = std::make_unique<PopoverView>(
+        *receiver, settings, popoverScreen,
+        [this](double width, double height) {
+            if (presenter) {
+                presenter->popoverContentSizeChanged(width, height);
+            }
+        },
+        [] {}, PopoverEnvironment{actor, workspace, autoFillSettings, log, QTimeZone::utc()});
+    presenter->setContentView(view.get());
 
     presenter->showPopover(QPoint(1200, 12));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(popover.window()));
@@ -278,6 +265,7 @@ TEST_F(PresentedPopoverTest, ShowsTheViewUnderTheTrayIconAndLeavesAScreenshot) {
 
 // Content taller than the screen: placed at the top of the usable area it still sticks out at
 // the bottom, and the presenter's re-show fits it to the usable height, so it ends up inside.
+// How the presenter notes the overflow is its unit tests' part.
 TEST_F(PresentedPopoverTest, AWindowTallerThanTheScreenIsShownAgainInsideIt) {
     REQUIRE_X_DISPLAY();
     presenter = std::make_unique<PopoverPresenter>(popover, screens, popoverScreen, actor, log,
@@ -297,14 +285,6 @@ TEST_F(PresentedPopoverTest, AWindowTallerThanTheScreenIsShownAgainInsideIt) {
     settle();
     EXPECT_TRUE(popover.isShown());
     EXPECT_EQ(popover.window()->geometry(), QRect(470, 0, 340, kScreenHeight));
-    const QString note = presenter->layoutNote();
-    EXPECT_TRUE(note.contains(
-        QStringLiteral("; popover 340\u00d7900 y -100\u2026800, usable y 0\u2026800, overflow 100 "
-                       "\u2192 re-shown")))
-        << note.toStdString();
-    EXPECT_TRUE(note.endsWith(
-        QStringLiteral("; popover 340\u00d7800 y 0\u2026800, usable y 0\u2026800, overflow 0")))
-        << note.toStdString();
     presenter.reset();
 }
 

@@ -147,14 +147,6 @@ TEST_F(AutoFillHostPanelTest, TheCodeIsAnsweredWithoutStartingTheInterface) {
     EXPECT_TRUE(log.isEmpty());
 }
 
-TEST_F(AutoFillHostPanelTest, WithoutTheInterfaceEveryPanelRequestIsDeclinedWith100) {
-    EXPECT_EQ(run(provide(1, "prepareInterfaceToProvide") +
-                      request({{"id", 2}, {"type", "prepareConfiguration"}}),
-                  nullptr),
-              (QStringList{kCancelled.arg(100).arg(1), kCancelled.arg(100).arg(2)}));
-    EXPECT_EQ(interfaceStarts, 2);
-}
-
 TEST_F(AutoFillHostPanelTest, ClosingThePanelsWindowIsTheUsersCancel) {
     ScriptedInterface interface(log, ScriptedWindow::User::closes);
     EXPECT_EQ(run(request({{"id", 7}, {"type", "prepareConfiguration"}}), &interface),

@@ -102,8 +102,8 @@ TEST_F(AutoFillModelTest, SiteMatchComparesHostsWithTheCodesDomains) {
     };
     using Match = AutoFillModel::SiteMatch;
     EXPECT_EQ(matchFor("github", {"github.com"}), Match::yes);
-    EXPECT_EQ(matchFor("github", {"https://GitHub.com/login"}), Match::yes);
-    EXPECT_EQ(matchFor("github", {"gist.github.com/new"}), Match::yes) << "a subdomain";
+    EXPECT_EQ(matchFor("github", {"https://Gist.GitHub.com/login"}), Match::yes)
+        << "a subdomain, from a URL";
     EXPECT_EQ(matchFor("github", {"example.com", "", "api.github.com"}), Match::yes)
         << "any requested site, empty ones skipped";
     EXPECT_EQ(matchFor("google", {"mail.google.com"}), Match::yes) << "any of the domains";

@@ -9,15 +9,6 @@ using Event = Workspace::Event;
 
 class CodeReceiverChecks : public CodeReceiverTest {
 protected:
-    // Everything in place: the checks end needing nothing.
-    void makeEverythingReady() {
-        remote.registered = true;
-        center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
-    }
-    void checkNow() {
-        actor.spawn(receiver->runChecks());
-        actor.runUntilIdle();
-    }
     QStringList checkLogged() {
         const auto before = log.lines.size();
         checkNow();
@@ -33,10 +24,11 @@ protected:
     }
 };
 
-TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
+TEST_F(CodeReceiverChecks, OneRunAtATimeFillsTheProbeAndLogsEveryRowThenOnlyChanges) {
     makeEverythingReady();
     identityStore.enabled = false;
     make();
+    actor.spawn(receiver->runChecks());  // a second run while this one runs is dropped silently
     EXPECT_EQ(
         checkLogged(),
         (QStringList{
@@ -48,11 +40,10 @@ TEST_F(CodeReceiverChecks, ChecksFillTheProbeAndLogEveryRow) {
             "check launchAtLogin: info \u2014 Launch at login: off",
             "check firstCode: pending \u2014 Waiting for your first code \u2014 tap any account in "
             "Zorvik on your iPhone"}));
+    EXPECT_EQ(cloud.accountRequests, 1);
     EXPECT_EQ(receiver->info().checkedAt, actor.now());
     EXPECT_EQ(cloud.savedSubscriptions,
               (QList<QuerySubscription>{{"pending-code-changes", "PendingCode", 3, true}}));
-    EXPECT_FALSE(receiver->isChecking());
-    // Only the rows whose text changed are logged by the next run.
     putRecord(code());
     fetchNow();
     const QStringList second = checkLogged();
@@ -153,22 +144,12 @@ TEST_F(CodeReceiverChecks, AFailedSubscriptionIsReportedAndRetriedWithTheNextRun
     EXPECT_FALSE(receiver->probe().subscriptionError);
 }
 
-TEST_F(CodeReceiverChecks, ASecondRunWhileOneRunsIsDroppedSilently) {
-    make();
-    actor.spawn(receiver->runChecks());
-    actor.spawn(receiver->runChecks());
-    actor.runUntilIdle();
-    EXPECT_EQ(cloud.accountRequests, 1);
-    EXPECT_EQ(cloud.savedSubscriptions.size(), 1);
-}
-
 // Behind a closed popover only what may mend without the user is checked again: checking a row
 // only the user can mend every 15 s would wake the computer for nothing.
 TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttentionThatCanChange) {
     remote.registered = true;
     make();
     checkNow();  // notifications not asked yet: needs the user, who cannot see the checklist
-    EXPECT_TRUE(receiver->probe().notifications == NotificationState::notAsked);
     EXPECT_EQ(receiver->recheckTask(), TaskHandle()) << "closed popover, only the user can mend";
     EXPECT_EQ(accountRequestsAfter(60), 1);
 
@@ -193,34 +174,16 @@ TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttentionTha
     EXPECT_EQ(accountRequestsAfter(60), 8);
 }
 
-TEST_F(CodeReceiverChecks, AKeyThatArrivesShowsAtOnceAndOpensTheCodeThatWaited) {
+// The checks may make the keyring report in turn (a quiet unlock, the cloud's session stored):
+// its reports bring them at most every 15 s, never in a loop, until the key has come.
+TEST_F(CodeReceiverChecks, KeyringReportsCheckAtMostEvery15sAndAKeyThatArrivesOpensTheCode) {
     remote.registered = true;
     keychain.items.clear();
     putRecord(code("654321"));
-    make();
-    receiver->start();
+    make().start();
     actor.runUntilIdle();
     EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::waiting);
     EXPECT_EQ(receiver->recheckTask(), TaskHandle());
-    const int accountRequests = cloud.accountRequests;
-
-    keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(kKey));
-    keychain.reportChange();
-    actor.runUntilIdle();
-    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
-    EXPECT_EQ(cloud.accountRequests, accountRequests + 1) << "one run of the checks";
-    ASSERT_TRUE(receiver->latest());
-    EXPECT_EQ(receiver->latest()->code, "654321");
-}
-
-// The checks may make the keyring report in turn (a quiet unlock, the cloud's session stored):
-// its reports bring them at most every 15 s, never in a loop.
-TEST_F(CodeReceiverChecks, KeyringReportsBringTheChecksAtMostEvery15Seconds) {
-    remote.registered = true;
-    keychain.items.clear();
-    make();
-    receiver->start();
-    actor.runUntilIdle();
     const int before = cloud.accountRequests;
     keychain.reportChange();
     keychain.reportChange();
@@ -232,6 +195,15 @@ TEST_F(CodeReceiverChecks, KeyringReportsBringTheChecksAtMostEvery15Seconds) {
     EXPECT_EQ(accountRequestsAfter(14.9), before + 1);
     EXPECT_EQ(accountRequestsAfter(0.1), before + 2);
     EXPECT_EQ(accountRequestsAfter(60), before + 2) << "no report, no run";
+
+    keychain.items.insert({"net.brontal.zorvik.sync", "sync-key"}, QByteArray(kKey));
+    keychain.reportChange();
+    actor.runUntilIdle();
+    EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
+    EXPECT_EQ(cloud.accountRequests, before + 3) << "shown at once";
+    EXPECT_EQ(latestCode(), "654321");
+    keychain.reportChange();
+    EXPECT_EQ(accountRequestsAfter(60), before + 3) << "a received key is read at the next code";
 }
 
 TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
@@ -253,8 +225,9 @@ TEST_F(CodeReceiverChecks, TheChecklistFoldsOnlyWhenAttentionChanges) {
     EXPECT_FALSE(settings.setupCollapsed()) << "unfolds when attention is needed again";
 }
 
-// While the popover is open, background polling (every 5 s) leaves the fetching to its loop.
-TEST_F(CodeReceiverChecks, OpenPopoverChecksThenFetchesEvery20Seconds) {
+// While the popover is open it checks, then fetches every 20 s; background polling (every 5 s,
+// never under 1 s) leaves the fetching to that loop.
+TEST_F(CodeReceiverChecks, PollsEvery5SecondsWithAOneSecondFloorOrEvery20WhileThePopoverShows) {
     makeEverythingReady();
     make();
     receiver->setPopoverVisible(true);
@@ -267,24 +240,18 @@ TEST_F(CodeReceiverChecks, OpenPopoverChecksThenFetchesEvery20Seconds) {
 
     receiver->start();
     actor.runUntilIdle();
+    EXPECT_EQ(cloud.fetches, 3) << "start fetches once after the checks";
+    EXPECT_EQ(fetchesAfter(5), 4);
+    settings.setPollInterval(0.5);
+    EXPECT_EQ(fetchesAfter(5), 5) << "the wait already under way still lasts 5 s";
+    EXPECT_EQ(fetchesAfter(1), 6);
+    EXPECT_EQ(fetchesAfter(0.5), 6);
+    EXPECT_EQ(fetchesAfter(0.5), 7);
     receiver->setPopoverVisible(true);
     actor.runUntilIdle();
     const int atOpen = cloud.fetches;
     EXPECT_EQ(fetchesAfter(19.9), atOpen);
     EXPECT_EQ(fetchesAfter(0.1), atOpen + 1);
-}
-
-TEST_F(CodeReceiverChecks, BackgroundPollingFollowsTheIntervalWithAOneSecondFloor) {
-    makeEverythingReady();
-    make().start();
-    actor.runUntilIdle();
-    EXPECT_EQ(cloud.fetches, 1) << "start fetches once after the checks";
-    EXPECT_EQ(fetchesAfter(5), 2);
-    settings.setPollInterval(0.5);
-    EXPECT_EQ(fetchesAfter(5), 3) << "the wait already under way still lasts 5 s";
-    EXPECT_EQ(fetchesAfter(1), 4);
-    EXPECT_EQ(fetchesAfter(0.5), 4);
-    EXPECT_EQ(fetchesAfter(0.5), 5);
 }
 
 TEST_F(CodeReceiverChecks, SleepStopsBackgroundFetchesAndWakeFetchesAtOnce) {

@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <algorithm>
-
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/QStringPrinter.h"
 #include "tests/unit/CodeReceiverTestFixture.h"
@@ -9,9 +7,8 @@ namespace {
 
 using CodeReceiverStoreFailure = CodeReceiverTest;
 
-// A full disk (here: a file size limit, which holds for root too): the code is published
-// everywhere else, AutoFill no longer offers the code it replaces, and its save is tried again
-// at every fetch while it is valid.
+// A full disk (a file size limit, which holds for root too): the code is published everywhere
+// else, AutoFill no longer offers the code it replaces, and the save is tried at every fetch.
 TEST_F(CodeReceiverStoreFailure, AFailedSaveLeavesNoOtherCodeAndIsTriedAgainWhileValid) {
     make();
     putRecord(code("111111"));
@@ -23,15 +20,12 @@ TEST_F(CodeReceiverStoreFailure, AFailedSaveLeavesNoOtherCodeAndIsTriedAgainWhil
         fetchNow();
         fetchNow();
     }
-    EXPECT_EQ(receiver->latest()->code, "222222") << "published everywhere else all the same";
+    EXPECT_EQ(latestCode(), "222222") << "published everywhere else all the same";
     EXPECT_FALSE(store->load()) << "the file still offers " << store->load()->code.toStdString();
     EXPECT_EQ(pasteboard.string(Pasteboard::stringType), "222222");
-    const auto failures = std::count_if(log.lines.begin(), log.lines.end(), [](const auto& line) {
-        return line.level == LogLevel::error &&
-               line.message.startsWith("could not save the code for AutoFill: ");
-    });
-    EXPECT_EQ(failures, 1) << "tried again at the next fetch, and said once: "
-                           << log.messages().join("\n").toStdString();
+    const QStringList errors = errorLines();
+    ASSERT_EQ(errors.size(), 1) << "tried again at the next fetch, and said once";
+    EXPECT_TRUE(errors[0].startsWith("could not save the code for AutoFill: "));
     ASSERT_TRUE(receiver->info().lastError);
     EXPECT_TRUE(receiver->info().lastError->contains(store->url()));
 

@@ -72,6 +72,19 @@ protected:
         actor.spawn(receiver->fetch());
         actor.runUntilIdle();
     }
+    void checkNow() {
+        actor.spawn(receiver->runChecks());
+        actor.runUntilIdle();
+    }
+    // With the fixture's key and AutoFill on, every check but the first code's then passes.
+    void makeEverythingReady() {
+        remote.registered = true;
+        center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
+    }
+    // The digits of the code held; absent while none is.
+    std::optional<QString> latestCode() const {
+        return receiver->latest() ? std::optional(receiver->latest()->code) : std::nullopt;
+    }
 
     QStringList logSince(std::size_t first) const {
         return log.messages().mid(static_cast<qsizetype>(first));
@@ -82,6 +95,15 @@ protected:
         std::vector<Leveled> lines;
         for (std::size_t i = first; i < log.lines.size(); ++i) {
             lines.emplace_back(log.lines[i].level, log.lines[i].message);
+        }
+        return lines;
+    }
+    QStringList errorLines() const {
+        QStringList lines;
+        for (const auto& line : log.lines) {
+            if (line.level == LogLevel::error) {
+                lines.append(line.message);
+            }
         }
         return lines;
     }

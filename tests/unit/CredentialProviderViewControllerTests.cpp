@@ -44,6 +44,12 @@ protected:
                      addingSeconds(kNow, secondsLeft)});
     }
     AutoFillModel& model() { return controller->model(); }
+    // Asks for a code without the panel; gives how the request ended.
+    QString provide(const QString& identity = "github.com", std::optional<QString> page = {},
+                    int type = CredentialRequest::oneTimeCodeType) {
+        controller->provideCredentialWithoutUserInteraction(requestFor(identity, type, page));
+        return context.endings.value(context.endings.size() - 1);
+    }
 
     TemporaryAppGroupContainers containers;
     std::optional<LatestCodeStore> store = LatestCodeStore::make(containers);
@@ -53,12 +59,8 @@ protected:
 };
 
 TEST_F(CredentialProviderTest, WithoutInteractionFillsAValidCodeAndDeclinesWith100Otherwise) {
-    const auto provide = [&](int type = CredentialRequest::oneTimeCodeType) {
-        controller->provideCredentialWithoutUserInteraction(requestFor("github.com", type));
-        return context.endings.value(context.endings.size() - 1);
-    };
     saveCode(60);
-    EXPECT_EQ(provide(CredentialRequest::passwordType), "cancel 100")
+    EXPECT_EQ(provide("github.com", {}, CredentialRequest::passwordType), "cancel 100")
         << "passwords are never answered";
     saveCode(0);
     EXPECT_EQ(provide(), "cancel 100") << "a code expiring now is not filled";
@@ -80,11 +82,6 @@ TEST_F(CredentialProviderTest, WithoutInteractionFillsAValidCodeAndDeclinesWith1
 }
 
 TEST_F(CredentialProviderTest, ACodeGoesOnlyToAPageItsIdentitiesCoverElseItIsAsIfThereWereNone) {
-    const auto provide = [&](const QString& identity, const QString& page) {
-        controller->provideCredentialWithoutUserInteraction(
-            requestFor(identity, CredentialRequest::oneTimeCodeType, page));
-        return context.endings.value(context.endings.size() - 1);
-    };
     saveCode(60);
     // The panel path fills nothing for another page, and shows the page, not the identity.
     controller->prepareInterfaceToProvideCredential(

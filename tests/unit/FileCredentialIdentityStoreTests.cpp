@@ -38,10 +38,6 @@ QByteArray contentOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QJsonObject jsonAt(const QString& path) {
-    return QJsonDocument::fromJson(contentOf(path)).object();
-}
-
 class FileCredentialIdentityStoreTest : public testing::Test {
 protected:
     bool enabled() {
@@ -120,21 +116,22 @@ TEST_F(FileCredentialIdentityStoreTest, InstallWritesOurManifestForEveryBrowserT
     ASSERT_EQ(installed.size(), 3);
     EXPECT_EQ(installed[1].browser, "Vivaldi");
     EXPECT_FALSE(installed[1].error.isEmpty());
-    QList<QJsonObject> manifests;
-    for (const int i : {0, 2}) {
+    const std::pair<int, QJsonObject> expected[] = {
+        {0,
+         {{"allowed_origins", QJsonArray{"chrome-extension://pefndcdalefolcllbmhdfnidbfjfjkgc/"}}}},
+        {2, {{"allowed_extensions", QJsonArray{"autofill@zorvik.brontal.net"}}}}};
+    for (auto [i, manifest] : expected) {
         EXPECT_TRUE(installed[i].error.isEmpty()) << installed[i].error.toStdString();
-        manifests.append(jsonAt(installed[i].manifestPath));
-        EXPECT_EQ(manifests.back().value("name").toString(), "net.brontal.zorvik.autofill");
-        EXPECT_EQ(manifests.back().value("type").toString(), "stdio");
-        EXPECT_FALSE(manifests.back().value("description").toString().isEmpty());
+        manifest.insert("name", "net.brontal.zorvik.autofill");
+        manifest.insert("type", "stdio");
+        manifest.insert("path", "/opt/zorvik/bin/host");
+        QJsonObject written =
+            QJsonDocument::fromJson(contentOf(installed[i].manifestPath)).object();
+        EXPECT_FALSE(written.take("description").toString().isEmpty());
+        EXPECT_EQ(written, manifest) << installed[i].browser.toStdString();
     }
     EXPECT_EQ(installed[0].browser, "Chromium");
-    EXPECT_EQ(manifests[0].value("allowed_origins").toArray(),
-              QJsonArray{"chrome-extension://pefndcdalefolcllbmhdfnidbfjfjkgc/"});
-    EXPECT_FALSE(manifests[0].contains("allowed_extensions"));
     EXPECT_EQ(installed[2].browser, "Firefox");
-    EXPECT_EQ(manifests[1].value("allowed_extensions").toArray(),
-              QJsonArray{"autofill@zorvik.brontal.net"});
     EXPECT_FALSE(QDir(home.filePath(".config/google-chrome")).exists());
 
     EXPECT_EQ(NativeMessagingHostInstaller::uninstall(browsers).size(), 2);

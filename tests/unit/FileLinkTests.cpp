@@ -32,8 +32,8 @@ LatestCode sample(const QString& code) {
 
 void writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permissions mode) {
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
     file.close();
     ASSERT_TRUE(file.setPermissions(mode));
 }
@@ -165,19 +165,14 @@ TEST_F(ContainerFolders, OnlyAFolderOfOursIsUsedAndItIsMadeOwnerOnly) {
 TEST(AtomicFileRead, ReadsTheWholeFileUpToTheLimitAndNoMore) {
     QTemporaryDir directory;
     const QString path = directory.filePath("file");
-    const auto write = [&](const QByteArray& content) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(file.write(content), content.size());
-    };
     for (const qsizetype size : {0, 1, 4095, 4096, 4097, 10000, 70000}) {
         const QByteArray content(size, 'x');
-        write(content);
+        writeFile(path, content, AtomicFile::ownerOnly);
         EXPECT_EQ(AtomicFile::read(path, 1 << 20), content) << size;
         EXPECT_EQ(AtomicFile::read(path, 5000), content.left(5000)) << size;
     }
     // A larger file gives the limit's worth.
-    write(QByteArray(2 << 20, 'y'));
+    writeFile(path, QByteArray(2 << 20, 'y'), AtomicFile::ownerOnly);
     EXPECT_EQ(AtomicFile::read(path, 1 << 20)->size(), 1 << 20);
 }
 

@@ -14,14 +14,16 @@
 
 namespace {
 
+const Instant kIssued = *Iso8601::parse(u"2026-03-01T12:00:00Z");
+
 LatestCode sample(const QString& code = "123456") {
-    return LatestCode{"Work GitHub",
-                      std::nullopt,
-                      code,
-                      "iPhone",
-                      *Iso8601::parse(u"2026-03-01T12:00:00Z"),
-                      *Iso8601::parse(u"2026-03-01T12:00:02Z"),
-                      *Iso8601::parse(u"2026-03-01T12:01:30Z")};
+    return {"Work GitHub",
+            std::nullopt,
+            code,
+            "iPhone",
+            kIssued,
+            addingSeconds(kIssued, 2),
+            addingSeconds(kIssued, 90)};
 }
 
 void writeFile(const QString& path, const QByteArray& bytes) {
@@ -34,15 +36,14 @@ class LatestCodeStoreTest : public testing::Test {
 protected:
     TemporaryAppGroupContainers containers;
     LatestCodeStore store = *LatestCodeStore::make(containers);
+    QStringList filesBeside() const {
+        return QDir(QFileInfo(store.url()).path()).entryList(QDir::Files);
+    }
 };
 
-TEST(LatestCodeStoreMaking, NoContainerMeansNoStore) {
-    struct NoContainers : AppGroupContainers {
-        std::optional<QString> containerDirectory(const QString&) const override {
-            return std::nullopt;
-        }
-    };
-    EXPECT_FALSE(LatestCodeStore::make(NoContainers()));
+TEST_F(LatestCodeStoreTest, NoContainerMeansNoStore) {
+    containers.unavailable = true;
+    EXPECT_FALSE(LatestCodeStore::make(containers));
 }
 
 // The whole file is replaced by one that only its owner can read, with nothing left beside it;
@@ -62,8 +63,7 @@ TEST_F(LatestCodeStoreTest, SaveWritesAnOwnerOnlyFileInPrivateDirectoriesOfTheGr
     EXPECT_EQ(modeOf(store.url()), 0600);
     EXPECT_EQ(modeOf(directory), 0700);
     EXPECT_EQ(modeOf(containers.directory.filePath("app")), 0700);
-    EXPECT_EQ(QDir(directory).entryList(QDir::Files),
-              (QStringList{"latest-code.filled", "latest-code.json"}));
+    EXPECT_EQ(filesBeside(), (QStringList{"latest-code.filled", "latest-code.json"}));
     EXPECT_EQ(store.filledAt(), filled);
     EXPECT_EQ(modeOf(store.filledURL()), 0600);
 }
@@ -79,23 +79,19 @@ TEST_F(LatestCodeStoreTest, AFailedSaveLeavesThePreviousFileIntact) {
         EXPECT_THROW(store.save(sample("222222")), FileOperationError);
     }
     EXPECT_EQ(store.load(), sample("111111"));
-    EXPECT_EQ(QDir(QFileInfo(store.url()).path()).entryList(QDir::Files),
-              QStringList{"latest-code.json"})
-        << "the failed write must not leave its temporary file behind";
+    EXPECT_EQ(filesBeside(), QStringList{"latest-code.json"}) << "no temporary file left behind";
 }
 
 TEST_F(LatestCodeStoreTest, ReadingGivesNothingForMissingOrBadFiles) {
     EXPECT_FALSE(store.load());
     EXPECT_FALSE(store.filledAt());
     store.save(sample());
-    for (const QByteArray& bad :
-         {QByteArray(), QByteArray("{"), QByteArray("null"), QByteArray(R"({"code":"1"})")}) {
+    for (const QByteArray& bad : {QByteArray(), QByteArray("{"), QByteArray(R"({"code":"1"})")}) {
         writeFile(store.url(), bad);
         EXPECT_FALSE(store.load()) << bad.constData();
     }
     writeFile(store.filledURL(), "1772366400.5");
-    EXPECT_EQ(store.filledAt(),
-              *Iso8601::parse(u"2026-03-01T12:00:00Z") + std::chrono::milliseconds(500));
+    EXPECT_EQ(store.filledAt(), kIssued + std::chrono::milliseconds(500));
     writeFile(store.filledURL(), "1772366400.5\n");
     EXPECT_FALSE(store.filledAt());
 }
@@ -103,35 +99,38 @@ TEST_F(LatestCodeStoreTest, ReadingGivesNothingForMissingOrBadFiles) {
 TEST_F(LatestCodeStoreTest, ClearRemovesBothFilesAndIgnoresMissingOnes) {
     store.clear();  // neither exists: nothing happens, nothing is thrown
     store.save(sample());
-    store.markFilled(sample().receivedAt);
+    store.markFilled(kIssued);
     store.clear();
-    EXPECT_FALSE(QFile::exists(store.url()));
-    EXPECT_FALSE(QFile::exists(store.filledURL()));
-    store.markFilled(sample().receivedAt);
+    EXPECT_TRUE(filesBeside().isEmpty());
+    store.markFilled(kIssued);
     store.clear();  // only the marker was there
     EXPECT_FALSE(QFile::exists(store.filledURL()));
 }
 
 TEST(FilledMarker, IsTheShortestDecimalThatReadsBackAndParsingTakesOneNumberAlone) {
-    const Instant whole = *Iso8601::parse(u"2026-03-01T12:00:00Z");
-    EXPECT_EQ(formatFilledMarker(whole), "1772366400.0");
-    EXPECT_EQ(formatFilledMarker(whole + std::chrono::milliseconds(250)), "1772366400.25");
-    EXPECT_EQ(formatFilledMarker(whole + std::chrono::microseconds(123456)), "1772366400.123456");
+    using std::chrono::milliseconds, std::chrono::seconds;
+    EXPECT_EQ(formatFilledMarker(kIssued), "1772366400.0");
+    EXPECT_EQ(formatFilledMarker(kIssued + milliseconds(250)), "1772366400.25");
+    EXPECT_EQ(formatFilledMarker(kIssued + std::chrono::microseconds(123456)), "1772366400.123456");
     EXPECT_EQ(formatFilledMarker(Instant{}), "0.0");
     for (const Instant instant :
-         {whole, whole + std::chrono::microseconds(1), Instant{} - std::chrono::seconds(5)}) {
+         {kIssued, kIssued + std::chrono::microseconds(1), Instant{} - seconds(5)}) {
         EXPECT_EQ(parseFilledMarker(formatFilledMarker(instant)), instant);
     }
-    EXPECT_EQ(parseFilledMarker("1772366400.25"), whole + std::chrono::milliseconds(250));
-    EXPECT_EQ(parseFilledMarker("1772366400"), whole);
-    EXPECT_EQ(parseFilledMarker("+1.5e1"), Instant{} + std::chrono::seconds(15));
-    EXPECT_EQ(parseFilledMarker("-2"), Instant{} - std::chrono::seconds(2));
-    for (const char* bad :
-         {"", " 1772366400.25", "\t1", "\n1", "1772366400.25 ", "1,5", "abc", "1.2.3", "+", "+-1",
-          "++1", "nan", "inf", "-inf", "1e400", "1e300", "1e13", "-1e13", "0x10"}) {
-        EXPECT_FALSE(parseFilledMarker(bad)) << '"' << bad << '"';
+    EXPECT_EQ(parseFilledMarker("1772366400"), kIssued);
+    EXPECT_EQ(parseFilledMarker("+1.5e1"), Instant{} + seconds(15));
+    EXPECT_EQ(parseFilledMarker("-2"), Instant{} - seconds(2));
+    // Blanks around, a NUL, a comma, two points, signs alone or doubled, NaN, infinities, numbers
+    // beyond a double or beyond any instant held either way, hexadecimal.
+    for (const QByteArrayView bad :
+         {QByteArrayView(""), QByteArrayView(" 1772366400.25"), QByteArrayView("\n1"),
+          QByteArrayView("1772366400.25 "), QByteArrayView("1\0", 2), QByteArrayView("1,5"),
+          QByteArrayView("abc"), QByteArrayView("1.2.3"), QByteArrayView("+"),
+          QByteArrayView("+-1"), QByteArrayView("++1"), QByteArrayView("nan"),
+          QByteArrayView("inf"), QByteArrayView("1e400"), QByteArrayView("1e13"),
+          QByteArrayView("-1e13"), QByteArrayView("0x10")}) {
+        EXPECT_FALSE(parseFilledMarker(bad)) << '"' << bad.toByteArray().toStdString() << '"';
     }
-    EXPECT_FALSE(parseFilledMarker(QByteArrayView("1\0", 2)));
 }
 
 }  // namespace

@@ -9,20 +9,15 @@
 
 namespace {
 
-LatestCode sample() {
-    return LatestCode{"Work GitHub",
-                      "github",
-                      "123456",
-                      "iPhone",
-                      *Iso8601::parse(u"2026-03-01T12:00:00Z"),
-                      *Iso8601::parse(u"2026-03-01T12:00:02Z"),
-                      *Iso8601::parse(u"2026-03-01T12:01:30Z")};
-}
-
-LatestCode withCode(const QString& code) {
-    LatestCode latest = sample();
-    latest.code = code;
-    return latest;
+LatestCode sample(const QString& code = "123456") {
+    const Instant issued = *Iso8601::parse(u"2026-03-01T12:00:00Z");
+    return {"Work GitHub",
+            "github",
+            code,
+            "iPhone",
+            issued,
+            addingSeconds(issued, 2),
+            addingSeconds(issued, 90)};
 }
 
 TEST(LatestCode, IsValidStrictlyBeforeExpiryAndNeverWhenEmpty) {
@@ -30,36 +25,31 @@ TEST(LatestCode, IsValidStrictlyBeforeExpiryAndNeverWhenEmpty) {
     EXPECT_TRUE(code.isValid(code.expiresAt - std::chrono::microseconds(1)));
     EXPECT_FALSE(code.isValid(code.expiresAt));
     EXPECT_FALSE(code.isValid(code.expiresAt + std::chrono::seconds(1)));
-    EXPECT_FALSE(withCode("").isValid(code.issuedAt));
+    EXPECT_FALSE(sample("").isValid(code.issuedAt));
 }
 
-// Six, seven and eight characters are grouped, counted as the user sees them: a family emoji is
-// several code points joined by zero-width joiners, an accented letter a letter and a mark.
+// Counted as the user sees them: a family emoji is several code points joined by zero-width
+// joiners, an accented letter a letter and a mark.
 TEST(LatestCode, DisplayCodeGroupsSixSevenAndEightCharactersAsTheUserSeesThem) {
-    EXPECT_EQ(withCode("123456").displayCode(), "123 456");
-    EXPECT_EQ(withCode("1234567").displayCode(), "1234 567");
-    EXPECT_EQ(withCode("12345678").displayCode(), "1234 5678");
-    for (const char* unchanged : {"", "1", "12345", "123456789", "ABCDEFGHIJ"}) {
-        EXPECT_EQ(withCode(unchanged).displayCode(), unchanged);
-    }
     const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");
-    EXPECT_EQ(withCode(family.repeated(6)).displayCode(),
-              family.repeated(3) + " " + family.repeated(3));
     const QString e = QString::fromUtf8("e\u0301");
-    EXPECT_EQ(withCode(e.repeated(7)).displayCode(), e.repeated(4) + " " + e.repeated(3));
-    EXPECT_EQ(withCode(e.repeated(5)).displayCode(), e.repeated(5));
+    const std::pair<QString, QString> rows[] = {
+        {"123456", "123 456"},
+        {"1234567", "1234 567"},
+        {"12345678", "1234 5678"},
+        {"", ""},
+        {"12345", "12345"},
+        {"123456789", "123456789"},
+        {family.repeated(6), family.repeated(3) + " " + family.repeated(3)},
+        {e.repeated(7), e.repeated(4) + " " + e.repeated(3)},
+        {e.repeated(5), e.repeated(5)},
+    };
+    for (const auto& [code, display] : rows) {
+        EXPECT_EQ(sample(code).displayCode(), display) << code.toStdString();
+    }
 }
 
-// How the table is read is ServiceDomains' own.
-TEST(LatestCode, DomainsComeFromTheServiceTable) {
-    LatestCode code = sample();
-    code.serviceID = " GitHub \n";
-    EXPECT_EQ(code.domains(), QStringList{"github.com"});
-    code.serviceID.reset();
-    EXPECT_TRUE(code.domains().isEmpty());
-}
-
-TEST(LatestCodeCoding, WritesCompactJsonWithWholeSecondUtcInstants) {
+TEST(LatestCodeCoding, WritesCompactJsonWithWholeSecondUtcInstantsAndReadsItBack) {
     LatestCode code = sample();
     code.receivedAt += std::chrono::milliseconds(750);
     const QByteArray json = *code.encode();
@@ -68,17 +58,15 @@ TEST(LatestCodeCoding, WritesCompactJsonWithWholeSecondUtcInstants) {
     EXPECT_EQ(object.value("receivedAt").toString(), "2026-03-01T12:00:02Z");
     EXPECT_EQ(object.value("serviceID").toString(), "github");
     EXPECT_EQ(object.keys().size(), 7);
-
+    EXPECT_EQ(LatestCode::decode(*sample().encode()), sample());
     code.serviceID.reset();
     EXPECT_FALSE(code.encode()->contains("serviceID"));
-}
-
-TEST(LatestCodeCoding, ReadsKeysInAnyOrderAndIgnoresUnknownOnes) {
-    const QByteArray json =
-        R"({"zzz":1,"expiresAt":"2026-03-01T13:01:30+01:00","code":"123456","receivedAt":"2026-03-01T12:00:02Z",)"
-        R"("issuedAt":"2026-03-01T12:00:00Z","fromDevice":"iPhone","serviceID":"github","accountName":"Work GitHub"})";
-    EXPECT_EQ(LatestCode::decode(json), sample());
-    EXPECT_EQ(LatestCode::decode(*sample().encode()), sample());
+    // Keys in any order, unknown ones ignored, any offset.
+    EXPECT_EQ(
+        LatestCode::decode(
+            R"({"zzz":1,"expiresAt":"2026-03-01T13:01:30+01:00","code":"123456","receivedAt":"2026-03-01T12:00:02Z",)"
+            R"("issuedAt":"2026-03-01T12:00:00Z","fromDevice":"iPhone","serviceID":"github","accountName":"Work GitHub"})"),
+        sample());
 }
 
 // Only the service may be null or missing.
@@ -91,25 +79,23 @@ TEST(LatestCodeCoding, AnythingIncompleteOrMalformedReadsAsNothing) {
     };
     for (const char* key :
          {"accountName", "code", "fromDevice", "issuedAt", "receivedAt", "expiresAt"}) {
-        EXPECT_FALSE(decodeWith(key, QJsonValue::Undefined)) << key;
-        EXPECT_FALSE(decodeWith(key, QJsonValue::Null)) << key;
-        EXPECT_FALSE(decodeWith(key, 5)) << key;
+        EXPECT_FALSE(decodeWith(key, QJsonValue::Undefined)) << key << " missing";
+        EXPECT_FALSE(decodeWith(key, QJsonValue::Null)) << key << " null";
+        EXPECT_FALSE(decodeWith(key, 5)) << key << " a number";
     }
     for (const QJsonValue& absent : {QJsonValue(QJsonValue::Undefined), QJsonValue()}) {
         const auto decoded = decodeWith("serviceID", absent);
         ASSERT_TRUE(decoded);
         EXPECT_EQ(decoded->serviceID, std::nullopt);
     }
-    EXPECT_FALSE(decodeWith("serviceID", 5));
-    EXPECT_FALSE(decodeWith("expiresAt", "2026-03-01T12:01:30.250Z"));
-    EXPECT_FALSE(decodeWith("expiresAt", "2026-03-01T12:01:30"));
-    EXPECT_TRUE(decodeWith("expiresAt", "2026-03-01T12:01:30Z"));
-    EXPECT_FALSE(LatestCode::decode("[]"));
-    EXPECT_FALSE(LatestCode::decode(""));
-    EXPECT_FALSE(LatestCode::decode(QByteArray(*sample().encode()).chopped(1)));
+    EXPECT_FALSE(decodeWith("serviceID", 5)) << "a service of another type";
+    EXPECT_FALSE(decodeWith("expiresAt", "2026-03-01T12:01:30.250Z")) << "a fraction";
+    EXPECT_FALSE(decodeWith("expiresAt", "2026-03-01T12:01:30")) << "no zone";
+    EXPECT_FALSE(LatestCode::decode("[]")) << "not an object";
+    EXPECT_FALSE(LatestCode::decode("")) << "no JSON";
+    EXPECT_FALSE(LatestCode::decode(sample().encode()->chopped(1))) << "cut short";
 }
 
-// The names themselves are the file's keys, which the decoding tests read.
 TEST(LatestCodeCoding, CodingKeysReadBackOnlyTheirOwnNames) {
     for (int i = 0; i < 7; ++i) {
         const auto key = static_cast<LatestCode::CodingKeys>(i);

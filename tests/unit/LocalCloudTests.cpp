@@ -117,10 +117,9 @@ protected:
     Strings pushSummaries() const {
         Strings all;
         for (const QVariantMap& push : pushes) {
-            const QVariantMap query = queryOf(push);
-            all.push_back(QStringList{query["sid"].toString(), query["fo"].toString(),
-                                      query["rid"].toString()}
-                              .join(' ')
+            const QVariantMap q = queryOf(push);
+            all.push_back(QStringLiteral("%1 %2 %3")
+                              .arg(q["sid"].toString(), q["fo"].toString(), q["rid"].toString())
                               .toStdString());
         }
         return all;
@@ -136,8 +135,7 @@ protected:
 };
 
 TEST_F(LocalCloudTest, FetchErrorsSayWhatIsWrong) {
-    EXPECT_EQ(fetchError("pending-code").code(), CloudError::unknownItem);
-    EXPECT_EQ(fetchError("pending-code").localizedDescription(), "Record not found");
+    EXPECT_EQ(fetchError("pending-code"), CloudError(CloudError::unknownItem, "Record not found"));
     writeFile(root + "/private/escaped.json", recordFileContent("escaped", "PendingCode", "x"));
     for (const char* unsafe : {"../escaped", ".hidden", ""}) {
         EXPECT_EQ(fetchError(unsafe).code(), CloudError::invalidArguments) << unsafe;
@@ -168,7 +166,7 @@ TEST_F(LocalCloudTest, FetchErrorsSayWhatIsWrong) {
     }
 }
 
-TEST_F(LocalCloudTest, SavedSubscriptionIsItsWireFormAndASecondSaveReplacesIt) {
+TEST_F(LocalCloudTest, SavedSubscriptionIsItsWireFormASecondSaveReplacesItAndFailuresAnswer) {
     ASSERT_FALSE(save({"pending-code-changes", "PendingCode"}));
     const QString path = root + "/private/subscriptions/pending-code-changes.json";
     QFile file(path);
@@ -201,11 +199,11 @@ TEST_F(LocalCloudTest, SavedSubscriptionIsItsWireFormAndASecondSaveReplacesIt) {
     EXPECT_EQ(LocalCloudDatabase::readSubscriptions(root + "/private").subscriptions,
               QList{changed});
     EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
-}
 
-TEST_F(LocalCloudTest, SavingASubscriptionThatCannotBeWrittenAnswersAnError) {
+    // What cannot be written answers an error.
     EXPECT_EQ(save({"../escape", "PendingCode"}).value_or(CloudError(0, {})).code(),
               CloudError::invalidArguments);
+    ASSERT_TRUE(QDir(root).removeRecursively());
     writeFile(root + "/private", "a file where a directory belongs");
     const auto failure = save({"pending-code-changes", "PendingCode"});
     ASSERT_TRUE(failure);
@@ -213,11 +211,12 @@ TEST_F(LocalCloudTest, SavingASubscriptionThatCannotBeWrittenAnswersAnError) {
 }
 
 TEST_F(LocalCloudTest, AccountStatusIsAvailableWithoutAFileAndAMalformedFileIsAnError) {
-    EXPECT_EQ(accountStatus(), (std::variant<int, CloudError>(1)));
+    using Status = std::variant<int, CloudError>;
+    EXPECT_EQ(accountStatus(), Status(1));
     writeFile(LocalCloud::accountFilePath(root), R"({"status": 77})");
-    EXPECT_EQ(accountStatus(), (std::variant<int, CloudError>(77)));
+    EXPECT_EQ(accountStatus(), Status(77));
     LocalCloud::writeAccountStatus(root, 0);
-    EXPECT_EQ(accountStatus(), (std::variant<int, CloudError>(0)));
+    EXPECT_EQ(accountStatus(), Status(0));
     EXPECT_EQ(modeOf(LocalCloud::accountFilePath(root)), 0600);
 
     for (const QByteArray& content :
@@ -232,13 +231,11 @@ TEST_F(LocalCloudTest, AccountStatusIsAvailableWithoutAFileAndAMalformedFileIsAn
 
     // A records folder that cannot be read is no "signed in" (a file in its place fails even
     // for root, which reads any folder).
-    const QString zone = root + "/private/_defaultZone";
-    ASSERT_TRUE(QDir().mkpath(root + "/private"));
-    writeFile(zone, "");
+    writeFile(zone(), "");
     const auto answer = accountStatus();
     ASSERT_TRUE(std::holds_alternative<CloudError>(answer));
     EXPECT_EQ(std::get<CloudError>(answer).localizedDescription(),
-              "the cloud folder " + zone + " cannot be read: it is not a folder");
+              "the cloud folder " + zone() + " cannot be read: it is not a folder");
 }
 
 TEST_F(LocalCloudTest, RecordsWrittenTheWayZorvikPhoneWritesThemPushOncePerWrite) {

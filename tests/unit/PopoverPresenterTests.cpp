@@ -73,6 +73,14 @@ protected:
         return firstLine;
     }
 
+    // Shown, then moved to a 700-point-high screen beside the main one, 100 points too tall.
+    void overflowASmallerScreen() {
+        showAndSettle();
+        popover.screen =
+            Screens::Screen{QRectF(1920, 0, 1280, 730), QRectF(1920, 0, 1280, 700), 1, false};
+        popover.pinnedFrame = QRectF(2000, -100, 340, 800);
+    }
+
     const QPoint anchor{1800, 10};
     FakeScreens screens;
     FakePopover popover{actor};
@@ -279,11 +287,7 @@ TEST_F(PopoverPresenterTest, ANewSizeIsMeasuredOnTheNextTurnAgainstTheUsableArea
 // Shown again the same size at the same anchor, it would land where it was: a window taller than
 // the usable area of the screen it is on is fitted to that area, and the content told its height.
 TEST_F(PopoverPresenterTest, AWindowTallerThanItsScreensUsableAreaIsFittedToItWhenShownAgain) {
-    showAndSettle();
-    // The window ended up on a smaller screen beside the main one.
-    popover.screen =
-        Screens::Screen{QRectF(1920, 0, 1280, 730), QRectF(1920, 0, 1280, 700), 1, false};
-    popover.pinnedFrame = QRectF(2000, -100, 340, 800);
+    overflowASmallerScreen();
     const std::size_t firstLine = log.lines.size();
     presenter->popoverContentSizeChanged(340, 800);
     actor.runUntilIdle();
@@ -297,10 +301,7 @@ TEST_F(PopoverPresenterTest, AWindowTallerThanItsScreensUsableAreaIsFittedToItWh
 
 // Content that answers the new height with its size at once is shown at that size.
 TEST_F(PopoverPresenterTest, ContentThatFitsItselfToTheNewHeightIsShownAgainAtItsOwnSize) {
-    showAndSettle();
-    popover.screen =
-        Screens::Screen{QRectF(1920, 0, 1280, 730), QRectF(1920, 0, 1280, 700), 1, false};
-    popover.pinnedFrame = QRectF(2000, -100, 340, 800);
+    overflowASmallerScreen();
     QObject::connect(&popoverScreen, &PopoverScreen::heightChanged, [this](double height) {
         presenter->popoverContentSizeChanged(340, height - 50);
     });

@@ -102,7 +102,6 @@ protected:
     }
     QPushButton* button(const QString& name) const { return child<QPushButton>(name); }
     ExpiryBar* bar() const { return child<ExpiryBar>("expiryBar"); }
-    QString countdown() const { return text("countdown"); }
     std::optional<QString> copied() const { return pasteboard.string(Pasteboard::stringType); }
     bool scrollBarShowing() const {
         return child<QScrollArea>("scrollArea")->verticalScrollBar()->isVisibleTo(view.get());
@@ -116,10 +115,9 @@ protected:
 
     // Runs the checks with every row but the first code in place, or AutoFill off.
     void runChecks(bool autoFill = true) {
-        remote.registered = true;
-        center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
+        makeEverythingReady();
         identityStore.enabled = autoFill;
-        actor.spawn(receiver->runChecks());
+        checkNow();
         settle();
     }
 
@@ -157,8 +155,6 @@ TEST_F(PopoverViewTest, CardShowsTheCodeAndCountsDownOncePerSecondFromTheFirstDr
     hold(42.3);
     advance(0.4);  // the card is first drawn 0.4 s after the code arrived
     show();
-    EXPECT_TRUE(showing("codeCard"));
-    EXPECT_FALSE(showing("invitation"));
     EXPECT_EQ(text("accountName"), "Work GitHub");
     EXPECT_EQ(text("code"), "123 456");
     // Digits of one width, and the code can be selected by hand too.
@@ -168,23 +164,23 @@ TEST_F(PopoverViewTest, CardShowsTheCodeAndCountsDownOncePerSecondFromTheFirstDr
 
     const auto* area = view->findChild<CodeArea*>();
     const Instant first = *area->drawnAt();
-    EXPECT_EQ(countdown(), "expires in 42 s");  // 41.9 s left are counted up
+    EXPECT_EQ(text("countdown"), "expires in 42 s");  // 41.9 s left are counted up
     advance(0.9);
-    EXPECT_EQ(countdown(), "expires in 42 s");  // no tick yet
+    EXPECT_EQ(text("countdown"), "expires in 42 s");  // no tick yet
     EXPECT_EQ(area->drawnAt(), first);
     advance(0.1);
-    EXPECT_EQ(countdown(), "expires in 41 s");
+    EXPECT_EQ(text("countdown"), "expires in 41 s");
     EXPECT_EQ(area->drawnAt(), addingSeconds(first, 1));
     // The bar turns orange from 15 seconds left; the code stays gold while a second is left.
     advance(25);
-    EXPECT_EQ(countdown(), "expires in 16 s");
+    EXPECT_EQ(text("countdown"), "expires in 16 s");
     EXPECT_EQ(bar()->tint(), InterfaceStyle::gold());
     advance(1);
-    EXPECT_EQ(countdown(), "expires in 15 s");
+    EXPECT_EQ(text("countdown"), "expires in 15 s");
     EXPECT_EQ(bar()->tint(), orange());
     EXPECT_NEAR(bar()->fraction(), 14.9 / 90, 1e-9);
     advance(14);
-    EXPECT_EQ(countdown(), "expires in 1 s");
+    EXPECT_EQ(text("countdown"), "expires in 1 s");
     EXPECT_EQ(textColor("code"), InterfaceStyle::gold());
 
     // The device's symbol is the watch only for a watch.
@@ -227,7 +223,7 @@ TEST_F(PopoverViewTest, CopyButtonAndCtrlCCopyTheCodeAndReadCopiedForTwoSecondsU
     actor.setWallClock(addingSeconds(actor.now(), 12));
     advance(1);
     ASSERT_TRUE(receiver->latest().has_value());
-    EXPECT_EQ(countdown(), "expired");
+    EXPECT_EQ(text("countdown"), "expired");
     EXPECT_EQ(textColor("code"), secondary());
     EXPECT_EQ(bar()->fraction(), 0);
     EXPECT_FALSE(button("copyButton")->isEnabled());
@@ -272,7 +268,7 @@ TEST_F(PopoverViewTest, WithoutACodeInvitesOneAndTicksOnlyWhileACodeIsShown) {
     settle();
     EXPECT_TRUE(area->isTicking());
     EXPECT_EQ(area->drawnAt(), actor.now());
-    EXPECT_EQ(countdown(), "expires in 28 s");
+    EXPECT_EQ(text("countdown"), "expires in 28 s");
     view.reset();
     advance(2);  // the cancelled schedule ends without touching the gone view
 }
@@ -350,7 +346,7 @@ TEST_F(PopoverViewTest, ReportsItsSizeFromTheFirstLayoutAndOnEveryChange) {
     EXPECT_EQ(sizes[2].second, view->sizeHint().height());
 }
 
-TEST_F(PopoverViewTest, CheckBoxesAreBoundBothWaysToTheSettings) {
+TEST_F(PopoverViewTest, CheckBoxesAreBoundBothWaysToTheSettingsAndNameWhereTheCodeShows) {
     const struct {
         const char* name;
         const char* title;
@@ -378,10 +374,8 @@ TEST_F(PopoverViewTest, CheckBoxesAreBoundBothWaysToTheSettings) {
         (settings.*each.set)(false);
         EXPECT_FALSE(box->isChecked());
     }
-}
-
-TEST_F(PopoverViewTest, WhereThePanelDrawsNoCodeTheSettingNamesTheTooltip) {
-    makeView(false);
+    view.reset();
+    makeView(false);  // the panel draws no code
     show();
     EXPECT_EQ(child<QCheckBox>("showCodeInMenuBar")->text(),
               "Show the code in the tray icon's tooltip");
@@ -404,10 +398,9 @@ TEST_F(PopoverViewTest, OpeningPutsTheKeyboardOnCopyElseOnTheFirstRowThatNeedsTh
     view->show();
     settle();
     QWidget* focused = view->focusWidget();
-    ASSERT_NE(focused, nullptr);
-    EXPECT_EQ(focused->objectName(), "button");
-    ASSERT_NE(focused->parentWidget(), nullptr);
-    EXPECT_EQ(focused->parentWidget()->objectName(), "row.autoFill");
+    ASSERT_TRUE(focused && focused->parentWidget());
+    EXPECT_EQ(focused->parentWidget()->objectName() + "/" + focused->objectName(),
+              "row.autoFill/button");
     EXPECT_TRUE(focused->isVisibleTo(view.get()));
     view->hide();
 
@@ -433,7 +426,6 @@ TEST_F(PopoverViewTest, LaunchAtLoginIsASettingWhileTheChecklistIsFoldedAndShows
     EXPECT_FALSE(box->isChecked());
     EXPECT_TRUE(showing("launchAtLoginError"));
     EXPECT_EQ(text("launchAtLoginError"), "Operation not permitted");
-    EXPECT_EQ(textColor("launchAtLoginError"), orange());
 
     loginItem.refuseWith.reset();
     box->click();
@@ -465,7 +457,6 @@ TEST_F(PopoverViewTest, IntervalPickerOffersTheChoicesAndIsBoundBothWays) {
 TEST_F(PopoverViewTest, CopyDiagnosticsCopiesTheReportAndSaysSoForThreeSeconds) {
     show();
     QPushButton* diagnostics = button("diagnosticsButton");
-    EXPECT_EQ(diagnostics->text(), "Copy diagnostics");
     diagnostics->click();
     EXPECT_EQ(copied(), receiver->diagnosticsSnapshot());
     EXPECT_FALSE(pasteboard.string(Pasteboard::concealedType));
@@ -490,7 +481,6 @@ TEST_F(PopoverViewTest, FooterShowsTheLastFetchElseTheLastCheckElseNoTime) {
     show();
     EXPECT_FALSE(showing("lastCheck"));
     EXPECT_EQ(text("build"), "42");
-    EXPECT_EQ(textColor("build"), InterfaceStyle::tertiary(view->palette()));
 
     runChecks();
     const Instant checked = *receiver->info().checkedAt;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The setup checklist in the popover, over a receiver wired to fakes on virtual time: the folded
-// header and its summary, the rows with their symbols, spinners, details and controls, the
-// header's animated fold, the row buttons, the switch bound to the login item, and Re-check.
-// Which row has which texts is the rows' own, tested with them; here they are drawn.
+// The setup checklist drawn over a receiver wired to fakes on virtual time. Which row has which
+// texts is the rows' own, tested with them.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -208,9 +206,8 @@ TEST_F(SetupChecklistViewTest, FoldedHeaderCountsWhatNeedsTheUserAndTheFirstRunI
     receiver->setFirstRun(false);
     EXPECT_EQ(headerTitle(), "Setup");
 
-    // The receiver folds a checklist that needs nothing, and unfolds it, at once.
-    // Push registered, subscription saved, key in the keychain, AutoFill on, notifications
-    // allowed: nothing left but the first code.
+    // The receiver folds a checklist that needs nothing but the first code, and unfolds it, at
+    // once.
     remote.registered = true;
     center.authorizationStatus = UserNotificationCenter::AuthorizationStatus::authorized;
     identityStore.enabled = true;

@@ -22,12 +22,11 @@ TEST(ShownNotificationsFile, LoadKeepsOnlyEntriesWithAServerAndAValidId) {
     QTemporaryDir directory;
     const ShownNotificationsFile record(directory.filePath("shown.json"));
     const std::pair<QByteArray, QList<ShownNotification>> cases[] = {
-        {R"({"notifications":[{"server":":1.7","id":12},{"server":":1.9","id":4294967295}]})",
+        {R"({"notifications":[{"server":":1.7","id":12},{"server":":1.7","id":0},)"
+         R"({"server":":1.7","id":-3},{"server":":1.7","id":4294967296},{"id":5},)"
+         R"({"server":"","id":5},{"server":7,"id":5},{"server":":1.7","id":"5"},)"
+         R"({"server":":1.9","id":4294967295}]})",
          {{":1.7", 12}, {":1.9", 4294967295u}}},
-        {R"({"notifications":[{"server":":1.7","id":0},{"server":":1.7","id":-3}]})", {}},
-        {R"({"notifications":[{"server":":1.7","id":4294967296},{"id":5},{"server":"","id":5}]})",
-         {}},
-        {R"({"notifications":[{"server":7,"id":5},{"server":":1.7","id":"5"}]})", {}},
         {R"({"notifications":{"server":":1.7","id":5}})", {}},
         {"not json", {}},
         {"", {}},

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -28,11 +29,12 @@
 // keychain that is slow, locked or refusing while it decides.
 namespace {
 
+using Transport = ScriptedCloudWebTransport;
+const auto kSessionKey = FakeKeychain::keyOf(CloudWebSession::tokenQuery());
+
 class SwitchingCloudTest : public testing::Test {
 protected:
-    void storeSession() {
-        keychain.items.insert(FakeKeychain::keyOf(CloudWebSession::tokenQuery()), "session");
-    }
+    void storeSession() { keychain.items.insert(kSessionKey, "session"); }
     void start(SwitchingCloud::Options options = {}) {
         cloud.emplace(actor, workspace, systemLog, defaults, embedded, &webCloud, &webPush,
                       options);
@@ -57,7 +59,7 @@ protected:
     FakeKeychain keychain;
     RecordingSystemLog systemLog;
     FakeWorkspace workspace{actor};
-    ScriptedCloudWebTransport transport{actor};
+    Transport transport{actor};
     LocalCloud embedded{actor, directory.filePath(QStringLiteral("cloud"))};
     CloudWebSession session{actor, transport, keychain, systemLog,
                             scriptedServiceConfiguration(QStringLiteral("api-token"))};
@@ -69,23 +71,27 @@ protected:
 // Signing in through the browser, with a scripted service and a real loopback listener.
 class SwitchingCloudSignInTest : public SwitchingCloudTest {
 protected:
-    static QByteArray callerAnswer(const char* email) {
-        return QByteArray(R"({"users":[{"userRecordName":"_u1","lookupInfo":{"emailAddress":")") +
-               email + R"("}}]})";
+    // The service's answer to users/caller for the account of `email`.
+    static CloudWebResponse caller(const QString& email, const QByteArray& rotatedToken = {}) {
+        const QJsonObject user{{"userRecordName", "_u1"},
+                               {"lookupInfo", QJsonObject{{"emailAddress", email}}}};
+        return Transport::ok({{"users", QJsonArray{user}}}, rotatedToken);
     }
     // Starts on the embedded cloud and asks to sign in; the service offers `page`.
     void beginSignIn(const QString& page = QStringLiteral("https://signin.example.test/auth")) {
         start(options);
         actor.runUntilIdle();
         cloud->accountChanged = [this] { ++changes; };
+        signInTo(page);
+    }
+    void signInTo(const QString& page) {
         cloud->signIn();
         actor.runUntilIdle();
         ASSERT_TRUE(transport.last().pathEndsWith(QStringLiteral("users/caller")));
         ASSERT_FALSE(transport.last().queryItem(QStringLiteral("ckWebAuthToken")));
-        transport.answerLast(ScriptedCloudWebTransport::withStatus(
-            421, QJsonDocument(QJsonObject{{"serverErrorCode", "AUTHENTICATION_REQUIRED"},
-                                           {"redirectURL", page}})
-                     .toJson()));
+        const QJsonObject refusal{{"serverErrorCode", "AUTHENTICATION_REQUIRED"},
+                                  {"redirectURL", page}};
+        transport.answerLast(Transport::withStatus(421, QJsonDocument(refusal).toJson()));
         actor.runUntilIdle();
     }
     // Sends the browser's return with `token`, has the service answer its check with
@@ -112,11 +118,8 @@ protected:
         return received + browser.readAll();
     }
     std::optional<QByteArray> storedSession() const {
-        const auto key = FakeKeychain::keyOf(CloudWebSession::tokenQuery());
-        if (!keychain.items.contains(key)) {
-            return std::nullopt;
-        }
-        return keychain.items.value(key);
+        return keychain.items.contains(kSessionKey) ? std::optional(keychain.items[kSessionKey])
+                                                    : std::nullopt;
     }
 
     SwitchingCloud::Options options;
@@ -144,7 +147,7 @@ TEST_F(SwitchingCloudTest, AStoredSessionIsFoundWithoutBlockingAndWhatWaitedForI
     EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::web);
     // One call at a time: the second leaves once the first has its answer.
     ASSERT_EQ(transport.sentCount(), 1u);
-    transport.answerLast(ScriptedCloudWebTransport::ok());
+    transport.answerLast(Transport::ok());
     actor.runUntilIdle();
     EXPECT_TRUE(sent("tokens/create")) << "the push registration that waited stayed behind";
     EXPECT_TRUE(sent("records/lookup")) << "the fetch that waited stayed behind";
@@ -203,23 +206,16 @@ TEST_F(SwitchingCloudTest, SigningOutGoesBackToTheEmbeddedCloudEvenIfTheKeychain
     EXPECT_EQ(keychain.blockingCalls, 0);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(SwitchingCloudSignInTest, ASessionIsUsedOnlyOnceTheServiceKnowsItAndTheUserConfirmsIt) {
     beginSignIn();
     EXPECT_EQ(workspace.openedURLs, QStringList{"https://signin.example.test/auth"});
 
     // Anyone can send a token: one the service refuses leaves nothing to confirm.
-    comeBack("junk", ScriptedCloudWebTransport::withStatus(
-                         401, R"({"serverErrorCode":"AUTHENTICATION_FAILED"})"));
+    comeBack("junk", Transport::withStatus(401, R"({"serverErrorCode":"AUTHENTICATION_FAILED"})"));
     EXPECT_EQ(cloud->backendInfo().accountToConfirm, std::nullopt);
 
     // A session the service knows waits for the user, with the token its answer gave.
-    comeBack("sent",
-             ScriptedCloudWebTransport::ok(
-                 QJsonDocument::fromJson(callerAnswer("me@example.com")).object(), "rotated"));
+    comeBack("sent", caller("me@example.com", "rotated"));
     EXPECT_EQ(cloud->signInPort(), 0);
     EXPECT_EQ(cloud->backendInfo().accountToConfirm, "me@example.com");
     EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::embedded);
@@ -252,8 +248,7 @@ TEST_F(SwitchingCloudSignInTest, ASessionIsUsedOnlyOnceTheServiceKnowsItAndTheUs
 
 TEST_F(SwitchingCloudSignInTest, AnAccountTurnedDownIsForgottenAndTheNextSignInStartsAfresh) {
     beginSignIn();
-    comeBack("sent", ScriptedCloudWebTransport::ok(
-                         QJsonDocument::fromJson(callerAnswer("mallory@example.com")).object()));
+    comeBack("sent", caller("mallory@example.com"));
     ASSERT_EQ(cloud->backendInfo().accountToConfirm, "mallory@example.com");
     cloud->declineSignIn();
     actor.runUntilIdle();
@@ -265,13 +260,8 @@ TEST_F(SwitchingCloudSignInTest, AnAccountTurnedDownIsForgottenAndTheNextSignInS
     EXPECT_EQ(cloud->backendInfo().kind, CloudBackendInfo::Kind::embedded);
 
     // A new sign-in drops an account still waiting.
-    cloud->signIn();
-    actor.runUntilIdle();
-    transport.answerLast(ScriptedCloudWebTransport::withStatus(
-        421, R"({"serverErrorCode":"AUTHENTICATION_REQUIRED","redirectURL":"https://s.test/"})"));
-    actor.runUntilIdle();
-    comeBack("again", ScriptedCloudWebTransport::ok(
-                          QJsonDocument::fromJson(callerAnswer("mallory@example.com")).object()));
+    signInTo(QStringLiteral("https://s.test/"));
+    comeBack("again", caller("mallory@example.com"));
     ASSERT_TRUE(cloud->backendInfo().accountToConfirm);
     cloud->signIn();
     actor.runUntilIdle();
@@ -321,8 +311,7 @@ TEST_F(SwitchingCloudSignInTest, AtATerminalTheAccountIsConfirmedByTypingYes) {
     TerminalQuestion terminal(typed[0], shown[1]);
     options.terminal = &terminal;
     beginSignIn();
-    comeBack("sent", ScriptedCloudWebTransport::ok(
-                         QJsonDocument::fromJson(callerAnswer("me@example.com")).object()));
+    comeBack("sent", caller("me@example.com"));
     char question[512] = {};
     ASSERT_GT(read(shown[0], question, sizeof question - 1), 0);
     EXPECT_TRUE(QByteArray(question).endsWith("Use it? [yes/no] ")) << question;

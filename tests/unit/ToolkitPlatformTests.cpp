@@ -7,58 +7,46 @@ namespace {
 
 using Use = ToolkitPlatform::Use;
 
-struct Case {
-    const char* what;
-    Use use;
-    std::optional<QByteArray> asked;
-    QByteArray display, waylandDisplay;
-    bool platformOption;
-    // Expected:
-    QByteArray platforms;
-    bool noDisplay, mayFallBack, xwayland;
-};
+// The platforms, then each flag that is set.
+std::string summary(const ToolkitPlatform& choice) {
+    return choice.platforms.toStdString() + (choice.noDisplay ? " noDisplay" : "") +
+           (choice.mayFallBack ? " mayFallBack" : "") + (choice.xwayland ? " xwayland" : "");
+}
 
 TEST(ToolkitPlatform, ChoosesFromTheEnvironment) {
-    const QByteArray none;
     const std::optional<QByteArray> unset;
-    const Case cases[] = {
+    const QByteArray none;
+    const struct {
+        Use use;
+        std::optional<QByteArray> asked;
+        QByteArray display, waylandDisplay;
+        bool platformOption;
+        std::string expected;
+    } rows[] = {
         // A Wayland session with XWayland: X11, whether it calls itself a Wayland session or not.
-        {"tray, both", Use::tray, unset, ":0", "wayland-0", false, "xcb;offscreen", false, true,
-         true},
-        {"headless, both", Use::headless, unset, ":0", "wayland-0", false, "xcb;offscreen", false,
-         true, true},
-        {"tray, both, empty QT_QPA_PLATFORM", Use::tray, QByteArray(), ":0", "wayland-0", false,
-         "xcb;offscreen", false, true, true},
+        {Use::tray, unset, ":0", "wayland-0", false, "xcb;offscreen mayFallBack xwayland"},
+        {Use::headless, unset, ":0", "wayland-0", false, "xcb;offscreen mayFallBack xwayland"},
+        {Use::tray, QByteArray(), ":0", "wayland-0", false, "xcb;offscreen mayFallBack xwayland"},
         // The user's own choice stands.
-        {"tray, both, asked wayland", Use::tray, "wayland", ":0", "wayland-0", false,
-         "wayland;offscreen", false, true, false},
-        {"headless, both, asked wayland", Use::headless, "wayland", ":0", "wayland-0", false,
-         "wayland;offscreen", false, true, false},
-        {"tray, both, -platform", Use::tray, unset, ":0", "wayland-0", true, none, false, false,
-         false},
-        {"tray, asked offscreen", Use::tray, "offscreen", none, none, false, none, false, false,
-         false},
-        // Wayland alone (a session without XWayland, whatever XDG_SESSION_TYPE says): the tray on
-        // Wayland, headless with no window at all.
-        {"tray, Wayland", Use::tray, unset, none, "wayland-0", false, "wayland;xcb;offscreen",
-         false, true, false},
-        {"headless, Wayland", Use::headless, unset, none, "wayland-0", false, "offscreen", false,
-         true, false},
-        // X11 alone, and no display.
-        {"tray, X11", Use::tray, unset, ":0", none, false, "xcb;offscreen", false, true, false},
-        {"tray, nothing", Use::tray, unset, none, none, false, "offscreen", true, false, false},
-        {"headless, nothing", Use::headless, unset, none, none, false, "offscreen", false, false,
-         false},
-        {"terminal, both", Use::terminal, "xcb", ":0", "wayland-0", false, "offscreen", false,
-         false, false},
+        {Use::headless, "wayland", ":0", "wayland-0", false, "wayland;offscreen mayFallBack"},
+        {Use::tray, unset, ":0", "wayland-0", true, ""},
+        {Use::tray, "offscreen", none, none, false, ""},
+        // Wayland alone: the tray on Wayland, headless with no window at all.
+        {Use::tray, unset, none, "wayland-0", false, "wayland;xcb;offscreen mayFallBack"},
+        {Use::headless, unset, none, "wayland-0", false, "offscreen mayFallBack"},
+        // X11 alone, no display, and the terminal whatever there is.
+        {Use::tray, unset, ":0", none, false, "xcb;offscreen mayFallBack"},
+        {Use::tray, unset, none, none, false, "offscreen noDisplay"},
+        {Use::headless, unset, none, none, false, "offscreen"},
+        {Use::terminal, "xcb", ":0", "wayland-0", false, "offscreen"},
     };
-    for (const Case& c : cases) {
-        const ToolkitPlatform choice = ToolkitPlatform::choose(
-            {c.asked, c.display, c.waylandDisplay, c.platformOption}, c.use);
-        EXPECT_EQ(choice.platforms, c.platforms) << c.what;
-        EXPECT_EQ(choice.noDisplay, c.noDisplay) << c.what;
-        EXPECT_EQ(choice.mayFallBack, c.mayFallBack) << c.what;
-        EXPECT_EQ(choice.xwayland, c.xwayland) << c.what;
+    for (const auto& row : rows) {
+        EXPECT_EQ(summary(ToolkitPlatform::choose(
+                      {row.asked, row.display, row.waylandDisplay, row.platformOption}, row.use)),
+                  row.expected)
+            << "use " << int(row.use) << ", asked " << row.asked.value_or("<unset>").toStdString()
+            << ", DISPLAY " << row.display.toStdString() << ", WAYLAND_DISPLAY "
+            << row.waylandDisplay.toStdString() << ", -platform " << row.platformOption;
     }
 }
 

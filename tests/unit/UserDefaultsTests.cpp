@@ -18,9 +18,7 @@ protected:
 
 TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerOnlyForKeysNeverWritten) {
     QSettingsUserDefaults defaults(path);
-    // Assigned in place: built from a braced list or inserted, the variants holding a QString
-    // are copied through a temporary in which g++ 12 at -O2 sees an uninitialised QString
-    // (-Wmaybe-uninitialized), which it is not.
+    // Assigned in place: a braced list trips g++ 12's -Wmaybe-uninitialized at -O2.
     QHash<QString, UserDefaults::Value> registered;
     registered[QStringLiteral("notify")] = true;
     registered[QStringLiteral("pollInterval")] = 5.0;
@@ -65,17 +63,14 @@ TEST_F(UserDefaultsTest, TheFileIsTheUsersAloneInAFolderOfTheirsEvenOneMadeOpenB
         QSettingsUserDefaults defaults(path);
         defaults.setString("me@example.com", "iCloudAccount");
     }
-    EXPECT_EQ(modeOf(path), 0600);
-    EXPECT_EQ(modeOf(folder), 0700);
-
+    EXPECT_EQ(std::pair(modeOf(path), modeOf(folder)), std::pair(0600, 0700));
     // As an older version left them.
     ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)));
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::Permissions(0x6644)));
     ASSERT_EQ(modeOf(path), 0644);
     QSettingsUserDefaults reopened(path);
     reopened.setBool(true, "firstRunDone");
-    EXPECT_EQ(modeOf(path), 0600);
-    EXPECT_EQ(modeOf(folder), 0700);
+    EXPECT_EQ(std::pair(modeOf(path), modeOf(folder)), std::pair(0600, 0700));
     EXPECT_EQ(reopened.stringForKey("iCloudAccount"), "me@example.com");
 }
 

@@ -49,6 +49,10 @@ protected:
         });
     }
 
+    void startRegistering() {
+        push.registerForRemoteNotifications();
+        actor.runUntilIdle();
+    }
     bool lastIs(const QString& path) const {
         return transport.sentCount() > 0 && transport.last().pathEndsWith(path) &&
                transport.last().isOpen();
@@ -74,8 +78,7 @@ protected:
     }
     // Registers from the start and leaves the first long poll open.
     void registerAndPoll(std::optional<int> ttl = 43200) {
-        push.registerForRemoteNotifications();
-        actor.runUntilIdle();
+        startRegistering();
         answerCreate("0a1b2c", ttl);
         answerRegister();
         ASSERT_TRUE(pollIsOpen());
@@ -133,8 +136,7 @@ TEST_F(WebCourierPushTest, CreatesAndRegistersATokenThenLongPollsTheCourierAddre
 }
 
 TEST_F(WebCourierPushTest, OnlyAnHttpsCourierIsPolled) {
-    push.registerForRemoteNotifications();
-    actor.runUntilIdle();
+    startRegistering();
     ASSERT_TRUE(lastIs("tokens/create"));
     answerLast(Transport::ok({{"apnsToken", "0a1b2c"},
                               {"webcourierURL", "http://webcourier.example.test/aps?tok=0a1b2c"}}));
@@ -147,8 +149,7 @@ TEST_F(WebCourierPushTest, OnlyAnHttpsCourierIsPolled) {
 
 TEST_F(WebCourierPushTest, WithoutASessionItFailsToRegisterAndSendsNothing) {
     keychain.items.clear();
-    push.registerForRemoteNotifications();
-    actor.runUntilIdle();
+    startRegistering();
     EXPECT_EQ(registrationFailures, QStringList{"not signed in to iCloud"});
     EXPECT_FALSE(push.isRegisteredForRemoteNotifications());
     actor.advance(600);
@@ -157,8 +158,7 @@ TEST_F(WebCourierPushTest, WithoutASessionItFailsToRegisterAndSendsNothing) {
 }
 
 TEST_F(WebCourierPushTest, FailedRegistrationsBackOffAndASuccessStartsTheBackoffAgain) {
-    push.registerForRemoteNotifications();
-    actor.runUntilIdle();
+    startRegistering();
     // A service that asks to retry later is waited for exactly.
     answerLast(Transport::withStatus(
         503, R"({"serverErrorCode":"TRY_AGAIN_LATER","reason":"later","retryAfter":7})"));
@@ -309,13 +309,11 @@ TEST_F(WebCourierPushTest, UnregisteringEndsThePollAndRegisteringAgainStartsAfre
     EXPECT_TRUE(pushes.empty());
     EXPECT_EQ(transport.sentCount(), poll + 1) << "no poll and no renewal after unregistering";
 
-    push.registerForRemoteNotifications();
-    actor.runUntilIdle();
+    startRegistering();
     answerCreate("beef02");
     answerRegister();
     EXPECT_EQ(registrations, 2) << "a new registration is reported like the first";
-    push.registerForRemoteNotifications();
-    actor.runUntilIdle();
+    startRegistering();
     EXPECT_EQ(registrations, 2);
     answerPoll(Transport::ok(pushFrame("n-9", "s")));
     ASSERT_EQ(pushes.size(), 1u);
@@ -330,8 +328,7 @@ TEST_F(WebCourierPushTest, UnregisteringDuringABackoffOrATokensCreationSendsNoth
     actor.advance(3600);
     EXPECT_EQ(transport.sentCount(), 3u) << "a retry after unregistering";
 
-    push.registerForRemoteNotifications();
-    actor.runUntilIdle();
+    startRegistering();
     push.unregister();
     answerCreate();
     actor.advance(3600);

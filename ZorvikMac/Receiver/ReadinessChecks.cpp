@@ -10,6 +10,7 @@
 #include "ZorvikMac/CodeIntake/SyncKeyCache.h"
 #include "ZorvikMac/Readiness/MacSettings.h"
 #include "ZorvikMac/Readiness/ReadinessState.h"
+#include "ZorvikMac/Readiness/SetupProbe.h"
 #include "ZorvikMac/Readiness/SetupRow.h"
 #include "ZorvikMac/Receiver/CodeReceiver.h"
 #include "platform/CloudContainer.h"
@@ -47,11 +48,34 @@ Task<ChecksOutcome> ReadinessChecks::run() {
                           "check %{public}s: %{public}s \u2014 %{public}s", rawValue(row.kind),
                           caseName(row.state), row.title);
     }
-    const bool mayMendItself = std::any_of(rows.cbegin(), rows.cend(), [](const SetupRow& row) {
-        return (row.kind == SetupRow::Kind::cloud || row.kind == SetupRow::Kind::push) &&
-               (row.state == SetupRow::State::pending || row.state == SetupRow::State::failed);
-    });
-    co_return ChecksOutcome{needsAttention(rows), mayMendItself};
+    co_return ChecksOutcome{needsAttention(rows), mayMendItself(state_.probe(), rows)};
+}
+
+bool ReadinessChecks::mayMendItself(const SetupProbe& probe, const QList<SetupRow>& rows) {
+    const auto open = [&rows](SetupRow::Kind kind) {
+        return std::any_of(rows.cbegin(), rows.cend(), [kind](const SetupRow& row) {
+            return row.kind == kind &&
+                   (row.state == SetupRow::State::pending || row.state == SetupRow::State::failed);
+        });
+    };
+    // An account signed out, restricted or waiting for the user to confirm it is the user's to
+    // mend, and so is everything the push needs from it.
+    if (probe.cloudBackend.accountToConfirm) {
+        return false;
+    }
+    using Account = CloudAccountState::Kind;
+    switch (probe.cloud.kind) {
+        case Account::checking:
+        case Account::temporarilyUnavailable:
+        case Account::error:
+            return open(SetupRow::Kind::cloud);
+        case Account::signedIn:
+            return open(SetupRow::Kind::push);
+        case Account::notSignedIn:
+        case Account::restricted:
+            return false;
+    }
+    return false;
 }
 
 Task<void> ReadinessChecks::checkAccount() {

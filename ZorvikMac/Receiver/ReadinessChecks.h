@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QTimeZone>
 
 #include "platform/Task.h"
@@ -14,6 +15,8 @@ class Notifier;
 class OnChangeLogger;
 class ReadinessState;
 class RemoteNotifications;
+struct SetupProbe;
+struct SetupRow;
 class SyncKeyCache;
 
 // What one run of the checks found.
@@ -21,7 +24,7 @@ struct ChecksOutcome {
     // A row other than the login item and the first code is pending or failed.
     bool needsAttention = false;
     // Among those, the cloud's or the push's row, which may mend without the user: the cloud
-    // answering again, the subscription saved at the next try.
+    // answering again, the push registered or the subscription saved at the next try.
     bool mayMendItself = false;
 };
 
@@ -49,6 +52,7 @@ public:
     Task<ChecksOutcome> run();
 
 private:
+    static bool mayMendItself(const SetupProbe& probe, const QList<SetupRow>& rows);
     Task<void> checkAccount();
     Task<void> checkKeychain();
     Task<void> ensureSubscription();

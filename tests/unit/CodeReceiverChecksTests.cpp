@@ -166,12 +166,17 @@ TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttentionTha
     checkNow();
     EXPECT_EQ(accountRequestsAfter(15), 6);
     EXPECT_EQ(accountRequestsAfter(15), 7);
+    cloud.account = 3;  // signed out: the cloud's and the push's rows wait for the user
+    checkNow();
+    EXPECT_EQ(receiver->recheckTask(), TaskHandle());
+    EXPECT_EQ(accountRequestsAfter(60), 8);
     cloud.account = 1;
     makeEverythingReady();
-    EXPECT_EQ(accountRequestsAfter(15), 8);
+    checkNow();
+    EXPECT_EQ(cloud.accountRequests, 9);
     EXPECT_EQ(receiver->recheckTask(), TaskHandle())
         << "a run that needs nothing schedules nothing";
-    EXPECT_EQ(accountRequestsAfter(60), 8);
+    EXPECT_EQ(accountRequestsAfter(60), 9);
 }
 
 // The checks may make the keyring report in turn (a quiet unlock, the cloud's session stored):

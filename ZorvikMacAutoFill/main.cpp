@@ -10,6 +10,7 @@
 #include "ZorvikMacAutoFill/Host/AutoFillHost.h"
 #include "ZorvikMacAutoFill/Host/HeldCodeIdentities.h"
 #include "ZorvikMacAutoFill/Host/PanelModuleLoader.h"
+#include "platform/linux/RunningExecutable.h"
 #include "platform/linux/XdgAppGroupContainers.h"
 #include "platform/linux/browser/ConnectedBrowsers.h"
 #include "platform/linux/browser/NativeMessagingHostInstaller.h"
@@ -145,9 +146,9 @@ int main(int argc, char** argv) {
                 qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
                 return nullptr;
             }
-            const PanelModuleLoader::Result module = PanelModuleLoader::load(
-                PanelModuleLoader::candidates(PanelModuleLoader::runningExecutable(),
-                                              QStringLiteral(ZORVIK_PANEL_MODULE_DIRECTORY)));
+            const PanelModuleLoader::Result module =
+                PanelModuleLoader::load(PanelModuleLoader::candidates(
+                    runningExecutable(), QStringLiteral(ZORVIK_PANEL_MODULE_DIRECTORY)));
             if (module.entry) {
                 interface.reset(module.entry(argc, argv));
             }

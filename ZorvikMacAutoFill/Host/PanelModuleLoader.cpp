@@ -50,8 +50,4 @@ Result load(const QStringList& candidates) {
                 .arg(QString::fromLatin1(fileName), candidates.join(QStringLiteral(" nor at ")))};
 }
 
-QString runningExecutable() {
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-}
-
 }  // namespace PanelModuleLoader

@@ -28,7 +28,4 @@ struct Result {
 // loaded for the rest of the process.
 Result load(const QStringList& candidates);
 
-// The path of the running program, or nothing when the system does not say.
-QString runningExecutable();
-
 }  // namespace PanelModuleLoader

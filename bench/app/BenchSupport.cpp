@@ -2,6 +2,7 @@
 #include "bench/app/BenchSupport.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,11 +130,19 @@ CloudRecord sealedCodeRecord(const SymmetricKey& key, const QString& code) {
 }
 
 CpuLoad::CpuLoad(int processes) {
+    const pid_t parent = ::getpid();
     for (int n = 0; n < processes; ++n) {
         const pid_t child = ::fork();
         if (child == 0) {
-            // Nothing of the parent's is touched here: the loop, then the signal that ends it.
-            for (volatile std::uint64_t spins = 0;; spins = spins + 1) {
+            // Nothing of the parent's is touched here: the loop, then the signal that ends it,
+            // which the kernel sends too should the benchmark end without its destructor.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) {
+                ::_exit(0);
+            }
+            volatile std::uint64_t spins = 0;
+            for (;;) {
+                spins = spins + 1;
             }
         }
         if (child > 0) {

@@ -42,8 +42,7 @@ constexpr double kPushP99TargetMs = 25;
 constexpr double kPushLatestMs = 1000;
 constexpr double kIdleCpuTargetPercent = 0.1;
 constexpr double kBesidePollsTarget = 0.25;
-// Longer than the background poll (5 s): a push that comes while a poll's fetch runs is dropped,
-// and the next poll brings the code.
+// Longer than two background polls (5 s), should the courier's frame be lost.
 constexpr int kArrivalTimeoutMs = 12000;
 const auto kApiToken = QStringLiteral("bench-api-token");
 const auto kAppGroup = QStringLiteral("K8QW41TR7N.net.brontal.zorvik.mac");

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "ZorvikMacAutoFill/Host/PanelModuleLoader.h"
+#include "platform/linux/RunningExecutable.h"
 #include "tests/support/QStringPrinter.h"
 
 namespace {
@@ -31,7 +32,7 @@ TEST(PanelModuleLoader, LooksBesideTheHelperThenInTheInstalledFolderRelativeToIt
 }
 
 TEST(PanelModuleLoader, TheRunningProgramIsFoundWhereverTheWorkingFolderIs) {
-    const QString self = PanelModuleLoader::runningExecutable();
+    const QString self = runningExecutable();
     EXPECT_TRUE(self.startsWith('/')) << self.toStdString();
     EXPECT_TRUE(QFileInfo(self).isExecutable()) << self.toStdString();
 }

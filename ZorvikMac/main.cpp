@@ -20,6 +20,7 @@
 #include "platform/linux/ProcRunningApplications.h"
 #include "platform/linux/QSettingsUserDefaults.h"
 #include "platform/linux/QtMainActor.h"
+#include "platform/linux/SchedulerSlice.h"
 #include "platform/linux/SessionBusLoss.h"
 #include "platform/linux/TerminalQuestion.h"
 #include "platform/linux/UnixSignalNotifier.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
         return *refused;
     }
     const LaunchOptions& line = std::get<LaunchOptions>(read);
+    // Before the toolkit starts its threads, which take it over.
+    SchedulerSlice::request();
 
     const bool platformWasSet = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
     const QByteArray platformAsked = qgetenv("QT_QPA_PLATFORM");

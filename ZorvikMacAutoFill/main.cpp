@@ -11,6 +11,7 @@
 #include "ZorvikMacAutoFill/Host/HeldCodeIdentities.h"
 #include "ZorvikMacAutoFill/Host/PanelModuleLoader.h"
 #include "platform/linux/RunningExecutable.h"
+#include "platform/linux/SchedulerSlice.h"
 #include "platform/linux/XdgAppGroupContainers.h"
 #include "platform/linux/browser/ConnectedBrowsers.h"
 #include "platform/linux/browser/NativeMessagingHostInstaller.h"
@@ -117,6 +118,8 @@ int main(int argc, char** argv) {
     if (first == "--install" || first == "--uninstall") {
         return installOrUninstall(argc, argv, first == "--install");
     }
+    // The browser waits for the answer, also on a busy computer.
+    SchedulerSlice::request();
     const std::optional<ConnectedBrowsers::Family> family = startingExtension(argc, argv);
     if (!family) {
         std::fprintf(stderr,

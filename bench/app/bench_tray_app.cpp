@@ -325,8 +325,9 @@ public:
             send.waitForFinished(kLabelTimeoutMs);
             const auto replaced = watch.replacedSince(spawned);
             if (!arrived || !replaced || send.exitCode() != 0) {
-                say("bench_tray_app: send %d (%s) did not reach the label\n", n,
-                    arrived ? "the record was not replaced" : "no label");
+                say("bench_tray_app: send %d (%s) did not reach the label; the app's log ends:\n%s",
+                    n, arrived ? "the record was not replaced" : "no label",
+                    appLogTail().constData());
                 return 1;
             }
             whole.push_back(millisecondsBetween(spawned, *shown));
@@ -361,7 +362,10 @@ public:
                 kLabelTimeoutMs);
             const auto replaced = watch.replacedSince(writing);
             if (!arrived || !replaced) {
-                say("bench_tray_app: written code %d did not reach the label\n", n);
+                say("bench_tray_app: written code %d did not reach the label (%s); the app's log "
+                    "ends:\n%s",
+                    n, replaced ? "no label" : "the record was not replaced",
+                    appLogTail().constData());
                 return 1;
             }
             written.push_back(millisecondsBetween(*replaced, *shown));
@@ -462,6 +466,11 @@ private:
 
     // Codes come from a person: not back to back.
     static void pause() { spin(250 + static_cast<int>(QRandomGenerator::global()->bounded(250))); }
+
+    QByteArray appLogTail() const {
+        QFile log(sessionDirectory_ + QStringLiteral("/logs/bench-app.log"));
+        return log.open(QIODevice::ReadOnly) ? log.readAll().right(2000) : QByteArray("(none)\n");
+    }
 
     RunningCopy start(const QString& configDirectory) {
         RunningCopy app(new QProcess);

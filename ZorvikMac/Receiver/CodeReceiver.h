@@ -98,7 +98,8 @@ public:
         return schedule_.wakeObservers();
     }
 
-    // Called after every change of `latest` made by setLatest or expireLatest.
+    // Called at every setLatest and expireLatest, once `latest` holds the new value and before
+    // latestChanged is emitted: the tray item before the views.
     std::function<void()> onLatestChange;
 
     // Restores a still-valid stored code, then (unless a preview) runs the checks and one

@@ -23,8 +23,9 @@ class SyncKeyCache;
 struct ChecksOutcome {
     // A row other than the login item and the first code is pending or failed.
     bool needsAttention = false;
-    // Among those, the cloud's or the push's row, which may mend without the user: the cloud
-    // answering again, the push registered or the subscription saved at the next try.
+    // Among those, a row that may mend without the user: the cloud's while its account is being
+    // checked, errs or is unavailable for now; the push's while the account is signed in. Never
+    // while an account is signed out, restricted or waits for the user to confirm it.
     bool mayMendItself = false;
 };
 

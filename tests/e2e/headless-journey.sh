@@ -17,6 +17,15 @@ store_sync_key
 e2e_start app "$app_binary" --headless
 expect 10 "the app did not save its subscription" logged app "subscription saved"
 expect 10 "the app did not fetch at start" logged app "fetch: nothing pending"
+# Kernels from 6.12 on keep a thread's own time slice: every thread of the app asked for 0.5 ms.
+IFS=. read -r major minor _ <<<"$(uname -r)"
+if ((major > 6 || (major == 6 && minor >= 12))); then
+    for sched in /proc/"${e2e_pids[app]}"/task/*/sched; do
+        grep -Eq '^se\.slice +: +500000$' "$sched" ||
+            fail "a thread of the app runs with $(grep '^se\.slice' "$sched")"
+    done
+    ok "every thread of the app asked for a 0.5 ms time slice"
+fi
 
 send_code 482913 4
 expect 5 "latest-code.json did not appear" published 482913

@@ -244,7 +244,11 @@ e2e_restore_peers() {
         input=/dev/null
         [[ $name == org.freedesktop.secrets ]] && input=$ZORVIK_SESSION_DIR/keyring-password
         # A desktop's own peer may still be letting go of the name.
-        within 10 bus_lacks_owner "$name" || echo "FAIL: $name is still owned"
+        if ! within 10 bus_lacks_owner "$name"; then
+            echo "FAIL: $name is still owned, so its peer cannot be told to have come back"
+            status=1
+            continue
+        fi
         setsid "${args[@]}" <"$input" >>"$ZORVIK_SESSION_DIR/logs/$log.log" 2>&1 &
         within 10 bus_has_owner "$name" || { echo "FAIL: the session's $log did not come back" && status=1; }
         if [[ $name == org.kde.StatusNotifierWatcher ]] && ! within 10 tray_host_registered; then

@@ -170,13 +170,19 @@ TEST_F(CodeReceiverChecks, RechecksEvery15SecondsWhileSomethingNeedsAttentionTha
     checkNow();
     EXPECT_EQ(receiver->recheckTask(), TaskHandle());
     EXPECT_EQ(accountRequestsAfter(60), 8);
+    cloud.account = 4;
+    cloud.backend.accountToConfirm = QStringLiteral("someone@example.com");  // the user decides
+    checkNow();
+    EXPECT_EQ(receiver->recheckTask(), TaskHandle());
+    EXPECT_EQ(accountRequestsAfter(60), 9);
+    cloud.backend.accountToConfirm.reset();
     cloud.account = 1;
     makeEverythingReady();
     checkNow();
-    EXPECT_EQ(cloud.accountRequests, 9);
+    EXPECT_EQ(cloud.accountRequests, 10);
     EXPECT_EQ(receiver->recheckTask(), TaskHandle())
         << "a run that needs nothing schedules nothing";
-    EXPECT_EQ(accountRequestsAfter(60), 9);
+    EXPECT_EQ(accountRequestsAfter(60), 10);
 }
 
 // The checks may make the keyring report in turn (a quiet unlock, the cloud's session stored):

@@ -35,6 +35,10 @@ TEST_F(CodeReceiverFetch, AValidCodeIsPublishedEverywhereAndTheSameRecordOnlyOnc
     make();
     int latestChanges = 0;
     receiver->onLatestChange = [&] { ++latestChanges; };
+    // The tray item hears first: the views that follow may be hidden.
+    int trayHadHeard = -1;
+    QObject::connect(receiver.get(), &CodeReceiver::latestChanged,
+                     [&] { trayHadHeard = latestChanges; });
     putRecord(code("123456", 89.9));
     EXPECT_EQ(fetchLogged(), (QStringList{"fetch: valid code for Work from iPhone",
                                           "received Work from iPhone, expires in 89s",
@@ -43,6 +47,7 @@ TEST_F(CodeReceiverFetch, AValidCodeIsPublishedEverywhereAndTheSameRecordOnlyOnc
     EXPECT_EQ(receiver->latest()->code, "123456");
     EXPECT_EQ(receiver->latest()->receivedAt, actor.now());
     EXPECT_EQ(latestChanges, 1);
+    EXPECT_EQ(trayHadHeard, 1);
     EXPECT_EQ(receiver->info().lastFetchAt, actor.now());
     EXPECT_EQ(receiver->probe().syncKey.kind, SyncKeyState::Kind::received);
     EXPECT_EQ(receiver->probe().lastReceivedName, "Work");
